@@ -362,7 +362,10 @@ void Scheduler::advance(double seconds) {
   runUntilIdle();
 }
 
-void Scheduler::runMain(std::optional<Time> until) {
+void Scheduler::runMain(std::optional<Time> until) { runMainLoop(until, nullptr); }
+
+// Drains the main queue until stopMain(), the deadline, or `done` holds after an item.
+void Scheduler::runMainLoop(std::optional<Time> until, const std::function<bool()>& done) {
   adoptMainThread();
   state_->mainStop.store(false);
   auto mainQueue = Queue::main();
@@ -381,6 +384,7 @@ void Scheduler::runMain(std::optional<Time> until) {
         work();
         work = nullptr;
       }
+      if (done && done()) return;
       lock.lock();
       continue;
     }
@@ -421,7 +425,8 @@ bool Scheduler::runMainUntil(const std::function<bool()>& pred, double timeoutSe
     } else {
       if (pred()) return true;
       if (std::chrono::steady_clock::now() >= realDeadline) return false;
-      runMain(now() + std::chrono::duration_cast<std::chrono::nanoseconds>(slice).count());
+      // Slices bound the wait for conditions that other threads change without posting.
+      runMainLoop(now() + std::chrono::duration_cast<std::chrono::nanoseconds>(slice).count(), pred);
       if (pred()) return true;
     }
   }

@@ -106,6 +106,7 @@ class Scheduler {
 
  private:
   Scheduler();
+  void runMainLoop(std::optional<Time> until, const std::function<bool()>& done);
   friend class Queue;
   friend Time now();
   friend double wallNow();
