@@ -1,0 +1,78 @@
+#include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
+
+#include <mutex>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Iso8601.h"
+
+namespace {
+
+// Guards the shared date formatter's creation.
+std::mutex gFormatterMutex;
+std::shared_ptr<const DVACISO8601DateFormatter> gFormatter;
+
+std::mutex gHiddenProviderMutex;
+std::function<bool()> gApplicationHiddenProvider;
+
+}  // namespace
+
+std::string DVACISO8601DateFormatter::stringFromDate(const ns::Date& date) const { return ns::iso8601::format(date); }
+
+std::optional<ns::Date> DVACISO8601DateFormatter::dateFromString(std::string_view text) const {
+  return ns::iso8601::parse(text);
+}
+
+std::string DVACUtility::sdkName() { return "redevudud.macos"; }
+
+std::string DVACUtility::sdkVersion() { return "4.4.3"; }
+
+double DVACUtility::nowInMilliseconds() { return ns::Date::now().timeIntervalSince1970() * 1000.0; }
+
+std::shared_ptr<const DVACISO8601DateFormatter> DVACUtility::ISO8601DateFormatter() {
+  std::lock_guard<std::mutex> lock(gFormatterMutex);
+  if (!gFormatter) gFormatter = std::make_shared<const DVACISO8601DateFormatter>();
+  return gFormatter;
+}
+
+void DVACUtility::resetDateFormatterInstance() {
+  std::lock_guard<std::mutex> lock(gFormatterMutex);
+  gFormatter.reset();
+}
+
+std::string DVACUtility::dateToISO8601(const ns::Date& date) { return ISO8601DateFormatter()->stringFromDate(date); }
+
+std::optional<ns::Date> DVACUtility::dateFromISO8601(std::string_view text) {
+  return ISO8601DateFormatter()->dateFromString(text);
+}
+
+DVACApplicationState DVACUtility::applicationState() {
+  if (ns::Bundle::main()->executablePath().find(".appex/") != std::string::npos) return DVACApplicationStateUnknown;
+  return sharedAppState();
+}
+
+DVACApplicationState DVACUtility::sharedAppState() {
+  if (!dispatch::isMainThread()) return DVACApplicationStateUnknown;
+  std::function<bool()> provider;
+  {
+    std::lock_guard<std::mutex> lock(gHiddenProviderMutex);
+    provider = gApplicationHiddenProvider;
+  }
+  return provider && provider() ? DVACApplicationStateBackground : DVACApplicationStateActive;
+}
+
+void DVACUtility::setApplicationHiddenProvider(std::function<bool()> provider) {
+  std::lock_guard<std::mutex> lock(gHiddenProviderMutex);
+  gApplicationHiddenProvider = std::move(provider);
+}
+
+int DVACUtility::currentAppEnvironment() { return DVACEnvironmentOther; }
+
+bool DVACUtility::hasEmbeddedMobileProvision() {
+  return ns::Bundle::main()->pathForResource("embedded", "mobileprovision").has_value();
+}
+
+bool DVACUtility::isAppStoreReceiptSandbox() {
+  // No application store on this platform, hence no receipt.
+  return false;
+}
