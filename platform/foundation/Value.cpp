@@ -1,13 +1,17 @@
 #include "platform/foundation/Value.h"
 
+#include <sys/random.h>
+#include <sys/types.h>
+
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <limits>
 #include <random>
-#include <cstdlib>
 
 namespace ns {
 
@@ -35,16 +39,28 @@ std::string Date::description() const {
 // ---------------------------------------------------------------- UUID
 
 UUID UUID::random() {
-    // One engine per thread, seeded from the OS entropy source.
-    thread_local std::mt19937_64 engine = [] {
-        std::random_device rd;
-        std::seed_seq seq{rd(), rd(), rd(), rd(), rd(), rd(), rd(), rd()};
-        return std::mt19937_64(seq);
-    }();
+    // Straight from the kernel: no per-process state to repeat after a fork.
     std::array<uint8_t, 16> b{};
-    for (size_t i = 0; i < 16; i += 8) {
-        const uint64_t r = engine();
-        for (size_t j = 0; j < 8; ++j) b[i + j] = static_cast<uint8_t>(r >> (8 * j));
+    size_t got = 0;
+    while (got < b.size()) {
+        const ssize_t n = ::getrandom(b.data() + got, b.size() - got, 0);
+        if (n > 0) {
+            got += static_cast<size_t>(n);
+        } else if (n < 0 && errno != EINTR) {
+            break;
+        }
+    }
+    if (got < b.size()) {
+        // No getrandom (very old kernel): fall back to a seeded engine.
+        thread_local std::mt19937_64 engine = [] {
+            std::random_device rd;
+            std::seed_seq seq{rd(), rd(), rd(), rd(), rd(), rd(), rd(), rd()};
+            return std::mt19937_64(seq);
+        }();
+        for (size_t i = 0; i < 16; i += 8) {
+            const uint64_t r = engine();
+            for (size_t j = 0; j < 8; ++j) b[i + j] = static_cast<uint8_t>(r >> (8 * j));
+        }
     }
     b[6] = static_cast<uint8_t>((b[6] & 0x0F) | 0x40);
     b[8] = static_cast<uint8_t>((b[8] & 0x3F) | 0x80);
