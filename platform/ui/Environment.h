@@ -1,0 +1,72 @@
+#pragma once
+// Environment values flow from a view to everything inside it; a modifier
+// changes them for its content only.
+
+#include <any>
+#include <map>
+#include <memory>
+#include <optional>
+#include <typeindex>
+
+#include "platform/ui/Color.h"
+#include "platform/ui/Font.h"
+
+namespace ui {
+
+enum class LayoutDirection { leftToRight, rightToLeft };
+enum class ColorScheme { light, dark };
+enum class TruncationMode { head, middle, tail };
+enum class TextAlignment { leading, center, trailing };
+// automatic: the bordered push button of macOS.
+enum class ButtonStyle { automatic, bordered, plain, borderless };
+// automatic: the check box of macOS.
+enum class ToggleStyle { automatic, checkbox, switchStyle };
+// automatic: the pop-up menu of macOS.
+enum class PickerStyle { automatic, menu, radioGroup, segmented };
+
+struct EnvironmentValues {
+  Font font = Font::body();
+  // Unset: the label colour.
+  std::optional<Color> foregroundColor;
+  bool isEnabled = true;
+  LayoutDirection layoutDirection = LayoutDirection::leftToRight;
+  ColorScheme colorScheme = ColorScheme::light;
+  std::optional<int> lineLimit;
+  TruncationMode truncationMode = TruncationMode::tail;
+  TextAlignment multilineTextAlignment = TextAlignment::leading;
+  ButtonStyle buttonStyle = ButtonStyle::automatic;
+  ToggleStyle toggleStyle = ToggleStyle::automatic;
+  PickerStyle pickerStyle = PickerStyle::automatic;
+
+  Color resolvedForeground() const { return foregroundColor.value_or(Color::labelColor()); }
+
+  // Custom keys: a type with `using Value = ...;` and `static Value defaultValue();`.
+  template <class Key>
+  typename Key::Value get() const {
+    auto it = values_.find(std::type_index(typeid(Key)));
+    if (it == values_.end()) return Key::defaultValue();
+    return std::any_cast<typename Key::Value>(it->second);
+  }
+  template <class Key>
+  void set(typename Key::Value value) {
+    values_[std::type_index(typeid(Key))] = std::move(value);
+  }
+
+  // Environment objects, found by their type.
+  template <class T>
+  std::shared_ptr<T> object() const {
+    auto it = objects_.find(std::type_index(typeid(T)));
+    if (it == objects_.end()) return nullptr;
+    return std::static_pointer_cast<T>(it->second);
+  }
+  template <class T>
+  void setObject(std::shared_ptr<T> object) {
+    objects_[std::type_index(typeid(T))] = std::move(object);
+  }
+
+ private:
+  std::map<std::type_index, std::any> values_;
+  std::map<std::type_index, std::shared_ptr<void>> objects_;
+};
+
+}  // namespace ui
