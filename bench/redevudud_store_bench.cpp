@@ -1,0 +1,186 @@
+// The log store: saves through the store against plain prepared inserts into
+// the same file with the same settings (interleaved in one run, so both see
+// the same disk), and loading batches of 50 logs.
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <time.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "RedEvudud/RedEvudud/Internals/Model/DVACAbstractLog.h"
+#include "RedEvudud/RedEvudud/Internals/Storage/DVACLogDBStorage.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
+#include "platform/foundation/Base64.h"
+#include "platform/foundation/TestSupport.h"
+#include "platform/security/Keychain.h"
+
+namespace {
+
+// A usage event of a typical size.
+class BenchLog : public DVACAbstractLog {
+ public:
+  explicit BenchLog(std::string name = {}) : name(std::move(name)) {
+    setType("event");
+    setTimestamp(ns::Date(1700000000));
+    setSid("0F7C3E24-6D43-4B0C-9A3B-1C2D3E4F5A6B");
+  }
+  std::string className() const override { return "DVACBenchLog"; }
+  std::vector<std::string> classHierarchy() const override { return {"DVACBenchLog", "DVACAbstractLog", "NSObject"}; }
+  void encodeWithCoder(ns::KeyedArchiver& coder) const override {
+    DVACAbstractLog::encodeWithCoder(coder);
+    coder.encodeObject(ns::Value(name), "name");
+    coder.encodeObject(ns::Value(ns::Dictionary{{"screen", ns::Value("settings")}, {"mode", ns::Value("dock")}}),
+                       "properties");
+  }
+  void decodeWithCoder(ns::KeyedUnarchiver& coder) override {
+    DVACAbstractLog::decodeWithCoder(coder);
+    name = coder.decodeString("name").value_or("");
+    coder.decodeDictionary("properties");
+  }
+  std::string name;
+};
+
+// Everything the store touches, under a temporary root.
+struct Environment {
+  Environment() {
+    ns::KeyedUnarchiver::registerClass("DVACBenchLog", [](ns::KeyedUnarchiver& coder) -> std::shared_ptr<ns::Coding> {
+      auto log = std::make_shared<BenchLog>();
+      log->decodeWithCoder(coder);
+      return log;
+    });
+    DVACLogger::setCurrentLogLevel(DVACLogLevelNone);
+    sec::setCurrentKeychain(std::make_shared<sec::MemoryKeychainStore>());
+    DVACUtility::resetRedEvududDirectoryForTesting();
+    DVACRedEvududUserDefaults::resetSharedInstance();
+  }
+  ~Environment() {
+    DVACUtility::resetRedEvududDirectoryForTesting();
+    sec::setCurrentKeychain(nullptr);
+  }
+  ns::test::ScopedPathsRoot root;
+  ns::test::ScopedStandardDefaults defaults;
+};
+
+double threadCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+std::shared_ptr<DVACLog> makeLog(int64_t i) {
+  return std::make_shared<BenchLog>("dockPreview_SelectWindow_" + std::to_string(i));
+}
+
+void BM_StoreSaveVsPlainInsert(benchmark::State& state) {
+  Environment environment;
+  auto storage = DVACLogDBStorage::create();
+  const std::string path = storage->dbFileURL()->path();
+  const std::string text = ns::base64Encode(*DVACUtility::archiveKeyedData(ns::Value(makeLog(0))));
+
+  // The plain path: one connection, one prepared statement, the same file,
+  // the same size limit, one autocommit insert per log.
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  sqlite3_exec(db,
+               ("PRAGMA max_page_count = " + std::to_string(storage->maxSizeInBytes() / storage->pageSize())).c_str(),
+               nullptr, nullptr, nullptr);
+  sqlite3_stmt* insert = nullptr;
+  sqlite3_prepare_v2(db, "INSERT INTO \"logs\" (\"groupId\", \"log\", \"priority\") VALUES (?, ?, ?)", -1, &insert,
+                     nullptr);
+
+  using Clock = std::chrono::steady_clock;
+  Clock::duration storeTime{};
+  Clock::duration plainTime{};
+  double storeCpu = 0;
+  double plainCpu = 0;
+  int64_t i = 0;
+  for (auto _ : state) {
+    auto log = makeLog(++i);
+    const double c0 = threadCpuSeconds();
+    const auto t0 = Clock::now();
+    benchmark::DoNotOptimize(storage->saveLog(log, "Analytics", DVACLogFlagsNormal));
+    const auto t1 = Clock::now();
+    const double c1 = threadCpuSeconds();
+    sqlite3_bind_text(insert, 1, "Analytics", -1, SQLITE_STATIC);
+    sqlite3_bind_text(insert, 2, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(insert, 3, 1);
+    benchmark::DoNotOptimize(sqlite3_step(insert));
+    sqlite3_reset(insert);
+    const auto t2 = Clock::now();
+    const double c2 = threadCpuSeconds();
+    storeTime += t1 - t0;
+    plainTime += t2 - t1;
+    storeCpu += c1 - c0;
+    plainCpu += c2 - c1;
+    if (i % 1000 == 0) {
+      state.PauseTiming();
+      sqlite3_exec(db, "DELETE FROM \"logs\"", nullptr, nullptr, nullptr);
+      state.ResumeTiming();
+    }
+  }
+  sqlite3_finalize(insert);
+  sqlite3_close_v2(db);
+
+  const double storeSeconds = std::chrono::duration<double>(storeTime).count();
+  const double plainSeconds = std::chrono::duration<double>(plainTime).count();
+  state.counters["store_saves_per_s"] = static_cast<double>(i) / storeSeconds;
+  state.counters["plain_inserts_per_s"] = static_cast<double>(i) / plainSeconds;
+  state.counters["store_to_plain_ratio"] = plainSeconds / storeSeconds;
+  // The disk's flushes dominate both; the processor time shows the store's
+  // own work (archiving, Base64, a connection per save).
+  state.counters["store_cpu_us_per_save"] = storeCpu / static_cast<double>(i) * 1e6;
+  state.counters["plain_cpu_us_per_insert"] = plainCpu / static_cast<double>(i) * 1e6;
+}
+BENCHMARK(BM_StoreSaveVsPlainInsert)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+void BM_LoadBatchesOf50(benchmark::State& state) {
+  Environment environment;
+  constexpr int kLogs = 5000;
+  {
+    auto storage = DVACLogDBStorage::create();
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(storage->dbFileURL()->path().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO \"logs\" (\"groupId\", \"log\", \"priority\") VALUES ('Analytics', ?, ?)", -1,
+                       &insert, nullptr);
+    for (int i = 0; i < kLogs; ++i) {
+      const std::string text = ns::base64Encode(*DVACUtility::archiveKeyedData(ns::Value(makeLog(i))));
+      sqlite3_bind_text(insert, 1, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+      sqlite3_bind_int64(insert, 2, 1 + i % 2);
+      sqlite3_step(insert);
+      sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db);
+  }
+  // Pending batches live in the store object: a fresh one hands every log out
+  // again. Three pending batches at most, as a channel unit keeps them.
+  auto storage = DVACLogDBStorage::create();
+  int batches = 0;
+  int64_t logs = 0;
+  for (auto _ : state) {
+    if (batches == 3) {
+      state.PauseTiming();
+      storage = DVACLogDBStorage::create();
+      batches = 0;
+      state.ResumeTiming();
+    }
+    storage->loadLogsWithGroupId("Analytics", 50, std::nullopt,
+                                 [&](const DVACStorageLogArray& loaded, const std::optional<std::string>&) {
+                                   logs += static_cast<int64_t>(loaded.size());
+                                 });
+    ++batches;
+  }
+  state.counters["batches_per_s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["logs_per_s"] = benchmark::Counter(static_cast<double>(logs), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_LoadBatchesOf50)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
