@@ -163,9 +163,7 @@ public:
     Value(ns::Dictionary d) : v_(std::move(d)) {}
     Value(ns::OrderedDictionary d) : v_(std::move(d)) {}
     template <typename T, std::enable_if_t<std::is_base_of_v<ns::Object, T>, int> = 0>
-    Value(std::shared_ptr<T> object) {
-        if (object) v_ = std::shared_ptr<ns::Object>(std::move(object));
-    }
+    Value(std::shared_ptr<T> object) : v_(fromObject(std::move(object))) {}
 
     static Value null() { return Value(); }
 
@@ -235,9 +233,15 @@ public:
     static const char* kindName(Kind kind);
 
 private:
-    std::variant<std::monostate, bool, int64_t, uint64_t, double, std::string, ns::Data, ns::Date, ns::UUID, ns::Array,
-                 ns::Dictionary, ns::OrderedDictionary, std::shared_ptr<ns::Object>>
-        v_;
+    using Storage = std::variant<std::monostate, bool, int64_t, uint64_t, double, std::string, ns::Data, ns::Date,
+                                 ns::UUID, ns::Array, ns::Dictionary, ns::OrderedDictionary, std::shared_ptr<ns::Object>>;
+    // A null pointer is NSNull; built in place so no half-made variant is ever assigned.
+    template <typename T>
+    static Storage fromObject(std::shared_ptr<T> object) {
+        if (!object) return Storage();
+        return Storage(std::in_place_index<12>, std::shared_ptr<ns::Object>(std::move(object)));
+    }
+    Storage v_;
 };
 
 inline size_t OrderedDictionary::size() const { return entries_.size(); }

@@ -1,0 +1,26 @@
+#pragma once
+// The "net" extension of a Common Schema log: the network provider.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "RedEvudud/RedEvudud/Internals/Model/DVACSerializableObject.h"
+
+class DVACNetExtension : public DVACSerializableObject, public DVACModel {
+ public:
+  std::optional<std::string> provider;
+
+  // A dictionary with the fields that are set; null when none is.
+  ns::Value serializeToDictionary() const override;
+  bool isValid() const override { return true; }
+  bool isEqual(const ns::Object& other) const override;
+
+  static std::shared_ptr<DVACNetExtension> initWithCoder(ns::KeyedUnarchiver& coder);
+  virtual void decodeWithCoder(ns::KeyedUnarchiver& coder);
+  void encodeWithCoder(ns::KeyedArchiver& coder) const override;
+
+  std::string className() const override { return "DVACNetExtension"; }
+  std::vector<std::string> classHierarchy() const override { return {"DVACNetExtension", "NSObject"}; }
+};

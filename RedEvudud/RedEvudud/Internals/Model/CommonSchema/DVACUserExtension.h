@@ -1,0 +1,27 @@
+#pragma once
+// The "user" extension of a Common Schema log: the local user id and locale.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "RedEvudud/RedEvudud/Internals/Model/DVACSerializableObject.h"
+
+class DVACUserExtension : public DVACSerializableObject, public DVACModel {
+ public:
+  std::optional<std::string> localId;
+  std::optional<std::string> locale;
+
+  // A dictionary with the fields that are set; null when none is.
+  ns::Value serializeToDictionary() const override;
+  bool isValid() const override { return true; }
+  bool isEqual(const ns::Object& other) const override;
+
+  static std::shared_ptr<DVACUserExtension> initWithCoder(ns::KeyedUnarchiver& coder);
+  virtual void decodeWithCoder(ns::KeyedUnarchiver& coder);
+  void encodeWithCoder(ns::KeyedArchiver& coder) const override;
+
+  std::string className() const override { return "DVACUserExtension"; }
+  std::vector<std::string> classHierarchy() const override { return {"DVACUserExtension", "NSObject"}; }
+};

@@ -1,0 +1,41 @@
+#include "RedEvudud/RedEvudud/Internals/Model/DVACTypedProperty.h"
+
+namespace {
+
+const bool kRegistered = [] {
+  ns::KeyedUnarchiver::registerClass<DVACTypedProperty>("DVACTypedProperty");
+  return true;
+}();
+
+constexpr const char* kType = "type";
+constexpr const char* kName = "name";
+
+}  // namespace
+
+ns::Value DVACTypedProperty::serializeToDictionary() const {
+  ns::Value dict{ns::Dictionary{}};
+  dvac::setJSONValue(dict, kType, type);
+  dvac::setJSONValue(dict, kName, name);
+  return dict;
+}
+
+bool DVACTypedProperty::isEqual(const ns::Object& other) const {
+  const auto* property = dynamic_cast<const DVACTypedProperty*>(&other);
+  return property && type == property->type;
+}
+
+std::shared_ptr<DVACTypedProperty> DVACTypedProperty::initWithCoder(ns::KeyedUnarchiver& coder) {
+  auto property = std::make_shared<DVACTypedProperty>();
+  property->decodeWithCoder(coder);
+  return property;
+}
+
+void DVACTypedProperty::decodeWithCoder(ns::KeyedUnarchiver& coder) {
+  type = coder.decodeString(kType);
+  name = coder.decodeString(kName);
+}
+
+void DVACTypedProperty::encodeWithCoder(ns::KeyedArchiver& coder) const {
+  dvac::encodeString(coder, type, kType);
+  dvac::encodeString(coder, name, kName);
+}
