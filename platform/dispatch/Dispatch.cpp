@@ -214,6 +214,11 @@ void Queue::async(Work work) { post(0, std::move(work), true); }
 void Queue::post(Time deadline, Work work, bool immediate) {
   auto& st = *Scheduler::shared().state_;
   const bool isVirtual = st.isVirtual.load(std::memory_order_acquire);
+  if (kind_ == Kind::Serial) {
+    // As with libdispatch, pending work keeps its queue alive: dropping the
+    // last reference to a queue never drops what was already submitted.
+    work = [self = shared_from_this(), work = std::move(work)] { work(); };
+  }
   {
     std::lock_guard lock(impl_->mutex);
     if (immediate) {

@@ -164,6 +164,20 @@ TEST_F(VirtualDispatch, SwitchingModesDropsPendingWork) {
   EXPECT_FALSE(ran);
 }
 
+TEST_F(VirtualDispatch, PendingWorkKeepsItsQueueAlive) {
+  bool ran = false;
+  std::weak_ptr<Queue> weak;
+  {
+    auto serial = Queue::makeSerial("test.released");
+    weak = serial;
+    serial->asyncAfterDelay(1.0, [&ran] { ran = true; });
+  }
+  EXPECT_FALSE(weak.expired());
+  Scheduler::shared().advance(1.0);
+  EXPECT_TRUE(ran);
+  EXPECT_TRUE(weak.expired()) << "the queue goes once its work is done";
+}
+
 TEST_F(VirtualDispatch, PostFromAnotherThreadIsSeenByRunMainUntil) {
   std::atomic<bool> done{false};
   std::thread other([&] { Queue::main()->async([&] { done = true; }); });
@@ -191,6 +205,19 @@ TEST(RealDispatch, SerialQueueRunsInOrderOnOneWorkerThread) {
   for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
   EXPECT_EQ(threads.size(), 1u);
   EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u);
+}
+
+TEST(RealDispatch, ReleasedQueueStillRunsItsWork) {
+  std::atomic<int> ran{0};
+  Semaphore done(0);
+  {
+    auto serial = Queue::makeSerial("test.real.released");
+    for (int i = 0; i < 10; ++i) serial->async([&] {
+      if (++ran == 10) done.signal();
+    });
+  }
+  EXPECT_TRUE(done.wait(10.0));
+  EXPECT_EQ(ran.load(), 10);
 }
 
 TEST(RealDispatch, WorkerResultsComeBackToMain) {

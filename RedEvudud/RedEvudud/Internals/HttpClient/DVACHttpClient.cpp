@@ -1,0 +1,369 @@
+#include "RedEvudud/RedEvudud/Internals/HttpClient/DVACHttpClient.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "RedEvudud/RedEvudud/Internals/HttpClient/DVACHttpUtil.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACErrors.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
+
+namespace {
+
+// The number a server put in "x-dv-retry-after-ms"; nil when it is not one.
+std::optional<double> parseRetryAfter(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  std::string_view value(*text);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+  if (value.empty()) return std::nullopt;
+  double number = 0;
+  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+  if (ec != std::errc() || end != value.data() + value.size()) return std::nullopt;
+  return number;
+}
+
+}  // namespace
+
+const std::vector<double>& DVACHttpClientDefaultRetryIntervals() {
+  static const std::vector<double> intervals = {10, 300, 1200};
+  return intervals;
+}
+
+// ------------------------------------------------------------------ Locker
+
+DVACHttpClient::Locker::Locker(const DVACHttpClient& client) : client_(client) {
+  client_.mutex_.lock();
+  ++client_.lockDepth_;
+}
+
+DVACHttpClient::Locker::~Locker() {
+  std::vector<std::function<void()>> completions;
+  if (--client_.lockDepth_ == 0) completions.swap(client_.deferredCompletions_);
+  client_.mutex_.unlock();
+  for (auto& completion : completions) completion();
+}
+
+// ------------------------------------------------------------ Construction
+
+DVACHttpClient::DVACHttpClient(net::URLSessionConfiguration sessionConfiguration,
+                               std::shared_ptr<DVAC_Reachability> reachability)
+    : reachability_(std::move(reachability)),
+      sessionConfiguration_(std::move(sessionConfiguration)),
+      delegateQueue_(dispatch::Queue::makeSerial("com.diruriduv.redevudud.HttpClient")) {
+  session_ = net::URLSession::sessionWithConfiguration(sessionConfiguration_, delegateQueue_);
+}
+
+std::shared_ptr<DVACHttpClient> DVACHttpClient::make() {
+  return initWithMaxHttpConnectionsPerHost(std::nullopt, DVAC_Reachability::reachabilityForInternetConnection());
+}
+
+std::shared_ptr<DVACHttpClient> DVACHttpClient::initWithMaxHttpConnectionsPerHost(int64_t maxHttpConnectionsPerHost) {
+  return initWithMaxHttpConnectionsPerHost(std::optional<int64_t>(maxHttpConnectionsPerHost),
+                                           DVAC_Reachability::reachabilityForInternetConnection());
+}
+
+std::shared_ptr<DVACHttpClient> DVACHttpClient::initWithMaxHttpConnectionsPerHost(
+    std::optional<int64_t> maxHttpConnectionsPerHost, std::shared_ptr<DVAC_Reachability> reachability) {
+  return initWithMaxHttpConnectionsPerHost(maxHttpConnectionsPerHost, std::move(reachability),
+                                           net::URLSessionConfiguration::defaultSessionConfiguration());
+}
+
+std::shared_ptr<DVACHttpClient> DVACHttpClient::initWithMaxHttpConnectionsPerHost(
+    std::optional<int64_t> maxHttpConnectionsPerHost, std::shared_ptr<DVAC_Reachability> reachability,
+    net::URLSessionConfiguration sessionConfiguration) {
+  if (maxHttpConnectionsPerHost) sessionConfiguration.HTTPMaximumConnectionsPerHost = *maxHttpConnectionsPerHost;
+  auto client = std::shared_ptr<DVACHttpClient>(new DVACHttpClient(std::move(sessionConfiguration), std::move(reachability)));
+  client->start();
+  return client;
+}
+
+void DVACHttpClient::start() {
+  std::weak_ptr<DVACHttpClient> weakSelf = weak_from_this();
+  // Any sender: the notifier of every reachability instance counts.
+  reachabilityObserver_ = ns::NotificationCenter::defaultCenter()->addObserver(
+      std::string(kDVNetworkReachabilityChangedNotification), nullptr, [weakSelf](const ns::Notification& notification) {
+        if (auto self = weakSelf.lock()) self->networkStateChanged(notification);
+      });
+  if (reachability_) reachability_->startNotifier();
+}
+
+DVACHttpClient::~DVACHttpClient() {
+  reachabilityObserver_.reset();
+  if (reachability_) reachability_->stopNotifier();
+  std::vector<std::function<void()>> completions;
+  {
+    std::lock_guard lock(mutex_);
+    if (session_) session_->finishTasksAndInvalidate();
+    // Every call ends with its handler, even when its client goes first.
+    for (const auto& call : pendingCalls_) {
+      call->cancelRetryTimer();
+      deferCompletion(call, std::nullopt, nullptr, dvac::makeRedEvududError(DVACCanceledErrorCode));
+    }
+    pendingCalls_.clear();
+    completions.swap(deferredCompletions_);
+  }
+  for (auto& completion : completions) completion();
+}
+
+// ------------------------------------------------------------------ Sending
+
+void DVACHttpClient::sendAsync(const ns::URL& url, const std::string& method, const DVACHttpHeaders& headers,
+                               const std::optional<ns::Data>& data,
+                               DVACHttpRequestCompletionHandler completionHandler) {
+  sendAsync(url, method, headers, data, DVACHttpClientDefaultRetryIntervals(), true, std::move(completionHandler));
+}
+
+void DVACHttpClient::sendAsync(const ns::URL& url, const std::string& method, const DVACHttpHeaders& headers,
+                               const std::optional<ns::Data>& data, const std::vector<double>& retryIntervals,
+                               bool compressionEnabled, DVACHttpRequestCompletionHandler completionHandler) {
+  // Compressing is the costly part; it needs none of the client's state.
+  auto call = DVACHttpCall::initWithUrl(url, method, headers, data, retryIntervals, compressionEnabled,
+                                        std::move(completionHandler));
+  Locker lock(*this);
+  if (!enabled_) {
+    deferCompletion(call, std::nullopt, nullptr, dvac::makeRedEvududError(DVACDisabledErrorCode));
+    return;
+  }
+  sendCallAsync(call);
+}
+
+void DVACHttpClient::sendCallAsync(const std::shared_ptr<DVACHttpCall>& call) {
+  if (!call) return;
+  Locker lock(*this);
+  if (!isPendingLocked(call)) pendingCalls_.push_back(call);
+  if (paused_) return;
+  // Already on the wire: a second copy would answer twice.
+  if (call->isInProgress()) return;
+  if (!session_) return;
+  call->cancelRetryTimer();
+
+  if (auto delegate = delegate_.lock()) delegate->willSendHTTPRequestToURL(call->url(), call->headers());
+
+  // A zero timeout means the session's own, never "no limit".
+  net::URLRequest request(call->url(), net::URLRequestCachePolicy::ReloadIgnoringLocalCacheData, 0);
+  request.setHTTPBody(call->data());
+  request.setHTTPMethod(call->method());
+  for (const auto& [name, value] : call->headers()) request.setValue(value, name);
+  request.setHTTPShouldHandleCookies(false);
+
+  call->setInProgress(true);
+  std::weak_ptr<DVACHttpClient> weakSelf = weak_from_this();
+  auto task = session_->dataTaskWithRequest(
+      request, [weakSelf, call](std::optional<ns::Data> data, std::shared_ptr<const net::HTTPURLResponse> response,
+                                std::optional<ns::Error> error) {
+        // A client that is gone has already completed the call.
+        if (auto self = weakSelf.lock()) {
+          self->requestCompletedWithHttpCall(call, std::move(data), std::move(response), std::move(error));
+        }
+      });
+  task->resume();
+}
+
+void DVACHttpClient::retryCall(const std::shared_ptr<DVACHttpCall>& call) {
+  Locker lock(*this);
+  // Completed, dropped or sent again by resume() while the timer fired.
+  if (!isPendingLocked(call) || call->isInProgress()) return;
+  sendCallAsync(call);
+}
+
+void DVACHttpClient::requestCompletedWithHttpCall(const std::shared_ptr<DVACHttpCall>& call,
+                                                  std::optional<ns::Data> data,
+                                                  std::shared_ptr<const net::HTTPURLResponse> response,
+                                                  std::optional<ns::Error> error) {
+  if (!call) return;
+  Locker lock(*this);
+  call->setInProgress(false);
+
+  if (!isPendingLocked(call)) {
+    DVACLogDebug(kDVACLogTag, "HTTP call was canceled; do not process further.");
+    return;
+  }
+
+  if (error) {
+    const bool noInternet = DVACHttpUtil::isNoInternetConnectionError(*error);
+    if (noInternet || DVACHttpUtil::isSSLConnectionError(*error)) {
+      // Held, without a timer, until the network comes back or resume().
+      call->resetRetry();
+      DVACLogInfo(kDVACLogTag, std::string("HTTP call failed with error: ") +
+                                   (noInternet ? "Internet connection is down." : "Could not establish secure connection."));
+      return;
+    }
+    DVACLogError(kDVACLogTag, "HTTP request error with code: " + std::to_string(error->code) +
+                                  ", domain: " + error->domain + ", description: " + error->localizedDescription());
+    finishCallLocked(call, std::move(data), nullptr, std::move(error));
+    return;
+  }
+
+  const int64_t statusCode = response ? response->statusCode() : 0;
+  if (DVACHttpUtil::isRecoverableError(statusCode)) {
+    if (!call->hasReachedMaxRetries()) {
+      const std::optional<double> retryAfter =
+          parseRetryAfter(response ? response->valueForHTTPHeaderField(kDVACRetryHeaderKey) : std::nullopt);
+      std::weak_ptr<DVACHttpClient> weakSelf = weak_from_this();
+      std::weak_ptr<DVACHttpCall> weakCall = call;
+      call->startRetryTimerWithStatusCode(statusCode, retryAfter, [weakSelf, weakCall] {
+        auto self = weakSelf.lock();
+        auto retried = weakCall.lock();
+        if (self && retried) self->retryCall(retried);
+      });
+      return;
+    }
+    pause();
+    finishCallLocked(call, std::move(data), std::move(response), std::nullopt);
+    return;
+  }
+
+  if (!DVACHttpUtil::isSuccessStatusCode(statusCode)) {
+    // This call's handler runs before the other calls learn they were dropped.
+    finishCallLocked(call, std::move(data), std::move(response), std::nullopt);
+    setEnabled(false, true);
+    return;
+  }
+
+  finishCallLocked(call, std::move(data), std::move(response), std::nullopt);
+}
+
+// ------------------------------------------------------- State and lifecycle
+
+void DVACHttpClient::networkStateChanged(const ns::Notification& /*notification*/) {
+  const DVACNetworkStatus status = reachability() ? reachability()->currentReachabilityStatus() : ReachableViaWiFi;
+  if (status == NotReachable) {
+    DVACLogInfo(kDVACLogTag, "Internet connection is down.");
+    pause();
+  } else {
+    DVACLogInfo(kDVACLogTag, "Internet connection is up.");
+    resume();
+  }
+}
+
+void DVACHttpClient::pause() {
+  Locker lock(*this);
+  if (paused_) return;
+  DVACLogInfo(kDVACLogTag, "Pause HTTP client.");
+  paused_ = true;
+  for (const auto& call : pendingCalls_) call->resetRetry();
+}
+
+void DVACHttpClient::resume() {
+  Locker lock(*this);
+  if (!enabled_) return;
+  const bool wasPaused = paused_;
+  if (wasPaused) {
+    DVACLogInfo(kDVACLogTag, "Resume HTTP client.");
+    paused_ = false;
+  }
+  // A snapshot: sending may complete calls and change the set.
+  const std::vector<std::shared_ptr<DVACHttpCall>> calls = pendingCalls_;
+  for (const auto& call : calls) {
+    if (call->isInProgress()) continue;
+    // Without a pause, a call waiting for its retry timer keeps waiting; only
+    // held calls go out again.
+    if (!wasPaused && call->hasPendingRetryTimer()) continue;
+    if (!isPendingLocked(call)) continue;
+    sendCallAsync(call);
+  }
+}
+
+void DVACHttpClient::setEnabled(bool isEnabled) {
+  Locker lock(*this);
+  enabled_ = isEnabled;
+}
+
+void DVACHttpClient::setEnabled(bool isEnabled, bool deleteDataOnDisabled) {
+  Locker lock(*this);
+  if (enabled_ == isEnabled) return;
+  enabled_ = isEnabled;
+  if (isEnabled) {
+    // The old session, if any, finishes what it has on the wire by itself.
+    session_ = net::URLSession::sessionWithConfiguration(sessionConfiguration_, delegateQueue_);
+    if (reachability_) reachability_->startNotifier();
+    resume();
+    return;
+  }
+  if (reachability_) reachability_->stopNotifier();
+  pause();
+  if (deleteDataOnDisabled) {
+    if (session_) session_->invalidateAndCancel();
+    session_.reset();
+    const std::vector<std::shared_ptr<DVACHttpCall>> calls = std::move(pendingCalls_);
+    pendingCalls_.clear();
+    for (const auto& call : calls) {
+      call->cancelRetryTimer();
+      deferCompletion(call, std::nullopt, nullptr, dvac::makeRedEvududError(DVACCanceledErrorCode));
+    }
+  }
+}
+
+bool DVACHttpClient::isEnabled() const {
+  Locker lock(*this);
+  return enabled_;
+}
+
+bool DVACHttpClient::isPaused() const {
+  Locker lock(*this);
+  return paused_;
+}
+
+void DVACHttpClient::setPaused(bool paused) {
+  Locker lock(*this);
+  paused_ = paused;
+}
+
+std::shared_ptr<DVACHttpClientDelegate> DVACHttpClient::delegate() const {
+  Locker lock(*this);
+  return delegate_.lock();
+}
+
+void DVACHttpClient::setDelegate(const std::shared_ptr<DVACHttpClientDelegate>& delegate) {
+  Locker lock(*this);
+  delegate_ = delegate;
+}
+
+std::shared_ptr<net::URLSession> DVACHttpClient::session() const {
+  Locker lock(*this);
+  return session_;
+}
+
+std::shared_ptr<DVAC_Reachability> DVACHttpClient::reachability() const {
+  Locker lock(*this);
+  return reachability_;
+}
+
+std::vector<std::shared_ptr<DVACHttpCall>> DVACHttpClient::pendingCalls() const {
+  Locker lock(*this);
+  return pendingCalls_;
+}
+
+// ------------------------------------------------------------------ Helpers
+
+bool DVACHttpClient::isPendingLocked(const std::shared_ptr<DVACHttpCall>& call) const {
+  return std::find(pendingCalls_.begin(), pendingCalls_.end(), call) != pendingCalls_.end();
+}
+
+void DVACHttpClient::removePendingLocked(const std::shared_ptr<DVACHttpCall>& call) {
+  std::erase(pendingCalls_, call);
+}
+
+void DVACHttpClient::finishCallLocked(const std::shared_ptr<DVACHttpCall>& call, std::optional<ns::Data> data,
+                                      std::shared_ptr<const net::HTTPURLResponse> response,
+                                      std::optional<ns::Error> error) {
+  removePendingLocked(call);
+  call->cancelRetryTimer();
+  deferCompletion(call, std::move(data), std::move(response), std::move(error));
+}
+
+void DVACHttpClient::deferCompletion(const std::shared_ptr<DVACHttpCall>& call, std::optional<ns::Data> data,
+                                     std::shared_ptr<const net::HTTPURLResponse> response,
+                                     std::optional<ns::Error> error) const {
+  deferCompletion(call->takeCompletionHandler(), std::move(data), std::move(response), std::move(error));
+}
+
+void DVACHttpClient::deferCompletion(DVACHttpRequestCompletionHandler handler, std::optional<ns::Data> data,
+                                     std::shared_ptr<const net::HTTPURLResponse> response,
+                                     std::optional<ns::Error> error) const {
+  if (!handler) return;
+  deferredCompletions_.push_back([handler = std::move(handler), data = std::move(data), response = std::move(response),
+                                  error = std::move(error)]() mutable {
+    handler(std::move(data), std::move(response), std::move(error));
+  });
+}
