@@ -1,0 +1,175 @@
+// Spotify artwork downloaded over HTTP from a local server on 127.0.0.1.
+
+#include <gtest/gtest.h>
+
+#include "app/nowplaying/NowPlayingPublisher.h"
+#include "app/nowplaying/SpotifyNowPlayingProvider.h"
+#include "app/nowplaying/tests/NowPlayingTestSupport.h"
+#include "platform/image/PNG.h"
+#include "tools/ingestion-sink/IngestionSink.h"
+
+using nowplaying_test::spotifyTrack;
+
+namespace {
+
+constexpr double kWait = 20.0;  // generous bound for a local download
+
+std::string pngBody(img::Pixel pixel, int w, int h) {
+  auto bitmap = img::Bitmap::filled(w, h, pixel);
+  auto png = img::encodePNG(*bitmap);
+  return std::string(png->begin(), png->end());
+}
+
+ingestion_sink::ScriptedResponse answer(int status, std::string body, std::string type = "image/png") {
+  ingestion_sink::ScriptedResponse r;
+  r.status = status;
+  r.headers = {{"Content-Type", type}};
+  r.body = std::move(body);
+  return r;
+}
+
+class SpotifyArtworkTest : public nowplaying_test::NowPlayingTest {
+ protected:
+  SpotifyArtworkTest() {
+    std::string error;
+    EXPECT_TRUE(sink->start(&error)) << error;
+  }
+  ~SpotifyArtworkTest() override {
+    // Close the session's kept-alive connections before the server stops,
+    // which would otherwise wait for them.
+    session->invalidateAndCancel();
+    provider.reset();
+    session.reset();
+    sink->stop();
+  }
+
+  std::string address(const std::string& path) const { return sink->baseURL() + path; }
+  void serve(std::vector<ingestion_sink::ScriptedResponse> responses,
+             ingestion_sink::ScriptedResponse fallback = answer(404, "not here", "text/plain")) {
+    ingestion_sink::Script script;
+    script.responses = std::move(responses);
+    script.fallback = std::move(fallback);
+    sink->setScript(std::move(script));
+  }
+  void play(const std::string& artworkPath, const std::string& name = "Song") {
+    spotify->setCurrentTrack(spotifyTrack(name, "Singer", 200000, address(artworkPath)));
+    spotify->setPlayerState(sb::kPlayerStatePlaying);
+    spotify->launch();
+  }
+  void refresh() {
+    auto p = provider;
+    conc::spawnOnMain([p]() -> conc::Task<void> {
+      auto r = p->refresh();
+      co_await std::move(r);
+    });
+  }
+  // Waits until every download has come back and the main queue is drained.
+  bool settle() {
+    auto& scheduler = dispatch::Scheduler::shared();
+    if (!scheduler.runMainUntil([this] { return session->outstandingTaskCount() == 0; }, kWait)) return false;
+    scheduler.runUntilIdle();
+    return true;
+  }
+
+  std::unique_ptr<ingestion_sink::Sink> sink = std::make_unique<ingestion_sink::Sink>();
+  std::shared_ptr<net::URLSession> session =
+      net::URLSession::sessionWithConfiguration(net::URLSessionConfiguration::defaultSessionConfiguration());
+  std::shared_ptr<SpotifyNowPlayingProvider> provider = SpotifyNowPlayingProvider::make(session);
+};
+
+}  // namespace
+
+TEST_F(SpotifyArtworkTest, TheFirstReadStartsTheDownloadAndTheImageArrivesWithARead) {
+  serve({answer(200, pngBody({0, 128, 255, 255}, 6, 4))});
+  play("/art/one.png");
+  auto first = provider->readNowPlayingInfo();
+  ASSERT_TRUE(first.has_value());
+  EXPECT_FALSE(first->artwork.has_value()) << "the download has only started";
+
+  // The download caches the image and starts a read that finds it.
+  ASSERT_TRUE(dispatch::Scheduler::shared().runMainUntil(
+      [&] { return provider->nowPlayingInfo() && provider->nowPlayingInfo()->artwork; }, kWait));
+  EXPECT_EQ(provider->nowPlayingInfo()->artwork->size(), (img::Size{6, 4}));
+  ASSERT_EQ(provider->imageCache().count(address("/art/one.png")), 1u);
+  ASSERT_EQ(sink->requestCount(), 1u);
+  EXPECT_EQ(sink->requests()[0].path, "/art/one.png");
+  EXPECT_EQ(sink->requests()[0].method, "GET");
+
+  // Another track and back: the image comes from the cache at once.
+  play("/art/two.png", "Other");
+  EXPECT_FALSE(provider->readNowPlayingInfo()->artwork.has_value());
+  ASSERT_TRUE(settle());
+  play("/art/one.png");
+  auto again = provider->readNowPlayingInfo();
+  ASSERT_TRUE(again->artwork.has_value());
+  EXPECT_TRUE(again->artwork->isSameObject(*provider->imageCache().at(address("/art/one.png"))));
+  EXPECT_EQ(sink->requestCount(), 2u) << "no third download";
+  EXPECT_EQ(log.count(), 0u);
+}
+
+TEST_F(SpotifyArtworkTest, AFailedDownloadStoresNothingAndTheNextReadTriesAgain) {
+  serve({answer(500, "oops", "text/plain"), answer(200, "this is not a png")},
+        answer(200, pngBody({1, 2, 3, 255}, 2, 2)));
+  play("/art/flaky.png");
+
+  provider->readNowPlayingInfo();
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(provider->imageCache().empty()) << "an error page is no image";
+  EXPECT_FALSE(provider->nowPlayingInfo().has_value()) << "no read was started by the failure";
+
+  provider->readNowPlayingInfo();
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(provider->imageCache().empty()) << "data that is not an image stores nothing";
+
+  provider->readNowPlayingInfo();
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(provider->imageCache().size(), 1u);
+  EXPECT_EQ(sink->requestCount(), 3u);
+  EXPECT_EQ(log.count(), 0u) << "failed downloads leave no trace";
+}
+
+TEST_F(SpotifyArtworkTest, AnUnreachableServerOrSchemeIsAFailedDownload) {
+  const std::string closed = "http://127.0.0.1:1/art.png";  // nothing listens on port 1
+  spotify->setCurrentTrack(spotifyTrack("Song", "Singer", 1000, closed));
+  spotify->launch();
+  EXPECT_FALSE(provider->readNowPlayingInfo()->artwork.has_value());
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(provider->imageCache().empty());
+
+  // The address comes from another application: only the web's schemes are fetched.
+  EXPECT_FALSE(provider->loadArtwork("file:///etc/hostname").has_value());
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(provider->imageCache().empty());
+}
+
+TEST_F(SpotifyArtworkTest, ADownloadOutlivingItsProviderIsDropped) {
+  auto slow = answer(200, pngBody({9, 9, 9, 255}, 2, 2));
+  slow.delay = std::chrono::milliseconds(200);
+  serve({slow});
+  play("/art/slow.png");
+  provider->readNowPlayingInfo();
+  std::weak_ptr<SpotifyNowPlayingProvider> weak = provider;
+  provider.reset();
+  EXPECT_TRUE(weak.expired()) << "a download in flight does not keep the provider";
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(sink->requestCount(), 1u);
+}
+
+TEST_F(SpotifyArtworkTest, ThePublisherShowsTheArtworkOnceItHasArrived) {
+  serve({answer(200, pngBody({200, 100, 0, 255}, 3, 3))});
+  play("/art/card.png");
+  refresh();
+  dispatch::Scheduler::shared().runUntilIdle();
+  auto publisher =
+      NowPlayingPublisher::make(provider->nowPlayingInfo(), NowPlayingPublisher::Subject(), false, provider);
+  ASSERT_TRUE(publisher->nowPlayingInfo().has_value());
+  EXPECT_FALSE(publisher->nowPlayingInfo()->artwork.has_value());
+  std::vector<std::optional<NowPlayingInfo>> sent;
+  auto sub = publisher->nowPlayingInfoPublisher().sink([&](const auto& info) { sent.push_back(info); });
+  publisher->refresh();
+  ASSERT_TRUE(settle());
+  ASSERT_TRUE(provider->nowPlayingInfo()->artwork.has_value()) << "the download's read found the image";
+  advance(1);
+  ASSERT_EQ(sent.size(), 1u) << "gaining the artwork is published at the next poll";
+  EXPECT_TRUE(sent[0]->artwork.has_value());
+}
