@@ -1,0 +1,184 @@
+// Arms the crash engine the way the reporter does when it is enabled, then
+// crashes as asked:
+//   lqcrash_arm64_crasher <segv|abort|cxx|mach|thread> <directory>
+// The report goes to <directory>/live_report.lqcrash; <directory>/expect.txt
+// lists the address ranges of the functions the crashed thread's backtrace
+// must contain ("name start end", hexadecimal).
+
+#include <execinfo.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "LQCrashReporter/Source/LQCrashReporterCore.h"
+#include "platform/machcompat/MachThread.h"
+
+// Each function the tests look for has a section of its own, so the linker's
+// __start_/__stop_ symbols give its exact extent.
+#define LQ_FUNCTION(name) __attribute__((noinline, used, section(#name)))
+
+extern "C" {
+extern char __start_lqcrash_fn_outer[], __stop_lqcrash_fn_outer[];
+extern char __start_lqcrash_fn_segv[], __stop_lqcrash_fn_segv[];
+extern char __start_lqcrash_fn_abort[], __stop_lqcrash_fn_abort[];
+extern char __start_lqcrash_fn_cxx[], __stop_lqcrash_fn_cxx[];
+}
+
+namespace {
+
+volatile int* g_null = nullptr;
+volatile int g_sink = 0;
+
+LQ_FUNCTION(lqcrash_fn_segv) void crashSegv() {
+    *g_null = 42;
+    g_sink = 1;
+}
+
+LQ_FUNCTION(lqcrash_fn_abort) void crashAbort() {
+    std::abort();
+    g_sink = 2;
+}
+
+LQ_FUNCTION(lqcrash_fn_cxx) void crashCxx() {
+    throw std::runtime_error("boom");
+}
+
+LQ_FUNCTION(lqcrash_fn_outer) void crashVia(void (*crash)()) {
+    crash();
+    g_sink = 3;  // keeps this frame from becoming a tail call
+}
+
+// Like the crash reporting service: an escaping C++ exception is handed to
+// the uncaught-exception handler as an exception object with the stack of
+// the terminate (which still holds the throwing function).
+void terminateHandler() {
+    std::string name = "std::exception";
+    std::string reason;
+    try {
+        std::rethrow_exception(std::current_exception());
+    } catch (const std::exception& e) {
+        name = typeid(e).name();
+        reason = e.what();
+    } catch (...) {
+    }
+    void* frames[64];
+    int n = backtrace(frames, 64);
+    std::vector<uint64_t> stack;
+    for (int i = 1; i < n; ++i) stack.push_back(reinterpret_cast<uint64_t>(frames[i]));
+    ns::NSException exception(name, reason, stack);
+    if (auto handler = ns::NSGetUncaughtExceptionHandler()) handler(exception);
+    std::abort();
+}
+
+void writeExpect(const std::string& dir) {
+    FILE* f = std::fopen((dir + "/expect.txt").c_str(), "w");
+    if (!f) std::exit(3);
+    auto line = [&](const char* name, const char* start, const char* end) {
+        std::fprintf(f, "%s %llx %llx\n", name, static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(start)),
+                     static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(end)));
+    };
+    line("outer", __start_lqcrash_fn_outer, __stop_lqcrash_fn_outer);
+    line("segv", __start_lqcrash_fn_segv, __stop_lqcrash_fn_segv);
+    line("abort", __start_lqcrash_fn_abort, __stop_lqcrash_fn_abort);
+    line("cxx", __start_lqcrash_fn_cxx, __stop_lqcrash_fn_cxx);
+    std::fclose(f);
+}
+
+void enableBsd(lqcrash_crash_context* ctx) {
+    static stack_t altstack = {std::malloc(65536), 0, 65536};
+    for (int signo : lqcrash_monitored_signals) {
+        int errnum = 0;
+        const char* failure = nullptr;
+        if (!lqcrash_signal_handler_register_callback(&altstack, signo, lqcrash_reporter_signal_callback, ctx, &errnum,
+                                                      &failure)) {
+            std::fprintf(stderr, "%s: %s\n", failure, std::strerror(errnum));
+            std::exit(4);
+        }
+    }
+}
+
+void enableMach(lqcrash_crash_context* ctx) {
+    static stack_t altstack = {std::malloc(65536), 0, 65536};
+    int errnum = 0;
+    const char* failure = nullptr;
+    if (!lqcrash_signal_handler_register_callback(&altstack, SIGABRT, lqcrash_reporter_signal_callback, ctx, &errnum,
+                                                  &failure)) {
+        std::exit(4);
+    }
+    lqcrash_exception_server_failure serverFailure;
+    lqcrash_exception_server_context* server =
+        lqcrash_exception_server_start(lqcrash_reporter_mach_callback, ctx, &serverFailure);
+    if (!server) {
+        std::fprintf(stderr, "%s\n", serverFailure.text);
+        std::exit(5);
+    }
+    mach_port_t port = server->server_port;
+    mach_port_insert_right(mach_task_self(), port, port, MACH_MSG_TYPE_MAKE_SEND);
+    lqcrash_mach_exception_port_set& previous = ctx->port_set;
+    previous.count = EXC_TYPES_COUNT;
+    if (task_swap_exception_ports(mach_task_self(), EXC_MASK_BAD_ACCESS | EXC_MASK_BAD_INSTRUCTION |
+                                                        EXC_MASK_ARITHMETIC | EXC_MASK_SOFTWARE | EXC_MASK_BREAKPOINT,
+                                  port, EXCEPTION_DEFAULT | MACH_EXCEPTION_CODES, ARM_THREAD_STATE, previous.masks,
+                                  &previous.count, previous.ports, previous.behaviors,
+                                  previous.flavors) != KERN_SUCCESS) {
+        std::exit(6);
+    }
+}
+
+void* threadCrash(void*) {
+    crashVia(crashSegv);
+    return nullptr;
+}
+
+void* idle(void*) {
+    for (;;) pause();
+    return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s <segv|abort|cxx|mach|thread> <directory>\n", argv[0]);
+        return 2;
+    }
+    std::string kind = argv[1];
+    std::string dir = argv[2];
+    writeExpect(dir);
+
+    lqcrash_shared_image_list_setup();
+    lqcrash_crash_context* ctx = lqcrash_shared_crash_context();
+    ctx->path = strdup((dir + "/live_report.lqcrash").c_str());
+    DVlqcrash_log_writer_init(&ctx->writer, "com.morvalent.crasher", "7", "1.2", 1 /* symbol table */, false);
+    mach::installThreadSuspension();
+    if (kind == "mach") {
+        enableMach(ctx);
+    } else {
+        enableBsd(ctx);
+    }
+    ns::NSSetUncaughtExceptionHandler(lqcrash_uncaught_exception_handler);
+    std::set_terminate(terminateHandler);
+
+    // Another thread, so reports hold more than the crashed one.
+    pthread_t other;
+    pthread_create(&other, nullptr, idle, nullptr);
+
+    if (kind == "segv" || kind == "mach") crashVia(crashSegv);
+    if (kind == "abort") crashVia(crashAbort);
+    if (kind == "cxx") crashVia(crashCxx);
+    if (kind == "thread") {
+        pthread_t t;
+        pthread_create(&t, nullptr, threadCrash, nullptr);
+        pthread_join(t, nullptr);
+    }
+    return 1;
+}

@@ -1,0 +1,335 @@
+// DWARF call-frame information: encoded pointers, CIE and FDE parsing, the
+// rule table's programs and their application, and the expression machine.
+// The bytes are laid out in a fake task.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "LQCrashReporter/Source/LQCrashDwarfCFAState.h"
+#include "LQCrashReporter/Source/LQCrashDwarfEncoding.h"
+#include "LQCrashReporter/Source/LQCrashDwarfExpression.h"
+#include "platform/machcompat/Mach.h"
+
+using namespace lqcrash::DV::async;
+
+namespace {
+
+constexpr uint64_t kBase = 0x20000;
+
+class LQCrashDwarf : public ::testing::Test {
+protected:
+    void SetUp() override { task_ = mach::fakeTaskCreate(); }
+    void TearDown() override {
+        if (mapped_) lqcrash_async_mobject_free(&mobj_);
+        mach::fakeTaskDestroy(task_);
+    }
+
+    // Places bytes at kBase and maps them.
+    lqcrash_async_mobject* place(const std::vector<uint8_t>& bytes) {
+        if (mapped_) {
+            lqcrash_async_mobject_free(&mobj_);
+            mapped_ = false;
+        }
+        mach::fakeTaskDestroy(task_);
+        task_ = mach::fakeTaskCreate();
+        EXPECT_TRUE(mach::fakeTaskMap(task_, kBase, bytes.data(), bytes.size()));
+        EXPECT_EQ(LQCRASH_ESUCCESS, lqcrash_async_mobject_init(&mobj_, task_, kBase, bytes.size(), true));
+        mapped_ = true;
+        return &mobj_;
+    }
+
+    // Evaluates the first length bytes (all by default) of expr.
+    lqcrash_error_t eval(const std::vector<uint8_t>& expr, uint64_t* result, const std::vector<uint64_t>& initial = {},
+                         size_t length = 0) {
+        place(expr);
+        lqcrash_async_thread_state state = threadState();
+        return lqcrash_async_dwarf_expression_eval<uint64_t, int64_t>(&mobj_, task_, &state,
+                                                                      DVlqcrash_async_byteorder_direct(), kBase, 0,
+                                                                      length ? length : expr.size(), initial.data(),
+                                                                      initial.size(), result);
+    }
+
+    static lqcrash_async_thread_state threadState() {
+        darwin_mcontext64_t mc;
+        std::memset(&mc, 0, sizeof(mc));
+        mc.ss.sp = 0x7000;
+        mc.ss.fp = 0x7100;
+        mc.ss.lr = 0x4444;
+        mc.ss.pc = 0x1000;
+        mc.ss.x[19] = 19;
+        mc.ss.x[20] = 20;
+        lqcrash_async_thread_state s;
+        lqcrash_async_thread_state_mcontext_init(&s, &mc);
+        return s;
+    }
+
+    static lqcrash_async_dwarf_cie_info_t cie() {
+        lqcrash_async_dwarf_cie_info_t c;
+        std::memset(&c, 0, sizeof(c));
+        c.code_alignment_factor = 4;
+        c.data_alignment_factor = -8;
+        c.return_address_register = 30;
+        return c;
+    }
+
+    lqcrash_error_t run(dwarf_cfa_state<uint64_t, int64_t>* state, const std::vector<uint8_t>& program, uint64_t pc,
+                        uint64_t start = 0x1000) {
+        place(program);
+        lqcrash_async_dwarf_cie_info_t c = cie();
+        return state->eval_program(&mobj_, pc, start, &c, nullptr, DVlqcrash_async_byteorder_direct(), kBase, 0,
+                                   program.size());
+    }
+
+    task_t task_ = MACH_PORT_NULL;
+    lqcrash_async_mobject mobj_{};
+    bool mapped_ = false;
+};
+
+TEST_F(LQCrashDwarf, ExpressionArithmeticAndErrors) {
+    uint64_t r = 0;
+    EXPECT_EQ(LQCRASH_ESUCCESS, eval({0x35, 0x33, 0x1C}, &r));  // lit5 lit3 minus
+    EXPECT_EQ(2u, r);
+    EXPECT_EQ(LQCRASH_EINVAL, eval({0x31, 0x30, 0x1B}, &r));  // lit1 lit0 div
+    EXPECT_EQ(LQCRASH_ENOTSUP, eval({0x50}, &r));              // reg0
+    EXPECT_EQ(LQCRASH_EINVAL, eval({0x96}, &r));               // nothing left on the stack
+    EXPECT_EQ(LQCRASH_ESUCCESS, eval({0x31, 0x32}, &r));       // several entries: the top
+    EXPECT_EQ(2u, r);
+    EXPECT_EQ(LQCRASH_ESUCCESS, eval({0x11, 0x7F, 0x19}, &r));  // consts -1, abs
+    EXPECT_EQ(1u, r);
+    EXPECT_EQ(LQCRASH_EINTERNAL, eval({0x1C}, &r));  // arithmetic on an empty stack
+    EXPECT_EQ(LQCRASH_EINVAL, eval({0x16}, &r));     // swap on an empty stack
+    EXPECT_EQ(LQCRASH_ESUCCESS, eval({0x31, 0x32, 0x33, 0x17}, &r));  // rot: 1 2 3 -> 3 1 2
+    EXPECT_EQ(2u, r);
+    EXPECT_EQ(LQCRASH_ESUCCESS, eval({0x32, 0x08, 0xFF, 0x15, 0x01}, &r));  // pick 1
+    EXPECT_EQ(2u, r);
+    EXPECT_EQ(LQCRASH_ESUCCESS, eval({0x8F, 0x10}, &r));  // breg31 (sp) + 16
+    EXPECT_EQ(0x7010u, r);
+    EXPECT_EQ(LQCRASH_ESUCCESS, eval({0x23, 0x05}, &r, {10}));  // plus_uconst on the initial entry
+    EXPECT_EQ(15u, r);
+}
+
+TEST_F(LQCrashDwarf, ExpressionBranchesAndSizedReads) {
+    uint64_t r = 0;
+    // lit0 bra +1 lit7 lit9: a zero condition falls through.
+    EXPECT_EQ(LQCRASH_ESUCCESS, eval({0x30, 0x28, 0x01, 0x00, 0x37, 0x39}, &r));
+    EXPECT_EQ(9u, r);
+    // lit1 bra to before the first byte.
+    EXPECT_EQ(LQCRASH_EINVAL, eval({0x31, 0x28, 0xF0, 0xFF}, &r));
+    // lit1 bra +1 over lit7, then lit9.
+    EXPECT_EQ(LQCRASH_ESUCCESS, eval({0x31, 0x28, 0x01, 0x00, 0x37, 0x39}, &r));
+    EXPECT_EQ(9u, r);
+    // deref_size reads from the task; the expression itself is at kBase.
+    std::vector<uint8_t> expr = {0x0C, 0, 0, 0, 0, 0x94, 0x02, 0xAB, 0xCD};
+    uint32_t at = kBase + 7;
+    std::memcpy(&expr[1], &at, 4);
+    EXPECT_EQ(LQCRASH_ESUCCESS, eval(expr, &r, {}, 7));  // const4u addr; deref_size 2 -> 0xCDAB
+    EXPECT_EQ(0xCDABu, r);
+    expr[6] = 3;
+    EXPECT_EQ(LQCRASH_EINVAL, eval(expr, &r, {}, 7));
+}
+
+TEST_F(LQCrashDwarf, RememberAndRestoreState) {
+    dwarf_cfa_state<uint64_t, int64_t> state;
+    // def_cfa sp+16, remember x5, remember once more fails at depth 5.
+    EXPECT_EQ(LQCRASH_ESUCCESS, run(&state, {0x0C, 31, 16, 0x0A, 0x0A, 0x0A, 0x0A, 0x0A}, 0));
+    EXPECT_EQ(5, state.depth());
+    dwarf_cfa_state<uint64_t, int64_t> deep;
+    TearDown();
+    SetUp();
+    EXPECT_EQ(LQCRASH_ENOMEM, run(&deep, {0x0C, 31, 16, 0x0A, 0x0A, 0x0A, 0x0A, 0x0A, 0x0A}, 0));
+
+    dwarf_cfa_state<uint64_t, int64_t> empty;
+    TearDown();
+    SetUp();
+    EXPECT_EQ(LQCRASH_EINVAL, run(&empty, {0x0B}, 0));
+
+    dwarf_cfa_state<uint64_t, int64_t> restored;
+    TearDown();
+    SetUp();
+    // def_cfa sp+16, offset x29 at -16, remember, def_cfa_offset 48, restore.
+    ASSERT_EQ(LQCRASH_ESUCCESS, run(&restored, {0x0C, 31, 16, 0x9D, 0x02, 0x0A, 0x0E, 48, 0x0B}, 0));
+    EXPECT_EQ(16u, restored.get_cfa_rule().offset);
+    lqcrash_dwarf_cfa_reg_rule_t rule;
+    uint64_t value;
+    ASSERT_TRUE(restored.get_register_rule(29, &rule, &value));
+    EXPECT_EQ(LQCRASH_DWARF_CFA_REG_RULE_OFFSET, rule);
+    EXPECT_EQ(static_cast<uint64_t>(-16), value);
+
+    dwarf_cfa_state<uint64_t, int64_t> undefinedCfa;
+    TearDown();
+    SetUp();
+    EXPECT_EQ(LQCRASH_EINVAL, run(&undefinedCfa, {0x0D, 29}, 0));
+}
+
+TEST_F(LQCrashDwarf, TheTargetPcStopsTheProgramAfterAnAdvance) {
+    // def_cfa sp+0; advance 1 (x4 bytes); def_cfa_offset 16; advance 1; def_cfa_offset 32.
+    std::vector<uint8_t> program = {0x0C, 31, 0, 0x41, 0x0E, 16, 0x41, 0x0E, 32};
+    dwarf_cfa_state<uint64_t, int64_t> atAdvance;
+    ASSERT_EQ(LQCRASH_ESUCCESS, run(&atAdvance, program, 0x1004));
+    EXPECT_EQ(16u, atAdvance.get_cfa_rule().offset);
+    dwarf_cfa_state<uint64_t, int64_t> before;
+    TearDown();
+    SetUp();
+    ASSERT_EQ(LQCRASH_ESUCCESS, run(&before, program, 0x1003));
+    EXPECT_EQ(0u, before.get_cfa_rule().offset);
+    dwarf_cfa_state<uint64_t, int64_t> unknownOpcode;
+    TearDown();
+    SetUp();
+    EXPECT_EQ(LQCRASH_ENOTSUP, run(&unknownOpcode, {0x20}, 0));
+}
+
+TEST_F(LQCrashDwarf, ApplyingRulesRestoresTheCallerAndTheReturnAddress) {
+    // The stack: CFA = fp + 16; saved fp at CFA-16, saved lr at CFA-8, x19 at CFA-24.
+    dwarf_cfa_state<uint64_t, int64_t> state;
+    // def_cfa x29+16; offset x30 -8; offset x29 -16; offset x19 -24; register x20 <- x19.
+    ASSERT_EQ(LQCRASH_ESUCCESS,
+              run(&state, {0x0C, 29, 16, 0x9E, 0x01, 0x9D, 0x02, 0x93, 0x03, 0x09, 20, 19}, 0));
+    uint64_t stack[4] = {0x9999, 0x7200, 0x40005000, 0};
+    ASSERT_TRUE(mach::fakeTaskMap(task_, 0x70F8, stack, sizeof(stack)));
+    lqcrash_async_thread_state current = threadState(), caller;
+    lqcrash_async_dwarf_cie_info_t c = cie();
+    ASSERT_EQ(LQCRASH_ESUCCESS, state.apply_state(task_, &c, &current, DVlqcrash_async_byteorder_direct(), &caller));
+    EXPECT_EQ(0x7110u, lqcrash_async_thread_state_get_reg(&caller, LQCRASH_REG_SP));
+    EXPECT_EQ(0x7200u, lqcrash_async_thread_state_get_reg(&caller, LQCRASH_REG_FP));
+    EXPECT_EQ(0x40005000u, lqcrash_async_thread_state_get_reg(&caller, LQCRASH_ARM64_LR));
+    EXPECT_EQ(0x40005000u, lqcrash_async_thread_state_get_reg(&caller, LQCRASH_REG_IP));  // lr is the return register
+    EXPECT_EQ(0x9999u, lqcrash_async_thread_state_get_reg(&caller, LQCRASH_ARM64_X19));
+    EXPECT_EQ(19u, lqcrash_async_thread_state_get_reg(&caller, LQCRASH_ARM64_X19 + 1));  // x20 took x19's value
+    EXPECT_FALSE(lqcrash_async_thread_state_has_reg(&caller, LQCRASH_ARM64_X0));
+}
+
+// A CIE and an FDE as a linker lays them out in __eh_frame.
+std::vector<uint8_t> ehFrame(uint8_t version = 1, const char* augmentation = "zR", uint32_t ciePointerDelta = 0) {
+    std::vector<uint8_t> b;
+    auto u32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    // CIE at 0.
+    size_t cieStart = b.size();
+    u32(0);  // length, patched
+    u32(0);  // id
+    b.push_back(version);
+    for (const char* a = augmentation; *a; ++a) b.push_back(static_cast<uint8_t>(*a));
+    b.push_back(0);
+    if (version == 4) {
+        b.push_back(8);  // address size
+        b.push_back(0);  // segment size
+    }
+    b.push_back(1);     // code alignment
+    b.push_back(0x78);  // data alignment -8
+    b.push_back(30);    // return address register
+    if (augmentation[0] == 'z') {
+        b.push_back(1);     // augmentation data length
+        b.push_back(0x1B);  // pcrel | sdata4
+    }
+    b.push_back(0x0C);  // def_cfa sp+0
+    b.push_back(31);
+    b.push_back(0);
+    while ((b.size() - cieStart) % 4) b.push_back(0);
+    uint32_t cieLength = static_cast<uint32_t>(b.size() - cieStart - 4);
+    std::memcpy(&b[cieStart], &cieLength, 4);
+    // FDE.
+    size_t fdeStart = b.size();
+    u32(0);
+    u32(static_cast<uint32_t>(b.size() - cieStart) + ciePointerDelta);  // distance back to the CIE
+    int32_t pcRel = static_cast<int32_t>(0x1000 - (kBase + b.size()));  // pc start 0x1000
+    u32(static_cast<uint32_t>(pcRel));
+    u32(0x40);  // range
+    b.push_back(0);  // augmentation data length
+    b.push_back(0x44);  // advance 4
+    b.push_back(0x0E);  // def_cfa_offset 16
+    b.push_back(16);
+    while ((b.size() - fdeStart) % 4) b.push_back(0);
+    uint32_t fdeLength = static_cast<uint32_t>(b.size() - fdeStart - 4);
+    std::memcpy(&b[fdeStart], &fdeLength, 4);
+    u32(0);  // terminator
+    u32(0xFFFFFFFF);  // bytes after the terminator are never read as entries
+    return b;
+}
+
+TEST_F(LQCrashDwarf, FdeSearchAndCiePointerChecks) {
+    lqcrash_async_mobject* mobj = place(ehFrame());
+    lqcrash_async_dwarf_frame_reader_t reader;
+    lqcrash_async_dwarf_frame_reader_init(&reader, mobj, DVlqcrash_async_byteorder_direct(), true, false);
+    lqcrash_async_dwarf_fde_info_t fde;
+    ASSERT_EQ(LQCRASH_ESUCCESS, lqcrash_async_dwarf_frame_reader_find_fde(&reader, 0, 0x1010, &fde));
+    EXPECT_EQ(0x1000u, fde.pc_start);  // pc-relative: the value plus where it is stored
+    EXPECT_EQ(0x1040u, fde.pc_end);
+    EXPECT_EQ(3u, fde.instructions_length);  // advance_loc and def_cfa_offset
+    EXPECT_EQ(LQCRASH_ENOTFOUND, lqcrash_async_dwarf_frame_reader_find_fde(&reader, 0, 0x1040, &fde));
+
+    TearDown();
+    SetUp();
+    mobj = place(ehFrame(1, "zR", 0x1000));  // CIE pointer beyond the section start
+    lqcrash_async_dwarf_frame_reader_init(&reader, mobj, DVlqcrash_async_byteorder_direct(), true, false);
+    EXPECT_EQ(LQCRASH_EINVAL, lqcrash_async_dwarf_frame_reader_find_fde(&reader, 0, 0x1010, &fde));
+}
+
+TEST_F(LQCrashDwarf, CieVersionsAndAugmentations) {
+    gnu_ehptr_reader<uint64_t> ptr(DVlqcrash_async_byteorder_direct());
+    lqcrash_async_dwarf_cie_info_t info;
+    for (uint8_t version : {1, 3, 4}) {
+        lqcrash_async_mobject* mobj = place(ehFrame(version));
+        EXPECT_EQ(LQCRASH_ESUCCESS, lqcrash_async_dwarf_cie_info_init<uint64_t>(
+                                        &info, mobj, DVlqcrash_async_byteorder_direct(), &ptr, kBase))
+            << int(version);
+        TearDown();
+        SetUp();
+    }
+    lqcrash_async_mobject* mobj = place(ehFrame(2));
+    EXPECT_EQ(LQCRASH_EINVAL,
+              lqcrash_async_dwarf_cie_info_init<uint64_t>(&info, mobj, DVlqcrash_async_byteorder_direct(), &ptr, kBase));
+    TearDown();
+    SetUp();
+    mobj = place(ehFrame(1, "eh"));
+    EXPECT_EQ(LQCRASH_ENOTSUP,
+              lqcrash_async_dwarf_cie_info_init<uint64_t>(&info, mobj, DVlqcrash_async_byteorder_direct(), &ptr, kBase));
+    TearDown();
+    SetUp();
+    mobj = place(ehFrame(1, ""));
+    ASSERT_EQ(LQCRASH_ESUCCESS,
+              lqcrash_async_dwarf_cie_info_init<uint64_t>(&info, mobj, DVlqcrash_async_byteorder_direct(), &ptr, kBase));
+    EXPECT_FALSE(info.has_eh_augmentation);
+    EXPECT_EQ(-8, info.data_alignment_factor);
+    EXPECT_EQ(30u, info.return_address_register);
+}
+
+TEST_F(LQCrashDwarf, Leb128Limits) {
+    lqcrash_async_mobject* mobj = place({0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01, 0x7F});
+    uint64_t u = 0;
+    pl_vm_size_t size = 0;
+    EXPECT_EQ(LQCRASH_ENOTSUP, dwarf_read_uleb128(mobj, kBase, 0, &u, &size));
+    ASSERT_EQ(LQCRASH_ESUCCESS, dwarf_read_uleb128(mobj, kBase, 10, &u, &size));
+    EXPECT_EQ(1u, u);
+    int64_t s = 0;
+    ASSERT_EQ(LQCRASH_ESUCCESS, dwarf_read_sleb128(mobj, kBase, 11, &s, &size));
+    EXPECT_EQ(-1, s);
+    EXPECT_EQ(LQCRASH_EINVAL, dwarf_read_uleb128(mobj, kBase, 12, &u, &size));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(LQCrashDwarf, ThirtyTwoBitImagesUseThirtyTwoBitArithmetic) {
+    lqcrash_async_mobject* mobj = place(ehFrame());
+    lqcrash_async_dwarf_frame_reader_t reader;
+    lqcrash_async_dwarf_frame_reader_init(&reader, mobj, DVlqcrash_async_byteorder_direct(), false, false);
+    lqcrash_async_dwarf_fde_info_t fde;
+    ASSERT_EQ(LQCRASH_ESUCCESS, lqcrash_async_dwarf_frame_reader_find_fde(&reader, 0, 0x1010, &fde));
+    EXPECT_EQ(0x1000u, fde.pc_start);
+
+    // 0xFFFFFFFF + 1 wraps in 32 bits.
+    std::vector<uint8_t> expr = {0x0C, 0xFF, 0xFF, 0xFF, 0xFF, 0x31, 0x22};
+    place(expr);
+    lqcrash_async_thread_state state = threadState();
+    uint32_t r = 7;
+    ASSERT_EQ(LQCRASH_ESUCCESS, (lqcrash_async_dwarf_expression_eval<uint32_t, int32_t>(
+                                    &mobj_, task_, &state, DVlqcrash_async_byteorder_direct(), kBase, 0, expr.size(),
+                                    nullptr, 0, &r)));
+    EXPECT_EQ(0u, r);
+}
+
+}  // namespace

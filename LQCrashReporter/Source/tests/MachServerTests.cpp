@@ -1,0 +1,140 @@
+// The Mach exception server, exception port sets, forwarding and the
+// mapping of exceptions to signals.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "LQCrashReporter/Source/DVLQCrashHostInfo.h"
+#include "LQCrashReporter/Source/DVLQCrashMachExceptionServer.h"
+#include "LQCrashReporter/Source/DVLQCrashReporter.h"
+
+namespace {
+
+std::atomic<int> g_calls{0};
+std::atomic<int64_t> g_lastCode{0};
+kern_return_t g_answer = KERN_SUCCESS;
+
+kern_return_t callback(task_t, thread_t, exception_type_t, mach_exception_data_t code, mach_msg_type_number_t count,
+                       void*) {
+    ++g_calls;
+    if (count >= 2) g_lastCode = code[1];
+    return g_answer;
+}
+
+TEST(LQCrashMachServer, AnswersRequestsAndStopsWhenDestroyed) {
+    ns::Error error;
+    auto server = DVLQCrashMachExceptionServer::initWithCallBack(callback, nullptr, &error);
+    ASSERT_TRUE(server) << error.description();
+    EXPECT_TRUE(mach::isThreadPort(server->serverThread()));
+    auto port = server->exceptionPortWithMask(EXC_MASK_BAD_ACCESS, &error);
+    ASSERT_TRUE(port);
+    EXPECT_EQ(EXC_MASK_BAD_ACCESS, port->mask());
+    EXPECT_EQ(static_cast<exception_behavior_t>(EXCEPTION_DEFAULT | MACH_EXCEPTION_CODES), port->behavior());
+    EXPECT_EQ(1, mach::portSendRights(port->server_port()));  // the object's own reference only
+
+    g_calls = 0;
+    g_answer = KERN_SUCCESS;
+    int64_t codes[2] = {KERN_INVALID_ADDRESS, 0xbad};
+    EXPECT_EQ(KERN_SUCCESS, mach_exception_raise(port->server_port(), mach_thread_self(), mach_task_self(),
+                                                 EXC_BAD_ACCESS, codes, 2));
+    EXPECT_EQ(1, g_calls.load());
+    EXPECT_EQ(0xbad, g_lastCode.load());
+    // A request with 32-bit codes is shorter than the server takes.
+    int32_t narrow[2] = {1, 2};
+    EXPECT_EQ(KERN_FAILURE, exception_raise(port->server_port(), mach_thread_self(), mach_task_self(), EXC_BAD_ACCESS,
+                                            narrow, 2));
+    EXPECT_EQ(1, g_calls.load());
+
+    mach_port_t serverPort = port->server_port();
+    port.reset();  // the last send right goes: a no-senders notification the server ignores
+    mach_port_t right = server->copySendRightForServerAndReturningError(&error);
+    EXPECT_EQ(serverPort, right);
+    g_answer = KERN_FAILURE;
+    EXPECT_EQ(KERN_FAILURE, mach_exception_raise(right, mach_thread_self(), mach_task_self(), EXC_BAD_ACCESS, codes, 2));
+    EXPECT_EQ(2, g_calls.load());
+    mach_port_deallocate(mach_task_self(), right);
+    server.reset();  // returns once the thread acknowledged
+    EXPECT_EQ(-1, mach::portSendRights(serverPort));  // the port is gone
+}
+
+TEST(LQCrashMachServer, ExceptionsMapToSignals) {
+    int signo, code;
+    uint64_t address;
+    int64_t codes[2] = {KERN_INVALID_ADDRESS, 0x42};
+    ASSERT_TRUE(lqcrash_exception_to_signal(EXC_BAD_ACCESS, codes, 2, &signo, &code, &address));
+    EXPECT_EQ(11, signo);
+    EXPECT_EQ(1, code);
+    EXPECT_EQ(0x42u, address);
+    codes[0] = KERN_PROTECTION_FAILURE;
+    ASSERT_TRUE(lqcrash_exception_to_signal(EXC_BAD_ACCESS, codes, 2, &signo, &code, &address));
+    EXPECT_EQ(10, signo);
+    EXPECT_EQ(2, code);
+    codes[0] = 0x10001;
+    ASSERT_TRUE(lqcrash_exception_to_signal(EXC_SOFTWARE, codes, 2, &signo, &code, &address));
+    EXPECT_EQ(13, signo);
+    codes[0] = 0x12345;
+    ASSERT_TRUE(lqcrash_exception_to_signal(EXC_SOFTWARE, codes, 2, &signo, &code, &address));
+    EXPECT_EQ(6, signo);
+    ASSERT_TRUE(lqcrash_exception_to_signal(EXC_BREAKPOINT, codes, 2, &signo, &code, &address));
+    EXPECT_EQ(5, signo);
+    EXPECT_EQ(1, code);
+    EXPECT_FALSE(lqcrash_exception_to_signal(EXC_BAD_ACCESS, codes, 1, &signo, &code, &address));
+    EXPECT_FALSE(lqcrash_exception_to_signal(EXC_CRASH, codes, 2, &signo, &code, &address));
+}
+
+TEST(LQCrashMachServer, ForwardingGoesToTheFirstMatchingPreviousPort) {
+    ns::Error error;
+    g_calls = 0;
+    g_answer = KERN_SUCCESS;
+    auto previous = DVLQCrashMachExceptionServer::initWithCallBack(callback, nullptr, &error);
+    ASSERT_TRUE(previous);
+    auto port = previous->exceptionPortWithMask(EXC_MASK_ARITHMETIC, &error);
+    DVLQCrashMachExceptionPortSet set({port});
+    int64_t codes[2] = {1, 2};
+    // Its mask lacks EXC_BAD_ACCESS: skipped, nothing handles it.
+    EXPECT_EQ(KERN_FAILURE, lqcrash_exception_forward_mach_exception(mach_task_self(), mach_thread_self(),
+                                                                     EXC_BAD_ACCESS, codes, 2,
+                                                                     &set.asyncSafeRepresentation()));
+    EXPECT_EQ(0, g_calls.load());
+    EXPECT_EQ(KERN_SUCCESS, lqcrash_exception_forward_mach_exception(mach_task_self(), mach_thread_self(),
+                                                                     EXC_ARITHMETIC, codes, 2,
+                                                                     &set.asyncSafeRepresentation()));
+    EXPECT_EQ(1, g_calls.load());
+}
+
+TEST(LQCrashMachServer, TaskPortSetsRoundTripThroughTheKernel) {
+    ns::Error error;
+    auto server = DVLQCrashMachExceptionServer::initWithCallBack(callback, nullptr, &error);
+    auto port = server->exceptionPortWithMask(EXC_MASK_EMULATION, &error);
+    std::shared_ptr<DVLQCrashMachExceptionPortSet> previous;
+    ASSERT_TRUE(port->registerForTask(mach_task_self(), &previous, &error)) << error.description();
+    ASSERT_TRUE(previous);
+    EXPECT_EQ(0u, previous->asyncSafeRepresentation().count);
+    auto current = DVLQCrashMachExceptionPort::exceptionPortsForTask(mach_task_self(), EXC_MASK_EMULATION, &error);
+    ASSERT_TRUE(current);
+    ASSERT_EQ(1u, current->set().size());
+    EXPECT_EQ(port->server_port(), current->set()[0]->server_port());
+    int rights = mach::portSendRights(port->server_port());
+    current.reset();
+    EXPECT_EQ(rights - 1, mach::portSendRights(port->server_port()));
+    task_set_exception_ports(mach_task_self(), EXC_MASK_EMULATION, MACH_PORT_NULL, EXCEPTION_DEFAULT, 0);
+}
+
+TEST(LQCrashHostInfo, ReleaseParsingAndTheExceptionMask) {
+    LQCrashHostInfoVersion v;
+    EXPECT_TRUE(DVLQCrashHostInfo::parseRelease("21.6.0", &v));
+    EXPECT_EQ(21u, v.major);
+    EXPECT_EQ(6u, v.minor);
+    EXPECT_FALSE(DVLQCrashHostInfo::parseRelease("6.1", &v));
+    EXPECT_EQ(6u, v.major);  // what was parsed is kept
+    EXPECT_EQ(1u, v.minor);
+    EXPECT_EQ(110u, DVLQCrashReporter::exceptionMaskForDarwinMajorVersion(12));
+    EXPECT_EQ(4206u, DVLQCrashReporter::exceptionMaskForDarwinMajorVersion(13));
+    EXPECT_EQ(110u, DVLQCrashReporter::exceptionMaskForDarwinMajorVersion(std::nullopt));
+    auto host = DVLQCrashHostInfo::currentHostInfo();
+    ASSERT_TRUE(host);
+    EXPECT_GT(host->darwinVersion().major, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,300 @@
+// The report writer: protobuf encoding, the buffered output file and its
+// limit, and whole reports written live and decoded again with protobuf-c.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "LQCrashReporter/Source/DVLQCrashReport.h"
+#include "LQCrashReporter/Source/DVLQCrashReporter.h"
+#include "LQCrashReporter/Source/LQCrashLogWriter.h"
+#include "LQCrashReporter/lqcrash.pb-c.h"
+#include "LQCrashReporter/Source/tests/CrashTestSupport.h"
+#include "platform/foundation/TestSupport.h"
+
+namespace {
+
+// Collects what a descriptor receives.
+class Pipe {
+public:
+    Pipe() { EXPECT_EQ(0, pipe(fds_)); }
+    ~Pipe() {
+        close(fds_[0]);
+        if (fds_[1] >= 0) close(fds_[1]);
+    }
+    int writeEnd() const { return fds_[1]; }
+    std::vector<uint8_t> drain() {
+        close(fds_[1]);
+        fds_[1] = -1;
+        std::vector<uint8_t> out;
+        uint8_t buf[4096];
+        ssize_t n;
+        while ((n = read(fds_[0], buf, sizeof(buf))) > 0) out.insert(out.end(), buf, buf + n);
+        return out;
+    }
+
+private:
+    int fds_[2] = {-1, -1};
+};
+
+std::vector<uint8_t> packed(uint32_t field, int type, const void* value) {
+    Pipe p;
+    lqcrash_async_file_t file;
+    DVlqcrash_async_file_init(&file, p.writeEnd(), 0);
+    size_t n = lqcrash_writer_pack(&file, field, type, value);
+    EXPECT_EQ(n, lqcrash_writer_pack(nullptr, field, type, value));  // the size pass agrees
+    DVlqcrash_async_file_flush(&file);
+    std::vector<uint8_t> out = p.drain();
+    EXPECT_EQ(n, out.size());
+    return out;
+}
+
+TEST(LQCrashWriterEncoding, FieldsAsProtobufEncodesThem) {
+    int32_t minusOne = -1;
+    EXPECT_EQ((std::vector<uint8_t>{0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}),
+              packed(1, LQCRASH_PB_TYPE_INT32, &minusOne));
+    int32_t s = -2;
+    EXPECT_EQ((std::vector<uint8_t>{0x10, 0x03}), packed(2, LQCRASH_PB_TYPE_SINT32, &s));
+    uint64_t big = 300;
+    EXPECT_EQ((std::vector<uint8_t>{0x18, 0xAC, 0x02}), packed(3, LQCRASH_PB_TYPE_UINT64, &big));
+    uint32_t fixed = 0x01020304;
+    EXPECT_EQ((std::vector<uint8_t>{0x25, 0x04, 0x03, 0x02, 0x01}), packed(4, LQCRASH_PB_TYPE_FIXED32, &fixed));
+    bool yes = true;
+    EXPECT_EQ((std::vector<uint8_t>{0x28, 0x01}), packed(5, LQCRASH_PB_TYPE_BOOL, &yes));
+    EXPECT_EQ((std::vector<uint8_t>{0x32, 0x02, 'h', 'i'}), packed(6, LQCRASH_PB_TYPE_STRING, "hi"));
+    const uint8_t raw[] = {0, 1};
+    lqcrash_pb_bytes b{2, raw};
+    EXPECT_EQ((std::vector<uint8_t>{0x3A, 0x02, 0x00, 0x01}), packed(7, LQCRASH_PB_TYPE_BYTES, &b));
+    uint32_t length = 200;
+    EXPECT_EQ((std::vector<uint8_t>{0x42, 0xC8, 0x01}), packed(8, LQCRASH_PB_TYPE_MESSAGE, &length));
+    uint32_t e = 1;
+    EXPECT_EQ((std::vector<uint8_t>{0x80, 0x01, 0x01}), packed(16, LQCRASH_PB_TYPE_ENUM, &e));
+}
+
+TEST(LQCrashWriterOutputFile, BuffersUpTo256BytesAndHonoursItsLimit) {
+    Pipe p;
+    lqcrash_async_file_t file;
+    DVlqcrash_async_file_init(&file, p.writeEnd(), 0);
+    std::vector<uint8_t> chunk(256, 'a');
+    ASSERT_TRUE(DVlqcrash_async_file_write(&file, chunk.data(), chunk.size()));
+    EXPECT_EQ(256u, file.buflen);  // exactly full: still buffered
+    std::vector<uint8_t> bigger(257, 'b');
+    ASSERT_TRUE(DVlqcrash_async_file_write(&file, bigger.data(), bigger.size()));
+    EXPECT_EQ(0u, file.buflen);  // the buffer went out, then 257 bytes straight to the descriptor
+    ASSERT_TRUE(DVlqcrash_async_file_flush(&file));
+    std::vector<uint8_t> out = p.drain();
+    ASSERT_EQ(513u, out.size());
+    EXPECT_EQ('a', out[255]);
+    EXPECT_EQ('b', out[256]);
+
+    Pipe q;
+    DVlqcrash_async_file_init(&file, q.writeEnd(), LQCRASH_REPORT_MAX_BYTES);
+    file.total_bytes = LQCRASH_REPORT_MAX_BYTES - 10;
+    std::vector<uint8_t> eleven(11, 'c');
+    EXPECT_FALSE(DVlqcrash_async_file_write(&file, eleven.data(), eleven.size()));  // would end at byte 262,145
+    EXPECT_EQ(LQCRASH_REPORT_MAX_BYTES - 10, file.total_bytes);
+    EXPECT_TRUE(DVlqcrash_async_file_write(&file, eleven.data(), 10));  // smaller writes still pass
+}
+
+// Field numbers, in order, of a message's top level.
+std::vector<uint32_t> fieldOrder(const uint8_t* p, size_t len) {
+    std::vector<uint32_t> fields;
+    size_t i = 0;
+    auto varint = [&](uint64_t* v) {
+        *v = 0;
+        for (int shift = 0; i < len; shift += 7) {
+            uint8_t b = p[i++];
+            *v |= static_cast<uint64_t>(b & 0x7F) << shift;
+            if (!(b & 0x80)) return true;
+        }
+        return false;
+    };
+    while (i < len) {
+        uint64_t key, v;
+        if (!varint(&key)) break;
+        fields.push_back(static_cast<uint32_t>(key >> 3));
+        switch (key & 7) {
+            case 0: varint(&v); break;
+            case 1: i += 8; break;
+            case 5: i += 4; break;
+            case 2: varint(&v); i += v; break;
+            default: return fields;
+        }
+    }
+    return fields;
+}
+
+// The length-delimited top-level fields of a message: (field, (bytes, length)).
+std::vector<std::pair<uint32_t, std::pair<const uint8_t*, size_t>>> lengthDelimited(const uint8_t* p, size_t len) {
+    std::vector<std::pair<uint32_t, std::pair<const uint8_t*, size_t>>> out;
+    size_t i = 0;
+    auto varint = [&](uint64_t* v) {
+        *v = 0;
+        for (int shift = 0; i < len; shift += 7) {
+            uint8_t b = p[i++];
+            *v |= static_cast<uint64_t>(b & 0x7F) << shift;
+            if (!(b & 0x80)) return true;
+        }
+        return false;
+    };
+    while (i < len) {
+        uint64_t key, v;
+        if (!varint(&key)) break;
+        switch (key & 7) {
+            case 0: varint(&v); break;
+            case 1: i += 8; break;
+            case 5: i += 4; break;
+            case 2:
+                varint(&v);
+                out.push_back({static_cast<uint32_t>(key >> 3), {p + i, static_cast<size_t>(v)}});
+                i += v;
+                break;
+            default: return out;
+        }
+    }
+    return out;
+}
+
+class LQCrashLiveReports : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reporter_ = DVLQCrashReporter::initWithApplicationIdentifier(
+            "com.morvalent.tests", "42", std::string("4.2"),
+            DVLQCrashReporterConfig::initWithSignalHandlerType(DVLQCrashReporterSignalHandlerTypeBSD,
+                                                               DVLQCrashReporterSymbolicationStrategyAll));
+    }
+    DVLQCrashReporter::Ptr reporter_;
+};
+
+TEST_F(LQCrashLiveReports, ALiveReportOfTheCallingThreadDecodes) {
+    ns::test::ScopedPathsRoot root;
+    reporter_->setCustomData(ns::Data{1, 2, 3});
+    ns::Error error;
+    std::optional<ns::Data> data = reporter_->generateLiveReportAndReturnError(&error);
+    ASSERT_TRUE(data) << error.description();
+    ASSERT_GT(data->size(), 8u);
+    EXPECT_EQ(0, std::memcmp(data->data(), "lqcrash\x01", 8));
+
+    Lqcrash__CrashReport* raw = lqcrash__crash_report__unpack(nullptr, data->size() - 8, data->data() + 8);
+    ASSERT_TRUE(raw);
+    ASSERT_TRUE(raw->report_info);
+    EXPECT_TRUE(raw->report_info->user_requested);
+    EXPECT_EQ(16u, raw->report_info->uuid.len);
+    ASSERT_TRUE(raw->process_info);
+    ASSERT_TRUE(raw->process_info->process_path);
+    // The path was written with its terminating zero.
+    EXPECT_EQ(std::string::npos, std::string(raw->process_info->process_path).find('\0'));
+    EXPECT_FALSE(raw->exception);
+    EXPECT_FALSE(raw->signal->mach_exception);
+    lqcrash__crash_report__free_unpacked(raw, nullptr);
+
+    auto report = DVLQCrashReport::initWithData(*data, &error);
+    ASSERT_TRUE(report) << error.description();
+    EXPECT_EQ("SIGTRAP", report->signalInfo()->name());
+    EXPECT_EQ("TRAP_TRACE", report->signalInfo()->code());
+    EXPECT_EQ("com.morvalent.tests", report->applicationInfo()->applicationIdentifier());
+    EXPECT_EQ("4.2", *report->applicationInfo()->applicationMarketingVersion());
+    EXPECT_EQ(ns::Data({1, 2, 3}), *report->customData());
+    ASSERT_TRUE(report->uuidRef());
+    int crashed = 0;
+    for (const auto& t : report->threads()) {
+        if (!t->crashed()) continue;
+        ++crashed;
+        EXPECT_FALSE(t->stackFrames().empty());
+        EXPECT_EQ(34u, t->registers().size());
+    }
+    EXPECT_EQ(1, crashed);
+    EXPECT_FALSE(report->images().empty());
+    EXPECT_TRUE(report->images()[0]->hasImageUUID());
+    ASSERT_TRUE(report->hasProcessInfo());
+    EXPECT_EQ(static_cast<uint64_t>(getpid()), report->processInfo()->processID());
+    EXPECT_TRUE(report->processInfo()->native());
+    // No temporary file is left behind.
+    EXPECT_TRUE(data.has_value());
+}
+
+__attribute__((noinline)) std::optional<ns::Data> deepReport(DVLQCrashReporter& reporter, int depth) {
+    if (depth > 0) {
+        auto r = deepReport(reporter, depth - 1);
+        asm volatile("" ::: "memory");
+        return r;
+    }
+    return reporter.generateLiveReport();
+}
+
+TEST_F(LQCrashLiveReports, ThreadsAreCutAt512FramesWithRegistersFirst) {
+    std::optional<ns::Data> data = deepReport(*reporter_, 600);
+    ASSERT_TRUE(data);
+    Lqcrash__CrashReport* raw = lqcrash__crash_report__unpack(nullptr, data->size() - 8, data->data() + 8);
+    ASSERT_TRUE(raw);
+    const Lqcrash__CrashReport__Thread* crashed = nullptr;
+    for (size_t i = 0; i < raw->n_threads; ++i) {
+        if (raw->threads[i]->crashed) crashed = raw->threads[i];
+    }
+    ASSERT_TRUE(crashed);
+    EXPECT_EQ(512u, crashed->n_frames);
+    // The field order as written: find the crashed thread in the raw bytes.
+    std::vector<uint32_t> order;
+    for (const auto& [field, body] : lengthDelimited(data->data() + 8, data->size() - 8)) {
+        if (field != 3) continue;
+        std::vector<uint32_t> fields = fieldOrder(body.first, body.second);
+        if (std::find(fields.begin(), fields.end(), 4u) != fields.end()) order = fields;
+    }
+    ASSERT_FALSE(order.empty());
+    auto firstFrame = std::find(order.begin(), order.end(), 2u) - order.begin();
+    auto lastRegister = order.rend() - std::find(order.rbegin(), order.rend(), 4u) - 1;
+    EXPECT_LT(lastRegister, firstFrame);
+    lqcrash__crash_report__free_unpacked(raw, nullptr);
+}
+
+TEST(LQCrashWriterRecord, ExceptionSignalNamesAndTheWholeFileOrder) {
+    ns::test::TemporaryDirectory dir;
+    lqcrash_log_writer_t writer;
+    ASSERT_EQ(LQCRASH_ESUCCESS, DVlqcrash_log_writer_init(&writer, "id", "1", nullptr, 0, false));
+    EXPECT_EQ(nullptr, writer.application_info.app_marketing_version.bytes);
+    EXPECT_EQ('\0', writer.process_info.process_path.bytes[writer.process_info.process_path.length - 1]);
+    DVlqcrash_log_writer_set_exception(&writer, ns::NSException("MyException", std::nullopt));
+
+    std::string path = dir.file("report");
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    lqcrash_async_file_t file;
+    DVlqcrash_async_file_init(&file, fd, LQCRASH_REPORT_MAX_BYTES);
+    lqcrash_log_bsd_signal_info_t bsd = {99, -7, 0x10};
+    lqcrash_log_signal_info_t siginfo = {&bsd, nullptr};
+    lqcrash_async_image_list empty;
+    empty.task = mach_task_self();
+    ASSERT_EQ(LQCRASH_ESUCCESS,
+              DVlqcrash_log_writer_write(&writer, MACH_PORT_NULL, &empty, &file, &siginfo, nullptr));
+    ASSERT_TRUE(DVlqcrash_async_file_close(&file));
+    DVlqcrash_log_writer_free(&writer);
+
+    ns::Data data = lqtest::readFile(path);
+    Lqcrash__CrashReport* raw = lqcrash__crash_report__unpack(nullptr, data.size() - 8, data.data() + 8);
+    ASSERT_TRUE(raw);
+    EXPECT_STREQ("#99", raw->signal->name);
+    EXPECT_STREQ("#-7", raw->signal->code);
+    ASSERT_TRUE(raw->exception);
+    EXPECT_STREQ("MyException", raw->exception->name);
+    EXPECT_STREQ("", raw->exception->reason);
+    EXPECT_EQ(0u, raw->exception->n_frames);
+    EXPECT_STREQ("", raw->application_info->marketing_version);  // always written, empty
+    EXPECT_FALSE(raw->has_custom_data);
+    // The calling thread has no saved state: it is left out, the others are there.
+    for (size_t i = 0; i < raw->n_threads; ++i) EXPECT_EQ(i, raw->threads[i]->thread_number);
+    lqcrash__crash_report__free_unpacked(raw, nullptr);
+
+    // Sections in the order written: 9, 1, 8, 2, 7, threads, exception, signal.
+    std::vector<uint32_t> order = fieldOrder(data.data() + 8, data.size() - 8);
+    ASSERT_GE(order.size(), 7u);
+    EXPECT_EQ((std::vector<uint32_t>{9, 1, 8, 2, 7}), std::vector<uint32_t>(order.begin(), order.begin() + 5));
+    EXPECT_EQ(6u, order.back());
+    EXPECT_EQ(5u, order[order.size() - 2]);
+}
+
+}  // namespace
