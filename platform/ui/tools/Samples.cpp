@@ -114,14 +114,22 @@ View textSample() {
 
 }  // namespace
 
-const std::vector<Sample>& all() {
-  static const std::vector<Sample> samples = {
+static std::vector<Sample>& registry() {
+  static std::vector<Sample> samples = {
       {"toolkit", "thumbnails, symbols and controls on a popover material", std::nullopt, &toolkit},
       {"grid50", "a 5-column grid of 50 thumbnail cells", std::nullopt, &grid50},
       {"symbols", "every symbol of the registry", std::nullopt, &symbolsSheet},
       {"text", "text styles, wrapping and truncation", std::nullopt, &textSample},
   };
   return samples;
+}
+
+const std::vector<Sample>& all() { return registry(); }
+
+bool add(Sample sample) {
+  if (named(sample.name)) return false;
+  registry().push_back(std::move(sample));
+  return true;
 }
 
 const Sample* named(const std::string& name) {

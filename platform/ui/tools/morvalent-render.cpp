@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
   }
   auto host = ui::Host::make(s->make());
   host->setProposedSize(size ? size : s->size);
+  if (s->prepare) s->prepare(*host);
   if (dump) std::fputs(host->dump().c_str(), stdout);
   if (!host->renderToPng(output, scale)) {
     std::fprintf(stderr, "morvalent-render: cannot write %s\n", output.c_str());

@@ -1,0 +1,85 @@
+#include "app/previews/DockPreviewThumbnailView.h"
+
+#include <algorithm>
+
+#include "app/previews/DockPreviewThumbnailButtonOverlay.h"
+#include "app/previews/DockPreviewThumbnailLabel.h"
+#include "app/previews/DockPreviewThumbnailPositionIndicatorOverlay.h"
+#include "app/previews/RightClickViewModifier.h"
+#include "app/previews/TrackingAreaViewModifier.h"
+#include "app/snapping/ScrollGestureViewModifier.h"
+
+double DockPreviewThumbnailView::cornerRadius(double width, double height) {
+  // Captures of very large windows (full-screen ones) have square corners.
+  return 1 + std::min(std::max(4 * (1900 - width), 0.0), 4.0) + std::min(std::max(4 * (1024 - height), 0.0), 4.0);
+}
+
+ui::View DockPreviewThumbnailView::imageBlock() const {
+  const img::Size size = thumbnailContent.thumbnailImage.size();
+  const double r = cornerRadius(size.width, size.height);
+  const auto corners = ui::Shape::roundedRectangle(r, ui::RoundedCornerStyle::continuous);
+  ui::StrokeStyle ring;
+  ring.lineWidth = 4;
+  ui::View block = ui::Image(thumbnailContent.thumbnailImage)
+                       .resizable()
+                       .aspectRatio(std::nullopt, ui::ContentMode::fill)
+                       .drawingGroup()
+                       .clipShape(corners)
+                       .aspectRatio(std::nullopt, ui::ContentMode::fit)
+                       .shadow(ui::Color::black().opacity(0.3), 5)
+                       .overlay(ui::ShapeView(corners).stroke(
+                           highlighted ? ui::Color::controlAccentColor().opacity(0.6) : ui::Color::clear(),
+                           ring))
+                       .padding(ui::EdgeInsets{5, 0, 0, 0});
+  if (thumbnailContent.isNowPlaying) block = block.frame(200, 200);
+  return block;
+}
+
+void DockPreviewThumbnailView::rightClicked() const {
+  const bool showing = !showingSnapButtons.get();
+  showingSnapButtons.set(showing);
+  if (eventHandlers.onRightClick) eventHandlers.onRightClick(showing);
+}
+
+void DockPreviewThumbnailView::scrollGestureTriggered(ScrollGestureProcessor::Direction direction,
+                                                      bool isFastSwipe) const {
+  // Windows of other Spaces cannot be snapped from the preview.
+  if (thumbnailContent.spaceDisplayMode != DockPreviewThumbnailContent::SpaceDisplayMode::normal) return;
+  if (eventHandlers.onTriggeringScrollGesture) eventHandlers.onTriggeringScrollGesture(direction, isFastSwipe);
+}
+
+void DockPreviewThumbnailView::hoverChanged(bool hovering) const {
+  if (eventHandlers.onHover) eventHandlers.onHover(hovering);
+  if (!hovering) showingSnapButtons.set(false);
+}
+
+ui::View DockPreviewThumbnailView::body() const {
+  auto self = *this;
+  ui::View overlays = ui::ZStack(ui::Alignment::center, {imageBlock()})
+                          .overlay(ui::If(highlighted, ui::View(DockPreviewThumbnailPositionIndicatorOverlay{
+                                                           thumbnailContent, true})))
+                          .overlay(ui::If(highlighted, ui::View(DockPreviewThumbnailButtonOverlay{
+                                                           ui::Namespace(), thumbnailContent, highlightedButtonAction,
+                                                           showingSnapButtons.binding(),
+                                                           eventHandlers.onButtonHover, eventHandlers.onButtonClick,
+                                                           false})));
+  ui::View button =
+      ui::Button(
+          [self] {
+            if (self.eventHandlers.onClick) self.eventHandlers.onClick();
+          },
+          ui::VStack(ui::HorizontalAlignment::center, std::nullopt,
+                     {overlays, ui::View(DockPreviewThumbnailLabel{thumbnailContent})}))
+          .buttonStyle(ui::ButtonStyle::plain)
+          .padding(15)
+          .clipShape(ui::Shape::roundedRectangle(7, ui::RoundedCornerStyle::continuous))
+          .modifier(RightClickViewModifier{[self] { self.rightClicked(); }});
+  ui::View scrolled = ui::If(scrollPreviewSnappingEnabled.get(),
+                             button.modifier(ScrollGestureViewModifier{
+                                 [self](ScrollGestureProcessor::Direction direction, bool isFastSwipe,
+                                        const std::shared_ptr<appkit::NSEvent>&) {
+                                   self.scrollGestureTriggered(direction, isFastSwipe);
+                                 }}),
+                             button);
+  return scrolled.modifier(TrackinAreaViewModifier{[self](bool hovering) { self.hoverChanged(hovering); }});
+}

@@ -1,0 +1,39 @@
+#pragma once
+// One window of the Dock preview: the capture with rounded corners, shadow
+// and highlight ring, the title row under it and, while it is hovered, the
+// position badge and the buttons. It is the whole hit area of its window;
+// every gesture is reported through the event handlers.
+
+#include <optional>
+
+#include "app/previews/DockPreviewContent.h"
+#include "platform/ui/AppStorage.h"
+#include "platform/ui/State.h"
+#include "platform/ui/View.h"
+
+struct DockPreviewThumbnailView {
+  using ButtonAction = DockPreviewThumbnailContent::ButtonAction;
+
+  // Bound to "scrollPreviewSnappingEnabled"; the creator passes the
+  // preference's current value as the fallback.
+  ui::AppStorage<bool> scrollPreviewSnappingEnabled;
+  ui::State<bool> showingSnapButtons{false};
+  bool highlighted = false;
+  std::optional<ButtonAction> highlightedButtonAction;
+  DockPreviewThumbnailContent thumbnailContent;
+  DockPreviewThumbnailEventHandlers eventHandlers;
+
+  // The corner radius of a capture of that size: 9 for ordinary windows,
+  // down to 1 for captures of at least 1900 x 1024 points.
+  static double cornerRadius(double width, double height);
+
+  ui::View body() const;
+
+  // The gestures, as the modifiers deliver them.
+  void rightClicked() const;
+  void scrollGestureTriggered(ScrollGestureProcessor::Direction direction, bool isFastSwipe) const;
+  void hoverChanged(bool hovering) const;
+
+ private:
+  ui::View imageBlock() const;
+};

@@ -1,0 +1,205 @@
+#include "app/previews/DockPreviewView.h"
+
+#include <string>
+
+#include "Tincture/DominantColors.h"
+#include "app/model/ScreenAndSpaceRepository.h"
+#include "app/previews/DockPreviewNowPlayingControls.h"
+#include "app/previews/DockPreviewThumbnailView.h"
+#include "app/previews/TrackingAreaViewModifier.h"
+#include "app/previews/VisualEffectView.h"
+#include "app/shell/Preferences.h"
+#include "platform/ui/AppStorage.h"
+#include "platform/ui/OnChange.h"
+
+namespace {
+
+std::string cellId(const DockPreviewThumbnailContent& entry) { return std::to_string(entry.element.hash()); }
+
+}  // namespace
+
+std::vector<ui::Color> DockPreviewView::artworkColors(const img::Image& artwork) {
+  // Every hover re-renders the panel; the analysis of one artwork is kept.
+  static thread_local std::optional<std::pair<img::Image, std::vector<ui::Color>>> last;
+  if (last && last->first.isSameObject(artwork)) return last->second;
+  std::vector<ui::Color> colors;
+  try {
+    for (const auto& c : tincture::dominantColors(artwork, tincture::DominantColorQuality::fair,
+                                                  tincture::DominantColorAlgorithm::iterative)) {
+      colors.push_back(ui::Color::fromNS(c));
+    }
+  } catch (const tincture::ImageColorError&) {
+    colors.clear();
+  }
+  last.emplace(artwork, colors);
+  return colors;
+}
+
+std::shared_ptr<DockPreviewViewDelegate> DockPreviewView::delegate() const {
+  auto* container = delegateContainer.get();
+  if (!container || !container->value.get()) return nullptr;
+  return container->value.get()->lock();
+}
+
+std::optional<DockPreviewContent> DockPreviewView::currentContent() const {
+  auto* container = contentContainer.get();
+  if (!container) return std::nullopt;
+  return container->value.get();
+}
+
+bool DockPreviewView::isHovered(const DockPreviewThumbnailContent& entry) const {
+  const auto& hovered = hoverThumbnail.get();
+  return hovered && hovered->isSameThumbnail(entry);
+}
+
+void DockPreviewView::thumbnailHoverChanged(const DockPreviewThumbnailContent& entry, bool hovering) const {
+  auto content = currentContent();
+  if (content && !content->animating) {
+    if (hovering) {
+      // Tracking repeats true on every move inside; the same thumbnail stays.
+      if (!isHovered(entry)) hoverThumbnail.set(entry);
+    } else {
+      hoverThumbnail.set(std::nullopt);
+      hoverButtonAction.set(std::nullopt);
+    }
+  }
+  if (!hovering) {
+    swipeState.set(std::nullopt);
+    if (auto d = delegate()) d->didHoverOnSnapButton(entry, nullptr, std::nullopt);
+  }
+}
+
+void DockPreviewView::buttonHoverChanged(const DockPreviewThumbnailContent& entry, const ButtonAction& action,
+                                         bool hovering) const {
+  auto content = currentContent();
+  if (!content || content->animating) return;
+  hoverButtonAction.set(hovering ? std::optional<ButtonAction>(action) : std::nullopt);
+  auto d = delegate();
+  if (!d) return;
+  if (!hovering) {
+    d->didHoverOnSnapButton(entry, nullptr, std::nullopt);
+  } else if (const auto* snap = action.asSnap()) {
+    d->didHoverOnSnapButton(entry, snap->screen, snap->snapAlignment);
+  } else if (const auto* screen = action.asScreen()) {
+    d->didHoverOnSnapButton(entry, screen->screen, SnapAlignment::maximized);
+  }
+}
+
+void DockPreviewView::buttonClicked(const DockPreviewThumbnailContent& entry, const ButtonAction& action) const {
+  // The target display reached the delegate with the hover before the click.
+  if (const auto* snap = action.asSnap()) {
+    if (auto d = delegate()) d->didClickOnSnapButton(entry, snap->snapAlignment);
+  } else if (action.asScreen()) {
+    if (auto d = delegate()) d->didClickOnSnapButton(entry, SnapAlignment::maximized);
+  } else {
+    hoverThumbnail.set(std::nullopt);
+    hoverButtonAction.set(std::nullopt);
+    if (auto d = delegate()) d->didClickOnCloseButton(entry);
+  }
+}
+
+void DockPreviewView::swipeStep(const DockPreviewThumbnailContent& entry, ScrollGestureProcessor::Direction direction,
+                                bool isFastSwipe) const {
+  auto snapshot = ScreenAndSpaceRepository::getScreensAndSpaces();
+  if (!snapshot) return;
+  std::optional<SnapAlignment> from;
+  ScreenSummary screen = entry.screenSummary;
+  ScreenSummary originalScreen = entry.screenSummary;
+  if (const auto& swipe = swipeState.get(); swipe && swipe->element == entry.element) {
+    from = swipe->snapAlignment;
+    screen = swipe->screen;
+    originalScreen = swipe->originalScreen;
+  }
+  auto target = DockPreviewSwipeState::nextTarget(from, screen, originalScreen, direction, isFastSwipe, *snapshot);
+  swipeState.set(DockPreviewSwipeState{entry.element, target.snapAlignment, target.screen, originalScreen});
+  if (auto d = delegate()) d->didSwipeOnThumbnail(entry, target.screen.screen, target.snapAlignment);
+}
+
+ui::View DockPreviewView::cell(const DockPreviewThumbnailContent& entry) const {
+  auto self = *this;
+  const bool highlighted = isHovered(entry);
+  DockPreviewThumbnailEventHandlers handlers{
+      [self, entry] {
+        if (auto d = self.delegate()) d->didClickOnThumbnail(entry);
+      },
+      [self, entry](bool showingSnapButtons) {
+        if (auto d = self.delegate()) d->didRightClickOnThumbnail(entry, showingSnapButtons);
+      },
+      [self, entry](ScrollGestureProcessor::Direction direction, bool isFastSwipe) {
+        self.swipeStep(entry, direction, isFastSwipe);
+      },
+      [self, entry](bool hovering) { self.thumbnailHoverChanged(entry, hovering); },
+      [self, entry](const ButtonAction& action, bool hovering) { self.buttonHoverChanged(entry, action, hovering); },
+      [self, entry](const ButtonAction& action) { self.buttonClicked(entry, action); },
+  };
+  DockPreviewThumbnailView thumbnail{
+      ui::AppStorage<bool>(preferencekeys::scrollPreviewSnappingEnabled,
+                           MorvalentDefaults::standard().scrollPreviewSnappingEnabled()),
+      false,
+      highlighted,
+      highlighted ? hoverButtonAction.get() : std::nullopt,
+      entry,
+      std::move(handlers),
+  };
+  return ui::View(std::move(thumbnail))
+      .foregroundColor(ui::Color::red())
+      .frame(kColumnWidth, std::nullopt)
+      .frame(ui::FlexFrame{.maxHeight = kThumbnailMaximumHeight})
+      .matchedGeometryEffect(cellId(entry), animationNamespace, true);
+}
+
+ui::View DockPreviewView::artworkTint(const DockPreviewContent& content) const {
+  if (!content.nowPlayingShowcaseMode || !content.nowPlayingInfo || !content.nowPlayingInfo->artwork) {
+    return ui::EmptyView();
+  }
+  auto colors = artworkColors(*content.nowPlayingInfo->artwork);
+  if (colors.empty()) return ui::EmptyView();
+  return ui::LinearGradient({ui::Color::clear(), colors.front()}, ui::UnitPoint::bottom(), ui::UnitPoint::top())
+      .opacity(kArtworkTintOpacity);
+}
+
+ui::View DockPreviewView::body() const {
+  auto self = *this;
+  const auto content = currentContent();
+  const std::optional<std::size_t> windowCount =
+      content ? std::optional<std::size_t>(content->windows.size()) : std::nullopt;
+
+  ui::View panel;
+  if (content) {
+    const int columns = std::max(content->numberOfColumns, 0);
+    std::vector<ui::GridItem> items(static_cast<std::size_t>(columns), ui::GridItem::fixed(kColumnWidth));
+    std::vector<ui::View> rows;
+    rows.push_back(ui::LazyVGrid(std::move(items), ui::HorizontalAlignment::center, 0,
+                                 {ui::ForEach(content->windows, cellId,
+                                              [self](const DockPreviewThumbnailContent& entry) {
+                                                return self.cell(entry);
+                                              })}));
+    rows.push_back(ui::If(
+        content->nowPlayingInfo.has_value(),
+        content->nowPlayingInfo
+            ? ui::View(DockPreviewNowPlayingControls{*content->nowPlayingInfo, ui::Color::labelColor(),
+                                                     [self](MediaButton button) {
+                                                       if (auto d = self.delegate()) d->didClickMediaButton(button);
+                                                     }})
+                  .foregroundColor(ui::Color::labelColor())
+                  .frame(kNowPlayingWidth, kNowPlayingHeight)
+                  .padding(ui::Edge::bottom, kNowPlayingBottomPadding)
+            : ui::EmptyView()));
+    panel = ui::VStack(ui::HorizontalAlignment::center, 0, std::move(rows))
+                .ignoresSafeArea()
+                .padding(ui::EdgeInsets{0, kHorizontalPadding, 0, kHorizontalPadding})
+                .background(artworkTint(*content))
+                .background(ui::View(VisualEffectView{ui::Material::popover, ui::BlendingMode::behindWindow})
+                                .modifier(TrackinAreaViewModifier{[self](bool inside) {
+                                  if (auto d = self.delegate()) d->previewHoverDidChange(inside);
+                                }}))
+                .clipShape(ui::Shape::roundedRectangle(kCornerRadius, kCornerRadius, ui::RoundedCornerStyle::continuous));
+  }
+  // A window closed or a new preview came: no highlight until the pointer
+  // moves over a thumbnail again.
+  return ui::onChange<std::optional<std::size_t>>(ui::If(content.has_value(), panel), windowCount,
+                                                  [self](const std::optional<std::size_t>&) {
+                                                    self.hoverThumbnail.set(std::nullopt);
+                                                    self.hoverButtonAction.set(std::nullopt);
+                                                  });
+}
