@@ -1,0 +1,146 @@
+#include "RedEvudud/RedEvudud/Internals/Ingestion/DVACRuvErirovevuIngestion.h"
+
+#include <cinttypes>
+#include <set>
+
+#include "RedEvudud/RedEvudud/Internals/HttpClient/DVACHttpUtil.h"
+#include "RedEvudud/RedEvudud/Internals/Ingestion/DVACTicketCache.h"
+#include "RedEvudud/RedEvudud/Internals/Model/CommonSchema/DVACCommonSchemaLog.h"
+#include "RedEvudud/RedEvudud/Internals/Model/DVACLogContainer.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACErrors.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
+#include "platform/foundation/Json.h"
+#include "platform/net/URLRequest.h"
+
+namespace {
+
+std::string join(const std::vector<std::string>& parts, const std::string& separator) {
+  std::string out;
+  for (const auto& part : parts) {
+    if (!out.empty()) out += separator;
+    out += part;
+  }
+  return out;
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = text.find(separator, start);
+    parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return parts;
+}
+
+}  // namespace
+
+std::shared_ptr<DVACRuvErirovevuIngestion> DVACRuvErirovevuIngestion::initWithHttpClient(
+    std::shared_ptr<DVACHttpClientProtocol> httpClient, const std::optional<std::string>& baseUrl) {
+  auto ingestion = std::shared_ptr<DVACRuvErirovevuIngestion>(
+      new DVACRuvErirovevuIngestion(std::move(httpClient), baseUrl.value_or(kDVACRuvErirovevuDefaultBaseUrl)));
+  ingestion->attachToHttpClient();
+  return ingestion;
+}
+
+DVACRuvErirovevuIngestion::DVACRuvErirovevuIngestion(std::shared_ptr<DVACHttpClientProtocol> httpClient,
+                                                     std::string baseUrl)
+    : DVACHttpIngestion(std::move(httpClient), std::move(baseUrl),
+                        std::string(kDVACRuvErirovevuApiPath) + "/" + kDVACRuvErirovevuApiVersion,
+                        DVACHttpHeaders{{"Content-Type", kDVACRuvErirovevuContentType},
+                                        {kDVACRuvErirovevuClientVersionHeaderKey,
+                                         "ACS-iOS-ObjectiveC-no-" + DVACUtility::sdkVersion() + "-no"}},
+                        DVACQueryStrings{}, std::vector<double>{10, 300, 1200}, 2) {}
+
+void DVACRuvErirovevuIngestion::sendAsync(const std::shared_ptr<DVACLogContainer>& data,
+                                          DVACSendAsyncCompletionHandler completionHandler) {
+  const std::optional<std::string> batchId = data ? data->batchId : std::nullopt;
+  if (!data || !data->isValid()) {
+    const ns::Error error = dvac::makeRedEvududError(DVACLogInvalidContainerErrorCode);
+    DVACLogError(kDVACLogTag, error.localizedDescription());
+    if (completionHandler) completionHandler(batchId, nullptr, std::nullopt, error);
+    return;
+  }
+  DVACHttpIngestion::sendAsync(data, [batchId, completionHandler](const std::optional<std::string>& /*callId*/,
+                                                                  std::shared_ptr<const net::HTTPURLResponse> response,
+                                                                  std::optional<ns::Data> body,
+                                                                  std::optional<ns::Error> error) {
+    if (completionHandler) completionHandler(batchId, std::move(response), std::move(body), std::move(error));
+  });
+}
+
+DVACHttpHeaders DVACRuvErirovevuIngestion::getHeadersWithData(const std::shared_ptr<DVACLogContainer>& data,
+                                                              const std::optional<std::string>& /*eTag*/) {
+  DVACHttpHeaders headers = httpHeaders();
+  std::set<std::string> tokens;
+  std::vector<std::string> orderedTokens;
+  ns::Dictionary tickets;
+  auto cache = DVACTicketCache::sharedInstance();
+  if (data) {
+    for (const auto& log : data->logs) {
+      if (!log) continue;
+      if (auto logTokens = log->transmissionTargetTokens()) {
+        for (const auto& token : *logTokens) {
+          if (tokens.insert(token).second) orderedTokens.push_back(token);
+        }
+      }
+      auto csLog = std::dynamic_pointer_cast<DVACCommonSchemaLog>(log);
+      if (!csLog || !csLog->ext() || !csLog->ext()->protocolExt || !csLog->ext()->protocolExt->ticketKeys) continue;
+      for (const auto& key : *csLog->ext()->protocolExt->ticketKeys) {
+        if (auto ticket = cache->ticketFor(key)) tickets[key] = ns::Value(*ticket);
+      }
+    }
+  }
+  headers[kDVACRuvErirovevuApiKeyHeaderKey] = join(orderedTokens, ",");
+  char uploadTime[32];
+  std::snprintf(uploadTime, sizeof uploadTime, "%lld", static_cast<long long>(DVACUtility::nowInMilliseconds()));
+  headers[kDVACRuvErirovevuUploadTimeHeaderKey] = uploadTime;
+  if (!tickets.empty()) {
+    if (auto json = ns::json::write(ns::Value(std::move(tickets)))) headers[kDVACRuvErirovevuTicketsHeaderKey] = *json;
+  }
+  return headers;
+}
+
+std::optional<ns::Data> DVACRuvErirovevuIngestion::getPayloadWithData(const std::shared_ptr<DVACLogContainer>& data) {
+  if (!data) return std::nullopt;
+  std::string payload;
+  for (const auto& log : data->logs) {
+    if (!log) continue;
+    if (auto line = log->serializeLogWithPrettyPrinting(false)) payload += *line + "\n";
+  }
+  return ns::Data(payload.begin(), payload.end());
+}
+
+std::optional<std::string> DVACRuvErirovevuIngestion::obfuscateResponsePayload(
+    const std::optional<std::string>& payload) {
+  return DVACUtility::obfuscateString(payload, "\"token\"\\s*:\\s*\"[^\"]+\"", "\"token\" : \"***\"");
+}
+
+std::string DVACRuvErirovevuIngestion::obfuscateTargetTokens(const std::string& tokens) {
+  std::vector<std::string> masked;
+  for (const auto& token : split(tokens, ',')) masked.push_back(DVACHttpUtil::hideSecret(token));
+  return join(masked, ",");
+}
+
+std::string DVACRuvErirovevuIngestion::obfuscateTickets(const std::string& tickets) {
+  return DVACUtility::obfuscateString(tickets, ":[^\"]+", ":***").value_or(tickets);
+}
+
+void DVACRuvErirovevuIngestion::willSendHTTPRequestToURL(const ns::URL& url, const DVACHttpHeaders& headers) {
+  if (DVACLogger::currentLogLevel() >= DVACLogLevelDebug) return;
+  std::vector<std::string> formatted;
+  for (const auto& [name, value] : headers) {
+    std::string shown = value;
+    if (net::HTTPHeaderFields::namesEqual(name, kDVACRuvErirovevuApiKeyHeaderKey)) {
+      shown = obfuscateTargetTokens(value);
+    } else if (net::HTTPHeaderFields::namesEqual(name, kDVACRuvErirovevuTicketsHeaderKey)) {
+      shown = obfuscateTickets(value);
+    }
+    formatted.push_back(name + " = " + shown);
+  }
+  DVACLogVerbose(kDVACLogTag, "URL: " + url.absoluteString());
+  DVACLogVerbose(kDVACLogTag, "Headers: " + join(formatted, ", "));
+}

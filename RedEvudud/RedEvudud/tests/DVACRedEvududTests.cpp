@@ -1,0 +1,525 @@
+// The SDK entry end to end: start-up against the local ingestion sink, the
+// store on disk, fatal and recoverable answers, a process killed before it
+// could send, and the switches of the entry itself.
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "RedEvudud/RedEvudud/Internals/Ingestion/DVACRedEvududIngestion.h"
+#include "RedEvudud/RedEvudud/Internals/Model/DVACStartServiceLog.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACErrors.h"
+#include "RedEvudud/RedEvudud/tests/DVACChannelTestSupport.h"
+#include "RedEvudud/RedEvudud/tests/DVACHttpTestSupport.h"
+#include "RedEvudud/RedEvudud/tests/DVACSdkTestSupport.h"
+#include "platform/foundation/Json.h"
+
+using namespace dvac_sdk_test;
+using dvac_channel_test::numberedLog;
+using dvac_channel_test::RecordingDelegate;
+
+namespace {
+
+constexpr const char* kSecret = "0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d";
+// The start-service log waits for the core unit's 6 second timer.
+constexpr double kFlushWait = 30.0;
+
+// Sets an environment variable for the life of the object.
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(const char* name, const std::optional<std::string>& value) : name_(name) {
+    if (const char* old = std::getenv(name)) previous_ = old;
+    if (value) {
+      ::setenv(name, value->c_str(), 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnvironmentVariable() {
+    if (previous_) {
+      ::setenv(name_, previous_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> previous_;
+};
+
+// The logs of a request's JSON body.
+std::vector<ns::Value> logsOf(const ingestion_sink::RecordedRequest& request) {
+  auto body = ns::json::parse(request.content());
+  if (!body) return {};
+  const ns::Value* logs = body->find("logs");
+  if (!logs || !logs->array()) return {};
+  return *logs->array();
+}
+
+std::optional<std::string> stringAt(const ns::Value& dictionary, const std::string& key) {
+  const ns::Value* value = dictionary.find(key);
+  if (!value || !value->string()) return std::nullopt;
+  return *value->string();
+}
+
+// The "n" property of every "testEvent" log of the requests.
+std::vector<int> eventNumbers(const std::vector<ingestion_sink::RecordedRequest>& requests) {
+  std::vector<int> numbers;
+  for (const auto& request : requests) {
+    for (const auto& log : logsOf(request)) {
+      if (stringAt(log, "type") != "testEvent") continue;
+      const ns::Value* properties = log.find("properties");
+      if (!properties) continue;
+      if (auto n = stringAt(*properties, "n")) numbers.push_back(std::stoi(*n));
+    }
+  }
+  return numbers;
+}
+
+std::shared_ptr<const DVACChannelUnitConfiguration> batchOf(const std::string& groupId, uint64_t batchSize,
+                                                            uint64_t pendingBatches) {
+  return DVACChannelUnitConfiguration::initWithGroupId(groupId, 1, 6, batchSize, pendingBatches);
+}
+
+class DVACRedEvududTests : public ::testing::Test {
+ protected:
+  // Starts with the sink as log URL and waits until the start-service log
+  // has been delivered, so the tests after it own the sink's script.
+  void startAndDeliverStartServiceLog(const std::vector<DVACServiceClass>& services) {
+    DVACRedEvudud::setLogUrl(sink_->baseURL());
+    DVACRedEvudud::start(kSecret, services);
+    recorder_ = std::make_shared<RecordingDelegate>();
+    sdkGroup()->addDelegate(recorder_);
+    ASSERT_TRUE(sink_->waitForRequests(1, kFlushWait));
+    ASSERT_TRUE(recorder_->waitFor("didSucceed", 1));
+    syncLogsQueue();
+    recorder_->clear();
+  }
+
+  SdkEnvironment environment_;
+  dvac_http_test::LogRecorder log_{DVACLogLevelDebug};
+  std::unique_ptr<ingestion_sink::Sink> sink_ = dvac_http_test::startSink("[]");
+  std::shared_ptr<RecordingDelegate> recorder_;
+};
+
+// ------------------------------------------------------------ End to end
+
+TEST_F(DVACRedEvududTests, StartUploadsOneStartServiceLogAndEmptiesTheStore) {
+  ScopedEnvironmentVariable url("MORVALENT_INGESTION_URL", sink_->baseURL());
+  DVACIngestionDefaults::resetForTesting();
+  auto alpha = serviceClass("Alpha", 999);
+  auto beta = serviceClass("Beta");
+  DVACRedEvudud::start(kSecret, {beta, alpha});
+  auto recorder = std::make_shared<RecordingDelegate>();
+  sdkGroup()->addDelegate(recorder);
+
+  ASSERT_TRUE(sink_->waitForRequests(1, kFlushWait));
+  ASSERT_TRUE(recorder->waitFor("didSucceed", 1));
+  syncLogsQueue();
+
+  const auto requests = sink_->requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const auto& request = requests[0];
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.path, "/logs?api-version=1.0.0");
+  EXPECT_EQ(request.header("App-Secret"), kSecret);
+  EXPECT_EQ(request.header("Install-ID"), DVACRedEvudud::installId().UUIDString());
+  EXPECT_EQ(request.header("Content-Type"), "application/json");
+  EXPECT_EQ(request.answeredStatus, 200);
+  const auto logs = logsOf(request);
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_EQ(stringAt(logs[0], "type"), "startService");
+  const ns::Value* services = logs[0].find("services");
+  ASSERT_TRUE(services && services->array());
+  ASSERT_EQ(services->count(), 2u);
+  // Higher priority first.
+  EXPECT_EQ(services->at(0)->asString(), "Alpha");
+  EXPECT_EQ(services->at(1)->asString(), "Beta");
+  EXPECT_EQ(environment_.storedRows(), 0);
+  EXPECT_EQ(sink_->requestCount(), 1u);
+}
+
+TEST_F(DVACRedEvududTests, FatalAnswerSwitchesTheUnitOffAndDeletesItsLogs) {
+  auto beta = serviceClass("Beta", 500, batchOf("Beta", 2, 1));
+  startAndDeliverStartServiceLog({beta});
+  dvac_http_test::setScript(*sink_, R"([{"status": 400}])");
+  auto unit = beta->service()->channelUnit();
+  for (int n = 0; n < 4; ++n) unit->enqueueItem(numberedLog(n), DVACLogFlagsNormal);
+
+  ASSERT_TRUE(recorder_->waitFor("didFail", 4));
+  syncLogsQueue();
+  ASSERT_TRUE(log_.contains("Fatal error encountered; shutting down channel unit with group ID Beta"));
+  const auto requests = sink_->requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].answeredStatus, 400);
+  EXPECT_EQ(eventNumbers({requests[1]}), (std::vector<int>{0, 1}));
+  EXPECT_EQ(environment_.storedRows("Beta"), 0);
+  // The logs that never left fail with "Canceled, connection paused with log deletion."
+  for (const auto& event : recorder_->events()) {
+    if (event.name != "didFail") continue;
+    const int n = *dvac_channel_test::numberOf(event.log);
+    if (n < 2) continue;
+    ASSERT_TRUE(event.error) << n;
+    EXPECT_EQ(event.error->code, DVACConnectionPausedErrorCode) << n;
+  }
+  EXPECT_FALSE(unit->isEnabled());
+  // New logs are refused the same way and nothing is stored.
+  unit->enqueueItem(numberedLog(9), DVACLogFlagsNormal);
+  ASSERT_TRUE(recorder_->waitFor("didFail", 5));
+  syncLogsQueue();
+  EXPECT_EQ(environment_.storedRows("Beta"), 0);
+}
+
+TEST_F(DVACRedEvududTests, LogsEnqueuedWhileTheSinkIsDownGoOutOnceItAnswers) {
+  auto beta = serviceClass("Beta", 500, batchOf("Beta", 2, 3));
+  startAndDeliverStartServiceLog({beta});
+  // Retries within milliseconds instead of 10, 300 and 1200 seconds.
+  sdkGroup()->redEvududIngestion()->setCallsRetryIntervals({0.02, 0.02, 0.02});
+  dvac_http_test::setScript(*sink_, R"({"responses": [{"status": 503}, {"status": 503}], "default": {"status": 200}})");
+  auto unit = beta->service()->channelUnit();
+  unit->enqueueItem(numberedLog(0), DVACLogFlagsNormal);
+  unit->enqueueItem(numberedLog(1), DVACLogFlagsNormal);
+
+  ASSERT_TRUE(recorder_->waitFor("didSucceed", 2));
+  syncLogsQueue();
+  const auto requests = sink_->requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[1].answeredStatus, 503);
+  EXPECT_EQ(requests[2].answeredStatus, 503);
+  EXPECT_EQ(requests[3].answeredStatus, 200);
+  for (size_t i = 1; i < 4; ++i) EXPECT_EQ(eventNumbers({requests[i]}), (std::vector<int>{0, 1})) << i;
+  EXPECT_EQ(recorder_->count("didFail"), 0u);
+  EXPECT_EQ(environment_.storedRows("Beta"), 0);
+}
+
+// The other half of LogsSurviveAProcessKilledBeforeSending: run as a child
+// process of that test, never on its own.
+TEST(DVACRedEvududRestartChild, EnqueueAndWaitToBeKilled) {
+  const char* root = std::getenv("DVAC_RESTART_CHILD_ROOT");
+  const char* url = std::getenv("DVAC_RESTART_CHILD_URL");
+  const char* fd = std::getenv("DVAC_RESTART_CHILD_FD");
+  const char* hold = std::getenv("DVAC_RESTART_CHILD_HOLD_FD");
+  if (!root || !url || !fd || !hold) GTEST_SKIP() << "runs only as the child of LogsSurviveAProcessKilledBeforeSending";
+  SdkEnvironment environment(root);
+  auto beta = serviceClass("Beta");
+  DVACRedEvudud::setLogUrl(url);
+  DVACRedEvudud::start(kSecret, {beta});
+  auto recorder = std::make_shared<RecordingDelegate>();
+  sdkGroup()->addDelegate(recorder);
+  for (int n = 0; n < 20; ++n) beta->service()->channelUnit()->enqueueItem(numberedLog(n), DVACLogFlagsNormal);
+  ASSERT_TRUE(recorder->waitFor("didCompleteEnqueueing", 20));
+  syncLogsQueue();
+  const std::string ready = "ready " + DVACRedEvudud::installId().UUIDString() + "\n";
+  ASSERT_EQ(::write(std::atoi(fd), ready.data(), ready.size()), static_cast<ssize_t>(ready.size()));
+  // Until SIGKILL; should the parent go away first, its end of this pipe
+  // closes and the read returns.
+  char byte = 0;
+  if (::read(std::atoi(hold), &byte, 1) < 0) std::_Exit(1);
+  std::_Exit(0);
+}
+
+TEST_F(DVACRedEvududTests, LogsSurviveAProcessKilledBeforeSending) {
+  ns::test::TemporaryDirectory root("dvac-restart");
+  // The first process's sink never answers in time: nothing it sends can be
+  // confirmed before it dies.
+  auto holdingSink = dvac_http_test::startSink(R"({"responses": [], "default": {"status": 200, "delayMs": 120000}})");
+
+  // fds: the child reports "ready" on it. hold: the child waits on it, and
+  // sees it close if this process goes away before killing it.
+  int fds[2];
+  int hold[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::pipe(hold), 0);
+  ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  ::fcntl(hold[1], F_SETFD, FD_CLOEXEC);
+  char exe[4096];
+  const ssize_t length = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  ASSERT_GT(length, 0);
+  exe[length] = '\0';
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
+  environment.push_back("DVAC_RESTART_CHILD_ROOT=" + root.path());
+  environment.push_back("DVAC_RESTART_CHILD_URL=" + holdingSink->baseURL());
+  environment.push_back("DVAC_RESTART_CHILD_FD=" + std::to_string(fds[1]));
+  environment.push_back("DVAC_RESTART_CHILD_HOLD_FD=" + std::to_string(hold[0]));
+  std::vector<char*> envp;
+  for (auto& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::string filter = "--gtest_filter=DVACRedEvududRestartChild.EnqueueAndWaitToBeKilled";
+  std::vector<char*> argv{exe, filter.data(), nullptr};
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::execve(exe, argv.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  ::close(hold[0]);
+  std::string line;
+  pollfd readable{fds[0], POLLIN, 0};
+  while (line.find('\n') == std::string::npos && ::poll(&readable, 1, 60'000) > 0) {
+    char buffer[128];
+    const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    line.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fds[0]);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ::close(hold[1]);
+  ASSERT_TRUE(line.starts_with("ready ")) << "child said: '" << line << "'";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  const std::string childInstallId = line.substr(6, line.find('\n') - 6);
+  holdingSink->stop();
+
+  // A new process on the same files: here, with fresh shared instances.
+  environment_.shutdown();
+  {
+    SdkEnvironment second(root.path());
+    auto beta = serviceClass("Beta");
+    DVACRedEvudud::setLogUrl(sink_->baseURL());
+    DVACRedEvudud::start(kSecret, {beta});
+    auto recorder = std::make_shared<RecordingDelegate>();
+    sdkGroup()->addDelegate(recorder);
+    ASSERT_TRUE(recorder->waitFor("didSucceed", 20, kFlushWait));
+    syncLogsQueue();
+    const auto requests = sink_->requests();
+    auto numbers = eventNumbers(requests);
+    std::sort(numbers.begin(), numbers.end());
+    std::vector<int> expected(20);
+    for (int n = 0; n < 20; ++n) expected[static_cast<size_t>(n)] = n;
+    EXPECT_EQ(numbers, expected);
+    for (const auto& request : requests) {
+      EXPECT_EQ(request.header("Install-ID"), childInstallId);
+      EXPECT_EQ(request.answeredStatus, 200);
+    }
+    EXPECT_EQ(second.storedRows("Beta"), 0) << second.logsDatabasePath();
+  }
+}
+
+TEST_F(DVACRedEvududTests, DisableVariableKeepsNamedServicesFromStarting) {
+  ScopedEnvironmentVariable disable("RED_EVUDUD_DISABLE", " Alpha , Unknown ");
+  DVACRedEvudud::setLogUrl(sink_->baseURL());
+  DVACRedEvudud::configureWithAppSecret(kSecret);
+  auto recorder = std::make_shared<RecordingDelegate>();
+  sdkGroup()->addDelegate(recorder);
+  auto alpha = serviceClass("Alpha", 999);
+  auto beta = serviceClass("Beta");
+  auto sdk = DVACRedEvudud::sharedInstance();
+  sdk->startServices({alpha, beta}, sdk->appSecret(), std::nullopt, true);
+
+  EXPECT_FALSE(alpha->service()->isStarted());
+  EXPECT_TRUE(beta->service()->isStarted());
+  EXPECT_EQ(sdkGroup()->channelUnitForGroupId("Alpha"), nullptr);
+  EXPECT_TRUE(log_.contains("Environment variable to disable service has been set; not starting service DVACAlpha"));
+  ASSERT_TRUE(recorder->waitFor("didCompleteEnqueueing", 1));
+  std::shared_ptr<DVACStartServiceLog> startLog;
+  for (const auto& event : recorder->events()) {
+    if (auto log = std::dynamic_pointer_cast<DVACStartServiceLog>(event.log)) startLog = log;
+  }
+  ASSERT_TRUE(startLog);
+  EXPECT_EQ(startLog->services(), (std::vector<std::string>{"Beta"}));
+}
+
+TEST_F(DVACRedEvududTests, DisableAllStartsNothing) {
+  ScopedEnvironmentVariable disable("RED_EVUDUD_DISABLE", "All");
+  auto alpha = serviceClass("Alpha", 999);
+  DVACRedEvudud::setLogUrl(sink_->baseURL());
+  DVACRedEvudud::start(kSecret, {alpha, serviceClass("Beta")});
+  EXPECT_FALSE(alpha->service()->isStarted());
+  EXPECT_TRUE(DVACRedEvudud::sharedInstance()->services().empty());
+  EXPECT_TRUE(log_.contains("No services have been started."));
+}
+
+// ------------------------------------------------------------ The switches
+
+TEST(DVACRedEvududSwitches, ShouldDisableParsesTheVariable) {
+  {
+    ScopedEnvironmentVariable disable("RED_EVUDUD_DISABLE", std::nullopt);
+    EXPECT_FALSE(DVACRedEvudud::shouldDisable("Crashes"));
+  }
+  ScopedEnvironmentVariable disable("RED_EVUDUD_DISABLE", "Crashes , Bogus");
+  EXPECT_TRUE(DVACRedEvudud::shouldDisable("Crashes"));
+  EXPECT_FALSE(DVACRedEvudud::shouldDisable("Analytics"));
+  EXPECT_FALSE(DVACRedEvudud::shouldDisable("crashes"));
+  ScopedEnvironmentVariable all("RED_EVUDUD_DISABLE", "all");
+  EXPECT_FALSE(DVACRedEvudud::shouldDisable("Analytics"));
+}
+
+TEST(DVACRedEvududSwitches, RunningInTestCloudOnlyForOne) {
+  {
+    ScopedEnvironmentVariable variable("RUNNING_IN_RED_EVUDUD", "1");
+    EXPECT_TRUE(DVACRedEvudud::isRunningInRedEvududTestCloud());
+  }
+  ScopedEnvironmentVariable variable("RUNNING_IN_RED_EVUDUD", "true");
+  EXPECT_FALSE(DVACRedEvudud::isRunningInRedEvududTestCloud());
+}
+
+TEST(DVACRedEvududSwitches, ServicesAreSortedByDescendingPriorityKeepingTheirOrder) {
+  auto a = serviceClass("A", 500);
+  auto b = serviceClass("B", 999);
+  auto c = serviceClass("C", 500);
+  auto d = serviceClass("D", 999);
+  const auto sorted = DVACRedEvudud::sortServices({a, b, c, nullptr, d});
+  std::vector<std::string> names;
+  for (const auto& service : sorted) names.push_back(service ? service->serviceName() : "null");
+  EXPECT_EQ(names, (std::vector<std::string>{"B", "D", "A", "C", "null"}));
+}
+
+class DVACRedEvududEntryTests : public ::testing::Test {
+ protected:
+  void SetUp() override { DVACRedEvudud::setLogUrl("http://127.0.0.1:9"); }
+  SdkEnvironment environment_;
+  dvac_http_test::LogRecorder log_{DVACLogLevelVerbose};
+};
+
+TEST_F(DVACRedEvududEntryTests, ASecondStartFromTheApplicationFailsButStartServiceStillWorks) {
+  auto alpha = serviceClass("Alpha");
+  auto beta = serviceClass("Beta");
+  DVACRedEvudud::start(kSecret, {alpha});
+  DVACRedEvudud::start(kSecret, {beta});
+  EXPECT_TRUE(log_.contains("Red Evudud SDK has already been configured."));
+  EXPECT_TRUE(log_.contains("Red Evudud SDK configuration failed."));
+  EXPECT_FALSE(beta->service()->isStarted());
+  DVACRedEvudud::startService(beta);
+  EXPECT_TRUE(beta->service()->isStarted());
+  EXPECT_EQ(beta->service()->appSecret(), kSecret);
+  EXPECT_TRUE(DVACRedEvudud::isConfigured());
+}
+
+TEST_F(DVACRedEvududEntryTests, StartServiceBeforeConfigurationAndInvalidServices) {
+  DVACRedEvudud::startService(serviceClass("Alpha"));
+  EXPECT_FALSE(DVACRedEvudud::isConfigured());
+  DVACRedEvudud::configureWithAppSecret(kSecret);
+  DVACRedEvudud::startService(nullptr);
+  EXPECT_TRUE(log_.contains("Cannot start service (null). Provided value is nil or invalid."));
+}
+
+TEST_F(DVACRedEvududEntryTests, StorageSizeIsCheckedAndAcceptedOnce) {
+  std::vector<bool> results;
+  auto record = [&](bool ok) { results.push_back(ok); };
+  DVACRedEvudud::setMaxStorageSize(24575, record);
+  EXPECT_TRUE(log_.contains("Cannot set storage size to 24575 bytes, minimum value is 24576 bytes"));
+  DVACRedEvudud::setMaxStorageSize(24576, record);
+  DVACRedEvudud::setMaxStorageSize(40960, record);
+  EXPECT_TRUE(log_.contains("setMaxStorageSize:completionHandler: may only be called once per app launch"));
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results, (std::vector<bool>{false, false}));
+  // The accepted size is applied when the group is made.
+  DVACRedEvudud::start(kSecret, {});
+  syncLogsQueue();
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_TRUE(results.back());
+}
+
+TEST_F(DVACRedEvududEntryTests, StorageSizeAfterConfigurationIsRefused) {
+  DVACRedEvudud::start(kSecret, {});
+  std::optional<bool> result;
+  DVACRedEvudud::setMaxStorageSize(40960, [&](bool ok) { result = ok; });
+  EXPECT_EQ(result, false);
+  EXPECT_TRUE(log_.contains("Unable to set storage size after the application has configured Red Evudud"));
+}
+
+TEST_F(DVACRedEvududEntryTests, InstallIdIsMadeOnceAndAnUnreadableOneReplaced) {
+  DVACRedEvududUserDefaults::shared()->setObject(ns::Value("not-a-uuid"), "InstallId");
+  const ns::UUID installId = DVACRedEvudud::installId();
+  EXPECT_EQ(DVACRedEvudud::installId(), installId);
+  EXPECT_EQ(DVACRedEvududUserDefaults::shared()->objectForKey("InstallId")->asString(), installId.UUIDString());
+  DVACRedEvudud::resetSharedInstance();
+  EXPECT_EQ(DVACRedEvudud::installId(), installId);
+}
+
+TEST_F(DVACRedEvududEntryTests, StartingWhileDisabledHoldsTheNamesUntilEnabled) {
+  DVACRedEvududUserDefaults::shared()->setObject(ns::Value(false), "RedEvududIsEnabled");
+  auto alpha = serviceClass("Alpha");
+  DVACRedEvudud::start(kSecret, {alpha});
+  EXPECT_EQ(DVACRedEvudud::sharedInstance()->startedServiceNames(), (std::vector<std::string>{"Alpha"}));
+  EXPECT_FALSE(alpha->service()->isEnabled());
+  auto recorder = std::make_shared<RecordingDelegate>();
+  sdkGroup()->addDelegate(recorder);
+  DVACRedEvudud::setEnabled(true);
+  EXPECT_FALSE(DVACRedEvudud::sharedInstance()->startedServiceNames());
+  ASSERT_TRUE(recorder->waitFor("didCompleteEnqueueing", 1));
+  std::shared_ptr<DVACStartServiceLog> startLog;
+  for (const auto& event : recorder->events()) {
+    if (auto log = std::dynamic_pointer_cast<DVACStartServiceLog>(event.log)) startLog = log;
+  }
+  ASSERT_TRUE(startLog);
+  EXPECT_EQ(startLog->services(), (std::vector<std::string>{"Alpha"}));
+  EXPECT_TRUE(alpha->service()->isEnabled());
+  EXPECT_TRUE(log_.contains("Red Evudud SDK enabled."));
+}
+
+TEST_F(DVACRedEvududEntryTests, NetworkSwitchPersistsAndPausesTheGroup) {
+  DVACRedEvudud::setNetworkRequestsAllowed(false);
+  EXPECT_FALSE(DVACRedEvudud::isNetworkRequestsAllowed());
+  EXPECT_TRUE(log_.contains("Red Evudud SDK network requests are forbidden."));
+  DVACRedEvudud::start(kSecret, {});
+  auto ingestion = sdkGroup()->redEvududIngestion();
+  EXPECT_FALSE(ingestion->isEnabled());
+  DVACRedEvudud::setNetworkRequestsAllowed(true);
+  EXPECT_TRUE(ingestion->isEnabled());
+  EXPECT_EQ(ns::UserDefaults::standard()->objectForKey("DVRedEvududNetworkRequestsAllowed")->asBool(), true);
+}
+
+// The ingestion asks whether network requests are allowed while it holds its
+// own lock, and the SDK calls into the ingestion while holding the
+// instance's: the question must not need the instance's lock.
+TEST_F(DVACRedEvududEntryTests, NetworkPermissionIsReadWithoutTheInstanceLock) {
+  DVACRedEvudud::start(kSecret, {});
+  auto ingestion = sdkGroup()->redEvududIngestion();
+  std::atomic<bool> answered{false};
+  std::atomic<bool> askedInTime{false};
+  DVACLogger::setLogHandler([&](const DVACLogMessageProvider& provider, DVACLogLevel, const std::string&, const char*,
+                                const char*, unsigned int) {
+    // Runs on this thread with the SDK's instance lock held.
+    if (provider().find("network requests are") == std::string::npos) return;
+    std::thread other([&] {
+      (void)ingestion->isEnabled();
+      (void)DVACRedEvudud::isNetworkRequestsAllowed();
+      answered = true;
+    });
+    askedInTime = dvac_http_test::waitUntil([&] { return answered.load(); }, 10);
+    other.join();
+  });
+  DVACRedEvudud::setNetworkRequestsAllowed(true);
+  EXPECT_TRUE(askedInTime);
+}
+
+TEST_F(DVACRedEvududEntryTests, LogUrlGoesToTheIngestionOnceConfigured) {
+  DVACRedEvudud::start(kSecret, {});
+  DVACRedEvudud::setLogUrl("http://127.0.0.1:8");
+  EXPECT_EQ(sdkGroup()->logUrl(), "http://127.0.0.1:8");
+  EXPECT_EQ(DVACRedEvudud::logUrl(), "http://127.0.0.1:8");
+  EXPECT_TRUE(log_.contains("The log url of Red Evudud endpoint was changed to http://127.0.0.1:8"));
+}
+
+TEST_F(DVACRedEvududEntryTests, UserIdNeedsTheApplicationsConfiguration) {
+  DVACRedEvudud::setUserId("alice");
+  EXPECT_TRUE(log_.contains("RedEvudud must be configured from application, libraries cannot call setUserId."));
+  DVACRedEvudud::start(kSecret, {});
+  DVACRedEvudud::setUserId("alice");
+  EXPECT_EQ(DVACRedEvudud::userId(), "alice");
+  DVACRedEvudud::setUserId(std::string(257, 'x'));
+  EXPECT_EQ(DVACRedEvudud::userId(), "alice");
+}
+
+TEST_F(DVACRedEvududEntryTests, SdkLevelQuestionsBeforeConfiguration) {
+  EXPECT_FALSE(DVACRedEvudud::isEnabled());
+  EXPECT_TRUE(log_.contains("Red Evudud SDK hasn't been configured."));
+  EXPECT_EQ(DVACRedEvudud::logTag(), "RedEvudud");
+  EXPECT_EQ(DVACRedEvudud::sdkVersion(), "4.4.3");
+  EXPECT_TRUE(DVACRedEvudud::isAppDelegateForwarderEnabled());
+  EXPECT_FALSE(DVACRedEvudud::isDebuggerAttached());
+}
+
+}  // namespace

@@ -1,0 +1,173 @@
+#pragma once
+// Shared by the service and SDK tests: services made for testing, and an
+// environment that puts every file of the SDK under a temporary root and
+// gives each test fresh shared instances.
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "RedEvudud/RedEvudud/DVACRedEvudud.h"
+#include "RedEvudud/RedEvudud/DVACServiceAbstract.h"
+#include "RedEvudud/RedEvudud/Internals/Channel/DVACChannelGroupDefault.h"
+#include "RedEvudud/RedEvudud/Internals/Context/Device/DVACDeviceTracker.h"
+#include "RedEvudud/RedEvudud/Internals/Context/Session/DVACSessionContext.h"
+#include "RedEvudud/RedEvudud/Internals/Context/UserId/DVACUserIdContext.h"
+#include "RedEvudud/RedEvudud/Internals/DelegateForwarder/DVACAppDelegateForwarder.h"
+#include "RedEvudud/RedEvudud/Internals/HttpClient/DVACDependencyConfiguration.h"
+#include "RedEvudud/RedEvudud/Internals/Ingestion/DVACIngestionDefaults.h"
+#include "RedEvudud/RedEvudud/Internals/Ingestion/DVACTicketCache.h"
+#include "RedEvudud/RedEvudud/Internals/Storage/DVACLogDBStorage.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/TestSupport.h"
+#include "platform/foundation/UserDefaults.h"
+
+namespace dvac_sdk_test {
+
+// A service whose name, priority and unit are chosen by the test.
+class TestService : public DVACServiceAbstract {
+ public:
+  TestService(std::string name, int64_t priority, std::shared_ptr<const DVACChannelUnitConfiguration> configuration)
+      : name_(std::move(name)), priority_(priority), configuration_(std::move(configuration)) {}
+
+  std::string groupId() const override { return name_; }
+  std::string className() const override { return "DVAC" + name_; }
+  std::shared_ptr<const DVACChannelUnitConfiguration> channelUnitConfiguration() const override {
+    return configuration_;
+  }
+  int64_t initializationPriority() const override { return priority_; }
+  void applyEnabledState(bool isEnabled) override {
+    appliedStates.push_back(isEnabled);
+    DVACServiceAbstract::applyEnabledState(isEnabled);
+  }
+
+  std::vector<bool> appliedStates;
+
+ private:
+  std::string name_;
+  int64_t priority_;
+  std::shared_ptr<const DVACChannelUnitConfiguration> configuration_;
+};
+
+// The class object of a TestService, with its own shared instance.
+class TestServiceClass : public DVACServiceCommon {
+ public:
+  TestServiceClass(std::string name, int64_t priority,
+                   std::shared_ptr<const DVACChannelUnitConfiguration> configuration = nullptr)
+      : instance_(std::make_shared<TestService>(
+            name, priority,
+            configuration ? configuration : DVACChannelUnitConfiguration::initDefaultConfigurationWithGroupId(name))),
+        name_(std::move(name)) {}
+
+  std::string className() const override { return "DVAC" + name_; }
+  std::shared_ptr<DVACServiceAbstract> sharedInstance() const override { return instance_; }
+  std::string serviceName() const override { return name_; }
+  std::string logTag() const override { return "RedEvudud" + name_; }
+  std::shared_ptr<TestService> service() const { return instance_; }
+
+ private:
+  std::shared_ptr<TestService> instance_;
+  std::string name_;
+};
+
+inline std::shared_ptr<TestServiceClass> serviceClass(
+    const std::string& name, int64_t priority = 500,
+    std::shared_ptr<const DVACChannelUnitConfiguration> configuration = nullptr) {
+  return std::make_shared<TestServiceClass>(name, priority, std::move(configuration));
+}
+
+inline void resetSharedInstances() {
+  DVACRedEvudud::resetSharedInstance();
+  DVACDeviceTracker::resetSharedInstance();
+  DVACSessionContext::resetSharedInstance();
+  DVACUserIdContext::resetSharedInstance();
+  DVACRedEvududUserDefaults::resetSharedInstance();
+  DVACUtility::resetRedEvududDirectoryForTesting();
+  DVACIngestionDefaults::resetForTesting();
+  DVACTicketCache::resetSharedInstance();
+  DVACDependencyConfiguration::setHttpClient(nullptr);
+}
+
+inline std::shared_ptr<DVACChannelGroupDefault> sdkGroup() {
+  return std::dynamic_pointer_cast<DVACChannelGroupDefault>(DVACRedEvudud::sharedInstance()->channelGroup());
+}
+
+// Runs everything queued on the SDK's logs queue so far.
+inline void syncLogsQueue() {
+  if (auto group = sdkGroup()) group->logsDispatchQueue()->sync([] {});
+}
+
+// Every file under `root` (a fresh temporary one when none is given); the
+// settings persist in a property list there, so another process with the
+// same root sees them.
+class SdkEnvironment {
+ public:
+  explicit SdkEnvironment(std::optional<std::string> root = std::nullopt)
+      : previousRoot_(ns::paths::rootForTesting()), previousDefaults_(ns::UserDefaults::standard()) {
+    if (!root) {
+      temporary_ = std::make_unique<ns::test::TemporaryDirectory>("dvac-sdk");
+      root = temporary_->path();
+    }
+    root_ = *root;
+    ns::paths::setRootForTesting(root_);
+    ns::UserDefaults::setStandard(ns::UserDefaults::persistent(root_ + "/settings.plist"));
+    resetSharedInstances();
+  }
+  ~SdkEnvironment() {
+    shutdown();
+    ns::UserDefaults::setStandard(previousDefaults_);
+    ns::paths::setRootForTesting(previousRoot_);
+    resetSharedInstances();
+  }
+  SdkEnvironment(const SdkEnvironment&) = delete;
+  SdkEnvironment& operator=(const SdkEnvironment&) = delete;
+
+  // Stops every unit (and its timer), lets the logs queue finish, and drops
+  // the SDK's objects.
+  void shutdown() {
+    if (auto group = sdkGroup()) {
+      group->pauseWithIdentifyingObject(stopper_);
+      group->logsDispatchQueue()->sync([] {});
+    }
+    resetSharedInstances();
+  }
+
+  const std::string& root() const { return root_; }
+  std::string logsDatabasePath() const { return DVACUtility::fullURLForPathComponent(kDVACLogsDBFileName)->path(); }
+
+  // Rows of "Logs.sqlite" read behind the store's back; all groups when
+  // none is given.
+  int64_t storedRows(const std::optional<std::string>& groupId = std::nullopt) const {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(logsDatabasePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+      sqlite3_close(db);
+      return -1;
+    }
+    // The store may be writing on its queue at the same moment.
+    sqlite3_busy_timeout(db, 10'000);
+    const std::string sql = groupId ? "SELECT COUNT(*) FROM logs WHERE groupId = ?" : "SELECT COUNT(*) FROM logs";
+    sqlite3_stmt* statement = nullptr;
+    int64_t count = -1;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
+      if (groupId) sqlite3_bind_text(statement, 1, groupId->c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(statement) == SQLITE_ROW) count = sqlite3_column_int64(statement, 0);
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return count;
+  }
+
+ private:
+  std::unique_ptr<ns::test::TemporaryDirectory> temporary_;
+  std::string root_;
+  std::optional<std::string> previousRoot_;
+  std::shared_ptr<ns::UserDefaults> previousDefaults_;
+  std::shared_ptr<int> stopper_ = std::make_shared<int>(0);
+};
+
+}  // namespace dvac_sdk_test
