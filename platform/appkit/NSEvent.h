@@ -1,10 +1,14 @@
 #pragma once
-// NSEvent: the pointer's location, and events as views and windows receive them.
+// NSEvent: the pointer's location, events as views and windows receive them,
+// and global monitors: the events the window server sends to other
+// processes, handed to this program on the main thread.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "platform/events/CGEvent.h"
 #include "platform/foundation/Geometry.h"
 
 namespace appkit {
@@ -38,7 +42,30 @@ enum class NSEventPhase : std::uint32_t {
   mayBegin = 32,
 };
 
+// NSEvent.EventTypeMask raw values: bit n for event type n.
+enum NSEventMask : std::uint64_t {
+  NSEventMaskLeftMouseDown = 1ull << 1,
+  NSEventMaskLeftMouseUp = 1ull << 2,
+  NSEventMaskRightMouseDown = 1ull << 3,
+  NSEventMaskRightMouseUp = 1ull << 4,
+  NSEventMaskMouseMoved = 1ull << 5,
+  NSEventMaskLeftMouseDragged = 1ull << 6,
+  NSEventMaskRightMouseDragged = 1ull << 7,
+  NSEventMaskScrollWheel = 1ull << 22,
+  NSEventMaskOtherMouseDown = 1ull << 25,
+  NSEventMaskOtherMouseUp = 1ull << 26,
+  NSEventMaskOtherMouseDragged = 1ull << 27,
+  NSEventMaskAny = ~0ull,
+};
+
 class NSTrackingArea;
+class NSEvent;
+
+// The object addGlobalMonitorForEventsMatchingMask hands out; it identifies
+// the monitor to removeMonitor.
+class NSEventGlobalMonitor;
+using NSEventMonitorToken = std::shared_ptr<NSEventGlobalMonitor>;
+using NSEventGlobalMonitorHandler = std::function<void(const std::shared_ptr<NSEvent>& event)>;
 
 class NSEvent {
  public:
@@ -85,6 +112,27 @@ class NSEvent {
   // The pointer in bottom-left screen coordinates.
   static CGPoint mouseLocation();
 
+  // The Quartz event behind an event that came from the window server; null
+  // for events the view layer made.
+  const cgevent::CGEventRef& cgEvent() const { return cgEvent_; }
+  NSEvent& setCGEvent(cgevent::CGEventRef event) { cgEvent_ = std::move(event); return *this; }
+  // An event of the Quartz event's type, deltas and phases, located at its
+  // bottom-left screen point (events without a window carry screen points);
+  // null for a null event or a type AppKit has no event for.
+  static std::shared_ptr<NSEvent> eventWithCGEvent(const cgevent::CGEventRef& event);
+
+  // Installs a monitor for the events of the mask that the window server
+  // sends to other processes; the handler runs on the main thread, once per
+  // event, until removeMonitor. Events over this program's own windows never
+  // reach it. Null without a handler or with an empty mask.
+  static NSEventMonitorToken addGlobalMonitorForEventsMatchingMask(std::uint64_t mask,
+                                                                   NSEventGlobalMonitorHandler handler);
+  // Removes a monitor; events already posted to it are dropped. Removing it
+  // again, or a null token, does nothing.
+  static void removeMonitor(const NSEventMonitorToken& monitor);
+  // Monitors installed now; for tests.
+  static std::size_t globalMonitorCount();
+
  private:
   NSEventType type_ = NSEventType::mouseMoved;
   CGPoint locationInWindow_;
@@ -99,6 +147,14 @@ class NSEvent {
   bool isDirectionInvertedFromDevice_ = false;
   std::weak_ptr<NSTrackingArea> trackingArea_;
   mutable bool unhandled_ = false;
+  cgevent::CGEventRef cgEvent_;
 };
+
+// Connects AppKit to the simulated desktop's input: hands the desktop the
+// frames of this program's visible windows (so its hit tests and the window
+// server's routing see them) and routes the events bound for this program to
+// its windows (moves, presses, releases and scrolls through WindowList).
+// Idempotent; installing a global monitor does it too.
+void connectInputToSimulatedDesktop();
 
 }  // namespace appkit
