@@ -1,0 +1,103 @@
+#include "RedEvududAnalytics/RedEvududAnalytics/Internals/DVACAnalyticsCategory.h"
+
+#include <mutex>
+
+#include "RedEvududAnalytics/RedEvududAnalytics/DVACAnalytics.h"
+#include "platform/appkit/NSViewController.h"
+
+namespace {
+
+constexpr const char* kViewControllerSuffix = "ViewController";
+
+struct PageTrackingState {
+  std::mutex mutex;
+  std::optional<std::string> missedPageViewName;
+  bool installAttempted = false;
+  bool installed = false;
+};
+
+PageTrackingState& state() {
+  static auto* state = new PageTrackingState();
+  return *state;
+}
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+}  // namespace
+
+// ----------------------------------------------------------------- Category
+
+void DVACAnalyticsCategory::activateCategory() { NSViewControllerPageViewLogging::swizzleViewWillAppear(); }
+
+std::optional<std::string> DVACAnalyticsCategory::missedPageViewName() {
+  std::lock_guard lock(state().mutex);
+  return state().missedPageViewName;
+}
+
+void DVACAnalyticsCategory::setMissedPageViewName(std::optional<std::string> pageName) {
+  std::lock_guard lock(state().mutex);
+  state().missedPageViewName = std::move(pageName);
+}
+
+std::optional<std::string> DVACAnalyticsCategory::takeMissedPageViewName() {
+  std::lock_guard lock(state().mutex);
+  return std::exchange(state().missedPageViewName, std::nullopt);
+}
+
+void DVACAnalyticsCategory::resetForTesting() { setMissedPageViewName(std::nullopt); }
+
+// --------------------------------------------------------------------- Hook
+
+bool NSViewControllerPageViewLogging::swizzleViewWillAppear() {
+  std::lock_guard lock(state().mutex);
+  if (!state().installAttempted) {
+    state().installAttempted = true;
+    // The platform runs the hook right before the controller's own
+    // viewWillAppear, which is what replacing the method and calling the
+    // previous implementation from it amounts to.
+    appkit::NSViewController::AppearanceHook hook;
+    hook.willAppear = [](appkit::NSViewController& viewController) { dv_viewWillAppear(viewController); };
+    state().installed = appkit::NSViewController::installAppearanceHook(std::move(hook));
+  }
+  return state().installed;
+}
+
+bool NSViewControllerPageViewLogging::isInstalled() {
+  std::lock_guard lock(state().mutex);
+  return state().installed;
+}
+
+std::optional<std::string> NSViewControllerPageViewLogging::pageNameForClassName(const std::string& className) {
+  if (className == "NSTabViewController" || className == "NSSplitViewController" || className == "NSPageController") {
+    return std::nullopt;
+  }
+  const size_t dot = className.rfind('.');
+  std::string name = dot == std::string::npos ? className : className.substr(dot + 1);
+  const std::string suffix = kViewControllerSuffix;
+  if (endsWith(name, suffix) && name.size() > suffix.size()) name.resize(name.size() - suffix.size());
+  return name;
+}
+
+void NSViewControllerPageViewLogging::dv_viewWillAppear(appkit::NSViewController& viewController) {
+  if (!DVACAnalytics::isAutoPageTrackingEnabled()) return;
+  auto pageName = pageNameForClassName(viewController.className());
+  if (!pageName) return;
+  if (DVACAnalytics::sharedInstance()->isAvailable()) {
+    DVACAnalyticsCategory::setMissedPageViewName(std::nullopt);
+    DVACAnalytics::trackPage(*pageName);
+  } else {
+    DVACAnalyticsCategory::setMissedPageViewName(*pageName);
+  }
+}
+
+void NSViewControllerPageViewLogging::resetForTesting() {
+  {
+    std::lock_guard lock(state().mutex);
+    if (state().installed) appkit::NSViewController::removeAppearanceHookForTesting();
+    state().installAttempted = false;
+    state().installed = false;
+  }
+  DVACAnalyticsCategory::resetForTesting();
+}

@@ -1,0 +1,175 @@
+// Events from DVACAnalytics::trackEvent (string properties, as the
+// application sends them) to stored in Logs.sqlite, through a started SDK
+// with the real store, against plain prepared inserts of the same archived
+// logs into the same file in the same run (interleaved, so both see the same
+// disk). Network requests are switched off, so nothing is ever sent. The
+// storing runs on the logs queue's thread; processor time is the process's.
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <time.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "RedEvudud/RedEvudud/DVACRedEvudud.h"
+#include "RedEvudud/RedEvudud/Internals/Channel/DVACChannelGroupDefault.h"
+#include "RedEvudud/RedEvudud/Internals/Context/Device/DVACDeviceTracker.h"
+#include "RedEvudud/RedEvudud/Internals/Context/Session/DVACSessionContext.h"
+#include "RedEvudud/RedEvudud/Internals/Context/UserId/DVACUserIdContext.h"
+#include "RedEvudud/RedEvudud/Internals/Storage/DVACLogDBStorage.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
+#include "RedEvududAnalytics/RedEvududAnalytics/DVACAnalytics.h"
+#include "RedEvududAnalytics/RedEvududAnalytics/Model/DVACEventLog.h"
+#include "platform/foundation/Base64.h"
+#include "platform/foundation/TestSupport.h"
+#include "platform/security/Keychain.h"
+
+namespace {
+
+void resetSharedInstances() {
+  DVACAnalytics::resetSharedInstance();
+  DVACRedEvudud::resetSharedInstance();
+  DVACDeviceTracker::resetSharedInstance();
+  DVACSessionContext::resetSharedInstance();
+  DVACUserIdContext::resetSharedInstance();
+  DVACRedEvududUserDefaults::resetSharedInstance();
+  DVACUtility::resetRedEvududDirectoryForTesting();
+}
+
+struct Environment {
+  Environment() {
+    DVACLogger::setCurrentLogLevel(DVACLogLevelNone);
+    sec::setCurrentKeychain(std::make_shared<sec::MemoryKeychainStore>());
+    resetSharedInstances();
+    // Stored, never sent.
+    DVACRedEvududUserDefaults::shared()->setObject(ns::Value(false), kDVACNetworkRequestsAllowedKey);
+    DVACRedEvudud::setLogUrl("http://127.0.0.1:9");
+    DVACAnalytics::setTransmissionInterval(86400);
+    DVACRedEvudud::start("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d", {DVACAnalytics::serviceClass()});
+    group = std::dynamic_pointer_cast<DVACChannelGroupDefault>(DVACRedEvudud::sharedInstance()->channelGroup());
+    storage = std::dynamic_pointer_cast<DVACLogDBStorage>(group->storage());
+  }
+  ~Environment() {
+    group->pauseWithIdentifyingObject(stopper);
+    group->logsDispatchQueue()->sync([] {});
+    resetSharedInstances();
+    sec::setCurrentKeychain(nullptr);
+  }
+  ns::test::ScopedPathsRoot root;
+  ns::test::ScopedStandardDefaults defaults;
+  std::shared_ptr<DVACChannelGroupDefault> group;
+  std::shared_ptr<DVACLogDBStorage> storage;
+  std::shared_ptr<int> stopper = std::make_shared<int>(0);
+};
+
+double processCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+DVACPropertiesDictionary propertiesFor(int64_t i) {
+  return {{"window_ScreenDisplayMode", "single"}, {"n", std::to_string(i)}};
+}
+
+// The archive of the event log the service would store for event i.
+std::string archivedEvent(int64_t i) {
+  static const auto device = DVACDeviceTracker::sharedInstance()->device();
+  auto log = std::make_shared<DVACEventLog>();
+  log->setTimestamp(ns::Date(1700000000 + static_cast<double>(i)));
+  log->setSid("0F7C3E24-6D43-4B0C-9A3B-1C2D3E4F5A6B");
+  log->setDevice(device);
+  log->setName("dockPreview_SelectWindow");
+  log->setEventId(ns::UUID::random().UUIDString());
+  log->setTypedProperties(DVACEventProperties::initWithStringDictionary(propertiesFor(i)));
+  return ns::base64Encode(*DVACUtility::archiveKeyedData(ns::Value(std::shared_ptr<DVACLog>(log))));
+}
+
+void BM_TrackEventToStoredVsPlainInsert(benchmark::State& state) {
+  Environment environment;
+  const int64_t eventsPerRound = state.range(0);
+  auto queue = environment.group->logsDispatchQueue();
+  queue->sync([] {});
+
+  const std::string path = environment.storage->dbFileURL()->path();
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  sqlite3_busy_timeout(db, 10'000);
+  sqlite3_exec(db,
+               ("PRAGMA max_page_count = " +
+                std::to_string(environment.storage->maxSizeInBytes() / environment.storage->pageSize()))
+                   .c_str(),
+               nullptr, nullptr, nullptr);
+  sqlite3_stmt* insert = nullptr;
+  sqlite3_prepare_v2(db, "INSERT INTO \"logs\" (\"groupId\", \"log\", \"priority\") VALUES (?, ?, ?)", -1, &insert,
+                     nullptr);
+
+  using Clock = std::chrono::steady_clock;
+  Clock::duration analyticsTime{};
+  Clock::duration plainTime{};
+  double analyticsCpu = 0;
+  double plainCpu = 0;
+  int64_t total = 0;
+  int64_t next = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::vector<DVACPropertiesDictionary> properties;
+    std::vector<std::string> texts;
+    for (int64_t k = 0; k < eventsPerRound; ++k) {
+      properties.push_back(propertiesFor(++next));
+      texts.push_back(archivedEvent(next));
+    }
+    state.ResumeTiming();
+
+    const double c0 = processCpuSeconds();
+    const auto t0 = Clock::now();
+    for (const auto& eventProperties : properties) {
+      DVACAnalytics::trackEvent("dockPreview_SelectWindow", eventProperties);
+    }
+    queue->sync([] {});  // every event of the round is stored
+    const auto t1 = Clock::now();
+    const double c1 = processCpuSeconds();
+    for (const auto& text : texts) {
+      sqlite3_bind_text(insert, 1, "Analytics", -1, SQLITE_STATIC);
+      sqlite3_bind_text(insert, 2, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+      sqlite3_bind_int64(insert, 3, 1);
+      benchmark::DoNotOptimize(sqlite3_step(insert));
+      sqlite3_reset(insert);
+    }
+    const auto t2 = Clock::now();
+    const double c2 = processCpuSeconds();
+    analyticsTime += t1 - t0;
+    plainTime += t2 - t1;
+    analyticsCpu += c1 - c0;
+    plainCpu += c2 - c1;
+    total += eventsPerRound;
+
+    state.PauseTiming();
+    sqlite3_exec(db, "DELETE FROM \"logs\"", nullptr, nullptr, nullptr);
+    state.ResumeTiming();
+  }
+  sqlite3_finalize(insert);
+  sqlite3_close_v2(db);
+
+  const double analyticsSeconds = std::chrono::duration<double>(analyticsTime).count();
+  const double plainSeconds = std::chrono::duration<double>(plainTime).count();
+  const double n = static_cast<double>(total);
+  state.counters["events_per_s"] = n / analyticsSeconds;
+  state.counters["plain_inserts_per_s"] = n / plainSeconds;
+  // How many times longer an event takes from the call to stored than a
+  // bare insert of its archive.
+  state.counters["event_to_plain_time_ratio"] = analyticsSeconds / plainSeconds;
+  state.counters["event_cpu_us"] = analyticsCpu / n * 1e6;
+  state.counters["plain_cpu_us_per_insert"] = plainCpu / n * 1e6;
+}
+BENCHMARK(BM_TrackEventToStoredVsPlainInsert)
+    ->Arg(200)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(3.0);
+
+}  // namespace
