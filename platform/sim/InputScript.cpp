@@ -92,7 +92,7 @@ InputStep parseStep(const json& v, const std::string& where) {
   if (!v.is_object()) fail(where, "expected an object");
   static const std::set<std::string> actions{"wait",          "move",        "press",          "release",
                                              "click",         "dragWindow",  "scrollWheel",    "trackpadScroll",
-                                             "swipe",         "naturalScrolling"};
+                                             "swipe",         "naturalScrolling", "snapshot"};
   static const std::set<std::string> options{"after",   "steps",    "button",   "to",       "hold",    "grabX",
                                              "delta",   "notches",  "interval", "fingers",  "momentum",
                                              "direction", "fast",   "distance"};
@@ -120,6 +120,7 @@ InputStep parseStep(const json& v, const std::string& where) {
       {"trackpadScroll", {"fingers", "momentum", "interval"}},
       {"swipe", {"direction", "fast", "distance"}},
       {"naturalScrolling", {}},
+      {"snapshot", {}},
   };
   for (const auto& [key, value] : v.items()) {
     if (key.empty() || key[0] == '_' || key == *action || key == "after") continue;
@@ -185,6 +186,13 @@ InputStep parseStep(const json& v, const std::string& where) {
       s.distance = number(*o, where + ".distance");
       if (s.distance <= 0 || s.distance > 100000) fail(where + ".distance", "expected a number above 0");
     }
+  } else if (*action == "snapshot") {
+    s.kind = InputStep::Kind::snapshot;
+    if (!a.is_string() || a.get<std::string>().empty() ||
+        a.get<std::string>().find_first_of("/\\") != std::string::npos) {
+      fail(at, "expected a name (no slashes)");
+    }
+    s.name = a.get<std::string>();
   } else {
     s.kind = InputStep::Kind::naturalScrolling;
     s.natural = boolean(a, at);
@@ -209,7 +217,7 @@ std::optional<InputScript> InputScript::parse(const nlohmann::ordered_json& scri
   }
 }
 
-bool InputScript::play(InputDriver& driver, std::string* error) const {
+bool InputScript::play(InputDriver& driver, std::string* error, const SnapshotSink& snapshot) const {
   for (std::size_t i = 0; i < steps.size(); ++i) {
     const InputStep& s = steps[i];
     if (s.after > 0) driver.wait(s.after);
@@ -234,6 +242,12 @@ bool InputScript::play(InputDriver& driver, std::string* error) const {
       case InputStep::Kind::trackpadScroll: driver.trackpadScroll(s.point, s.fingers, s.momentum, s.interval); break;
       case InputStep::Kind::swipe: driver.swipe(s.point, s.direction, s.fast, s.distance); break;
       case InputStep::Kind::naturalScrolling: driver.setNaturalScrolling(s.natural); break;
+      case InputStep::Kind::snapshot:
+        if (snapshot && !snapshot(s.name)) {
+          if (error) *error = "script[" + std::to_string(i) + "]: snapshot \"" + s.name + "\" could not be taken";
+          return false;
+        }
+        break;
     }
   }
   return true;

@@ -16,10 +16,12 @@
 //   {"trackpadScroll": [x, y], "fingers": [[dx, dy], ...], "momentum": [[dx, dy], ...]}
 //   {"swipe": [x, y], "direction": "left", "fast": true, "distance": 60}
 //   {"naturalScrolling": false}
+//   {"snapshot": "preview-shown"}  hands the name to the player's snapshot sink
 //
 // A malformed script is refused as a whole with a message naming the place
 // of the first problem ("script[2].to: expected a point").
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,7 +33,19 @@
 namespace sim {
 
 struct InputStep {
-  enum class Kind { wait, move, press, release, click, dragWindow, scrollWheel, trackpadScroll, swipe, naturalScrolling };
+  enum class Kind {
+    wait,
+    move,
+    press,
+    release,
+    click,
+    dragWindow,
+    scrollWheel,
+    trackpadScroll,
+    swipe,
+    naturalScrolling,
+    snapshot
+  };
   Kind kind = Kind::wait;
   double after = 0;  // seconds before the step
   double seconds = 0;  // wait
@@ -50,15 +64,20 @@ struct InputStep {
   bool fast = false;
   double distance = 60;
   bool natural = true;
+  std::string name{};  // snapshot
 };
 
 struct InputScript {
   std::vector<InputStep> steps;
 
   static std::optional<InputScript> parse(const nlohmann::ordered_json& script, std::string* error = nullptr);
+  // Receives each snapshot step's name; false stops the script.
+  using SnapshotSink = std::function<bool(const std::string& name)>;
+
   // Plays the steps in order. Stops at a step that cannot be done (a drag of
-  // a window that is not drawn or is covered) and says which.
-  bool play(InputDriver& driver, std::string* error = nullptr) const;
+  // a window that is not drawn or is covered, a snapshot the sink refuses) and
+  // says which. Without a sink, snapshot steps are skipped.
+  bool play(InputDriver& driver, std::string* error = nullptr, const SnapshotSink& snapshot = nullptr) const;
 };
 
 }  // namespace sim

@@ -86,6 +86,28 @@ TEST_F(InputScriptTest, ADragOfAWindowThatIsNotDrawnStopsThePlay) {
   EXPECT_TRUE(events.empty());
 }
 
+TEST_F(InputScriptTest, SnapshotStepsReachTheSinkInOrder) {
+  auto script = sim::InputScript::parse(nlohmann::ordered_json::parse(R"([{"snapshot": "before"},
+                                                                          {"click": [5, 5]},
+                                                                          {"snapshot": "after", "after": 0.5}])"));
+  ASSERT_TRUE(script);
+  std::vector<std::pair<std::string, std::size_t>> taken;
+  std::string error;
+  ASSERT_TRUE(script->play(driver, &error, [&](const std::string& name) {
+    taken.emplace_back(name, events.size());
+    return true;
+  })) << error;
+  ASSERT_EQ(taken.size(), 2u);
+  EXPECT_EQ(taken[0], (std::pair<std::string, std::size_t>{"before", 0}));
+  EXPECT_EQ(taken[1].first, "after");
+  EXPECT_GT(taken[1].second, 0u) << "the click came before the second snapshot";
+  EXPECT_GE(waited, 0.5);
+  // Without a sink the steps are skipped; a refusing sink stops the script.
+  EXPECT_TRUE(script->play(driver, &error));
+  EXPECT_FALSE(script->play(driver, &error, [](const std::string&) { return false; }));
+  EXPECT_EQ(error, "script[0]: snapshot \"before\" could not be taken");
+}
+
 TEST_F(InputScriptTest, MalformedScriptsAreRefusedWithThePlace) {
   EXPECT_EQ(problem(R"({"move": [1, 2]})"), "script: expected a list of steps");
   EXPECT_EQ(problem(R"([{"move": [1, 2]}, {"move": [1]}])"), "script[1].move: expected a point");
@@ -103,6 +125,8 @@ TEST_F(InputScriptTest, MalformedScriptsAreRefusedWithThePlace) {
   EXPECT_EQ(problem(R"([{"trackpadScroll": [1, 2]}])"), "script[0]: trackpadScroll needs \"fingers\" or \"momentum\"");
   EXPECT_EQ(problem(R"([{"scrollWheel": [1, 2], "delta": "down"}])"), "script[0].delta: expected a point");
   EXPECT_EQ(problem(R"([3])"), "script[0]: expected an object");
+  EXPECT_EQ(problem(R"([{"snapshot": "a/b"}])"), "script[0].snapshot: expected a name (no slashes)");
+  EXPECT_EQ(problem(R"([{"snapshot": ""}])"), "script[0].snapshot: expected a name (no slashes)");
 }
 
 }  // namespace
