@@ -1,0 +1,185 @@
+// The Crashes service's side of the crash-time log buffer: filling and
+// clearing the slots as logs are prepared and stored, replaying the files a
+// crash left, and emptying them when the service is switched off.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <limits>
+
+#include "RedEvudud/RedEvudud/Internals/Channel/DVACChannelGroupProtocol.h"
+#include "RedEvudud/RedEvudud/Internals/Channel/DVACChannelUnitConfiguration.h"
+#include "RedEvudud/RedEvudud/Internals/Channel/DVACChannelUnitProtocol.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACEncrypter.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
+#include "RedEvududCrashes/RedEvududCrashes/DVACCrashes.h"
+#include "RedEvududCrashes/RedEvududCrashes/Internals/DVACCrashesBufferedLog.h"
+
+namespace {
+
+constexpr const char* kTag = kDVACCrashesLogTag;
+
+std::string replacingAll(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+std::optional<ns::Data> readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return ns::Data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool truncateFile(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
+  std::fclose(file);
+  return true;
+}
+
+std::string describe(const std::optional<std::string>& text) { return text.value_or("(null)"); }
+
+}  // namespace
+
+void DVACCrashes::setupLogBuffer() {
+  std::lock_guard lock(synchronizationLock());
+  for (int i = 0; i < kDVACCrashesLogBufferSize; ++i) {
+    const std::string component =
+        logBufferPathComponent_ + "/" + std::to_string(i) + "." + kDVACLogBufferFileExtension;
+    auto url = DVACUtility::fullURLForPathComponent(component);
+    // The task keeps the group alive: the service may be gone when it runs.
+    auto group = bufferFileGroup_;
+    group->enter();
+    bufferFileQueue_->async([group, component] {
+      DVACUtility::createFileAtPathComponent(component, std::nullopt, false, false);
+      group->leave();
+    });
+    const std::string path = url ? url->path() : std::string();
+    DVACCrashesBufferedLogSetUp(i, path, replacingAll(path, kDVACLogBufferFileExtension, kDVACTargetTokenFileExtension));
+  }
+}
+
+void DVACCrashes::channelDidPrepareLog(const std::shared_ptr<DVACChannelProtocol>&,
+                                       const std::shared_ptr<DVACLog>& log, const std::string& internalId,
+                                       DVACLogFlags) {
+  if (!log || !isEnabled()) return;
+  if (std::dynamic_pointer_cast<DVACAppleErrorLog>(log) || std::dynamic_pointer_cast<DVACErrorAttachmentLog>(log)) {
+    return;
+  }
+  std::lock_guard lock(synchronizationLock());
+  auto archive = DVACUtility::archiveKeyedData(ns::Value(log));
+  if (!archive || archive->empty()) return;
+
+  std::string token;
+  if (auto tokens = log->transmissionTargetTokens(); tokens && !tokens->empty()) {
+    token = targetTokenEncrypter_->encryptString(*tokens->begin()).value_or("");
+  }
+  DVACLogVerbose(kTag, "Storing a log to Crashes Buffer: (sid: " + describe(log->sid()) +
+                           ", type: " + describe(log->type()) + ")");
+
+  double oldest = std::numeric_limits<double>::max();
+  int index = 0;
+  bool foundFree = false;
+  for (int i = 0; i < kDVACCrashesLogBufferSize; ++i) {
+    if (DVACCrashesBufferedLogIsFree(i)) {
+      DVACLogVerbose(kTag, "Found an empty buffer position.");
+      index = i;
+      foundFree = true;
+      break;
+    }
+    const double timestamp = DVACCrashesBufferedLogTimestamp(i);
+    if (oldest > timestamp) {
+      index = i;
+      oldest = timestamp;
+      char text[128];
+      std::snprintf(text, sizeof text, "Remembering index %d for oldest timestamp %f.", i, timestamp);
+      DVACLogVerbose(kTag, std::string(text));
+    }
+  }
+  if (!foundFree) DVACLogVerbose(kTag, "Reached end of buffer. Next step is overwriting the oldest one.");
+  DVACCrashesBufferedLogFill(index, *archive, token, internalId, ns::Date::now().timeIntervalSince1970());
+  if (!foundFree) DVACLogVerbose(kTag, "Overwrote buffered log at index " + std::to_string(index) + ".");
+}
+
+void DVACCrashes::channelDidCompleteEnqueueingLog(const std::shared_ptr<DVACChannelProtocol>&,
+                                                  const std::shared_ptr<DVACLog>& log,
+                                                  const std::string& internalId) {
+  std::lock_guard lock(synchronizationLock());
+  for (int i = 0; i < kDVACCrashesLogBufferSize; ++i) {
+    const std::string slotId = DVACCrashesBufferedLogInternalId(i);
+    if (slotId.empty() || slotId != internalId) continue;
+    DVACLogVerbose(kTag, "Deleting a log from buffer with id " + internalId);
+    DVACCrashesBufferedLogClear(i);
+    if (DVACCrashesBufferDumped.load() != 0) {
+      if (auto path = DVACCrashesBufferedLogBufferPath(i)) {
+        ::unlink(path->c_str());
+        DVACLogVerbose(kTag, "Deleted a log from Crashes Buffer (sid: " + describe(log ? log->sid() : std::nullopt) +
+                                 ", type: " + describe(log ? log->type() : std::nullopt) + ")");
+        DVACLogVerbose(kTag, "Deleted crash buffer file: " + *path + ".");
+      }
+    }
+  }
+}
+
+void DVACCrashes::processLogBufferAfterCrash() {
+  auto group = channelGroup();
+  std::shared_ptr<DVACChannelUnitProtocol> unit;
+  if (group) {
+    unit = group->addChannelUnitWithConfiguration(
+        DVACChannelUnitConfiguration::initWithGroupId(kDVACCrashesBufferGroupId, 2, 1, 50, 1));
+  }
+  {
+    std::lock_guard lock(stateMutex_);
+    bufferChannelUnit_ = unit;
+  }
+  // Without a unit to replay into, the files stay for a later start.
+  if (!unit) return;
+  auto entries = DVACUtility::contentsOfDirectory(logBufferPathComponent_, {});
+  if (!entries) return;
+  for (const auto& url : *entries) {
+    if (url.pathExtension() != kDVACLogBufferFileExtension) continue;
+    const std::string path = url.path();
+    auto data = readFile(path);
+    if (data && !data->empty()) {
+      std::shared_ptr<DVACLog> log;
+      if (auto value = DVACUtility::unarchiveKeyedData(data)) log = value->objectAs<DVACLog>();
+      if (!log) {
+        DVACLogError(kDVACLogTag, "Deserialization failed for log: The log deserialized to NULL.");
+        continue;
+      }
+      const std::string tokenPath = replacingAll(path, kDVACLogBufferFileExtension, kDVACTargetTokenFileExtension);
+      if (auto tokenData = readFile(tokenPath)) {
+        const std::string encrypted(tokenData->begin(), tokenData->end());
+        if (auto token = targetTokenEncrypter_->decryptString(encrypted)) {
+          log->addTransmissionTargetToken(*token);
+        } else {
+          DVACLogError(kDVACLogTag, "Failed to decrypt the target token.");
+        }
+        DVACUtility::deleteFileAtURL(ns::URL::fileURLWithPath(tokenPath));
+      }
+      DVACLogDebug(kTag, "Re-enqueueing buffered log, type: " + describe(log->type()) + ".");
+      unit->enqueueItem(log, DVACLogFlagsNormal);
+    }
+    truncateFile(path);
+  }
+}
+
+void DVACCrashes::emptyLogBufferFiles() {
+  auto entries = DVACUtility::contentsOfDirectory(logBufferPathComponent_, {"NSURLFileSizeKey"});
+  if (!entries) {
+    DVACLogError(kTag, "Couldn't get files in the directory \"" + logBufferPathComponent_ + "\"");
+    return;
+  }
+  for (const auto& url : *entries) {
+    if (url.pathExtension() != kDVACLogBufferFileExtension) continue;
+    struct stat st;
+    if (::stat(url.path().c_str(), &st) != 0 || st.st_size < 1) continue;
+    DVACUtility::createFileAtPathComponent(logBufferPathComponent_ + "/" + url.lastPathComponent(), std::nullopt,
+                                           false, true);
+  }
+}

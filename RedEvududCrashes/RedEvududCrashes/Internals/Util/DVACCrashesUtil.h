@@ -1,0 +1,23 @@
+#pragma once
+// The Crashes service's directories, as path components under the SDK's
+// file-storage directory. Each is created on the first call that names it.
+
+#include <string>
+
+inline constexpr const char* kDVACCrashesDirectory = "crashes";
+inline constexpr const char* kDVACLogBufferDirectory = "crasheslogbuffer";
+inline constexpr const char* kDVACWrapperExceptionsDirectory = "crasheswrapperexceptions";
+
+class DVACCrashesUtil {
+ public:
+  DVACCrashesUtil() = delete;
+
+  // "crashes": saved crash reports and the analyzer marker.
+  static std::string crashesDir();
+  // "crasheslogbuffer": the crash-time log buffer files.
+  static std::string logBufferDir();
+  // "crasheswrapperexceptions": exceptions saved by a wrapper SDK.
+  static std::string wrapperExceptionsDir();
+  // The next call of each creates its directory again.
+  static void resetDirectory();
+};

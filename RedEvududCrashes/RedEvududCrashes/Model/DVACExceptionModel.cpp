@@ -1,0 +1,137 @@
+#include "RedEvududCrashes/RedEvududCrashes/Model/DVACExceptionModel.h"
+
+#include "RedEvududCrashes/RedEvududCrashes/Internals/Util/DVACCrashesCallStack.h"
+
+namespace {
+
+const bool kRegistered = [] {
+  ns::KeyedUnarchiver::registerClass<DVACExceptionModel>("DVACExceptionModel");
+  return true;
+}();
+
+constexpr const char* kType = "type";
+constexpr const char* kMessage = "message";
+constexpr const char* kStackTrace = "stackTrace";
+constexpr const char* kFrames = "frames";
+
+// The platform's description of an array of strings.
+std::string arrayDescription(const std::vector<std::string>& lines) {
+  return dvac::stringArrayValue(lines).description();
+}
+
+}  // namespace
+
+void DVACExceptionModel::setStack(const std::vector<std::string>& symbols) {
+  stackTrace = arrayDescription(symbols);
+  frames = loadStackTrace(symbols);
+}
+
+std::shared_ptr<DVACExceptionModel> DVACExceptionModel::initWithError(const ns::Error& error) {
+  auto model = std::make_shared<DVACExceptionModel>();
+  if (!error.domain.empty()) model->type = error.domain;
+  if (!error.userInfo.empty()) model->message = ns::Value(error.userInfo).description();
+  model->setStack(dvac::currentCallStackSymbols(1));
+  return model;
+}
+
+std::shared_ptr<DVACExceptionModel> DVACExceptionModel::initWithException(const DVACExceptionDescription& exception) {
+  auto model = std::make_shared<DVACExceptionModel>();
+  model->type = exception.name;
+  model->message = exception.reason;
+  if (exception.callStackSymbols) {
+    model->setStack(*exception.callStackSymbols);
+  } else {
+    model->frames = loadStackTrace(dvac::currentCallStackSymbols(1));
+  }
+  return model;
+}
+
+std::shared_ptr<DVACExceptionModel> DVACExceptionModel::initWithException(const ns::NSException& exception) {
+  return initWithException(DVACExceptionDescription{
+      exception.name(), exception.reason(), dvac::callStackSymbolsForAddresses(exception.callStackReturnAddresses())});
+}
+
+std::shared_ptr<DVACExceptionModel> DVACExceptionModel::initWithType(
+    std::optional<std::string> type, std::optional<std::string> exceptionMessage,
+    std::optional<std::vector<std::string>> stackTrace) {
+  auto model = std::make_shared<DVACExceptionModel>();
+  model->type = std::move(type);
+  model->message = std::move(exceptionMessage);
+  model->setStack(stackTrace ? *stackTrace : dvac::currentCallStackSymbols(1));
+  return model;
+}
+
+DVACStackFrames DVACExceptionModel::loadStackTrace(const std::vector<std::string>& stackTrace) {
+  static constexpr std::string_view kSeparators = " -[]+?.,";
+  DVACStackFrames frames;
+  for (const auto& line : stackTrace) {
+    std::vector<std::string> components;
+    std::string current;
+    for (char c : line) {
+      if (kSeparators.find(c) != std::string_view::npos) {
+        if (!current.empty()) components.push_back(std::move(current));
+        current.clear();
+      } else {
+        current.push_back(c);
+      }
+    }
+    if (!current.empty()) components.push_back(std::move(current));
+    if (components.size() < 6) continue;
+    auto frame = std::make_shared<DVACStackFrame>();
+    frame->fileName = components[1];
+    frame->address = components[2];
+    frame->className_ = components[3];
+    frame->methodName = components[4];
+    frames.push_back(std::move(frame));
+  }
+  return frames;
+}
+
+ns::Value DVACExceptionModel::serializeToDictionary() const {
+  ns::Value dict{ns::Dictionary{}};
+  dvac::setJSONValue(dict, kType, type);
+  dvac::setJSONValue(dict, kMessage, message);
+  dvac::setJSONValue(dict, kStackTrace, stackTrace);
+  if (frames) dvac::setJSONValue(dict, kFrames, dvac::serializedArray(*frames));
+  return dict;
+}
+
+bool DVACExceptionModel::isValid() const {
+  if (!type) {
+    DVACLogInvalidField(className(), kType);
+    return false;
+  }
+  if (!frames || frames->empty()) {
+    DVACLogInvalidField(className(), kFrames);
+    return false;
+  }
+  return true;
+}
+
+bool DVACExceptionModel::isEqual(const ns::Object& other) const {
+  const auto* model = dynamic_cast<const DVACExceptionModel*>(&other);
+  return model && type == model->type && message == model->message &&
+         dvac::objectArraysEqual(frames, model->frames) && stackTrace == model->stackTrace;
+}
+
+std::string DVACExceptionModel::description() const { return serializeToDictionary().description(); }
+
+std::shared_ptr<DVACExceptionModel> DVACExceptionModel::initWithCoder(ns::KeyedUnarchiver& coder) {
+  auto model = std::make_shared<DVACExceptionModel>();
+  model->decodeWithCoder(coder);
+  return model;
+}
+
+void DVACExceptionModel::decodeWithCoder(ns::KeyedUnarchiver& coder) {
+  type = coder.decodeString(kType);
+  message = coder.decodeString(kMessage);
+  stackTrace = coder.decodeString(kStackTrace);
+  frames = dvac::decodeObjectArray<DVACStackFrame>(coder, kFrames);
+}
+
+void DVACExceptionModel::encodeWithCoder(ns::KeyedArchiver& coder) const {
+  dvac::encodeString(coder, type, kType);
+  dvac::encodeString(coder, message, kMessage);
+  dvac::encodeString(coder, stackTrace, kStackTrace);
+  if (frames) coder.encodeObject(dvac::objectArray(*frames), kFrames);
+}

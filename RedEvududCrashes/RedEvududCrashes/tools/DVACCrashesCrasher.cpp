@@ -1,0 +1,175 @@
+// A small application for the end-to-end tests of crash reporting. It keeps
+// every file under the root it is given, so two runs on the same root are
+// two launches of one installation.
+//
+//   crasher crash <root> segv|cxx
+//     starts the SDK with the Crashes service, reports two handled errors
+//     while the SDK's logs queue is held (so they exist only in the crash-time
+//     buffer), then crashes: a store to an unmapped page, or an uncaught
+//     std::runtime_error("boom").
+//
+//   crasher report <root> <ingestion URL> always|send|dontsend <result file>
+//     starts the SDK again; the confirmation handler answers on the main
+//     queue; waits until the crash log and the buffered logs were sent (or,
+//     for "dontsend", until the crash was discarded) and writes what it saw to
+//     the result file as JSON. Exit status 0 on success.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "RedEvudud/RedEvudud/DVACRedEvudud.h"
+#include "RedEvudud/RedEvudud/Internals/Channel/DVACChannelDelegate.h"
+#include "RedEvudud/RedEvudud/Internals/Channel/DVACChannelGroupProtocol.h"
+#include "RedEvudud/RedEvudud/Internals/Channel/DVACChannelUnitProtocol.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
+#include "RedEvududCrashes/RedEvududCrashes/DVACCrashes.h"
+#include "RedEvududCrashes/RedEvududCrashes/Internals/Model/DVACThread.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/UserDefaults.h"
+
+namespace {
+
+void setUpLaunch(const std::string& root) {
+  ns::paths::setRootForTesting(root);
+  ns::UserDefaults::setStandard(ns::UserDefaults::persistent(root + "/settings.plist"));
+  ns::Bundle::setMain(ns::Bundle::withInfoDictionary({{"CFBundleIdentifier", ns::Value("com.morvalent.crasher")},
+                                                      {"CFBundleName", ns::Value("crasher")},
+                                                      {"CFBundleVersion", ns::Value("7")},
+                                                      {"CFBundleShortVersionString", ns::Value("1.7")}}));
+  DVACRedEvudud::setLogLevel(DVACLogLevelWarning);
+}
+
+volatile uintptr_t g_unmapped = 16;
+
+[[gnu::noinline]] void crashWithSegmentationFault() {
+  *reinterpret_cast<volatile int*>(g_unmapped) = 1;
+  std::printf("still alive\n");
+}
+
+[[gnu::noinline]] void throwUncaught() { throw std::runtime_error("boom"); }
+
+int crash(const std::string& root, const std::string& mode) {
+  setUpLaunch(root);
+  // As in a process of its own: no other fault handler to hand the signal on to.
+  signal(SIGSEGV, SIG_DFL);
+  signal(SIGBUS, SIG_DFL);
+  DVACRedEvudud::setLogUrl("http://127.0.0.1:9");
+  DVACRedEvudud::start(std::string("e2e-secret"), {DVACCrashes::serviceClass()});
+  auto group = DVACRedEvudud::sharedInstance()->channelGroup();
+  auto unit = group ? group->channelUnitForGroupId("Crashes") : nullptr;
+  if (!unit) return 3;
+  // Hold the logs queue: what is enqueued from now on is only in the buffer.
+  auto held = std::make_shared<dispatch::Semaphore>(0);
+  unit->logsDispatchQueue()->async([held] { held->wait(); });
+  DVACCrashes::trackError(ns::Error("com.morvalent.crasher", 1), DVACPropertiesDictionary{{"before", "crash-1"}}, {});
+  DVACCrashes::trackError(ns::Error("com.morvalent.crasher", 2), DVACPropertiesDictionary{{"before", "crash-2"}}, {});
+  if (mode == "segv") {
+    crashWithSegmentationFault();
+  } else if (mode == "cxx") {
+    throwUncaught();
+  }
+  return 4;
+}
+
+// Counts what the channel group reports as sent, by log type.
+class SendCounter : public DVACChannelDelegate {
+ public:
+  void channelDidSucceedSendingLog(const std::shared_ptr<DVACChannelProtocol>&,
+                                   const std::shared_ptr<DVACLog>& log) override {
+    std::lock_guard lock(mutex_);
+    ++sent_[log->type().value_or("")];
+  }
+  int sent(const std::string& type) {
+    std::lock_guard lock(mutex_);
+    return sent_[type];
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, int> sent_;
+};
+
+ns::Value reportValue(const std::shared_ptr<DVACErrorReport>& report) {
+  ns::Dictionary dict;
+  if (!report) return ns::Value();
+  if (report->incidentIdentifier()) dict["incidentIdentifier"] = ns::Value(*report->incidentIdentifier());
+  if (report->signal()) dict["signal"] = ns::Value(*report->signal());
+  if (report->exceptionName()) dict["exceptionName"] = ns::Value(*report->exceptionName());
+  if (report->exceptionReason()) dict["exceptionReason"] = ns::Value(*report->exceptionReason());
+  if (report->threads()) dict["threads"] = ns::Value(static_cast<int64_t>(report->threads()->size()));
+  if (report->binaries()) dict["binaries"] = ns::Value(static_cast<int64_t>(report->binaries()->size()));
+  dict["appProcessIdentifier"] = ns::Value(report->appProcessIdentifier());
+  return ns::Value(std::move(dict));
+}
+
+int report(const std::string& root, const std::string& url, const std::string& answer, const std::string& resultFile) {
+  setUpLaunch(root);
+  DVACRedEvudud::setLogUrl(url);
+  auto handlerCalls = std::make_shared<std::atomic<int>>(0);
+  auto handlerReports = std::make_shared<DVACErrorReports>();
+  const DVACUserConfirmation confirmation = answer == "always" ? DVACUserConfirmationAlways
+                                            : answer == "send"  ? DVACUserConfirmationSend
+                                                                : DVACUserConfirmationDontSend;
+  DVACCrashes::setUserConfirmationHandler([=](const DVACErrorReports& reports) {
+    ++*handlerCalls;
+    *handlerReports = reports;
+    // The application asks the user and answers later, on the main queue.
+    dispatch::Queue::main()->async([confirmation] { DVACCrashes::notifyWithUserConfirmation(confirmation); });
+    return true;
+  });
+  auto counter = std::make_shared<SendCounter>();
+  DVACRedEvudud::start(std::string("e2e-secret"), {DVACCrashes::serviceClass()});
+  auto crashes = DVACCrashes::sharedInstance();
+  if (auto group = DVACRedEvudud::sharedInstance()->channelGroup()) group->addDelegate(counter);
+
+  const bool sending = confirmation != DVACUserConfirmationDontSend;
+  const bool done = dispatch::Scheduler::shared().runMainUntil(
+      [&] {
+        if (handlerCalls->load() == 0) return false;
+        auto pending = crashes->unprocessedReports();
+        if (!pending || !pending->empty()) return false;
+        if (!sending) return crashes->crashFiles().empty();
+        return counter->sent("appleError") >= 1 && counter->sent("handledError") >= 2;
+      },
+      60.0);
+
+  ns::Dictionary result;
+  result["done"] = ns::Value(done);
+  result["hasCrashedInLastSession"] = ns::Value(DVACCrashes::hasCrashedInLastSession());
+  result["handlerCalls"] = ns::Value(static_cast<int64_t>(handlerCalls->load()));
+  result["lastSessionCrashReport"] = reportValue(DVACCrashes::lastSessionCrashReport());
+  ns::Array reports;
+  for (const auto& r : *handlerReports) reports.push_back(reportValue(r));
+  result["handlerReports"] = ns::Value(std::move(reports));
+  result["sentAppleError"] = ns::Value(static_cast<int64_t>(counter->sent("appleError")));
+  result["sentHandledError"] = ns::Value(static_cast<int64_t>(counter->sent("handledError")));
+  result["crashFilesLeft"] = ns::Value(static_cast<int64_t>(crashes->crashFiles().size()));
+  result["alwaysSendStored"] = ns::Value(crashes->shouldAlwaysSend());
+  std::ofstream(resultFile) << ns::json::write(ns::Value(std::move(result))).value_or("{}");
+  std::fflush(nullptr);
+  // The SDK's threads keep running; leave without tearing anything down.
+  _exit(done ? 0 : 5);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string command = argc > 1 ? argv[1] : "";
+  if (command == "crash" && argc == 4) return crash(argv[2], argv[3]);
+  if (command == "report" && argc == 6) return report(argv[2], argv[3], argv[4], argv[5]);
+  std::fprintf(stderr, "usage: %s crash <root> segv|cxx | report <root> <url> always|send|dontsend <result>\n",
+               argv[0]);
+  return 2;
+}
