@@ -6,7 +6,7 @@
 
 #include "platform/image/Image.h"
 #include "platform/image/PNG.h"
-#include "platform/image/tests/TempDir.h"
+#include "platform/foundation/TestSupport.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ Bitmap sample() {
 }
 
 TEST(ImgPNGFile, SaveAndLoadRoundTrip) {
-  img::testing::TempDir dir;
+  ns::test::TemporaryDirectory dir;
   const Bitmap original = sample();
   const std::string path = dir.file("round trip.png");
   ASSERT_TRUE(img::savePNG(original, path));
@@ -59,7 +59,7 @@ TEST(ImgPNGFile, PartlyTransparentPixelsStayWithinOneStep) {
 }
 
 TEST(ImgPNGFile, BadInputYieldsNothing) {
-  img::testing::TempDir dir;
+  ns::test::TemporaryDirectory dir;
   EXPECT_FALSE(img::loadPNG(dir.file("missing.png")));
   {
     std::ofstream out(dir.file("garbage.png"), std::ios::binary);
@@ -79,7 +79,7 @@ TEST(ImgPNGFile, BadInputYieldsNothing) {
 }
 
 TEST(ImgPNGFile, FailedSaveLeavesNothingBehind) {
-  img::testing::TempDir dir;
+  ns::test::TemporaryDirectory dir;
   EXPECT_FALSE(img::savePNG(sample(), dir.file("no such dir/out.png")));
   EXPECT_FALSE(img::savePNG(sample(), ""));
   // Saving over an existing file replaces it whole.

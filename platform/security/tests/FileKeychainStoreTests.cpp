@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "platform/security/FileKeychainStore.h"
-#include "platform/security/tests/TempDir.h"
+#include "platform/foundation/TestSupport.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ std::vector<std::string> namesIn(const fs::path& directory) {
 
 class SecFileKeychain : public ::testing::Test {
  protected:
-  SecFileKeychain() : directory(temp.path() / "data" / "keychain") { reopen(); }
+  SecFileKeychain() : directory(std::filesystem::path(temp.path()) / "data" / "keychain") { reopen(); }
 
   void reopen() {
     store = std::make_shared<sec::FileKeychainStore>(directory);
@@ -74,7 +74,7 @@ class SecFileKeychain : public ::testing::Test {
     return directory / sec::FileKeychainStore::fileNameForService(service);
   }
 
-  sectest::TempDir temp;
+  ns::test::TemporaryDirectory temp;
   fs::path directory;
   std::shared_ptr<sec::FileKeychainStore> store;
   std::vector<sec::KeychainCorruptionReport> reports;
@@ -168,7 +168,7 @@ TEST_F(SecFileKeychain, ServiceNamesNeverEscapeTheDirectory) {
   for (const auto& name : namesIn(directory)) {
     EXPECT_TRUE(name == ".lock" || name.starts_with("service-")) << name;
   }
-  EXPECT_EQ(namesIn(temp.path()), std::vector<std::string>{"data"});
+  EXPECT_EQ(namesIn(std::filesystem::path(temp.path())), std::vector<std::string>{"data"});
 }
 
 TEST_F(SecFileKeychain, CorruptFileIsMovedAsideAndReported) {

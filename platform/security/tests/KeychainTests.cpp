@@ -9,7 +9,7 @@
 
 #include "platform/security/FileKeychainStore.h"
 #include "platform/security/Keychain.h"
-#include "platform/security/tests/TempDir.h"
+#include "platform/foundation/TestSupport.h"
 
 namespace {
 
@@ -23,9 +23,9 @@ struct MemoryBackend {
 };
 
 struct FileBackend {
-  sectest::TempDir dir;
+  ns::test::TemporaryDirectory dir;
   std::shared_ptr<sec::KeychainStore> make() {
-    return std::make_shared<sec::FileKeychainStore>(dir.path() / "keychain");
+    return std::make_shared<sec::FileKeychainStore>(std::filesystem::path(dir.path()) / "keychain");
   }
 };
 
@@ -294,18 +294,18 @@ TEST_F(SecCurrentKeychain, SecItemFunctionsUseTheInstalledStore) {
 }
 
 TEST_F(SecCurrentKeychain, DefaultStoreIsAFileStoreInTheDataHome) {
-  sectest::TempDir home;
+  ns::test::TemporaryDirectory home;
   const char* saved = std::getenv("XDG_DATA_HOME");
   const std::string previous = saved ? saved : "";
   setenv("XDG_DATA_HOME", home.path().c_str(), 1);
   sec::setCurrentKeychain(nullptr);
   auto store = std::dynamic_pointer_cast<sec::FileKeychainStore>(sec::currentKeychain());
   ASSERT_TRUE(store);
-  EXPECT_EQ(store->directory(), home.path() / "keychain");
+  EXPECT_EQ(store->directory(), std::filesystem::path(home.path()) / "keychain");
 
   auto query = SecItemQuery::genericPassword("svc", "key");
   EXPECT_EQ(sec::SecItemAdd(query), sec::errSecSuccess);
-  EXPECT_TRUE(std::filesystem::exists(home.path() / "keychain" / "service-svc.keychain"));
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(home.path()) / "keychain" / "service-svc.keychain"));
 
   setenv("XDG_DATA_HOME", "relative/path", 1);  // not absolute: ignored
   const char* homeDir = std::getenv("HOME");
