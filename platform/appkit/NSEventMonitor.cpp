@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/appkit/NSApplication.h"
 #include "platform/appkit/NSEvent.h"
 #include "platform/appkit/NSWindow.h"
 #include "platform/dispatch/Dispatch.h"
@@ -198,7 +199,11 @@ void connectInputToSimulatedDesktop() {
     dispatch::Queue::main()->async([cg] { deliverToMonitors(cg); });
   });
   c.applicationSink = sim::InputDriver::shared().addApplicationSink([](const sim::InputEvent& input) {
-    dispatch::Queue::main()->async([input] { deliverToWindows(input); });
+    // Through the application object's sendEvent:, as every event of the program goes.
+    dispatch::Queue::main()->async([input] {
+      auto event = NSEvent::eventWithCGEvent(cgevent::CGEventCreateFromSimulatedInput(input));
+      NSApplication::shared().sendEvent(std::make_shared<NSEventObject>(event, [input] { deliverToWindows(input); }));
+    });
   });
 }
 

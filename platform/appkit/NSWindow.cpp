@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 
 #include "platform/appkit/NSScreen.h"
 #include "platform/appkit/NSViewController.h"
@@ -348,13 +349,26 @@ void NSWindow::sendMouseExited() {
   if (auto host = contentHost()) host->mouseExited();
 }
 
+bool NSWindow::isOnCloseButton(NSPoint p) const {
+  const bool titled = (styleMask_ & NSWindowStyleMaskTitled) && !(styleMask_ & NSWindowStyleMaskFullSizeContentView);
+  if (!titled || !(styleMask_ & NSWindowStyleMaskClosable)) return false;
+  const double top = frame_.origin.y + frame_.size.height;
+  return p.x >= frame_.origin.x + 7 && p.x < frame_.origin.x + 21 && p.y <= top - 6 && p.y > top - 22;
+}
+
 void NSWindow::sendMouseDown(NSPoint p) {
   if (attachedSheet_) return;  // a window with a sheet takes no clicks
+  closeButtonPressed_ = isOnCloseButton(p);
+  if (closeButtonPressed_) return;
   if (auto host = contentHost()) host->mouseDown(contentPointFromScreen(p));
 }
 
 void NSWindow::sendMouseUp(NSPoint p) {
   if (attachedSheet_) return;
+  if (std::exchange(closeButtonPressed_, false)) {
+    if (isOnCloseButton(p)) performClose();
+    return;
+  }
   if (auto host = contentHost()) host->mouseUp(contentPointFromScreen(p));
 }
 

@@ -163,7 +163,11 @@ class NSWindow : public NSResponder, public std::enable_shared_from_this<NSWindo
   std::shared_ptr<NSWindow> sheetParent() const { return sheetParent_.lock(); }
   bool isSheet() const { return !sheetParent_.expired(); }
 
-  // Input from the desktop, in bottom-left screen coordinates.
+  // Input from the desktop, in bottom-left screen coordinates. A press and
+  // a release on the close button of a titled, closable window (14 x 16
+  // points, 7 points from the left and 6 down from the top of the title bar)
+  // close it with performClose.
+  bool isOnCloseButton(NSPoint screenPoint) const;
   void sendMouseMoved(NSPoint screenPoint);
   void sendMouseExited();
   void sendMouseDown(NSPoint screenPoint);
@@ -211,6 +215,8 @@ class NSWindow : public NSResponder, public std::enable_shared_from_this<NSWindo
   std::function<void(NSModalResponse)> sheetCompletion_;
   // Sheets presented by the hosted ui tree, by their host.
   std::vector<std::pair<std::shared_ptr<ui::Host>, std::shared_ptr<NSWindow>>> hostedSheets_;
+  // A press went down on the title bar's close button; the release there closes.
+  bool closeButtonPressed_ = false;
 };
 
 // NSPanel: a non-activating panel never activates the application; it still

@@ -125,33 +125,70 @@ void drawDock(cairo_t* cr, const Canvas& canvas, const sim::World& world) {
   }
 }
 
+// The host's picture, drawn with its top-left corner at `origin`.
+void drawHost(cairo_t* cr, const Canvas& canvas, ui::Host& host, ui::Point origin, double alpha) {
+  const img::Bitmap bitmap = host.render(canvas.scale);
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bitmap.pixelsWide(), bitmap.pixelsHigh());
+  unsigned char* data = cairo_image_surface_get_data(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  for (int y = 0; y < bitmap.pixelsHigh(); ++y) {
+    auto* out = reinterpret_cast<std::uint32_t*>(data + y * stride);
+    for (int x = 0; x < bitmap.pixelsWide(); ++x) {
+      const img::Pixel p = bitmap.pixel(x, y);
+      const auto pre = [&](std::uint8_t c) { return static_cast<std::uint32_t>((c * p.a + 127) / 255); };
+      out[x] = (std::uint32_t{p.a} << 24) | (pre(p.r) << 16) | (pre(p.g) << 8) | pre(p.b);
+    }
+  }
+  cairo_surface_mark_dirty(surface);
+  cairo_save(cr);
+  cairo_translate(cr, origin.x, origin.y);
+  cairo_scale(cr, 1 / canvas.scale, 1 / canvas.scale);
+  cairo_set_source_surface(cr, surface, 0, 0);
+  cairo_paint_with_alpha(cr, alpha);
+  cairo_restore(cr);
+  cairo_surface_destroy(surface);
+}
+
 void drawOwnWindow(cairo_t* cr, const Canvas& canvas, const appkit::WindowInfo& info) {
   const ui::Rect frame = canvas.rect(info.frame);
   if (frame.width <= 0 || frame.height <= 0) return;
+  const double alpha = std::clamp(info.alpha, 0.0, 1.0);
+  const auto style = info.window ? info.window->styleMask() : 0;
+  const bool titled = (style & appkit::NSWindowStyleMaskTitled) && !(style & appkit::NSWindowStyleMaskFullSizeContentView);
   cairo_save(cr);
-  if (info.host) {
-    const img::Bitmap bitmap = info.host->render(canvas.scale);
-    cairo_surface_t* surface =
-        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bitmap.pixelsWide(), bitmap.pixelsHigh());
-    unsigned char* data = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    for (int y = 0; y < bitmap.pixelsHigh(); ++y) {
-      auto* out = reinterpret_cast<std::uint32_t*>(data + y * stride);
-      for (int x = 0; x < bitmap.pixelsWide(); ++x) {
-        const img::Pixel p = bitmap.pixel(x, y);
-        const auto pre = [&](std::uint8_t c) { return static_cast<std::uint32_t>((c * p.a + 127) / 255); };
-        out[x] = (std::uint32_t{p.a} << 24) | (pre(p.r) << 16) | (pre(p.g) << 8) | pre(p.b);
-      }
+  if (titled) {
+    // A window with a frame: shadow, background, title bar with its
+    // buttons and title, then the content below the title bar.
+    const double bar = std::min(appkit::kTitleBarHeight, frame.height);
+    roundedRect(cr, {frame.x + 2, frame.y + 4, frame.width, frame.height}, 10);
+    cairo_set_source_rgba(cr, 0, 0, 0, 0.3 * alpha);
+    cairo_fill(cr);
+    roundedRect(cr, frame, 10);
+    cairo_clip(cr);
+    const img::Color background = info.window->backgroundColor();
+    cairo_set_source_rgba(cr, background.redComponent(), background.greenComponent(), background.blueComponent(),
+                          background.alphaComponent() * alpha);
+    cairo_paint(cr);
+    cairo_rectangle(cr, frame.x, frame.y, frame.width, bar);
+    cairo_set_source_rgba(cr, 0.91, 0.91, 0.91, alpha);
+    cairo_fill(cr);
+    const double lights[3][3] = {{1.0, 0.37, 0.34}, {1.0, 0.74, 0.18}, {0.16, 0.79, 0.25}};
+    for (int i = 0; i < 3; ++i) {
+      if (i == 0 && !(style & appkit::NSWindowStyleMaskClosable)) continue;
+      cairo_arc(cr, frame.x + 14 + 20 * i, frame.y + 14, 6, 0, 2 * M_PI);
+      cairo_set_source_rgba(cr, lights[i][0], lights[i][1], lights[i][2], alpha);
+      cairo_fill(cr);
     }
-    cairo_surface_mark_dirty(surface);
-    cairo_translate(cr, frame.x, frame.y);
-    cairo_scale(cr, 1 / canvas.scale, 1 / canvas.scale);
-    cairo_set_source_surface(cr, surface, 0, 0);
-    cairo_paint_with_alpha(cr, std::clamp(info.alpha, 0.0, 1.0));
-    cairo_surface_destroy(surface);
+    if (!info.title.empty()) {
+      label(cr, info.title, 13, {frame.x + 70, frame.y, std::max(0.0, frame.width - 140), bar},
+            ui::Color(0.2, 0.2, 0.2, alpha), true);
+    }
+    if (info.host) drawHost(cr, canvas, *info.host, {frame.x, frame.y + bar}, alpha);
+  } else if (info.host) {
+    drawHost(cr, canvas, *info.host, {frame.x, frame.y}, alpha);
   } else if (info.opaque) {
     cairo_rectangle(cr, frame.x, frame.y, frame.width, frame.height);
-    cairo_set_source_rgba(cr, 0.93, 0.93, 0.93, std::clamp(info.alpha, 0.0, 1.0));
+    cairo_set_source_rgba(cr, 0.93, 0.93, 0.93, alpha);
     cairo_fill(cr);
   }
   cairo_restore(cr);

@@ -367,7 +367,7 @@ void readApplicationIdentity(const Reader& r, const json& v, ApplicationSpec& a)
 Scenario read(const json& root) {
   const Reader r("");
   r.allowKeys(root, {"version", "permissions", "displays", "windowServerDisplayOrder", "self", "dock", "applications",
-                     "frontmost", "zOrder", "mouse", "faults", "script", "snapshots"});
+                     "frontmost", "zOrder", "mouse", "faults", "script", "snapshots", "players", "preferences"});
   Scenario s;
   if (root.contains("version")) {
     const std::int64_t version = r.child("version").integer(root["version"]);
@@ -525,6 +525,14 @@ Scenario read(const json& root) {
   }
   if (root.contains("script")) s.script = root["script"];
   if (root.contains("snapshots")) s.snapshots = root["snapshots"];
+  if (root.contains("players")) {
+    if (!root["players"].is_object()) r.child("players").fail("expected an object");
+    s.players = root["players"];
+  }
+  if (root.contains("preferences")) {
+    if (!root["preferences"].is_object()) r.child("preferences").fail("expected an object");
+    s.preferences = root["preferences"];
+  }
   return s;
 }
 

@@ -4,8 +4,9 @@
 // permissions and faults), loaded by tests and by `morvalent --scenario`.
 // The format is described in docs/scenario.md.
 //
-// The input script and the snapshot points ("script", "snapshots") are kept
-// as read, for the code that plays them.
+// The input script and the snapshot points ("script", "snapshots"), the
+// music players ("players") and the program's preferences ("preferences")
+// are kept as read, for the code that plays them.
 
 #include <optional>
 #include <string>
@@ -36,6 +37,11 @@ struct Scenario {
   ns::Array managedDisplaySpacesExtra;  // appended to the window server's display list as they are
   nlohmann::ordered_json script = nlohmann::ordered_json::array();
   nlohmann::ordered_json snapshots = nlohmann::ordered_json::array();
+  // The music players (an object, for the scripting layer's players) and the
+  // program's own preferences (an object of key and value), kept as read for
+  // the program that runs the scenario; null when absent.
+  nlohmann::ordered_json players;
+  nlohmann::ordered_json preferences;
 
   // nullopt with a message naming the place of the first problem
   // ("applications[1].windows[0].frame: ...").
