@@ -4,7 +4,9 @@ set(MORVALENT_WARNINGS -Wall -Wextra -Werror)
 if(MORVALENT_SANITIZE)
   # g++ 12's flow analysis under the sanitizers reports uninitialised values
   # that aren't (std::variant, std::optional); the plain build keeps the warning.
-  list(APPEND MORVALENT_WARNINGS -Wno-maybe-uninitialized)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    list(APPEND MORVALENT_WARNINGS -Wno-maybe-uninitialized)
+  endif()
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined -g1)
   add_link_options(-fsanitize=address,undefined)
 endif()
