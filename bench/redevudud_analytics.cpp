@@ -6,10 +6,8 @@
 // storing runs on the logs queue's thread; processor time is the process's.
 
 #include <benchmark/benchmark.h>
-#include <sqlite3.h>
 #include <time.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,13 +18,9 @@
 #include "RedEvudud/RedEvudud/Internals/Context/Session/DVACSessionContext.h"
 #include "RedEvudud/RedEvudud/Internals/Context/UserId/DVACUserIdContext.h"
 #include "RedEvudud/RedEvudud/Internals/Storage/DVACLogDBStorage.h"
-#include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
-#include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
 #include "RedEvududAnalytics/RedEvududAnalytics/DVACAnalytics.h"
 #include "RedEvududAnalytics/RedEvududAnalytics/Model/DVACEventLog.h"
-#include "platform/foundation/Base64.h"
-#include "platform/foundation/TestSupport.h"
-#include "platform/security/Keychain.h"
+#include "bench/BenchSupport.h"
 
 namespace {
 
@@ -40,10 +34,9 @@ void resetSharedInstances() {
   DVACUtility::resetRedEvududDirectoryForTesting();
 }
 
-struct Environment {
+// The store's environment, and the SDK started with the analytics service.
+struct Environment : bench::StoreEnvironment {
   Environment() {
-    DVACLogger::setCurrentLogLevel(DVACLogLevelNone);
-    sec::setCurrentKeychain(std::make_shared<sec::MemoryKeychainStore>());
     resetSharedInstances();
     // Stored, never sent.
     DVACRedEvududUserDefaults::shared()->setObject(ns::Value(false), kDVACNetworkRequestsAllowedKey);
@@ -57,20 +50,11 @@ struct Environment {
     group->pauseWithIdentifyingObject(stopper);
     group->logsDispatchQueue()->sync([] {});
     resetSharedInstances();
-    sec::setCurrentKeychain(nullptr);
   }
-  ns::test::ScopedPathsRoot root;
-  ns::test::ScopedStandardDefaults defaults;
   std::shared_ptr<DVACChannelGroupDefault> group;
   std::shared_ptr<DVACLogDBStorage> storage;
   std::shared_ptr<int> stopper = std::make_shared<int>(0);
 };
-
-double processCpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 DVACPropertiesDictionary propertiesFor(int64_t i) {
   return {{"window_ScreenDisplayMode", "single"}, {"n", std::to_string(i)}};
@@ -86,7 +70,7 @@ std::string archivedEvent(int64_t i) {
   log->setName("dockPreview_SelectWindow");
   log->setEventId(ns::UUID::random().UUIDString());
   log->setTypedProperties(DVACEventProperties::initWithStringDictionary(propertiesFor(i)));
-  return ns::base64Encode(*DVACUtility::archiveKeyedData(ns::Value(std::shared_ptr<DVACLog>(log))));
+  return bench::archivedText(log);
 }
 
 void BM_TrackEventToStoredVsPlainInsert(benchmark::State& state) {
@@ -95,24 +79,9 @@ void BM_TrackEventToStoredVsPlainInsert(benchmark::State& state) {
   auto queue = environment.group->logsDispatchQueue();
   queue->sync([] {});
 
-  const std::string path = environment.storage->dbFileURL()->path();
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-  sqlite3_busy_timeout(db, 10'000);
-  sqlite3_exec(db,
-               ("PRAGMA max_page_count = " +
-                std::to_string(environment.storage->maxSizeInBytes() / environment.storage->pageSize()))
-                   .c_str(),
-               nullptr, nullptr, nullptr);
-  sqlite3_stmt* insert = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO \"logs\" (\"groupId\", \"log\", \"priority\") VALUES (?, ?, ?)", -1, &insert,
-                     nullptr);
+  bench::PlainInserts plain(*environment.storage);
 
-  using Clock = std::chrono::steady_clock;
-  Clock::duration analyticsTime{};
-  Clock::duration plainTime{};
-  double analyticsCpu = 0;
-  double plainCpu = 0;
+  bench::SideBySide laps(CLOCK_PROCESS_CPUTIME_ID);
   int64_t total = 0;
   int64_t next = 0;
   for (auto _ : state) {
@@ -125,46 +94,31 @@ void BM_TrackEventToStoredVsPlainInsert(benchmark::State& state) {
     }
     state.ResumeTiming();
 
-    const double c0 = processCpuSeconds();
-    const auto t0 = Clock::now();
+    laps.start();
     for (const auto& eventProperties : properties) {
       DVACAnalytics::trackEvent("dockPreview_SelectWindow", eventProperties);
     }
     queue->sync([] {});  // every event of the round is stored
-    const auto t1 = Clock::now();
-    const double c1 = processCpuSeconds();
-    for (const auto& text : texts) {
-      sqlite3_bind_text(insert, 1, "Analytics", -1, SQLITE_STATIC);
-      sqlite3_bind_text(insert, 2, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
-      sqlite3_bind_int64(insert, 3, 1);
-      benchmark::DoNotOptimize(sqlite3_step(insert));
-      sqlite3_reset(insert);
-    }
-    const auto t2 = Clock::now();
-    const double c2 = processCpuSeconds();
-    analyticsTime += t1 - t0;
-    plainTime += t2 - t1;
-    analyticsCpu += c1 - c0;
-    plainCpu += c2 - c1;
+    laps.split();
+    for (const auto& text : texts) plain.insert(text);
+    laps.stop();
     total += eventsPerRound;
 
     state.PauseTiming();
-    sqlite3_exec(db, "DELETE FROM \"logs\"", nullptr, nullptr, nullptr);
+    plain.clear();
     state.ResumeTiming();
   }
-  sqlite3_finalize(insert);
-  sqlite3_close_v2(db);
 
-  const double analyticsSeconds = std::chrono::duration<double>(analyticsTime).count();
-  const double plainSeconds = std::chrono::duration<double>(plainTime).count();
+  const double analyticsSeconds = laps.pathSeconds();
+  const double plainSeconds = laps.plainSeconds();
   const double n = static_cast<double>(total);
   state.counters["events_per_s"] = n / analyticsSeconds;
   state.counters["plain_inserts_per_s"] = n / plainSeconds;
   // How many times longer an event takes from the call to stored than a
   // bare insert of its archive.
   state.counters["event_to_plain_time_ratio"] = analyticsSeconds / plainSeconds;
-  state.counters["event_cpu_us"] = analyticsCpu / n * 1e6;
-  state.counters["plain_cpu_us_per_insert"] = plainCpu / n * 1e6;
+  state.counters["event_cpu_us"] = laps.pathCpuSeconds() / n * 1e6;
+  state.counters["plain_cpu_us_per_insert"] = laps.plainCpuSeconds() / n * 1e6;
 }
 BENCHMARK(BM_TrackEventToStoredVsPlainInsert)
     ->Arg(200)

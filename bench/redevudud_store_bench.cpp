@@ -6,17 +6,12 @@
 #include <sqlite3.h>
 #include <time.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
 
 #include "RedEvudud/RedEvudud/Internals/Model/DVACAbstractLog.h"
 #include "RedEvudud/RedEvudud/Internals/Storage/DVACLogDBStorage.h"
-#include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
-#include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
-#include "platform/foundation/Base64.h"
-#include "platform/foundation/TestSupport.h"
-#include "platform/security/Keychain.h"
+#include "bench/BenchSupport.h"
 
 namespace {
 
@@ -44,32 +39,17 @@ class BenchLog : public DVACAbstractLog {
   std::string name;
 };
 
-// Everything the store touches, under a temporary root.
-struct Environment {
+// The store's environment, with the benchmark's log class known to the
+// unarchiver.
+struct Environment : bench::StoreEnvironment {
   Environment() {
     ns::KeyedUnarchiver::registerClass("DVACBenchLog", [](ns::KeyedUnarchiver& coder) -> std::shared_ptr<ns::Coding> {
       auto log = std::make_shared<BenchLog>();
       log->decodeWithCoder(coder);
       return log;
     });
-    DVACLogger::setCurrentLogLevel(DVACLogLevelNone);
-    sec::setCurrentKeychain(std::make_shared<sec::MemoryKeychainStore>());
-    DVACUtility::resetRedEvududDirectoryForTesting();
-    DVACRedEvududUserDefaults::resetSharedInstance();
   }
-  ~Environment() {
-    DVACUtility::resetRedEvududDirectoryForTesting();
-    sec::setCurrentKeychain(nullptr);
-  }
-  ns::test::ScopedPathsRoot root;
-  ns::test::ScopedStandardDefaults defaults;
 };
-
-double threadCpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 std::shared_ptr<DVACLog> makeLog(int64_t i) {
   return std::make_shared<BenchLog>("dockPreview_SelectWindow_" + std::to_string(i));
@@ -78,62 +58,34 @@ std::shared_ptr<DVACLog> makeLog(int64_t i) {
 void BM_StoreSaveVsPlainInsert(benchmark::State& state) {
   Environment environment;
   auto storage = DVACLogDBStorage::create();
-  const std::string path = storage->dbFileURL()->path();
-  const std::string text = ns::base64Encode(*DVACUtility::archiveKeyedData(ns::Value(makeLog(0))));
+  const std::string text = bench::archivedText(makeLog(0));
+  bench::PlainInserts plain(*storage);
 
-  // The plain path: one connection, one prepared statement, the same file,
-  // the same size limit, one autocommit insert per log.
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-  sqlite3_exec(db,
-               ("PRAGMA max_page_count = " + std::to_string(storage->maxSizeInBytes() / storage->pageSize())).c_str(),
-               nullptr, nullptr, nullptr);
-  sqlite3_stmt* insert = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO \"logs\" (\"groupId\", \"log\", \"priority\") VALUES (?, ?, ?)", -1, &insert,
-                     nullptr);
-
-  using Clock = std::chrono::steady_clock;
-  Clock::duration storeTime{};
-  Clock::duration plainTime{};
-  double storeCpu = 0;
-  double plainCpu = 0;
+  bench::SideBySide laps(CLOCK_THREAD_CPUTIME_ID);
   int64_t i = 0;
   for (auto _ : state) {
     auto log = makeLog(++i);
-    const double c0 = threadCpuSeconds();
-    const auto t0 = Clock::now();
+    laps.start();
     benchmark::DoNotOptimize(storage->saveLog(log, "Analytics", DVACLogFlagsNormal));
-    const auto t1 = Clock::now();
-    const double c1 = threadCpuSeconds();
-    sqlite3_bind_text(insert, 1, "Analytics", -1, SQLITE_STATIC);
-    sqlite3_bind_text(insert, 2, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
-    sqlite3_bind_int64(insert, 3, 1);
-    benchmark::DoNotOptimize(sqlite3_step(insert));
-    sqlite3_reset(insert);
-    const auto t2 = Clock::now();
-    const double c2 = threadCpuSeconds();
-    storeTime += t1 - t0;
-    plainTime += t2 - t1;
-    storeCpu += c1 - c0;
-    plainCpu += c2 - c1;
+    laps.split();
+    plain.insert(text);
+    laps.stop();
     if (i % 1000 == 0) {
       state.PauseTiming();
-      sqlite3_exec(db, "DELETE FROM \"logs\"", nullptr, nullptr, nullptr);
+      plain.clear();
       state.ResumeTiming();
     }
   }
-  sqlite3_finalize(insert);
-  sqlite3_close_v2(db);
 
-  const double storeSeconds = std::chrono::duration<double>(storeTime).count();
-  const double plainSeconds = std::chrono::duration<double>(plainTime).count();
+  const double storeSeconds = laps.pathSeconds();
+  const double plainSeconds = laps.plainSeconds();
   state.counters["store_saves_per_s"] = static_cast<double>(i) / storeSeconds;
   state.counters["plain_inserts_per_s"] = static_cast<double>(i) / plainSeconds;
   state.counters["store_to_plain_ratio"] = plainSeconds / storeSeconds;
   // The disk's flushes dominate both; the processor time shows the store's
   // own work (archiving, Base64, a connection per save).
-  state.counters["store_cpu_us_per_save"] = storeCpu / static_cast<double>(i) * 1e6;
-  state.counters["plain_cpu_us_per_insert"] = plainCpu / static_cast<double>(i) * 1e6;
+  state.counters["store_cpu_us_per_save"] = laps.pathCpuSeconds() / static_cast<double>(i) * 1e6;
+  state.counters["plain_cpu_us_per_insert"] = laps.plainCpuSeconds() / static_cast<double>(i) * 1e6;
 }
 BENCHMARK(BM_StoreSaveVsPlainInsert)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
@@ -149,7 +101,7 @@ void BM_LoadBatchesOf50(benchmark::State& state) {
     sqlite3_prepare_v2(db, "INSERT INTO \"logs\" (\"groupId\", \"log\", \"priority\") VALUES ('Analytics', ?, ?)", -1,
                        &insert, nullptr);
     for (int i = 0; i < kLogs; ++i) {
-      const std::string text = ns::base64Encode(*DVACUtility::archiveKeyedData(ns::Value(makeLog(i))));
+      const std::string text = bench::archivedText(makeLog(i));
       sqlite3_bind_text(insert, 1, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
       sqlite3_bind_int64(insert, 2, 1 + i % 2);
       sqlite3_step(insert);

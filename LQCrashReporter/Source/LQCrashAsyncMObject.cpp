@@ -1,5 +1,21 @@
 #include "LQCrashReporter/Source/LQCrashAsyncMObject.h"
 
+namespace {
+
+// An integer of the target's byte order at address + offset, in the host's.
+template <typename T>
+lqcrash_error_t readSwapped(lqcrash_async_mobject* mobj, T (*swap)(T), pl_vm_address_t address, pl_vm_off_t offset,
+                           T* result) {
+    const void* p = lqcrash_async_mobject_remap_address(mobj, address, offset, sizeof(T));
+    if (!p) return LQCRASH_EINVAL;
+    T v;
+    lqcrash_async_memcpy(&v, p, sizeof(T));
+    *result = swap(v);
+    return LQCRASH_ESUCCESS;
+}
+
+}  // namespace
+
 lqcrash_error_t lqcrash_async_mobject_init(lqcrash_async_mobject* mobj, task_t task, pl_vm_address_t task_addr,
                                            pl_vm_size_t length, bool require_full) {
     lqcrash_async_memset(mobj, 0, sizeof(*mobj));
@@ -93,34 +109,19 @@ lqcrash_error_t lqcrash_async_mobject_read_uint8(lqcrash_async_mobject* mobj, pl
 lqcrash_error_t lqcrash_async_mobject_read_uint16(lqcrash_async_mobject* mobj,
                                                   const lqcrash_async_byteorder_t* byteorder,
                                                   pl_vm_address_t address, pl_vm_off_t offset, uint16_t* result) {
-    const void* p = lqcrash_async_mobject_remap_address(mobj, address, offset, 2);
-    if (!p) return LQCRASH_EINVAL;
-    uint16_t v;
-    lqcrash_async_memcpy(&v, p, 2);
-    *result = byteorder->swap16(v);
-    return LQCRASH_ESUCCESS;
+    return readSwapped(mobj, byteorder->swap16, address, offset, result);
 }
 
 lqcrash_error_t lqcrash_async_mobject_read_uint32(lqcrash_async_mobject* mobj,
                                                   const lqcrash_async_byteorder_t* byteorder,
                                                   pl_vm_address_t address, pl_vm_off_t offset, uint32_t* result) {
-    const void* p = lqcrash_async_mobject_remap_address(mobj, address, offset, 4);
-    if (!p) return LQCRASH_EINVAL;
-    uint32_t v;
-    lqcrash_async_memcpy(&v, p, 4);
-    *result = byteorder->swap32(v);
-    return LQCRASH_ESUCCESS;
+    return readSwapped(mobj, byteorder->swap32, address, offset, result);
 }
 
 lqcrash_error_t lqcrash_async_mobject_read_uint64(lqcrash_async_mobject* mobj,
                                                   const lqcrash_async_byteorder_t* byteorder,
                                                   pl_vm_address_t address, pl_vm_off_t offset, uint64_t* result) {
-    const void* p = lqcrash_async_mobject_remap_address(mobj, address, offset, 8);
-    if (!p) return LQCRASH_EINVAL;
-    uint64_t v;
-    lqcrash_async_memcpy(&v, p, 8);
-    *result = byteorder->swap64(v);
-    return LQCRASH_ESUCCESS;
+    return readSwapped(mobj, byteorder->swap64, address, offset, result);
 }
 
 pl_vm_address_t lqcrash_async_mobject_base_address(lqcrash_async_mobject* mobj) { return mobj->task_address; }

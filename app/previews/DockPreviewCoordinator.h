@@ -224,8 +224,10 @@ class DockPreviewCoordinator : public ApplicationRepositoryDelegate,
   static conc::Task<void> presentIn(std::shared_ptr<DockPreviewCoordinator> self, bool animated);
   static conc::Task<void> updateIn(std::shared_ptr<DockPreviewCoordinator> self, bool animated);
   static conc::Task<void> clickOnDockIn(std::shared_ptr<DockPreviewCoordinator> self);
+  // Carries out a pending snap, hides the panel, activates the window and
+  // records the event: a click on the thumbnail or on a snap button.
   static conc::Task<void> selectWindowIn(std::shared_ptr<DockPreviewCoordinator> self,
-                                         DockPreviewThumbnailContent content);
+                                         DockPreviewThumbnailContent content, std::string event);
   static conc::Task<void> rightClickIn(std::shared_ptr<DockPreviewCoordinator> self,
                                        DockPreviewThumbnailContent content, bool activate);
   static conc::Task<void> swipeIn(std::shared_ptr<DockPreviewCoordinator> self, DockPreviewThumbnailContent content,
@@ -236,8 +238,6 @@ class DockPreviewCoordinator : public ApplicationRepositoryDelegate,
                                             DockPreviewThumbnailContent content,
                                             std::shared_ptr<appkit::NSScreen> screen,
                                             std::optional<SnapAlignment> alignment);
-  static conc::Task<void> snapButtonClickIn(std::shared_ptr<DockPreviewCoordinator> self,
-                                            DockPreviewThumbnailContent content, SnapAlignment alignment);
   static conc::Task<void> closeWindowIn(std::shared_ptr<DockPreviewCoordinator> self,
                                         DockPreviewThumbnailContent content);
   static conc::Task<void> windowDidCloseIn(std::shared_ptr<DockPreviewCoordinator> self);

@@ -62,11 +62,12 @@ void DockPreviewCoordinator::record(const std::string& event, const DockPreviewT
 // ---------------------------------------------------------------- selecting
 
 void DockPreviewCoordinator::didClickOnThumbnail(const DockPreviewThumbnailContent& content) {
-  conc::spawnOnMain(selectWindowIn(shared_from_this(), content));
+  conc::spawnOnMain(selectWindowIn(shared_from_this(), content, "dockPreview_SelectWindow"));
 }
 
 conc::Task<void> DockPreviewCoordinator::selectWindowIn(std::shared_ptr<DockPreviewCoordinator> self,
-                                                        DockPreviewThumbnailContent content) {
+                                                        DockPreviewThumbnailContent content, std::string event) {
+  // Taken before the panel hides: hiding forgets the presented application.
   std::shared_ptr<ApplicationController> controller;
   if (self->presentedDockIconApplication_) controller = self->presentedDockIconApplication_->controller;
   if (self->snapController) {
@@ -79,7 +80,7 @@ conc::Task<void> DockPreviewCoordinator::selectWindowIn(std::shared_ptr<DockPrev
     auto activating = controller->activate(content.element);
     co_await std::move(activating);
   }
-  record("dockPreview_SelectWindow", content);
+  record(event, content);
 }
 
 void DockPreviewCoordinator::didRightClickOnThumbnail(const DockPreviewThumbnailContent& content, bool activate) {
@@ -90,7 +91,7 @@ conc::Task<void> DockPreviewCoordinator::rightClickIn(std::shared_ptr<DockPrevie
                                                       DockPreviewThumbnailContent content, bool activate) {
   // A window on another Space or full screen: the right click is a click.
   if (content.spaceDisplayMode != SpaceDisplayMode::normal) {
-    conc::spawnOnMain(selectWindowIn(self, content));
+    conc::spawnOnMain(selectWindowIn(self, content, "dockPreview_SelectWindow"));
     co_return;
   }
   if (activate) {
@@ -153,25 +154,7 @@ conc::Task<void> DockPreviewCoordinator::snapButtonHoverIn(std::shared_ptr<DockP
 
 void DockPreviewCoordinator::didClickOnSnapButton(const DockPreviewThumbnailContent& content,
                                                   SnapAlignment alignment) {
-  conc::spawnOnMain(snapButtonClickIn(shared_from_this(), content, alignment));
-}
-
-conc::Task<void> DockPreviewCoordinator::snapButtonClickIn(std::shared_ptr<DockPreviewCoordinator> self,
-                                                           DockPreviewThumbnailContent content,
-                                                           SnapAlignment alignment) {
-  // Taken before the panel hides: hiding forgets the presented application.
-  std::shared_ptr<ApplicationController> controller;
-  if (self->presentedDockIconApplication_) controller = self->presentedDockIconApplication_->controller;
-  if (self->snapController) {
-    auto applying = self->snapController->applySnap();
-    co_await std::move(applying);
-  }
-  self->hide(false);
-  if (controller) {
-    auto activating = controller->activate(content.element);
-    co_await std::move(activating);
-  }
-  record(snapButtonEventName(alignment), content);
+  conc::spawnOnMain(selectWindowIn(shared_from_this(), content, snapButtonEventName(alignment)));
 }
 
 void DockPreviewCoordinator::didSwipeOnThumbnail(const DockPreviewThumbnailContent& content,

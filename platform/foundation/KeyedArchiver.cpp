@@ -89,6 +89,20 @@ void KeyedArchiver::failWithError(const Error& error) {
 
 namespace {
 
+// One level of nesting while a container or an object is encoded.
+class NestingLevel {
+public:
+    explicit NestingLevel(size_t& depth) : depth_(depth) { ++depth_; }
+    ~NestingLevel() { --depth_; }
+    NestingLevel(const NestingLevel&) = delete;
+    NestingLevel& operator=(const NestingLevel&) = delete;
+
+    bool tooDeep() const { return depth_ > kMaxEncodeDepth; }
+
+private:
+    size_t& depth_;
+};
+
 // Encoding of one value into "$objects"; returns its UID (0 for nil or failure).
 class Encoder {
 public:
@@ -189,14 +203,11 @@ uint64_t Encoder::encode(const Value& v) {
 }
 
 uint64_t Encoder::encodeContainer(const Value& v) {
-    if (++s_.depth > kMaxEncodeDepth) {
+    const NestingLevel level(s_.depth);
+    if (level.tooDeep()) {
         fail("nesting too deep to archive");
         return 0;
     }
-    struct DepthGuard {
-        size_t& d;
-        ~DepthGuard() { --d; }
-    } guard{s_.depth};
 
     // The container's slot comes before its contents, as in the platform's archives.
     const uint64_t uid = s_.add(nullptr);
@@ -261,14 +272,11 @@ uint64_t Encoder::encodeObject(const std::shared_ptr<Object>& object) {
         fail("objects of class " + object->className() + " cannot be archived");
         return 0;
     }
-    if (++s_.depth > kMaxEncodeDepth) {
+    const NestingLevel level(s_.depth);
+    if (level.tooDeep()) {
         fail("nesting too deep to archive");
         return 0;
     }
-    struct DepthGuard {
-        size_t& d;
-        ~DepthGuard() { --d; }
-    } guard{s_.depth};
 
     const uint64_t uid = s_.add(nullptr);
     s_.objectUids.emplace(object.get(), uid);
@@ -567,14 +575,7 @@ std::optional<Value> KeyedUnarchiver::decodeReference(uint64_t uid) {
             break;
         }
         case PLIST_DATA: {
-            char* bytes = nullptr;
-            uint64_t length = 0;
-            plist_get_data_val(node, &bytes, &length);
-            Data d;
-            if (bytes) {
-                d.assign(reinterpret_cast<uint8_t*>(bytes), reinterpret_cast<uint8_t*>(bytes) + length);
-                std::free(bytes);
-            }
+            Data d = detail::plistData(node);
             charge(unitsFor(d.size()));
             result = Value(std::move(d));
             break;
@@ -725,15 +726,7 @@ std::optional<Value> KeyedUnarchiver::decodeObjectDictionary(void* nodePtr, bool
     }
     if (name == "NSData" || name == "NSMutableData") {
         plist_t b = dictItem(node, "NS.data");
-        if (b && plist_get_node_type(b) == PLIST_DATA) {
-            char* bytes = nullptr;
-            uint64_t length = 0;
-            plist_get_data_val(b, &bytes, &length);
-            Data d;
-            if (bytes) d.assign(reinterpret_cast<uint8_t*>(bytes), reinterpret_cast<uint8_t*>(bytes) + length);
-            std::free(bytes);
-            return Value(std::move(d));
-        }
+        if (b && plist_get_node_type(b) == PLIST_DATA) return Value(detail::plistData(b));
         failWithDescription("malformed " + name);
         return std::nullopt;
     }
@@ -809,52 +802,37 @@ void KeyedUnarchiver::kindMismatch(std::string_view key, const char* expected, c
                         ", not " + expected);
 }
 
-std::optional<std::string> KeyedUnarchiver::decodeString(std::string_view key) {
+template <typename T, typename Read>
+std::optional<T> KeyedUnarchiver::decodeKind(std::string_view key, const char* expected, Read read) {
     auto v = decodeObject(key);
     if (!v || error_) return std::nullopt;
-    if (auto s = v->string()) return *s;
-    kindMismatch(key, "a string", *v);
+    if (auto found = read(*v)) return T(*found);
+    kindMismatch(key, expected, *v);
     return std::nullopt;
+}
+
+std::optional<std::string> KeyedUnarchiver::decodeString(std::string_view key) {
+    return decodeKind<std::string>(key, "a string", [](const Value& v) { return v.string(); });
 }
 
 std::optional<Data> KeyedUnarchiver::decodeData(std::string_view key) {
-    auto v = decodeObject(key);
-    if (!v || error_) return std::nullopt;
-    if (auto d = v->data()) return *d;
-    kindMismatch(key, "data", *v);
-    return std::nullopt;
+    return decodeKind<Data>(key, "data", [](const Value& v) { return v.data(); });
 }
 
 std::optional<Date> KeyedUnarchiver::decodeDate(std::string_view key) {
-    auto v = decodeObject(key);
-    if (!v || error_) return std::nullopt;
-    if (auto d = v->date()) return *d;
-    kindMismatch(key, "a date", *v);
-    return std::nullopt;
+    return decodeKind<Date>(key, "a date", [](const Value& v) { return v.date(); });
 }
 
 std::optional<UUID> KeyedUnarchiver::decodeUUID(std::string_view key) {
-    auto v = decodeObject(key);
-    if (!v || error_) return std::nullopt;
-    if (auto u = v->uuid()) return *u;
-    kindMismatch(key, "a UUID", *v);
-    return std::nullopt;
+    return decodeKind<UUID>(key, "a UUID", [](const Value& v) { return v.uuid(); });
 }
 
 std::optional<Array> KeyedUnarchiver::decodeArray(std::string_view key) {
-    auto v = decodeObject(key);
-    if (!v || error_) return std::nullopt;
-    if (auto a = v->array()) return *a;
-    kindMismatch(key, "an array", *v);
-    return std::nullopt;
+    return decodeKind<Array>(key, "an array", [](const Value& v) { return v.array(); });
 }
 
 std::optional<Dictionary> KeyedUnarchiver::decodeDictionary(std::string_view key) {
-    auto v = decodeObject(key);
-    if (!v || error_) return std::nullopt;
-    if (auto d = v->asDictionary()) return d;
-    kindMismatch(key, "a dictionary", *v);
-    return std::nullopt;
+    return decodeKind<Dictionary>(key, "a dictionary", [](const Value& v) { return v.asDictionary(); });
 }
 
 bool KeyedUnarchiver::decodeBool(std::string_view key) {

@@ -176,6 +176,10 @@ private:
     std::optional<Value> decodeNode(void* node);
     std::optional<Value> decodeObjectDictionary(void* node, bool& isObject);
     void kindMismatch(std::string_view key, const char* expected, const Value& got);
+    // The value for the key as `read` finds it in the decoded value; a kind
+    // mismatch (naming `expected`) when it finds nothing.
+    template <typename T, typename Read>
+    std::optional<T> decodeKind(std::string_view key, const char* expected, Read read);
 
     std::unique_ptr<Impl> impl_;
     std::optional<Error> error_;

@@ -326,6 +326,18 @@ std::optional<std::string> plistString(plist_t node) {
     return out;
 }
 
+Data plistData(plist_t node) {
+    char* bytes = nullptr;
+    uint64_t length = 0;
+    plist_get_data_val(node, &bytes, &length);
+    Data d;
+    if (bytes) {
+        d.assign(reinterpret_cast<uint8_t*>(bytes), reinterpret_cast<uint8_t*>(bytes) + length);
+        std::free(bytes);
+    }
+    return d;
+}
+
 std::optional<std::string> plistKey(plist_t node) {
     if (plist_get_node_type(node) != PLIST_KEY) return std::nullopt;
     char* s = nullptr;
@@ -444,17 +456,7 @@ std::optional<Value> plistToValue(plist_t node, std::string* reason, size_t dept
             return Value(d);
         }
         case PLIST_STRING: return Value(sanitizeUtf8(*plistString(node)));
-        case PLIST_DATA: {
-            char* bytes = nullptr;
-            uint64_t length = 0;
-            plist_get_data_val(node, &bytes, &length);
-            Data d;
-            if (bytes) {
-                d.assign(reinterpret_cast<uint8_t*>(bytes), reinterpret_cast<uint8_t*>(bytes) + length);
-                std::free(bytes);
-            }
-            return Value(std::move(d));
-        }
+        case PLIST_DATA: return Value(plistData(node));
         case PLIST_DATE: return Value(plistDate(node));
         case PLIST_ARRAY: {
             Array out;

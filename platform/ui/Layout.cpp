@@ -32,6 +32,21 @@ double add(double a, double b) { return std::isinf(a) || std::isinf(b) ? infinit
 
 Node* only(Node& n) { return n.children.empty() ? nullptr : n.children.front().get(); }
 
+// What a flexible frame proposes to its child: the proposal clamped to the
+// frame's bounds, or the frame's ideal size where nothing is proposed.
+ProposedSize flexChildProposal(const FlexFrame& f, ProposedSize p) {
+  auto clamp = [](std::optional<double> p, std::optional<double> lo, std::optional<double> ideal,
+                  std::optional<double> hi) -> std::optional<double> {
+    if (!p) return ideal;
+    double v = *p;
+    if (hi) v = std::min(v, *hi);
+    if (lo) v = std::max(v, *lo);
+    return v;
+  };
+  return {clamp(p.width, f.minWidth, f.idealWidth, f.maxWidth),
+          clamp(p.height, f.minHeight, f.idealHeight, f.maxHeight)};
+}
+
 bool passThrough(NodeKind k) {
   switch (k) {
     case NodeKind::identified:
@@ -286,16 +301,7 @@ Size compute(Node& n, ProposedSize p) {
     }
     case NodeKind::flexFrame: {
       const FlexFrame& f = e.flex;
-      auto childProposal = [](std::optional<double> p, std::optional<double> lo, std::optional<double> ideal,
-                              std::optional<double> hi) -> std::optional<double> {
-        if (!p) return ideal;
-        double v = *p;
-        if (hi) v = std::min(v, *hi);
-        if (lo) v = std::max(v, *lo);
-        return v;
-      };
-      ProposedSize cp{childProposal(p.width, f.minWidth, f.idealWidth, f.maxWidth),
-                      childProposal(p.height, f.minHeight, f.idealHeight, f.maxHeight)};
+      const ProposedSize cp = flexChildProposal(f, p);
       Node* c = only(n);
       Size cs = c ? sizeThatFits(*c, cp) : Size{};
       auto result = [](double child, std::optional<double> p, std::optional<double> lo, std::optional<double> ideal,
@@ -453,18 +459,7 @@ void place(Node& n, Point origin, ProposedSize p) {
     }
     case NodeKind::flexFrame: {
       if (Node* c = only(n)) {
-        const FlexFrame& f = e.flex;
-        auto childProposal = [](std::optional<double> p, std::optional<double> lo, std::optional<double> ideal,
-                                std::optional<double> hi) -> std::optional<double> {
-          if (!p) return ideal;
-          double v = *p;
-          if (hi) v = std::min(v, *hi);
-          if (lo) v = std::max(v, *lo);
-          return v;
-        };
-        ProposedSize cp{childProposal(p.width, f.minWidth, f.idealWidth, f.maxWidth),
-                        childProposal(p.height, f.minHeight, f.idealHeight, f.maxHeight)};
-        placeAligned(*c, cp, e.alignment, n.frame);
+        placeAligned(*c, flexChildProposal(e.flex, p), e.alignment, n.frame);
       }
       return;
     }

@@ -102,37 +102,19 @@ TEST(LQCrashWriterOutputFile, BuffersUpTo256BytesAndHonoursItsLimit) {
     EXPECT_TRUE(DVlqcrash_async_file_write(&file, eleven.data(), 10));  // smaller writes still pass
 }
 
-// Field numbers, in order, of a message's top level.
-std::vector<uint32_t> fieldOrder(const uint8_t* p, size_t len) {
-    std::vector<uint32_t> fields;
-    size_t i = 0;
-    auto varint = [&](uint64_t* v) {
-        *v = 0;
-        for (int shift = 0; i < len; shift += 7) {
-            uint8_t b = p[i++];
-            *v |= static_cast<uint64_t>(b & 0x7F) << shift;
-            if (!(b & 0x80)) return true;
-        }
-        return false;
-    };
-    while (i < len) {
-        uint64_t key, v;
-        if (!varint(&key)) break;
-        fields.push_back(static_cast<uint32_t>(key >> 3));
-        switch (key & 7) {
-            case 0: varint(&v); break;
-            case 1: i += 8; break;
-            case 5: i += 4; break;
-            case 2: varint(&v); i += v; break;
-            default: return fields;
-        }
-    }
-    return fields;
-}
+// One top-level field of a message: its number, its wire type and, when it
+// is length-delimited, its bytes.
+struct TopLevelField {
+    uint32_t number;
+    uint64_t wireType;
+    const uint8_t* bytes = nullptr;
+    size_t length = 0;
+};
 
-// The length-delimited top-level fields of a message: (field, (bytes, length)).
-std::vector<std::pair<uint32_t, std::pair<const uint8_t*, size_t>>> lengthDelimited(const uint8_t* p, size_t len) {
-    std::vector<std::pair<uint32_t, std::pair<const uint8_t*, size_t>>> out;
+// The top-level fields of a message, in order, up to and including the first
+// of a wire type it cannot skip.
+std::vector<TopLevelField> topLevelFields(const uint8_t* p, size_t len) {
+    std::vector<TopLevelField> fields;
     size_t i = 0;
     auto varint = [&](uint64_t* v) {
         *v = 0;
@@ -146,17 +128,36 @@ std::vector<std::pair<uint32_t, std::pair<const uint8_t*, size_t>>> lengthDelimi
     while (i < len) {
         uint64_t key, v;
         if (!varint(&key)) break;
+        TopLevelField field{static_cast<uint32_t>(key >> 3), key & 7};
         switch (key & 7) {
             case 0: varint(&v); break;
             case 1: i += 8; break;
             case 5: i += 4; break;
             case 2:
                 varint(&v);
-                out.push_back({static_cast<uint32_t>(key >> 3), {p + i, static_cast<size_t>(v)}});
+                field.bytes = p + i;
+                field.length = static_cast<size_t>(v);
                 i += v;
                 break;
-            default: return out;
+            default: fields.push_back(field); return fields;
         }
+        fields.push_back(field);
+    }
+    return fields;
+}
+
+// Field numbers, in order, of a message's top level.
+std::vector<uint32_t> fieldOrder(const uint8_t* p, size_t len) {
+    std::vector<uint32_t> fields;
+    for (const auto& field : topLevelFields(p, len)) fields.push_back(field.number);
+    return fields;
+}
+
+// The length-delimited top-level fields of a message: (field, (bytes, length)).
+std::vector<std::pair<uint32_t, std::pair<const uint8_t*, size_t>>> lengthDelimited(const uint8_t* p, size_t len) {
+    std::vector<std::pair<uint32_t, std::pair<const uint8_t*, size_t>>> out;
+    for (const auto& field : topLevelFields(p, len)) {
+        if (field.wireType == 2) out.push_back({field.number, {field.bytes, field.length}});
     }
     return out;
 }

@@ -22,24 +22,13 @@
 #include "RedEvudud/RedEvudud/Internals/Storage/DVACStorage.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
 #include "RedEvudud/RedEvudud/Model/DVACDevice.h"
+#include "RedEvudud/RedEvudud/tests/DVACTestSupport.h"
 #include "platform/foundation/URL.h"
 #include "platform/net/URLRequest.h"
 
 namespace dvac_channel_test {
 
-inline std::shared_ptr<DVACDevice> testDevice() {
-  auto device = std::make_shared<DVACDevice>();
-  device->sdkName = "redevudud.macos";
-  device->sdkVersion = "4.4.3";
-  device->osName = "macOS";
-  device->osVersion = "14.1.0";
-  device->locale = "en-US";
-  device->timeZoneOffset = 60;
-  device->appVersion = "1.0";
-  device->appBuild = "1";
-  device->appNamespace = "com.morvalent.Morvalent";
-  return device;
-}
+using dvac_test::testDevice;
 
 // A valid event-like log carrying its number in the property "n".
 inline std::shared_ptr<DVACLogWithProperties> numberedLog(int n, const std::string& type = "testEvent") {

@@ -1,7 +1,8 @@
 #pragma once
-// Shared by the HTTP client and ingestion tests: a recorder of the SDK's log
-// lines, a recorder of completion handlers, waits on conditions with a
-// deadline (never sleeps), the local sink, and logs of a chosen size.
+// Shared by the HTTP client and ingestion tests: a recorder of completion
+// handlers, runs of the main queue with a deadline (never sleeps), the local
+// sink, and logs of a chosen size; the log recorder and waits come from
+// DVACTestSupport.h.
 
 #include <gtest/gtest.h>
 
@@ -19,26 +20,17 @@
 #include "RedEvudud/RedEvudud/Internals/Ingestion/DVACIngestionProtocol.h"
 #include "RedEvudud/RedEvudud/Internals/Model/DVACLogContainer.h"
 #include "RedEvudud/RedEvudud/Internals/Model/DVACLogWithProperties.h"
-#include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
-#include "RedEvudud/RedEvudud/Model/DVACDevice.h"
+#include "RedEvudud/RedEvudud/tests/DVACTestSupport.h"
 #include "platform/dispatch/Dispatch.h"
 #include "tools/ingestion-sink/IngestionSink.h"
+#include "tools/ingestion-sink/tests/SinkTestSupport.h"
 
 namespace dvac_http_test {
 
-// Generous bound for anything that should happen within milliseconds.
-inline constexpr double kWait = 20.0;
-
-// Polls a condition until it holds or the timeout passes, yielding between
-// polls; for state owned by other threads that has no notification.
-inline bool waitUntil(const std::function<bool()>& condition, double timeoutSeconds = kWait) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
+using dvac_test::kWait;
+using dvac_test::LogRecorder;
+using dvac_test::waitUntil;
+using sinktest::startSink;
 
 // Runs the main queue (reachability callbacks and notifications) until the
 // condition holds.
@@ -52,70 +44,6 @@ inline bool drainMain() {
   dispatch::Queue::main()->async([done] { done->store(true); });
   return runMainUntil([done] { return done->load(); });
 }
-
-// Every SDK log line at every level, from any thread.
-class LogRecorder {
- public:
-  struct Line {
-    DVACLogLevel level;
-    std::string message;
-  };
-
-  explicit LogRecorder(DVACLogLevel level = DVACLogLevelVerbose) {
-    DVACLogger::resetForTesting();
-    DVACLogger::setCurrentLogLevel(level);
-    auto state = state_;
-    DVACLogger::setLogHandler([state, level](const DVACLogMessageProvider& provider, DVACLogLevel lineLevel,
-                                             const std::string&, const char*, const char*, unsigned int) {
-      if (lineLevel < level) return;
-      std::string message = provider();
-      std::lock_guard lock(state->mutex);
-      state->lines.push_back({lineLevel, std::move(message)});
-      state->changed.notify_all();
-    });
-  }
-  ~LogRecorder() { DVACLogger::resetForTesting(); }
-  LogRecorder(const LogRecorder&) = delete;
-  LogRecorder& operator=(const LogRecorder&) = delete;
-
-  std::vector<Line> lines() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->lines;
-  }
-  std::vector<std::string> messages(DVACLogLevel level) const {
-    std::vector<std::string> out;
-    for (const auto& line : lines()) {
-      if (line.level == level) out.push_back(line.message);
-    }
-    return out;
-  }
-  size_t count(const std::string& text) const {
-    size_t n = 0;
-    for (const auto& line : lines()) n += line.message.find(text) != std::string::npos;
-    return n;
-  }
-  bool contains(const std::string& text) const { return count(text) > 0; }
-  bool waitForCount(const std::string& text, size_t n, double timeoutSeconds = kWait) const {
-    std::unique_lock lock(state_->mutex);
-    return state_->changed.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), [&] {
-      size_t found = 0;
-      for (const auto& line : state_->lines) found += line.message.find(text) != std::string::npos;
-      return found >= n;
-    });
-  }
-  void clear() {
-    std::lock_guard lock(state_->mutex);
-    state_->lines.clear();
-  }
-
- private:
-  struct State {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<Line> lines;
-  };
-  std::shared_ptr<State> state_ = std::make_shared<State>();
-};
 
 // One outcome of an HTTP client call or an ingestion send.
 struct Outcome {
@@ -176,19 +104,6 @@ class Completions {
   std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
-// A sink on 127.0.0.1 that answers from the script and stops within a minute.
-inline std::unique_ptr<ingestion_sink::Sink> startSink(const std::string& scriptJson = "[]") {
-  ingestion_sink::Options options;
-  options.maxSeconds = 60;
-  std::string error;
-  auto script = ingestion_sink::Script::fromJson(scriptJson, &error);
-  EXPECT_TRUE(script) << error;
-  if (script) options.script = *script;
-  auto sink = std::make_unique<ingestion_sink::Sink>(options);
-  EXPECT_TRUE(sink->start(&error)) << error;
-  return sink;
-}
-
 inline void setScript(ingestion_sink::Sink& sink, const std::string& scriptJson) {
   std::string error;
   auto script = ingestion_sink::Script::fromJson(scriptJson, &error);
@@ -214,26 +129,13 @@ inline ns::Data bodyOfSize(size_t size) {
   return bytes(text);
 }
 
-inline std::shared_ptr<DVACDevice> validDevice() {
-  auto device = std::make_shared<DVACDevice>();
-  device->sdkName = "redevudud.macos";
-  device->sdkVersion = "4.4.3";
-  device->osName = "macOS";
-  device->osVersion = "14.1.0";
-  device->locale = "en-US";
-  device->timeZoneOffset = 60;
-  device->appVersion = "1.0";
-  device->appBuild = "1";
-  return device;
-}
-
 // A valid log whose "properties" carry `payload`, so a batch can be made as
 // large as a test needs.
 inline std::shared_ptr<DVACLogWithProperties> validLog(const std::string& payload = "value") {
   auto log = std::make_shared<DVACLogWithProperties>();
   log->setType("event");
   log->setTimestamp(ns::Date::fromTimeIntervalSince1970(1'700'000'000));
-  log->setDevice(validDevice());
+  log->setDevice(dvac_test::testDevice());
   log->setProperties(DVACPropertiesDictionary{{"payload", payload}, {"url", "https://example.test/a/b"}});
   return log;
 }

@@ -17,59 +17,21 @@
 #include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
 #include "RedEvudud/RedEvudud/Model/DVACDevice.h"
+#include "RedEvudud/RedEvudud/tests/DVACTestSupport.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/KeyedArchiver.h"
 #include "platform/foundation/TestSupport.h"
 
 namespace dvac_model_test {
 
-// Every SDK log line, at every level, as level and message.
-class LogLines {
+// Every SDK log line that gets through at the level the test sets (a reset
+// logger lets only assertions through).
+class LogLines : public dvac_test::LogRecorder {
  public:
-  struct Line {
-    DVACLogLevel level;
-    std::string tag;
-    std::string message;
-  };
+  LogLines() : LogRecorder(std::nullopt) {}
 
-  LogLines() {
-    DVACLogger::resetForTesting();
-    DVACLogger::setLogHandler([this](const DVACLogMessageProvider& provider, DVACLogLevel level,
-                                     const std::string& tag, const char*, const char*, unsigned int) {
-      std::string message = provider();
-      std::lock_guard<std::mutex> lock(mutex_);
-      lines_.push_back({level, tag, std::move(message)});
-    });
-  }
-  ~LogLines() { DVACLogger::resetForTesting(); }
-  LogLines(const LogLines&) = delete;
-  LogLines& operator=(const LogLines&) = delete;
-
-  std::vector<Line> lines() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
   // The messages at one level, in order.
-  std::vector<std::string> at(DVACLogLevel level) const {
-    std::vector<std::string> messages;
-    for (const auto& line : lines()) {
-      if (line.level == level) messages.push_back(line.message);
-    }
-    return messages;
-  }
-  size_t count(const std::string& text) const {
-    size_t n = 0;
-    for (const auto& line : lines()) n += line.message.find(text) != std::string::npos;
-    return n;
-  }
-  void clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.clear();
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Line> lines_;
+  std::vector<std::string> at(DVACLogLevel level) const { return messages(level); }
 };
 
 // Installs itself as the histories' clock; time moves only when told.
@@ -142,16 +104,7 @@ inline std::vector<std::string> keyOrder(const std::string& jsonText) {
   return value->orderedDictionary()->keys();
 }
 
-// Archived and unarchived through the SDK's keyed archiving.
-template <typename T>
-std::shared_ptr<T> roundTrip(const std::shared_ptr<T>& object) {
-  auto data = DVACUtility::archiveKeyedData(ns::Value(object));
-  EXPECT_TRUE(data);
-  if (!data) return nullptr;
-  auto value = DVACUtility::unarchiveKeyedData(data);
-  EXPECT_TRUE(value);
-  return value ? value->template objectAs<T>() : nullptr;
-}
+using dvac_test::roundTrip;
 
 // A device with every required field and nothing else.
 inline std::shared_ptr<DVACDevice> minimalDevice() {

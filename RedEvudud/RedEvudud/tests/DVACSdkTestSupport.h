@@ -1,9 +1,8 @@
 #pragma once
 // Shared by the service and SDK tests: services made for testing, and an
 // environment that puts every file of the SDK under a temporary root and
-// gives each test fresh shared instances.
-
-#include <sqlite3.h>
+// gives each test fresh shared instances (the pieces shared with the other
+// telemetry modules' tests are in DVACTestSupport.h).
 
 #include <memory>
 #include <optional>
@@ -23,6 +22,7 @@
 #include "RedEvudud/RedEvudud/Internals/Storage/DVACLogDBStorage.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
+#include "RedEvudud/RedEvudud/tests/DVACTestSupport.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/TestSupport.h"
 #include "platform/foundation/UserDefaults.h"
@@ -81,21 +81,8 @@ inline std::shared_ptr<TestServiceClass> serviceClass(
   return std::make_shared<TestServiceClass>(name, priority, std::move(configuration));
 }
 
-inline void resetSharedInstances() {
-  DVACRedEvudud::resetSharedInstance();
-  DVACDeviceTracker::resetSharedInstance();
-  DVACSessionContext::resetSharedInstance();
-  DVACUserIdContext::resetSharedInstance();
-  DVACRedEvududUserDefaults::resetSharedInstance();
-  DVACUtility::resetRedEvududDirectoryForTesting();
-  DVACIngestionDefaults::resetForTesting();
-  DVACTicketCache::resetSharedInstance();
-  DVACDependencyConfiguration::setHttpClient(nullptr);
-}
-
-inline std::shared_ptr<DVACChannelGroupDefault> sdkGroup() {
-  return std::dynamic_pointer_cast<DVACChannelGroupDefault>(DVACRedEvudud::sharedInstance()->channelGroup());
-}
+using dvac_test::resetSharedInstances;
+using dvac_test::sdkGroup;
 
 // Runs everything queued on the SDK's logs queue so far.
 inline void syncLogsQueue() {
@@ -108,20 +95,14 @@ inline void syncLogsQueue() {
 class SdkEnvironment {
  public:
   explicit SdkEnvironment(std::optional<std::string> root = std::nullopt)
-      : previousRoot_(ns::paths::rootForTesting()), previousDefaults_(ns::UserDefaults::standard()) {
-    if (!root) {
-      temporary_ = std::make_unique<ns::test::TemporaryDirectory>("dvac-sdk");
-      root = temporary_->path();
-    }
-    root_ = *root;
-    ns::paths::setRootForTesting(root_);
-    ns::UserDefaults::setStandard(ns::UserDefaults::persistent(root_ + "/settings.plist"));
+      : temporary_(root ? nullptr : std::make_unique<ns::test::TemporaryDirectory>("dvac-sdk")),
+        root_(root ? *root : temporary_->path()) {
+    files_.emplace(root_, ns::UserDefaults::persistent(root_ + "/settings.plist"));
     resetSharedInstances();
   }
   ~SdkEnvironment() {
     shutdown();
-    ns::UserDefaults::setStandard(previousDefaults_);
-    ns::paths::setRootForTesting(previousRoot_);
+    files_.reset();
     resetSharedInstances();
   }
   SdkEnvironment(const SdkEnvironment&) = delete;
@@ -138,35 +119,15 @@ class SdkEnvironment {
   }
 
   const std::string& root() const { return root_; }
-  std::string logsDatabasePath() const { return DVACUtility::fullURLForPathComponent(kDVACLogsDBFileName)->path(); }
-
-  // Rows of "Logs.sqlite" read behind the store's back; all groups when
-  // none is given.
+  std::string logsDatabasePath() const { return dvac_test::logsDatabasePath(); }
   int64_t storedRows(const std::optional<std::string>& groupId = std::nullopt) const {
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(logsDatabasePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-      sqlite3_close(db);
-      return -1;
-    }
-    // The store may be writing on its queue at the same moment.
-    sqlite3_busy_timeout(db, 10'000);
-    const std::string sql = groupId ? "SELECT COUNT(*) FROM logs WHERE groupId = ?" : "SELECT COUNT(*) FROM logs";
-    sqlite3_stmt* statement = nullptr;
-    int64_t count = -1;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
-      if (groupId) sqlite3_bind_text(statement, 1, groupId->c_str(), -1, SQLITE_TRANSIENT);
-      if (sqlite3_step(statement) == SQLITE_ROW) count = sqlite3_column_int64(statement, 0);
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return count;
+    return dvac_test::storedRows(groupId);
   }
 
  private:
   std::unique_ptr<ns::test::TemporaryDirectory> temporary_;
   std::string root_;
-  std::optional<std::string> previousRoot_;
-  std::shared_ptr<ns::UserDefaults> previousDefaults_;
+  std::optional<dvac_test::ScopedSdkRoot> files_;
   std::shared_ptr<int> stopper_ = std::make_shared<int>(0);
 };
 

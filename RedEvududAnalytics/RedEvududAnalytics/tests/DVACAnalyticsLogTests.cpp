@@ -36,16 +36,6 @@ std::shared_ptr<DVACEventLog> validEvent(const std::string& name = "dockPreview_
   return log;
 }
 
-template <typename T>
-std::shared_ptr<T> roundTrip(const std::shared_ptr<T>& object) {
-  auto data = DVACUtility::archiveKeyedData(ns::Value(object));
-  EXPECT_TRUE(data);
-  if (!data) return nullptr;
-  auto decoded = DVACUtility::unarchiveKeyedData(data);
-  EXPECT_TRUE(decoded);
-  return decoded ? decoded->objectAs<T>() : nullptr;
-}
-
 const ns::Value* at(const ns::Value& value, std::initializer_list<const char*> path) {
   const ns::Value* current = &value;
   for (const char* key : path) {

@@ -6,7 +6,6 @@
 // fresh.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -32,6 +31,7 @@
 #include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
 #include "RedEvudud/RedEvudud/Model/DVACDevice.h"
+#include "RedEvudud/RedEvudud/tests/DVACTestSupport.h"
 #include "RedEvududAnalytics/RedEvududAnalytics/DVACAnalytics.h"
 #include "RedEvududAnalytics/RedEvududAnalytics/Internals/DVACAnalyticsCategory.h"
 #include "RedEvududAnalytics/RedEvududAnalytics/TransmissionTarget/DVACAnalyticsTransmissionTarget.h"
@@ -42,70 +42,26 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/security/Keychain.h"
 #include "tools/ingestion-sink/IngestionSink.h"
+#include "tools/ingestion-sink/tests/SinkTestSupport.h"
 
 namespace dvac_analytics_test {
 
-// Generous bound for what should happen within milliseconds.
-inline constexpr double kWait = 20.0;
+using dvac_test::kWait;
+using dvac_test::roundTrip;
+using dvac_test::sdkGroup;
+using dvac_test::testDevice;
+
 inline constexpr const char* kSecret = "5f2b7c1e-8a3d-4e6f-9b0c-1d2e3f4a5b6c";
 
 // Every SDK log line at every level, from any thread.
-class LogRecorder {
+class LogRecorder : public dvac_test::LogRecorder {
  public:
-  struct Line {
-    DVACLogLevel level;
-    std::string tag;
-    std::string message;
-  };
-
-  LogRecorder() {
-    DVACLogger::resetForTesting();
-    DVACLogger::setCurrentLogLevel(DVACLogLevelVerbose);
-    auto state = state_;
-    DVACLogger::setLogHandler([state](const DVACLogMessageProvider& provider, DVACLogLevel level,
-                                      const std::string& tag, const char*, const char*, unsigned int) {
-      std::string message = provider();
-      std::lock_guard lock(state->mutex);
-      state->lines.push_back({level, tag, std::move(message)});
-    });
-  }
-  ~LogRecorder() { DVACLogger::resetForTesting(); }
-  LogRecorder(const LogRecorder&) = delete;
-  LogRecorder& operator=(const LogRecorder&) = delete;
-
-  std::vector<Line> lines() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->lines;
-  }
-  // Lines whose message contains the text, at the level when one is given.
-  size_t count(const std::string& text, std::optional<DVACLogLevel> level = std::nullopt) const {
-    size_t n = 0;
-    for (const auto& line : lines()) {
-      if (level && line.level != *level) continue;
-      n += line.message.find(text) != std::string::npos;
-    }
-    return n;
-  }
-  bool contains(const std::string& text, std::optional<DVACLogLevel> level = std::nullopt) const {
-    return count(text, level) > 0;
-  }
   // Lines at warning level or above with the analytics tag.
   size_t analyticsProblems() const {
     size_t n = 0;
     for (const auto& line : lines()) n += line.tag == kDVACAnalyticsLogTag && line.level >= DVACLogLevelWarning;
     return n;
   }
-  void clear() {
-    std::lock_guard lock(state_->mutex);
-    state_->lines.clear();
-  }
-
- private:
-  struct State {
-    std::mutex mutex;
-    std::vector<Line> lines;
-  };
-  std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 // What the units of a group prepared, with the unit's group id and flags,
@@ -162,22 +118,10 @@ class RecordingDelegate : public DVACChannelDelegate {
 
 inline void resetSharedInstances() {
   DVACAnalytics::resetSharedInstance();
-  DVACRedEvudud::resetSharedInstance();
-  DVACDeviceTracker::resetSharedInstance();
-  DVACSessionContext::resetSharedInstance();
-  DVACUserIdContext::resetSharedInstance();
-  DVACRedEvududUserDefaults::resetSharedInstance();
-  DVACUtility::resetRedEvududDirectoryForTesting();
+  dvac_test::resetSharedInstances();
   DVACUtility::setApplicationHiddenProvider(nullptr);
-  DVACIngestionDefaults::resetForTesting();
-  DVACTicketCache::resetSharedInstance();
-  DVACDependencyConfiguration::setHttpClient(nullptr);
   DVACAnalyticsTransmissionTarget::setAuthenticationProvider(nullptr);
   NSViewControllerPageViewLogging::resetForTesting();
-}
-
-inline std::shared_ptr<DVACChannelGroupDefault> sdkGroup() {
-  return std::dynamic_pointer_cast<DVACChannelGroupDefault>(DVACRedEvudud::sharedInstance()->channelGroup());
 }
 
 // Runs every queue until nothing is ready at the current virtual time.
@@ -188,20 +132,10 @@ inline void drain() { dispatch::Scheduler::shared().runUntilIdle(); }
 // ingestions, and fresh shared instances before and after.
 class AnalyticsEnvironment {
  public:
-  explicit AnalyticsEnvironment(const std::string& script = "[]")
-      : previousRoot_(ns::paths::rootForTesting()), previousDefaults_(ns::UserDefaults::standard()) {
-    ns::paths::setRootForTesting(directory_.path());
-    ns::UserDefaults::setStandard(ns::UserDefaults::persistent(directory_.file("settings.plist")));
+  explicit AnalyticsEnvironment(const std::string& script = "[]") {
     sec::setCurrentKeychain(std::make_shared<sec::MemoryKeychainStore>());
     resetSharedInstances();
-    ingestion_sink::Options options;
-    options.maxSeconds = 120;
-    std::string error;
-    auto parsed = ingestion_sink::Script::fromJson(script, &error);
-    EXPECT_TRUE(parsed) << error;
-    if (parsed) options.script = *parsed;
-    sink_ = std::make_unique<ingestion_sink::Sink>(options);
-    EXPECT_TRUE(sink_->start(&error)) << error;
+    sink_ = sinktest::startSink(script, 120);
   }
   ~AnalyticsEnvironment() {
     if (auto group = sdkGroup()) group->pauseWithIdentifyingObject(stopper_);
@@ -210,8 +144,6 @@ class AnalyticsEnvironment {
     drain();
     sink_->stop();
     sec::setCurrentKeychain(nullptr);
-    ns::UserDefaults::setStandard(previousDefaults_);
-    ns::paths::setRootForTesting(previousRoot_);
   }
   AnalyticsEnvironment(const AnalyticsEnvironment&) = delete;
   AnalyticsEnvironment& operator=(const AnalyticsEnvironment&) = delete;
@@ -235,51 +167,18 @@ class AnalyticsEnvironment {
   ingestion_sink::Sink& sink() { return *sink_; }
   const std::string& root() const { return directory_.path(); }
 
-  // Rows of "Logs.sqlite" read behind the store's back; all groups when none
-  // is given.
   int64_t storedRows(const std::optional<std::string>& groupId = std::nullopt) const {
-    const std::string path = DVACUtility::fullURLForPathComponent(kDVACLogsDBFileName)->path();
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-      sqlite3_close(db);
-      return -1;
-    }
-    const std::string sql = groupId ? "SELECT COUNT(*) FROM logs WHERE groupId = ?" : "SELECT COUNT(*) FROM logs";
-    sqlite3_stmt* statement = nullptr;
-    int64_t count = -1;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
-      if (groupId) sqlite3_bind_text(statement, 1, groupId->c_str(), -1, SQLITE_TRANSIENT);
-      if (sqlite3_step(statement) == SQLITE_ROW) count = sqlite3_column_int64(statement, 0);
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return count;
+    return dvac_test::storedRows(groupId);
   }
 
  private:
   dispatch::VirtualClockScope clock_;
   ns::test::TemporaryDirectory directory_{"dvac-analytics"};
-  std::optional<std::string> previousRoot_;
-  std::shared_ptr<ns::UserDefaults> previousDefaults_;
+  dvac_test::ScopedSdkRoot files_{directory_.path(), ns::UserDefaults::persistent(directory_.file("settings.plist"))};
   std::unique_ptr<ingestion_sink::Sink> sink_;
   std::vector<std::shared_ptr<RecordingDelegate>> recorders_;
   std::shared_ptr<int> stopper_ = std::make_shared<int>(0);
 };
-
-// A device record that passes the log checks.
-inline std::shared_ptr<DVACDevice> testDevice() {
-  auto device = std::make_shared<DVACDevice>();
-  device->sdkName = "redevudud.macos";
-  device->sdkVersion = "4.4.3";
-  device->osName = "macOS";
-  device->osVersion = "14.1.0";
-  device->locale = "en_US";
-  device->timeZoneOffset = 60;
-  device->appVersion = "1.0";
-  device->appBuild = "1";
-  device->appNamespace = "com.morvalent.Morvalent";
-  return device;
-}
 
 // Text of n characters made of a repeated pattern.
 inline std::string repeated(const std::string& pattern, size_t times) {

@@ -18,6 +18,7 @@
 namespace {
 
 using dvac_crashes_test::LogRecorder;
+using dvac_crashes_test::roundTrip;
 using dvac_crashes_test::testDevice;
 
 std::shared_ptr<DVACStackFrame> frame(const std::string& address, std::optional<std::string> code = std::nullopt) {
@@ -68,16 +69,6 @@ std::shared_ptr<DVACAppleErrorLog> completeCrashLog() {
   log->registers = std::map<std::string, std::string>{{"x0", "0x0000000000000001"}, {"pc", "0x0000000100004010"}};
   log->setProperties(DVACPropertiesDictionary{{"k", "v"}});
   return log;
-}
-
-template <typename T>
-std::shared_ptr<T> roundTrip(const std::shared_ptr<T>& object) {
-  auto data = DVACUtility::archiveKeyedData(ns::Value(object));
-  EXPECT_TRUE(data);
-  if (!data) return nullptr;
-  auto value = DVACUtility::unarchiveKeyedData(data);
-  EXPECT_TRUE(value);
-  return value ? value->template objectAs<T>() : nullptr;
 }
 
 TEST(DVACAppleErrorLog, SerializesEveryFieldUnderItsKey) {

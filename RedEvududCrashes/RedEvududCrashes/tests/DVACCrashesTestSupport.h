@@ -28,6 +28,7 @@
 #include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
 #include "RedEvudud/RedEvudud/Model/DVACDevice.h"
+#include "RedEvudud/RedEvudud/tests/DVACTestSupport.h"
 #include "RedEvududCrashes/RedEvududCrashes/DVACCrashes.h"
 #include "RedEvududCrashes/RedEvududCrashes/Internals/DVACCrashesBufferedLog.h"
 #include "RedEvududCrashes/RedEvududCrashes/Internals/DVACWrapperExceptionManager.h"
@@ -40,65 +41,9 @@
 
 namespace dvac_crashes_test {
 
-// Every SDK log line, at every level, while it lives.
-class LogRecorder {
- public:
-  struct Line {
-    DVACLogLevel level;
-    std::string tag;
-    std::string message;
-  };
-
-  LogRecorder() : previousLevel_(DVACLogger::currentLogLevel()) {
-    auto lines = lines_;
-    auto mutex = mutex_;
-    DVACLogger::setLogHandler([lines, mutex](const DVACLogMessageProvider& provider, DVACLogLevel level,
-                                             const std::string& tag, const char*, const char*, unsigned int) {
-      std::lock_guard lock(*mutex);
-      lines->push_back({level, tag, provider()});
-    });
-    DVACLogger::setCurrentLogLevel(DVACLogLevelVerbose);
-  }
-  ~LogRecorder() { DVACLogger::resetForTesting(); }
-
-  std::vector<Line> lines() const {
-    std::lock_guard lock(*mutex_);
-    return *lines_;
-  }
-  size_t count(const std::string& message, std::optional<DVACLogLevel> level = std::nullopt) const {
-    size_t n = 0;
-    for (const auto& line : lines()) {
-      if (line.message.find(message) != std::string::npos && (!level || line.level == *level)) ++n;
-    }
-    return n;
-  }
-  bool contains(const std::string& message, std::optional<DVACLogLevel> level = std::nullopt) const {
-    return count(message, level) > 0;
-  }
-  void clear() {
-    std::lock_guard lock(*mutex_);
-    lines_->clear();
-  }
-
- private:
-  std::shared_ptr<std::mutex> mutex_ = std::make_shared<std::mutex>();
-  std::shared_ptr<std::vector<Line>> lines_ = std::make_shared<std::vector<Line>>();
-  DVACLogLevel previousLevel_;
-};
-
-inline std::shared_ptr<DVACDevice> testDevice() {
-  auto device = std::make_shared<DVACDevice>();
-  device->sdkName = "redevudud.macos";
-  device->sdkVersion = "4.4.3";
-  device->osName = "macOS";
-  device->osVersion = "14.1.0";
-  device->locale = "en_US";
-  device->timeZoneOffset = 60;
-  device->appVersion = "1.0";
-  device->appBuild = "1";
-  device->appNamespace = "com.morvalent.Morvalent";
-  return device;
-}
+using dvac_test::LogRecorder;
+using dvac_test::roundTrip;
+using dvac_test::testDevice;
 
 // A unit that keeps what it is given. Like the real one it stamps, checks
 // and prepares each log on the calling thread; completion is the test's call.
@@ -239,14 +184,7 @@ class RecordingGroup : public DVACChannelGroupProtocol, public std::enable_share
 
 inline void resetSharedInstances() {
   DVACCrashes::resetSharedInstance();
-  DVACRedEvudud::resetSharedInstance();
-  DVACDeviceTracker::resetSharedInstance();
-  DVACSessionContext::resetSharedInstance();
-  DVACUserIdContext::resetSharedInstance();
-  DVACRedEvududUserDefaults::resetSharedInstance();
-  DVACUtility::resetRedEvududDirectoryForTesting();
-  DVACIngestionDefaults::resetForTesting();
-  DVACDependencyConfiguration::setHttpClient(nullptr);
+  dvac_test::resetSharedInstances();
   DVACCrashesUtil::resetDirectory();
   DVACWrapperExceptionManager::resetForTesting();
   DVACCrashesLogBufferResetForTesting();
@@ -258,12 +196,7 @@ inline void resetSharedInstances() {
 // process; tests that want it installed run it in a child process).
 class CrashesEnvironment {
  public:
-  CrashesEnvironment()
-      : previousRoot_(ns::paths::rootForTesting()),
-        previousDefaults_(ns::UserDefaults::standard()),
-        previousBundle_(ns::Bundle::main()) {
-    ns::paths::setRootForTesting(root_.path());
-    ns::UserDefaults::setStandard(ns::UserDefaults::inMemory());
+  CrashesEnvironment() : previousBundle_(ns::Bundle::main()) {
     ns::Bundle::setMain(ns::Bundle::withInfoDictionary({{"CFBundleIdentifier", ns::Value("com.morvalent.tests")},
                                                         {"CFBundleVersion", ns::Value("12")},
                                                         {"CFBundleShortVersionString", ns::Value("1.2")}}));
@@ -276,8 +209,6 @@ class CrashesEnvironment {
     dispatch::Scheduler::shared().runUntilIdle();
     DVACCrashes::setDebuggerAttachedProviderForTesting(nullptr);
     ns::Bundle::setMain(previousBundle_);
-    ns::UserDefaults::setStandard(previousDefaults_);
-    ns::paths::setRootForTesting(previousRoot_);
   }
   CrashesEnvironment(const CrashesEnvironment&) = delete;
   CrashesEnvironment& operator=(const CrashesEnvironment&) = delete;
@@ -291,8 +222,7 @@ class CrashesEnvironment {
  private:
   dispatch::VirtualClockScope clock_;
   ns::test::TemporaryDirectory root_{"dvac-crashes"};
-  std::optional<std::string> previousRoot_;
-  std::shared_ptr<ns::UserDefaults> previousDefaults_;
+  dvac_test::ScopedSdkRoot files_{root_.path(), ns::UserDefaults::inMemory()};
   std::shared_ptr<ns::Bundle> previousBundle_;
 };
 

@@ -24,14 +24,7 @@ class AppleMusicProviderTest : public nowplaying_test::NowPlayingTest {
   }
 
   // Runs a provider command to its end on the main actor.
-  void run(conc::Task<void> (AppleMusicNowPlayingProvider::*command)()) {
-    auto p = provider;
-    conc::spawnOnMain([p, command]() -> conc::Task<void> {
-      auto task = ((*p).*command)();
-      co_await std::move(task);
-    });
-    runUntilIdle();
-  }
+  void run(conc::Task<void> (AppleMusicNowPlayingProvider::*command)()) { runCommand(provider, command); }
 };
 
 }  // namespace
@@ -313,14 +306,7 @@ class SpotifyProviderTest : public nowplaying_test::NowPlayingTest {
     spotify->setPlayerState(state);
     spotify->launch();
   }
-  void run(conc::Task<void> (SpotifyNowPlayingProvider::*command)()) {
-    auto p = provider;
-    conc::spawnOnMain([p, command]() -> conc::Task<void> {
-      auto task = ((*p).*command)();
-      co_await std::move(task);
-    });
-    runUntilIdle();
-  }
+  void run(conc::Task<void> (SpotifyNowPlayingProvider::*command)()) { runCommand(provider, command); }
 };
 
 }  // namespace

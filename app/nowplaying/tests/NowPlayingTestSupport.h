@@ -11,6 +11,7 @@
 
 #include "app/nowplaying/NowPlayingInfo.h"
 #include "app/shell/Preferences.h"
+#include "platform/concurrency/Task.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/TestSupport.h"
@@ -71,6 +72,16 @@ class NowPlayingTest : public ::testing::Test {
   }
   void runUntilIdle() { dispatch::Scheduler::shared().runUntilIdle(); }
   void advance(double seconds) { dispatch::Scheduler::shared().advance(seconds); }
+
+  // Runs a provider command to its end on the main actor.
+  template <class Provider>
+  void runCommand(std::shared_ptr<Provider> provider, conc::Task<void> (Provider::*command)()) {
+    conc::spawnOnMain([provider, command]() -> conc::Task<void> {
+      auto task = ((*provider).*command)();
+      co_await std::move(task);
+    });
+    runUntilIdle();
+  }
 
   dispatch::VirtualClockScope clock;
   ns::test::ScopedStandardDefaults defaults;

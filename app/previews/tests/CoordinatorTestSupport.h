@@ -24,6 +24,7 @@
 
 #include "app/model/ApplicationController.h"
 #include "app/model/ApplicationRepository.h"
+#include "app/model/tests/DeskTestSupport.h"
 #include "app/nowplaying/NowPlayingCoordinator.h"
 #include "app/nowplaying/NowPlayingProvider.h"
 #include "app/nowplaying/NowPlayingPublisher.h"
@@ -44,11 +45,6 @@
 #include "platform/sim/InputDriver.h"
 #include "platform/sim/Scenario.h"
 #include "platform/ui/Host.h"
-
-inline void PrintTo(const CGRect& r, std::ostream* os) {
-  *os << "(" << r.origin.x << ", " << r.origin.y << ", " << r.size.width << ", " << r.size.height << ")";
-}
-inline void PrintTo(const CGPoint& p, std::ostream* os) { *os << "(" << p.x << ", " << p.y << ")"; }
 
 namespace coordtest {
 
@@ -108,12 +104,9 @@ inline const char* const kDockDesk = R"({
   "mouse": [1300, 700]
 })";
 
-inline AXUIElementWrapper windowElement(pid_t pid, std::uint32_t id) {
-  return AXUIElementWrapper(std::make_shared<ax::AXUIElement>(sim::ElementID{pid, sim::ElementKind::Window, id}));
-}
-
-inline void drain() { dispatch::Scheduler::shared().runUntilIdle(); }
-inline void advance(double seconds) { dispatch::Scheduler::shared().advance(seconds); }
+using desktest::advance;
+using desktest::drain;
+using desktest::windowElement;
 
 // The usage events the analytics manager hands to the telemetry client.
 class RecordingTelemetry : public AnalyticsTelemetry {
@@ -202,11 +195,10 @@ inline NowPlayingInfo track(std::string title, bool playing = true) {
 // The desk, the repository, the snapping engine with its overlay, the
 // resize corrector, a fake Now Playing coordinator, the analytics manager over
 // a recording client (automatic analytics), and the coordinator, enabled.
-class CoordinatorTest : public ::testing::Test {
+class CoordinatorTest : public desktest::DrivenDeskTest {
  protected:
-  explicit CoordinatorTest(const char* scenario = kDockDesk) : scenario_(scenario) {
-    driver.setPump([](double seconds) { dispatch::Scheduler::shared().advance(seconds); });
-    appkit::connectInputToSimulatedDesktop();
+  explicit CoordinatorTest(const char* scenario = kDockDesk) : DrivenDeskTest(scenario) {
+    connectDriver();
     snapController->previewDelegate = overlayOwner;
     snapController->applicationRepository = repository;
     corrector->setEnabled(true);
@@ -223,17 +215,9 @@ class CoordinatorTest : public ::testing::Test {
     // Everything started must have ended: a suspended task would leak.
     advance(60);
     AnalyticsManager::setSharedForTesting(nullptr);
-    driver.setPump(nullptr);
-    driver.reset();
-    appkit::WindowList::resetForTesting();
+    releaseDriver();
   }
 
-  dispatch::VirtualClockScope clock;
-  ns::test::ScopedStandardDefaults defaults;
-  sim::ScopedScenario scenario_;
-  sim::World& world = sim::World::shared();
-  sim::InputDriver& driver = sim::InputDriver::shared();
-  ns::LogCapture log;
   std::shared_ptr<ApplicationRepository> repository = ApplicationRepository::make();
   std::shared_ptr<SnapController> snapController = SnapController::make();
   std::shared_ptr<SnapPreviewWindowController> overlayOwner = std::make_shared<SnapPreviewWindowController>();
@@ -243,11 +227,6 @@ class CoordinatorTest : public ::testing::Test {
   std::shared_ptr<AnalyticsManager> analytics = AnalyticsManager::make(telemetry);
   std::shared_ptr<DockPreviewCoordinator> coordinator;
 
-  void loggingModules(std::vector<std::string> names) {
-    ns::Array list;
-    for (auto& n : names) list.push_back(ns::Value(n));
-    defaults->setObject(diagnostics::kLoggingModulesKey, ns::Value(list));
-  }
   // The coordinator's lines (without the type name), in order.
   std::vector<std::string> linesOf(const std::string& type) const {
     std::vector<std::string> out;
@@ -355,7 +334,6 @@ class CoordinatorTest : public ::testing::Test {
 
   std::shared_ptr<appkit::NSWindow> overlay() const { return overlayOwner->window(); }
   bool overlayVisible() const { return overlay() && overlay()->isVisible(); }
-  CGRect frameOf(std::uint32_t id) const { return world.window(id)->frame; }
 };
 
 }  // namespace coordtest

@@ -5,17 +5,9 @@
 #if MORVALENT_SHELL_TELEMETRY
 
 #include "RedEvudud/RedEvudud/DVACRedEvudud.h"
-#include "RedEvudud/RedEvudud/Internals/Context/Device/DVACDeviceTracker.h"
-#include "RedEvudud/RedEvudud/Internals/Context/Session/DVACSessionContext.h"
-#include "RedEvudud/RedEvudud/Internals/Context/UserId/DVACUserIdContext.h"
-#include "RedEvudud/RedEvudud/Internals/HttpClient/DVACDependencyConfiguration.h"
-#include "RedEvudud/RedEvudud/Internals/Ingestion/DVACIngestionDefaults.h"
-#include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
-#include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
 #include "RedEvududAnalytics/RedEvududAnalytics/DVACAnalytics.h"
 #include "RedEvududCrashes/RedEvududCrashes/DVACCrashes.h"
-#include "RedEvududCrashes/RedEvududCrashes/Internals/DVACCrashesBufferedLog.h"
-#include "RedEvududCrashes/RedEvududCrashes/Internals/Util/DVACCrashesUtil.h"
+#include "RedEvududCrashes/RedEvududCrashes/tests/DVACCrashesTestSupport.h"
 #include "app/shell/tests/ShellTestSupport.h"
 #include "platform/security/Keychain.h"
 
@@ -25,17 +17,7 @@ namespace {
 
 void resetTelemetry() {
   DVACAnalytics::resetSharedInstance();
-  DVACCrashes::resetSharedInstance();
-  DVACRedEvudud::resetSharedInstance();
-  DVACDeviceTracker::resetSharedInstance();
-  DVACSessionContext::resetSharedInstance();
-  DVACUserIdContext::resetSharedInstance();
-  DVACRedEvududUserDefaults::resetSharedInstance();
-  DVACUtility::resetRedEvududDirectoryForTesting();
-  DVACIngestionDefaults::resetForTesting();
-  DVACDependencyConfiguration::setHttpClient(nullptr);
-  DVACCrashesUtil::resetDirectory();
-  DVACCrashesLogBufferResetForTesting();
+  dvac_crashes_test::resetSharedInstances();
 }
 
 // Files under the fixture's temporary root, an in-memory keychain, uploads

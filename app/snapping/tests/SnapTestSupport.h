@@ -23,6 +23,7 @@
 
 #include "app/model/ApplicationController.h"
 #include "app/model/ApplicationRepository.h"
+#include "app/model/tests/DeskTestSupport.h"
 #include "app/model/tests/ModelTestSupport.h"
 #include "app/snapping/SnapAnalytics.h"
 #include "app/snapping/SnapController.h"
@@ -37,13 +38,6 @@
 #include "platform/foundation/TestSupport.h"
 #include "platform/sim/InputDriver.h"
 #include "platform/sim/Scenario.h"
-
-// Readable values in failure messages.
-inline void PrintTo(const CGRect& r, std::ostream* os) {
-  *os << "(" << r.origin.x << ", " << r.origin.y << ", " << r.size.width << ", " << r.size.height << ")";
-}
-inline void PrintTo(const CGSize& s, std::ostream* os) { *os << "(" << s.width << " x " << s.height << ")"; }
-inline void PrintTo(const CGPoint& p, std::ostream* os) { *os << "(" << p.x << ", " << p.y << ")"; }
 
 namespace snaptest {
 
@@ -82,9 +76,9 @@ inline const char* const kDesk = R"({
   "mouse": [700, 1000]
 })";
 
-inline AXUIElementWrapper windowElement(pid_t pid, std::uint32_t id) {
-  return AXUIElementWrapper(std::make_shared<ax::AXUIElement>(sim::ElementID{pid, sim::ElementKind::Window, id}));
-}
+using desktest::advance;
+using desktest::drain;
+using desktest::windowElement;
 
 inline std::shared_ptr<appkit::NSScreen> screen(std::size_t index) { return appkit::NSScreen::screens().at(index); }
 
@@ -103,9 +97,6 @@ inline std::shared_ptr<appkit::NSEvent> eventAt(CGPoint location,
   return appkit::NSEvent::eventWithCGEvent(cgevent::CGEventCreateMouseEvent(nullptr, type, location,
                                                                             cgevent::kCGMouseButtonLeft));
 }
-
-inline void drain() { dispatch::Scheduler::shared().runUntilIdle(); }
-inline void advance(double seconds) { dispatch::Scheduler::shared().advance(seconds); }
 
 // Runs a task on the main actor until the scheduler is idle; whether it ended.
 inline bool run(std::function<conc::Task<void>()> make) {
@@ -128,11 +119,10 @@ std::optional<T> result(std::function<conc::Task<T>()> make) {
 
 // The fixture: virtual clock, fresh preferences, the desk, the engine with
 // its overlay owner and a repository, the input driver pumping the clock.
-class SnapTest : public ::testing::Test {
+class SnapTest : public desktest::DrivenDeskTest {
  protected:
-  explicit SnapTest(const char* scenario = kDesk) : scenario_(scenario) {
-    driver.setPump([](double seconds) { dispatch::Scheduler::shared().advance(seconds); });
-    appkit::connectInputToSimulatedDesktop();
+  explicit SnapTest(const char* scenario = kDesk) : DrivenDeskTest(scenario) {
+    connectDriver();
     controller->previewDelegate = overlayOwner;
     controller->applicationRepository = repository;
     SnapAnalytics::setShared(analytics);
@@ -143,28 +133,14 @@ class SnapTest : public ::testing::Test {
     // Everything started must have ended: a suspended task would leak.
     advance(60);
     SnapAnalytics::setShared(nullptr);
-    driver.setPump(nullptr);
     driver.setNaturalScrolling(true);
-    driver.reset();
-    appkit::WindowList::resetForTesting();
+    releaseDriver();
   }
 
-  dispatch::VirtualClockScope clock;
-  ns::test::ScopedStandardDefaults defaults;
-  sim::ScopedScenario scenario_;
-  sim::World& world = sim::World::shared();
-  sim::InputDriver& driver = sim::InputDriver::shared();
-  ns::LogCapture log;
   std::shared_ptr<SnapController> controller = SnapController::make();
   std::shared_ptr<SnapPreviewWindowController> overlayOwner = std::make_shared<SnapPreviewWindowController>();
   std::shared_ptr<ApplicationRepository> repository = ApplicationRepository::make();
   std::shared_ptr<RecordingAnalytics> analytics = std::make_shared<RecordingAnalytics>();
-
-  void loggingModules(std::vector<std::string> names) {
-    ns::Array list;
-    for (auto& n : names) list.push_back(ns::Value(n));
-    defaults->setObject(diagnostics::kLoggingModulesKey, ns::Value(list));
-  }
 
   // Puts windows into the repository's recent windows, newest first.
   void recentWindows(std::vector<std::pair<pid_t, std::uint32_t>> windows) {
@@ -183,8 +159,6 @@ class SnapTest : public ::testing::Test {
     controllers_.push_back(c);
     return c;
   }
-
-  CGRect frameOf(std::uint32_t id) const { return world.window(id)->frame; }
 
   std::shared_ptr<appkit::NSWindow> overlay() const { return overlayOwner->window(); }
   bool overlayVisible() const { return overlay() && overlay()->isVisible(); }

@@ -45,6 +45,8 @@ std::optional<Data> writePlist(plist_t root, PropertyListFormat format, Error* e
 // Signed view of an integer node (libplist keeps every integer as uint64 bits).
 int64_t plistInt64(plist_t node);
 std::optional<std::string> plistString(plist_t node);
+// The bytes of a data node.
+Data plistData(plist_t node);
 std::optional<std::string> plistKey(plist_t node);
 
 // Date node <-> seconds since 1970. toPlistDate is nullptr outside the range a

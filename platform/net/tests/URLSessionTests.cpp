@@ -3,7 +3,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <atomic>
 #include <mutex>
@@ -11,11 +10,13 @@
 
 #include "platform/net/URLSession.h"
 #include "tools/ingestion-sink/IngestionSink.h"
+#include "tools/ingestion-sink/tests/SinkTestSupport.h"
 
 namespace {
 
 using ingestion_sink::Script;
 using ingestion_sink::ScriptedResponse;
+using sinktest::gzip;
 
 constexpr double kWait = 20.0;  // generous bound for anything that should happen promptly
 
@@ -72,20 +73,6 @@ ScriptedResponse answer(int status, ingestion_sink::HeaderList headers = {}, std
   return r;
 }
 
-std::string gzip(std::string_view in) {
-  z_stream zs{};
-  EXPECT_EQ(deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&zs, in.size()), '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-  zs.avail_in = static_cast<uInt>(in.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
-
 // Accepts one connection on 127.0.0.1, reads the request head, writes
 // `reply` (possibly nothing) and closes: for answers no real server gives.
 class OneShotServer {
@@ -131,11 +118,8 @@ class OneShotServer {
 class URLSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ingestion_sink::Options options;
-    options.maxSeconds = 60;
-    sink_ = std::make_unique<ingestion_sink::Sink>(options);
-    std::string error;
-    ASSERT_TRUE(sink_->start(&error)) << error;
+    sink_ = sinktest::startSink();
+    ASSERT_TRUE(sink_->isRunning());
     queue_ = dispatch::Queue::makeSerial("test.net.delegate");
     session_ =
         net::URLSession::sessionWithConfiguration(net::URLSessionConfiguration::defaultSessionConfiguration(), queue_);

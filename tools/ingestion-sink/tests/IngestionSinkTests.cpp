@@ -5,13 +5,13 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <fstream>
 #include <thread>
 
 #include "platform/foundation/TestSupport.h"
 #include "tools/ingestion-sink/IngestionSink.h"
+#include "tools/ingestion-sink/tests/SinkTestSupport.h"
 
 extern char** environ;
 
@@ -21,34 +21,9 @@ using namespace ingestion_sink;
 
 constexpr double kWait = 20.0;
 
-std::string gzip(std::string_view in) {
-  z_stream zs{};
-  EXPECT_EQ(deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&zs, in.size()), '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-  zs.avail_in = static_cast<uInt>(in.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
-
-Script parse(std::string_view json) {
-  std::string why;
-  auto script = Script::fromJson(json, &why);
-  EXPECT_TRUE(script.has_value()) << why;
-  return script.value_or(Script{});
-}
-
-std::unique_ptr<Sink> startSink(Options options = {}) {
-  if (options.maxSeconds == 300) options.maxSeconds = 60;
-  auto sink = std::make_unique<Sink>(std::move(options));
-  std::string error;
-  EXPECT_TRUE(sink->start(&error)) << error;
-  return sink;
-}
+using sinktest::gzip;
+using sinktest::parseScript;
+using sinktest::startSink;
 
 httplib::Client client(const Sink& sink) {
   httplib::Client c("127.0.0.1", sink.port());
@@ -60,7 +35,7 @@ httplib::Client client(const Sink& sink) {
 // ------------------------------------------------------------------- script
 
 TEST(IngestionSinkScript, ParsesResponsesAndDefault) {
-  Script script = parse(R"({"responses": [{"status": 503, "headers": {"x-dv-retry-after-ms": "2500"}},
+  Script script = parseScript(R"({"responses": [{"status": 503, "headers": {"x-dv-retry-after-ms": "2500"}},
                                           {"status": 200, "body": "ok", "delayMs": 15}],
                             "default": {"status": 204}})");
   ASSERT_EQ(script.responses.size(), 2u);
@@ -70,7 +45,7 @@ TEST(IngestionSinkScript, ParsesResponsesAndDefault) {
   EXPECT_EQ(script.responses[1].delay, std::chrono::milliseconds(15));
   EXPECT_EQ(script.fallback.status, 204);
 
-  Script bare = parse(R"([{"status": 429}])");
+  Script bare = parseScript(R"([{"status": 429}])");
   ASSERT_EQ(bare.responses.size(), 1u);
   EXPECT_EQ(bare.fallback.status, 200);
 }
@@ -101,7 +76,7 @@ TEST(IngestionSinkGunzip, InflatesAndReportsDamage) {
 
 TEST(IngestionSink, AnswersFollowTheScriptThenTheDefault) {
   Options options;
-  options.script = parse(R"({"responses": [{"status": 503, "headers": {"x-dv-retry-after-ms": "2500"}},
+  options.script = parseScript(R"({"responses": [{"status": 503, "headers": {"x-dv-retry-after-ms": "2500"}},
                                            {"status": 429}],
                              "default": {"status": 202, "body": "{}", "headers": {"Content-Type": "application/json"}}})");
   auto sink = startSink(options);
@@ -127,7 +102,7 @@ TEST(IngestionSink, AnswersFollowTheScriptThenTheDefault) {
   EXPECT_EQ(seen[3].answeredStatus, 202);
 
   // A new script starts from its first response.
-  sink->setScript(parse(R"([{"status": 500}])"));
+  sink->setScript(parseScript(R"([{"status": 500}])"));
   EXPECT_EQ(c.Get("/again")->status, 500);
   EXPECT_EQ(c.Get("/again")->status, 200);
 }
@@ -185,7 +160,7 @@ TEST(IngestionSink, RecordsRequestsAndKeepsGzipBodiesRawAndInflated) {
 
 TEST(IngestionSink, StopCutsADelayedAnswerShort) {
   Options options;
-  options.script = parse(R"({"default": {"status": 200, "body": "late", "delayMs": 600000}})");
+  options.script = parseScript(R"({"default": {"status": 200, "body": "late", "delayMs": 600000}})");
   auto sink = startSink(options);
   std::optional<int> status;
   std::thread caller([&] {

@@ -172,6 +172,39 @@ void DVACHttpIngestion::sendAsync(const std::shared_ptr<DVACLogContainer>& data,
   if (completionHandler) completionHandler(callId, nullptr, std::nullopt, std::move(refusal));
 }
 
+bool DVACHttpIngestion::refuseInvalidContainer(const std::shared_ptr<DVACLogContainer>& data,
+                                               const DVACSendAsyncCompletionHandler& completionHandler) {
+  if (data && data->isValid()) return false;
+  const ns::Error error = dvac::makeRedEvududError(DVACLogInvalidContainerErrorCode);
+  DVACLogError(kDVACLogTag, error.localizedDescription());
+  if (completionHandler) completionHandler(data ? data->batchId : std::nullopt, nullptr, std::nullopt, error);
+  return true;
+}
+
+void DVACHttpIngestion::sendUnderBatchId(const std::shared_ptr<DVACLogContainer>& data,
+                                         DVACSendAsyncCompletionHandler completionHandler) {
+  const std::optional<std::string> batchId = data ? data->batchId : std::nullopt;
+  DVACHttpIngestion::sendAsync(data, [batchId, completionHandler](const std::optional<std::string>& /*callId*/,
+                                                                  std::shared_ptr<const net::HTTPURLResponse> response,
+                                                                  std::optional<ns::Data> body,
+                                                                  std::optional<ns::Error> error) {
+    if (completionHandler) completionHandler(batchId, std::move(response), std::move(body), std::move(error));
+  });
+}
+
+void DVACHttpIngestion::logRequest(
+    const ns::URL& url, const DVACHttpHeaders& headers,
+    const std::function<std::string(const std::string& name, const std::string& value)>& shown) {
+  if (DVACLogger::currentLogLevel() > DVACLogLevelVerbose) return;
+  std::string formatted;
+  for (const auto& [name, value] : headers) {
+    if (!formatted.empty()) formatted += ", ";
+    formatted += name + " = " + shown(name, value);
+  }
+  DVACLogVerbose(kDVACLogTag, "URL: " + url.absoluteString());
+  DVACLogVerbose(kDVACLogTag, "Headers: " + formatted);
+}
+
 // ------------------------------------------------------------------- Hooks
 
 DVACHttpHeaders DVACHttpIngestion::getHeadersWithData(const std::shared_ptr<DVACLogContainer>& /*data*/,

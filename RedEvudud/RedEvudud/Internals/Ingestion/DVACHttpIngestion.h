@@ -105,6 +105,20 @@ class DVACHttpIngestion : public DVACIngestionProtocol,
   // Second phase of construction: becomes the HTTP client's delegate.
   void attachToHttpClient();
 
+  // For the endpoints that answer under the container's batch id. An absent
+  // or invalid container is answered at once with "Invalid log container."
+  // (and true returned); sendUnderBatchId sends and answers under the batch
+  // id instead of the call's.
+  static bool refuseInvalidContainer(const std::shared_ptr<DVACLogContainer>& data,
+                                     const DVACSendAsyncCompletionHandler& completionHandler);
+  void sendUnderBatchId(const std::shared_ptr<DVACLogContainer>& data,
+                        DVACSendAsyncCompletionHandler completionHandler);
+
+  // At verbose level only: "URL: <url>" and "Headers: <name> = <value>, ..."
+  // with each value as `shown` writes it (secrets masked).
+  static void logRequest(const ns::URL& url, const DVACHttpHeaders& headers,
+                         const std::function<std::string(const std::string& name, const std::string& value)>& shown);
+
   mutable std::recursive_mutex mutex_;
 
  private:

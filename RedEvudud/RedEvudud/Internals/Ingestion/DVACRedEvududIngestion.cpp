@@ -39,28 +39,17 @@ bool DVACRedEvududIngestion::isReadyToSend() const {
 
 void DVACRedEvududIngestion::sendAsync(const std::shared_ptr<DVACLogContainer>& data,
                                        DVACSendAsyncCompletionHandler completionHandler) {
-  const std::optional<std::string> batchId = data ? data->batchId : std::nullopt;
-  if (!data || !data->isValid()) {
-    const ns::Error error = dvac::makeRedEvududError(DVACLogInvalidContainerErrorCode);
-    DVACLogError(kDVACLogTag, error.localizedDescription());
-    if (completionHandler) completionHandler(batchId, nullptr, std::nullopt, error);
-    return;
-  }
+  if (refuseInvalidContainer(data, completionHandler)) return;
   if (!isReadyToSend()) {
     DVACLogError(kDVACLogTag, "RedEvudud ingestion is used without app secret.");
     // Answered at once, so the batch is not left pending for ever; with no
     // response the channel keeps its logs for a later attempt.
     if (completionHandler) {
-      completionHandler(batchId, nullptr, std::nullopt, dvac::makeRedEvududError(DVACDisabledErrorCode));
+      completionHandler(data->batchId, nullptr, std::nullopt, dvac::makeRedEvududError(DVACDisabledErrorCode));
     }
     return;
   }
-  DVACHttpIngestion::sendAsync(data, [batchId, completionHandler](const std::optional<std::string>& /*callId*/,
-                                                                  std::shared_ptr<const net::HTTPURLResponse> response,
-                                                                  std::optional<ns::Data> body,
-                                                                  std::optional<ns::Error> error) {
-    if (completionHandler) completionHandler(batchId, std::move(response), std::move(body), std::move(error));
-  });
+  sendUnderBatchId(data, std::move(completionHandler));
 }
 
 DVACHttpHeaders DVACRedEvududIngestion::getHeadersWithData(const std::shared_ptr<DVACLogContainer>& /*data*/,
@@ -87,13 +76,7 @@ std::optional<std::string> DVACRedEvududIngestion::obfuscateResponsePayload(
 }
 
 void DVACRedEvududIngestion::willSendHTTPRequestToURL(const ns::URL& url, const DVACHttpHeaders& headers) {
-  if (DVACLogger::currentLogLevel() > DVACLogLevelVerbose) return;
-  std::string formatted;
-  for (const auto& [name, value] : headers) {
-    if (!formatted.empty()) formatted += ", ";
-    const bool isSecret = net::HTTPHeaderFields::namesEqual(name, kDVACAppSecretHeader);
-    formatted += name + " = " + (isSecret ? DVACHttpUtil::hideSecret(value) : value);
-  }
-  DVACLogVerbose(kDVACLogTag, "URL: " + url.absoluteString());
-  DVACLogVerbose(kDVACLogTag, "Headers: " + formatted);
+  logRequest(url, headers, [](const std::string& name, const std::string& value) {
+    return net::HTTPHeaderFields::namesEqual(name, kDVACAppSecretHeader) ? DVACHttpUtil::hideSecret(value) : value;
+  });
 }

@@ -7,8 +7,6 @@
 #include "RedEvudud/RedEvudud/Internals/Ingestion/DVACTicketCache.h"
 #include "RedEvudud/RedEvudud/Internals/Model/CommonSchema/DVACCommonSchemaLog.h"
 #include "RedEvudud/RedEvudud/Internals/Model/DVACLogContainer.h"
-#include "RedEvudud/RedEvudud/Internals/Util/DVACErrors.h"
-#include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
 #include "platform/foundation/Json.h"
 #include "platform/net/URLRequest.h"
@@ -57,19 +55,8 @@ DVACRuvErirovevuIngestion::DVACRuvErirovevuIngestion(std::shared_ptr<DVACHttpCli
 
 void DVACRuvErirovevuIngestion::sendAsync(const std::shared_ptr<DVACLogContainer>& data,
                                           DVACSendAsyncCompletionHandler completionHandler) {
-  const std::optional<std::string> batchId = data ? data->batchId : std::nullopt;
-  if (!data || !data->isValid()) {
-    const ns::Error error = dvac::makeRedEvududError(DVACLogInvalidContainerErrorCode);
-    DVACLogError(kDVACLogTag, error.localizedDescription());
-    if (completionHandler) completionHandler(batchId, nullptr, std::nullopt, error);
-    return;
-  }
-  DVACHttpIngestion::sendAsync(data, [batchId, completionHandler](const std::optional<std::string>& /*callId*/,
-                                                                  std::shared_ptr<const net::HTTPURLResponse> response,
-                                                                  std::optional<ns::Data> body,
-                                                                  std::optional<ns::Error> error) {
-    if (completionHandler) completionHandler(batchId, std::move(response), std::move(body), std::move(error));
-  });
+  if (refuseInvalidContainer(data, completionHandler)) return;
+  sendUnderBatchId(data, std::move(completionHandler));
 }
 
 DVACHttpHeaders DVACRuvErirovevuIngestion::getHeadersWithData(const std::shared_ptr<DVACLogContainer>& data,
@@ -130,17 +117,9 @@ std::string DVACRuvErirovevuIngestion::obfuscateTickets(const std::string& ticke
 }
 
 void DVACRuvErirovevuIngestion::willSendHTTPRequestToURL(const ns::URL& url, const DVACHttpHeaders& headers) {
-  if (DVACLogger::currentLogLevel() >= DVACLogLevelDebug) return;
-  std::vector<std::string> formatted;
-  for (const auto& [name, value] : headers) {
-    std::string shown = value;
-    if (net::HTTPHeaderFields::namesEqual(name, kDVACRuvErirovevuApiKeyHeaderKey)) {
-      shown = obfuscateTargetTokens(value);
-    } else if (net::HTTPHeaderFields::namesEqual(name, kDVACRuvErirovevuTicketsHeaderKey)) {
-      shown = obfuscateTickets(value);
-    }
-    formatted.push_back(name + " = " + shown);
-  }
-  DVACLogVerbose(kDVACLogTag, "URL: " + url.absoluteString());
-  DVACLogVerbose(kDVACLogTag, "Headers: " + join(formatted, ", "));
+  logRequest(url, headers, [](const std::string& name, const std::string& value) {
+    if (net::HTTPHeaderFields::namesEqual(name, kDVACRuvErirovevuApiKeyHeaderKey)) return obfuscateTargetTokens(value);
+    if (net::HTTPHeaderFields::namesEqual(name, kDVACRuvErirovevuTicketsHeaderKey)) return obfuscateTickets(value);
+    return value;
+  });
 }

@@ -1,0 +1,141 @@
+#pragma once
+// Shared by the telemetry benchmarks that measure a path to the log store:
+// the environment the store needs, a log's text as the store keeps it, the
+// plain SQLite inserts each path is compared with, and the wall and processor
+// time of both sides measured back to back.
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <time.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "RedEvudud/RedEvudud/Internals/Model/DVACLog.h"
+#include "RedEvudud/RedEvudud/Internals/Storage/DVACDBStorage.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
+#include "platform/foundation/Base64.h"
+#include "platform/foundation/TestSupport.h"
+#include "platform/security/Keychain.h"
+
+namespace bench {
+
+// Everything the store touches under a temporary root, with no logging and
+// an in-memory keychain.
+struct StoreEnvironment {
+  StoreEnvironment() {
+    DVACLogger::setCurrentLogLevel(DVACLogLevelNone);
+    sec::setCurrentKeychain(std::make_shared<sec::MemoryKeychainStore>());
+    DVACUtility::resetRedEvududDirectoryForTesting();
+    DVACRedEvududUserDefaults::resetSharedInstance();
+  }
+  ~StoreEnvironment() {
+    DVACUtility::resetRedEvududDirectoryForTesting();
+    DVACRedEvududUserDefaults::resetSharedInstance();
+    sec::setCurrentKeychain(nullptr);
+  }
+  StoreEnvironment(const StoreEnvironment&) = delete;
+  StoreEnvironment& operator=(const StoreEnvironment&) = delete;
+
+  ns::test::ScopedPathsRoot root;
+  ns::test::ScopedStandardDefaults defaults;
+};
+
+// What the store writes in the "log" column for a log: its keyed archive in
+// Base64.
+inline std::string archivedText(const std::shared_ptr<DVACLog>& log) {
+  return ns::base64Encode(*DVACUtility::archiveKeyedData(ns::Value(log)));
+}
+
+// The baseline: one connection, one prepared statement, the store's file and
+// size limit, one autocommit insert of an archived log per call.
+class PlainInserts {
+ public:
+  explicit PlainInserts(const DVACDBStorage& storage) {
+    sqlite3_open_v2(storage.dbFileURL()->path().c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+    // The store may be writing on its own connection at the same moment.
+    sqlite3_busy_timeout(db_, 10'000);
+    sqlite3_exec(db_,
+                 ("PRAGMA max_page_count = " + std::to_string(storage.maxSizeInBytes() / storage.pageSize())).c_str(),
+                 nullptr, nullptr, nullptr);
+    sqlite3_prepare_v2(db_, "INSERT INTO \"logs\" (\"groupId\", \"log\", \"priority\") VALUES (?, ?, ?)", -1, &insert_,
+                       nullptr);
+  }
+  ~PlainInserts() {
+    sqlite3_finalize(insert_);
+    sqlite3_close_v2(db_);
+  }
+  PlainInserts(const PlainInserts&) = delete;
+  PlainInserts& operator=(const PlainInserts&) = delete;
+
+  void insert(const std::string& text) {
+    sqlite3_bind_text(insert_, 1, "Analytics", -1, SQLITE_STATIC);
+    sqlite3_bind_text(insert_, 2, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(insert_, 3, 1);
+    benchmark::DoNotOptimize(sqlite3_step(insert_));
+    sqlite3_reset(insert_);
+  }
+  // Empties the table, so the file stays within its limit.
+  void clear() { sqlite3_exec(db_, "DELETE FROM \"logs\"", nullptr, nullptr, nullptr); }
+
+ private:
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* insert_ = nullptr;
+};
+
+// Wall and processor time of the path under test and of the plain inserts
+// that follow it, added up lap after lap. The processor clock is the
+// process's when the path hands work to other threads, else the thread's.
+class SideBySide {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit SideBySide(clockid_t cpuClock) : cpuClock_(cpuClock) {}
+
+  // The path under test starts.
+  void start() {
+    c0_ = cpuSeconds();
+    t0_ = Clock::now();
+  }
+  // The path under test is done; the plain inserts start.
+  void split() {
+    t1_ = Clock::now();
+    c1_ = cpuSeconds();
+  }
+  // The plain inserts are done.
+  void stop() {
+    const auto t2 = Clock::now();
+    const double c2 = cpuSeconds();
+    pathTime_ += t1_ - t0_;
+    plainTime_ += t2 - t1_;
+    pathCpu_ += c1_ - c0_;
+    plainCpu_ += c2 - c1_;
+  }
+
+  double pathSeconds() const { return std::chrono::duration<double>(pathTime_).count(); }
+  double plainSeconds() const { return std::chrono::duration<double>(plainTime_).count(); }
+  double pathCpuSeconds() const { return pathCpu_; }
+  double plainCpuSeconds() const { return plainCpu_; }
+
+ private:
+  double cpuSeconds() const {
+    timespec ts{};
+    clock_gettime(cpuClock_, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+  }
+
+  clockid_t cpuClock_;
+  Clock::time_point t0_;
+  Clock::time_point t1_;
+  double c0_ = 0;
+  double c1_ = 0;
+  Clock::duration pathTime_{};
+  Clock::duration plainTime_{};
+  double pathCpu_ = 0;
+  double plainCpu_ = 0;
+};
+
+}  // namespace bench
