@@ -22,8 +22,10 @@ namespace ns {
 
 namespace {
 
-std::mutex gStandardMutex;
-std::shared_ptr<UserDefaults> gStandard;
+// Never destroyed: queue workers may still read the standard defaults while
+// the process's static objects are torn down at exit.
+std::mutex& gStandardMutex = *new std::mutex;
+std::shared_ptr<UserDefaults>& gStandard = *new std::shared_ptr<UserDefaults>;
 
 enum class ReadResult { Ok, Missing, Failed };
 

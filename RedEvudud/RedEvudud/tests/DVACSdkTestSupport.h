@@ -111,11 +111,14 @@ class SdkEnvironment {
   // Stops every unit (and its timer), lets the logs queue finish, and drops
   // the SDK's objects.
   void shutdown() {
-    if (auto group = sdkGroup()) {
+    auto group = sdkGroup();
+    if (group) {
       group->pauseWithIdentifyingObject(stopper_);
       group->logsDispatchQueue()->sync([] {});
     }
     resetSharedInstances();
+    // Work the SDK's last switches posted on their way out.
+    if (group) group->logsDispatchQueue()->sync([] {});
   }
 
   const std::string& root() const { return root_; }

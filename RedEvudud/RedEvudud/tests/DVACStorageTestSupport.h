@@ -1,6 +1,7 @@
 #pragma once
-// Shared by the storage and encrypter tests: a log recorder, a scoped SDK
-// directory, and direct access to a database file behind the storage's back.
+// Shared by the storage and encrypter tests: a scoped SDK directory and
+// direct access to a database file behind the storage's back (the log
+// recorder is the one every telemetry test uses).
 
 #include <sqlite3.h>
 
@@ -11,60 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
+#include "RedEvudud/RedEvudud/tests/DVACTestSupport.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
 #include "platform/foundation/TestSupport.h"
 
 namespace dvac_test {
-
-// Collects every SDK log line, at every level, while it lives.
-class LogRecorder {
- public:
-  struct Entry {
-    DVACLogLevel level;
-    std::string message;
-  };
-
-  LogRecorder() {
-    DVACLogger::setLogHandler([this](const DVACLogMessageProvider& provider, DVACLogLevel level, const std::string&,
-                                     const char*, const char*, unsigned int) {
-      std::string message = provider();
-      std::lock_guard<std::mutex> lock(mutex_);
-      entries_.push_back({level, std::move(message)});
-    });
-  }
-  ~LogRecorder() { DVACLogger::resetForTesting(); }
-  LogRecorder(const LogRecorder&) = delete;
-  LogRecorder& operator=(const LogRecorder&) = delete;
-
-  std::vector<Entry> entries() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return entries_;
-  }
-  // Lines containing the text, at the level when one is given.
-  size_t count(const std::string& text, std::optional<DVACLogLevel> level = std::nullopt) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return static_cast<size_t>(std::count_if(entries_.begin(), entries_.end(), [&](const Entry& e) {
-      return e.message.find(text) != std::string::npos && (!level || e.level == *level);
-    }));
-  }
-  bool contains(const std::string& text, std::optional<DVACLogLevel> level = std::nullopt) const {
-    return count(text, level) > 0;
-  }
-  bool exactly(const std::string& message, DVACLogLevel level) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::any_of(entries_.begin(), entries_.end(),
-                       [&](const Entry& e) { return e.message == message && e.level == level; });
-  }
-  void clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    entries_.clear();
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Entry> entries_;
-};
 
 // The SDK directory under a temporary root for the lifetime of the object.
 class ScopedSdkDirectory {

@@ -102,6 +102,13 @@ class LogRecorder {
   bool contains(const std::string& text, std::optional<DVACLogLevel> level = std::nullopt) const {
     return count(text, level) > 0;
   }
+  // A line with exactly this message at this level.
+  bool exactly(const std::string& message, DVACLogLevel level) const {
+    for (const auto& line : lines()) {
+      if (line.level == level && line.message == message) return true;
+    }
+    return false;
+  }
   bool waitForCount(const std::string& text, size_t n, double timeoutSeconds = kWait) const {
     std::unique_lock lock(state_->mutex);
     return state_->changed.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), [&] {
