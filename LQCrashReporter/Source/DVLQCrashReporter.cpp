@@ -71,7 +71,10 @@ bool makeDirectory(const std::string& path, ns::Error* error) {
         partial += component;
         struct stat st;
         if (::stat(partial.c_str(), &st) != 0) {
-            if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) {
+            if (::mkdir(partial.c_str(), 0755) == 0) {
+                // 0755 whatever the process's umask takes away.
+                ::chmod(partial.c_str(), 0755);
+            } else if (errno != EEXIST) {
                 if (error) *error = fileError(ns::NSFileWriteUnknownError, errno, partial);
                 return false;
             }

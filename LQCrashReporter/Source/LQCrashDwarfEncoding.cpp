@@ -7,9 +7,14 @@ bool decode_uleb128(const uint8_t** p, const uint8_t* end, uint64_t* result, boo
     unsigned shift = 0;
     const uint8_t* at = *p;
     for (;;) {
+        // Ten bytes hold 64 bits: an eleventh is never read.
+        if (shift >= 64) {
+            *notsup = true;
+            return false;
+        }
         if (at >= end) return false;
         uint8_t byte = *at++;
-        if (shift >= 64 || (shift == 63 && (byte & 0x7E) != 0)) {
+        if (shift == 63 && (byte & 0x7E) != 0) {
             *notsup = true;
             return false;
         }
@@ -28,12 +33,12 @@ bool decode_sleb128(const uint8_t** p, const uint8_t* end, int64_t* result, bool
     uint8_t byte;
     const uint8_t* at = *p;
     for (;;) {
-        if (at >= end) return false;
-        byte = *at++;
         if (shift >= 64) {
             *notsup = true;
             return false;
         }
+        if (at >= end) return false;
+        byte = *at++;
         value |= static_cast<uint64_t>(byte & 0x7F) << shift;
         shift += 7;
         if (!(byte & 0x80)) break;
@@ -50,18 +55,19 @@ namespace {
 template <bool Signed, typename T>
 lqcrash_error_t read_leb(lqcrash_async_mobject* mobj, pl_vm_address_t location, pl_vm_off_t offset, T* result,
                          pl_vm_size_t* size) {
-    uint8_t bytes[11];
+    // At most ten bytes are read: one that still continues after them makes
+    // the value wider than 64 bits, whatever follows.
+    uint8_t bytes[10];
     size_t n = 0;
-    for (; n < sizeof(bytes); ++n) {
+    bool more = true;
+    while (more && n < sizeof(bytes)) {
         if (lqcrash_async_mobject_read_uint8(mobj, location, offset + static_cast<pl_vm_off_t>(n), &bytes[n]) !=
             LQCRASH_ESUCCESS) {
             return LQCRASH_EINVAL;
         }
-        if (!(bytes[n] & 0x80)) {
-            ++n;
-            break;
-        }
+        more = (bytes[n++] & 0x80) != 0;
     }
+    if (more) return LQCRASH_ENOTSUP;
     const uint8_t* p = bytes;
     bool notsup = false;
     bool ok;
@@ -70,7 +76,7 @@ lqcrash_error_t read_leb(lqcrash_async_mobject* mobj, pl_vm_address_t location, 
     } else {
         ok = decode_uleb128(&p, bytes + n, result, &notsup);
     }
-    if (!ok) return (notsup || n == sizeof(bytes)) ? LQCRASH_ENOTSUP : LQCRASH_EINVAL;
+    if (!ok) return notsup ? LQCRASH_ENOTSUP : LQCRASH_EINVAL;
     if (size) *size = static_cast<pl_vm_size_t>(p - bytes);
     return LQCRASH_ESUCCESS;
 }

@@ -164,8 +164,9 @@ lqcrash_error_t lqcrash_async_dwarf_expression_eval(lqcrash_async_mobject* mobj,
             case 0x19: {  // abs
                 machine_ptr v;
                 LQ_POP(v, LQCRASH_EINTERNAL);
-                machine_ptr_s s = static_cast<machine_ptr_s>(v);
-                LQ_PUSH(static_cast<machine_ptr>(s < 0 ? -s : s));
+                // Negated as an unsigned word: the most negative value stays itself.
+                bool negative = static_cast<machine_ptr_s>(v) < 0;
+                LQ_PUSH(negative ? static_cast<machine_ptr>(static_cast<machine_ptr>(0) - v) : v);
                 break;
             }
             case 0x1A: case 0x1B: case 0x1C: case 0x1D: case 0x1E: case 0x21: case 0x22: case 0x27:

@@ -4,6 +4,15 @@
 
 namespace lqcrash::DV::async {
 
+namespace {
+
+// An operand times the data alignment factor, in two's complement: the
+// program's numbers come from the image and may be anything, so the product
+// wraps instead of overflowing.
+uint64_t factored(uint64_t operand, int64_t factor) { return operand * static_cast<uint64_t>(factor); }
+
+}  // namespace
+
 template <typename machine_ptr, typename machine_ptr_s>
 dwarf_cfa_state<machine_ptr, machine_ptr_s>::dwarf_cfa_state() : _table_depth(0) {
     for (uint8_t d = 0; d < MAX_STATES; ++d) {
@@ -198,7 +207,7 @@ lqcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
             uint64_t n;
             err = ops.read_uleb128(&n);
             if (err == LQCRASH_ESUCCESS) {
-                err = set(low, LQCRASH_DWARF_CFA_REG_RULE_OFFSET, static_cast<machine_ptr>(static_cast<int64_t>(n) * daf));
+                err = set(low, LQCRASH_DWARF_CFA_REG_RULE_OFFSET, static_cast<machine_ptr>(factored(n, daf)));
             }
         } else if (high == 0xC0) {
             err = restore(low);
@@ -240,8 +249,7 @@ lqcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
                 }
                 case 0x05:  // offset_extended
                     if ((err = readReg(&reg)) == LQCRASH_ESUCCESS && (err = ops.read_uleb128(&u)) == LQCRASH_ESUCCESS) {
-                        err = set(reg, LQCRASH_DWARF_CFA_REG_RULE_OFFSET,
-                                  static_cast<machine_ptr>(static_cast<int64_t>(u) * daf));
+                        err = set(reg, LQCRASH_DWARF_CFA_REG_RULE_OFFSET, static_cast<machine_ptr>(factored(u, daf)));
                     }
                     break;
                 case 0x06:  // restore_extended
@@ -300,30 +308,34 @@ lqcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
                 }
                 case 0x11:  // offset_extended_sf
                     if ((err = readReg(&reg)) == LQCRASH_ESUCCESS && (err = ops.read_sleb128(&s)) == LQCRASH_ESUCCESS) {
-                        err = set(reg, LQCRASH_DWARF_CFA_REG_RULE_OFFSET, static_cast<machine_ptr>(s * daf));
+                        err = set(reg, LQCRASH_DWARF_CFA_REG_RULE_OFFSET,
+                                  static_cast<machine_ptr>(factored(static_cast<uint64_t>(s), daf)));
                     }
                     break;
                 case 0x12:  // def_cfa_sf
                     if ((err = readReg(&reg)) == LQCRASH_ESUCCESS && (err = ops.read_sleb128(&s)) == LQCRASH_ESUCCESS) {
-                        set_cfa_register_signed(reg, static_cast<machine_ptr_s>(s * daf));
+                        set_cfa_register_signed(reg,
+                                                static_cast<machine_ptr_s>(factored(static_cast<uint64_t>(s), daf)));
                     }
                     break;
                 case 0x13:  // def_cfa_offset_sf
                     if ((err = ops.read_sleb128(&s)) != LQCRASH_ESUCCESS) break;
                     if (cfa.type == DWARF_CFA_STATE_CFA_TYPE_UNDEFINED) return LQCRASH_EINVAL;
                     if (cfa.type != DWARF_CFA_STATE_CFA_TYPE_EXPRESSION) {
-                        set_cfa_register_signed(cfa.reg, static_cast<machine_ptr_s>(s * daf));
+                        set_cfa_register_signed(cfa.reg,
+                                                static_cast<machine_ptr_s>(factored(static_cast<uint64_t>(s), daf)));
                     }
                     break;
                 case 0x14:  // val_offset
                     if ((err = readReg(&reg)) == LQCRASH_ESUCCESS && (err = ops.read_uleb128(&u)) == LQCRASH_ESUCCESS) {
                         err = set(reg, LQCRASH_DWARF_CFA_REG_RULE_VAL_OFFSET,
-                                  static_cast<machine_ptr>(static_cast<int64_t>(u) * daf));
+                                  static_cast<machine_ptr>(factored(u, daf)));
                     }
                     break;
                 case 0x15:  // val_offset_sf
                     if ((err = readReg(&reg)) == LQCRASH_ESUCCESS && (err = ops.read_sleb128(&s)) == LQCRASH_ESUCCESS) {
-                        err = set(reg, LQCRASH_DWARF_CFA_REG_RULE_VAL_OFFSET, static_cast<machine_ptr>(s * daf));
+                        err = set(reg, LQCRASH_DWARF_CFA_REG_RULE_VAL_OFFSET,
+                                  static_cast<machine_ptr>(factored(static_cast<uint64_t>(s), daf)));
                     }
                     break;
                 case 0x2D:  // GNU window save / AArch64 return-address signing state: nothing to track here

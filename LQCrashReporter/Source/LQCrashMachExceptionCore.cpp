@@ -96,6 +96,8 @@ void* serverEntry(void* arg) {
 kern_return_t lqcrash_exception_forward_mach_exception(task_t task, thread_t thread, exception_type_t exception_type,
                                                        mach_exception_data_t code, mach_msg_type_number_t code_count,
                                                        const lqcrash_mach_exception_port_set* port_set) {
+    // The type comes from a message: one no mask can name is forwarded nowhere.
+    if (exception_type < 0 || exception_type >= 32) return KERN_FAILURE;
     exception_mask_t bit = 1u << exception_type;
     const uint32_t count = port_set->count < EXC_TYPES_COUNT ? port_set->count : EXC_TYPES_COUNT;
     uint32_t i = 0;

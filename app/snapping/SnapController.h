@@ -151,7 +151,8 @@ class SnapController : public DiagnosticLogging, public std::enable_shared_from_
 
   // The monitor's handler, on the main actor.
   conc::Task<void> handle(std::shared_ptr<appkit::NSEvent> event);
-  // The end of a swipe: after one pass through the Accessibility queue.
+  // The end of a swipe: forgets the swipe, then waits for one pass through
+  // the Accessibility queue.
   conc::Task<void> endSwipe();
   // The user's other recently active windows on the current Spaces.
   conc::Task<std::vector<RecentWindowGeometry>> getRecentWindowGeometries(AXUIElementWrapper excludeElement);
@@ -219,6 +220,10 @@ class SnapController : public DiagnosticLogging, public std::enable_shared_from_
   // Bumped by every applySnap(), which ends a drag: a dragged event that
   // arrived before it but is handled after it belongs to a drag that is over.
   std::uint64_t releaseCount_ = 0;
+  // Bumped when a gesture's end is reported: a step of that gesture that was
+  // still looking up its window must not leave a swipe state behind, or every
+  // later scroll anywhere would keep stepping that window.
+  std::uint64_t swipeEndCount_ = 0;
 };
 
 // ---------------------------------------------------------------- templates

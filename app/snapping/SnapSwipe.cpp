@@ -40,6 +40,7 @@ conc::Task<void> SnapController::handleScrollGesture(ScrollGestureProcessor::Dir
 conc::Task<void> SnapController::handleScrollGestureIn(std::shared_ptr<SnapController> self,
                                                        ScrollGestureProcessor::Direction direction, bool isFastSwipe,
                                                        std::shared_ptr<appkit::NSEvent> event) {
+  const std::uint64_t swipeEndCount = self->swipeEndCount_;
   const std::shared_ptr<const ScreenAndSpaceCollection> collection = ScreenAndSpaceRepository::getScreensAndSpaces();
   if (!collection) co_return;
 
@@ -61,7 +62,10 @@ conc::Task<void> SnapController::handleScrollGestureIn(std::shared_ptr<SnapContr
   }
   const DockPreviewSwipeState::Target target =
       DockPreviewSwipeState::nextTarget(from, current, original, direction, isFastSwipe, *collection);
-  self->swipeState = DockPreviewSwipeState{*window, target.snapAlignment, target.screen, original};
+  // The window is still stepped, but a gesture that is over keeps no swipe.
+  if (swipeEndCount == self->swipeEndCount_) {
+    self->swipeState = DockPreviewSwipeState{*window, target.snapAlignment, target.screen, original};
+  }
 
   auto snapping = self->snap(*window, target.screen.screen, target.snapAlignment, [] {});
   co_await std::move(snapping);
@@ -115,10 +119,15 @@ conc::Task<std::optional<ScreenSummary>> SnapController::titleBarScreenIn(
 conc::Task<void> SnapController::endSwipe() { return endSwipeIn(shared_from_this()); }
 
 conc::Task<void> SnapController::endSwipeIn(std::shared_ptr<SnapController> self) {
-  // One pass through the Accessibility queue, so the last step's work comes first.
+  // The swipe is over as soon as its end is reported: the next gesture may
+  // begin at once (a new touch ends a swipe that had no momentum) and must
+  // not step this window. Steps still under way belong to the ended swipe.
+  ++self->swipeEndCount_;
+  self->swipeState.reset();
+  // One pass through the Accessibility queue, so the last step's work is done
+  // when this returns.
   auto passing = AXUIElementContext::shared().find(CGPoint{0, 0});
   (void)co_await std::move(passing);
-  self->swipeState.reset();
 }
 
 // ---------------------------------------------------------------- snap requests

@@ -108,6 +108,9 @@ TEST_F(LQCrashDwarf, ExpressionArithmeticAndErrors) {
     EXPECT_EQ(0x7010u, r);
     EXPECT_EQ(LQCRASH_ESUCCESS, eval({0x23, 0x05}, &r, {10}));  // plus_uconst on the initial entry
     EXPECT_EQ(15u, r);
+    // abs of the most negative word has no positive counterpart: it stays as it is.
+    EXPECT_EQ(LQCRASH_ESUCCESS, eval({0x0E, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x19}, &r));
+    EXPECT_EQ(0x8000000000000000ull, r);
 }
 
 TEST_F(LQCrashDwarf, ExpressionBranchesAndSizedReads) {
@@ -178,6 +181,24 @@ TEST_F(LQCrashDwarf, TheTargetPcStopsTheProgramAfterAnAdvance) {
     TearDown();
     SetUp();
     EXPECT_EQ(LQCRASH_ENOTSUP, run(&unknownOpcode, {0x20}, 0));
+}
+
+TEST_F(LQCrashDwarf, FactoredOffsetsWrapInsteadOfOverflowing) {
+    // offset_extended x29 with N = 2^62: N x -8 is 2^65 below zero, which wraps to 0.
+    dwarf_cfa_state<uint64_t, int64_t> state;
+    ASSERT_EQ(LQCRASH_ESUCCESS,
+              run(&state, {0x0C, 31, 0, 0x05, 29, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x40}, 0));
+    lqcrash_dwarf_cfa_reg_rule_t rule;
+    uint64_t value = 1;
+    ASSERT_TRUE(state.get_register_rule(29, &rule, &value));
+    EXPECT_EQ(0u, value);
+    // def_cfa_sf sp with the same factor.
+    dwarf_cfa_state<uint64_t, int64_t> cfa;
+    TearDown();
+    SetUp();
+    ASSERT_EQ(LQCRASH_ESUCCESS,
+              run(&cfa, {0x12, 31, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0xC0, 0x00}, 0));
+    EXPECT_EQ(0u, cfa.get_cfa_rule().offset);
 }
 
 TEST_F(LQCrashDwarf, ApplyingRulesRestoresTheCallerAndTheReturnAddress) {
@@ -307,6 +328,19 @@ TEST_F(LQCrashDwarf, Leb128Limits) {
     ASSERT_EQ(LQCRASH_ESUCCESS, dwarf_read_sleb128(mobj, kBase, 11, &s, &size));
     EXPECT_EQ(-1, s);
     EXPECT_EQ(LQCRASH_EINVAL, dwarf_read_uleb128(mobj, kBase, 12, &u, &size));
+
+    // Ten bytes that all continue are too wide, even when nothing follows them.
+    TearDown();
+    SetUp();
+    mobj = place(std::vector<uint8_t>(10, 0x80));
+    EXPECT_EQ(LQCRASH_ENOTSUP, dwarf_read_uleb128(mobj, kBase, 0, &u, &size));
+    EXPECT_EQ(LQCRASH_ENOTSUP, dwarf_read_sleb128(mobj, kBase, 0, &s, &size));
+    EXPECT_EQ(LQCRASH_EINVAL, dwarf_read_uleb128(mobj, kBase, 1, &u, &size));  // nine, then the end
+    // The same in a call-frame program: def_cfa with such a register number.
+    dwarf_cfa_state<uint64_t, int64_t> state;
+    std::vector<uint8_t> program(11, 0x80);
+    program[0] = 0x0C;
+    EXPECT_EQ(LQCRASH_ENOTSUP, run(&state, program, 0));
 }
 
 }  // namespace

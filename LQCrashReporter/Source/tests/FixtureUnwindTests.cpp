@@ -443,3 +443,181 @@ TEST_F(LQCrashObjCMetadata, MethodsOfClassesAndCategoriesAreNamedFromTheMetadata
 }
 
 }  // namespace
+
+namespace {
+
+// Images laid out by hand: the reader's checks on headers, load commands,
+// section names and symbol names, and the readers' answers for an image
+// without unwind sections.
+class LQCrashMachOImage : public ::testing::Test {
+protected:
+    static constexpr uint64_t kHeader = 0x300000;
+
+    void TearDown() override {
+        if (initialized_) lqcrash_async_macho_free(&image_);
+        if (task_ != MACH_PORT_NULL) mach::fakeTaskDestroy(task_);
+    }
+
+    lqcrash_error_t load(const lqtest::SyntheticImageOptions& options) {
+        if (initialized_) lqcrash_async_macho_free(&image_);
+        initialized_ = false;
+        if (task_ != MACH_PORT_NULL) mach::fakeTaskDestroy(task_);
+        task_ = mach::fakeTaskCreate();
+        std::vector<uint8_t> bytes = lqtest::syntheticMachO(options);
+        EXPECT_TRUE(mach::fakeTaskMap(task_, kHeader, bytes.data(), bytes.size()));
+        lqcrash_error_t err = lqcrash_async_macho_init(&image_, task_, "/synthetic", kHeader);
+        initialized_ = err == LQCRASH_ESUCCESS;
+        return err;
+    }
+
+    task_t task_ = MACH_PORT_NULL;
+    lqcrash_async_macho image_{};
+    bool initialized_ = false;
+};
+
+TEST_F(LQCrashMachOImage, HeadersAndLoadCommandsAreChecked) {
+    ASSERT_EQ(LQCRASH_ESUCCESS, load({}));
+    EXPECT_EQ(static_cast<pl_vm_off_t>(kHeader - lqtest::kSyntheticTextVmaddr), image_.vmaddr_slide);
+    EXPECT_EQ(0x1000u, image_.text_size);
+
+    lqtest::SyntheticImageOptions universal;
+    universal.magic = FAT_CIGAM;  // a universal file's magic as read on this host
+    EXPECT_EQ(LQCRASH_EINVAL, load(universal));
+    EXPECT_EQ(0, mach::fakeTaskExtraRights(task_));  // nothing left behind
+
+    // A command of 4 bytes ends the walk before __TEXT is reached.
+    lqtest::SyntheticImageOptions shortCommand;
+    shortCommand.uuidCommandSize = 4;
+    EXPECT_EQ(LQCRASH_EINVAL, load(shortCommand));
+    EXPECT_EQ(0, mach::fakeTaskExtraRights(task_));
+}
+
+TEST_F(LQCrashMachOImage, SectionNamesOfSixteenCharactersMatch) {
+    lqtest::SyntheticImageOptions options;
+    options.sectionName = "__sixteen_chars_";
+    ASSERT_EQ(16u, options.sectionName.size());
+    ASSERT_EQ(LQCRASH_ESUCCESS, load(options));
+    lqcrash_async_mobject mobj;
+    ASSERT_EQ(LQCRASH_ESUCCESS, lqcrash_async_macho_map_section(&image_, "__TEXT", "__sixteen_chars_", &mobj));
+    EXPECT_EQ(kHeader + lqtest::kSyntheticSymbolOffset, mobj.task_address);
+    EXPECT_EQ(0x20u, mobj.length);
+    lqcrash_async_mobject_free(&mobj);
+    EXPECT_EQ(LQCRASH_ENOTFOUND, lqcrash_async_macho_map_section(&image_, "__TEXT", "__sixteen_chars", &mobj));
+}
+
+TEST_F(LQCrashMachOImage, ImagesWithoutUuidOrUnwindSections) {
+    lqtest::SyntheticImageOptions options;
+    options.uuid = false;
+    ASSERT_EQ(LQCRASH_ESUCCESS, load(options));
+    uint8_t uuid[16];
+    EXPECT_FALSE(lqcrash_async_macho_uuid(&image_, uuid));
+
+    lqcrash_async_image_list images;
+    lqcrash_image_list_init(&images, task_);
+    ASSERT_EQ(LQCRASH_ESUCCESS, lqcrash_async_image_list_append(&images, kHeader, "/synthetic"));
+    darwin_mcontext64_t mc{};
+    mc.ss.pc = kHeader + lqtest::kSyntheticSymbolOffset + 8;
+    mc.ss.sp = 0x9000;
+    mc.ss.fp = 0x9100;
+    lqcrash_async_thread_state current, next;
+    lqcrash_async_thread_state_mcontext_init(&current, &mc);
+    // No __unwind_info: not supported; neither __eh_frame nor __debug_frame: no frame.
+    EXPECT_EQ(LQCRASH_FRAME_ENOTSUP, lqcrash_compact_unwind_frame_reader(task_, &images, &current, nullptr, &next));
+    EXPECT_EQ(LQCRASH_FRAME_ENOFRAME, lqcrash_dwarf_frame_reader(task_, &images, &current, nullptr, &next));
+    lqcrash_image_list_free(&images);
+}
+
+TEST_F(LQCrashMachOImage, SymbolNamesMustEndInsideTheStringTable) {
+    ASSERT_EQ(LQCRASH_ESUCCESS, load({}));
+    Found found;
+    ASSERT_EQ(LQCRASH_ESUCCESS, lqcrash_async_macho_find_symbol_by_pc(
+                                    &image_, kHeader + lqtest::kSyntheticSymbolOffset + 4, onSymbol, &found));
+    EXPECT_EQ("lq_symbol", found.name);
+    EXPECT_EQ(kHeader + lqtest::kSyntheticSymbolOffset, found.start);
+    EXPECT_EQ(LQCRASH_ENOTFOUND, lqcrash_async_macho_find_symbol_by_pc(
+                                     &image_, kHeader + lqtest::kSyntheticSymbolOffset - 4, onSymbol, &found));
+
+    lqtest::SyntheticImageOptions unterminated;
+    unterminated.symbolNameTerminated = false;
+    ASSERT_EQ(LQCRASH_ESUCCESS, load(unterminated));
+    found = {};
+    EXPECT_EQ(LQCRASH_EINVAL, lqcrash_async_macho_find_symbol_by_pc(
+                                  &image_, kHeader + lqtest::kSyntheticSymbolOffset + 4, onSymbol, &found));
+    EXPECT_TRUE(found.name.empty());
+}
+
+// An __unwind_info section built by hand: one searchable first-level entry
+// whose compressed page mixes common and page-local encodings.
+class LQCrashCompactUnwindIndex : public ::testing::Test {
+protected:
+    static constexpr uint64_t kSection = 0x50000;
+
+    void SetUp() override { task_ = mach::fakeTaskCreate(); }
+    void TearDown() override {
+        if (mapped_) lqcrash_async_mobject_free(&mobj_);
+        mach::fakeTaskDestroy(task_);
+    }
+
+    // entries: (function offset from the first-level entry, encoding index).
+    lqcrash_error_t find(uint32_t indexCount, const std::vector<std::pair<uint32_t, uint8_t>>& entries, uint64_t pc,
+                         pl_vm_address_t* function, uint32_t* encoding) {
+        std::vector<uint8_t> b(0x100, 0);
+        auto u32 = [&](size_t at, uint32_t v) { std::memcpy(&b[at], &v, 4); };
+        auto u16 = [&](size_t at, uint16_t v) { std::memcpy(&b[at], &v, 2); };
+        // Header: version, common encodings at 0x1C (one), no personalities,
+        // the first-level index at 0x20.
+        u32(0, 1);
+        u32(4, 0x1C);
+        u32(8, 1);
+        u32(20, 0x20);
+        u32(24, indexCount);
+        u32(0x1C, 0x04000000);  // common encoding 0
+        // First-level entries: function 0x1000 with its page at 0x40, then the sentinel.
+        u32(0x20, 0x1000);
+        u32(0x24, 0x40);
+        u32(0x2C, 0x2000);
+        // Compressed page at 0x40: entries at +12, one page-local encoding after them.
+        u32(0x40, 3);
+        u16(0x44, 12);
+        u16(0x46, static_cast<uint16_t>(entries.size()));
+        u16(0x48, static_cast<uint16_t>(12 + 4 * entries.size()));
+        u16(0x4A, 1);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            u32(0x4C + 4 * i, entries[i].first | (static_cast<uint32_t>(entries[i].second) << 24));
+        }
+        u32(0x4C + 4 * entries.size(), 0x02001000);  // page-local encoding 0
+        if (mapped_) lqcrash_async_mobject_free(&mobj_);
+        mach::fakeTaskDestroy(task_);
+        task_ = mach::fakeTaskCreate();
+        EXPECT_TRUE(mach::fakeTaskMap(task_, kSection, b.data(), b.size()));
+        EXPECT_EQ(LQCRASH_ESUCCESS, lqcrash_async_mobject_init(&mobj_, task_, kSection, b.size(), true));
+        mapped_ = true;
+        lqcrash_compact_unwind_reader reader;
+        EXPECT_EQ(LQCRASH_ESUCCESS, lqcrash_compact_unwind_reader_init(&reader, &mobj_, CPU_TYPE_ARM64));
+        return lqcrash_compact_unwind_reader_find_pc(&reader, pc, function, encoding);
+    }
+
+    task_t task_ = MACH_PORT_NULL;
+    lqcrash_async_mobject mobj_{};
+    bool mapped_ = false;
+};
+
+TEST_F(LQCrashCompactUnwindIndex, EncodingIndicesPastTheCommonOnesArePageLocal) {
+    const std::vector<std::pair<uint32_t, uint8_t>> entries = {{0x0, 0}, {0x100, 1}, {0x200, 2}};
+    pl_vm_address_t function = 0;
+    uint32_t encoding = 0;
+    ASSERT_EQ(LQCRASH_ESUCCESS, find(2, entries, 0x1050, &function, &encoding));
+    EXPECT_EQ(0x1000u, function);
+    EXPECT_EQ(0x04000000u, encoding);  // the common encoding
+    ASSERT_EQ(LQCRASH_ESUCCESS, find(2, entries, 0x1150, &function, &encoding));
+    EXPECT_EQ(0x1100u, function);
+    EXPECT_EQ(0x02001000u, encoding);  // index = common count: the first page-local one
+    // Index 2 is past the common count plus the page's own count.
+    EXPECT_EQ(LQCRASH_EINVAL, find(2, entries, 0x1250, &function, &encoding));
+    EXPECT_EQ(LQCRASH_ENOTFOUND, find(2, entries, 0xFFF, &function, &encoding));  // below the first entry
+    // An index of only the sentinel (or nothing) has no searchable entry.
+    EXPECT_EQ(LQCRASH_ENOTFOUND, find(1, entries, 0x1050, &function, &encoding));
+    EXPECT_EQ(LQCRASH_ENOTFOUND, find(0, entries, 0x1050, &function, &encoding));
+}
+
+}  // namespace

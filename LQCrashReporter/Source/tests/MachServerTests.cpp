@@ -2,12 +2,17 @@
 // mapping of exceptions to signals.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <vector>
 
 #include "LQCrashReporter/Source/DVLQCrashHostInfo.h"
 #include "LQCrashReporter/Source/DVLQCrashMachExceptionServer.h"
+#include "LQCrashReporter/Source/DVLQCrashReport.h"
 #include "LQCrashReporter/Source/DVLQCrashReporter.h"
+#include "LQCrashReporter/Source/tests/CrashTestSupport.h"
+#include "platform/foundation/TestSupport.h"
 
 namespace {
 
@@ -101,6 +106,64 @@ TEST(LQCrashMachServer, ForwardingGoesToTheFirstMatchingPreviousPort) {
                                                                      EXC_ARITHMETIC, codes, 2,
                                                                      &set.asyncSafeRepresentation()));
     EXPECT_EQ(1, g_calls.load());
+}
+
+TEST(LQCrashMachServer, ExceptionTypesNoMaskCanNameAreNotForwarded) {
+    ns::Error error;
+    g_calls = 0;
+    g_answer = KERN_SUCCESS;
+    auto previous = DVLQCrashMachExceptionServer::initWithCallBack(callback, nullptr, &error);
+    ASSERT_TRUE(previous);
+    auto port = previous->exceptionPortWithMask(0xFFFFFFFFu, &error);
+    DVLQCrashMachExceptionPortSet set({port});
+    int64_t codes[2] = {1, 2};
+    for (exception_type_t type : {-1, 32, 40}) {
+        EXPECT_EQ(KERN_FAILURE, lqcrash_exception_forward_mach_exception(mach_task_self(), mach_thread_self(), type,
+                                                                         codes, 2, &set.asyncSafeRepresentation()))
+            << type;
+    }
+    EXPECT_EQ(0, g_calls.load());
+}
+
+TEST(LQCrashMachServer, AnExceptionAPreviousPortHandlesLeavesNoReport) {
+    lqcrash_shared_image_list_setup();
+    ns::test::TemporaryDirectory dir;
+    ns::Error error;
+    g_calls = 0;
+    auto previous = DVLQCrashMachExceptionServer::initWithCallBack(callback, nullptr, &error);
+    ASSERT_TRUE(previous);
+    auto port = previous->exceptionPortWithMask(EXC_MASK_BAD_ACCESS, &error);
+    DVLQCrashMachExceptionPortSet set({port});
+
+    lqcrash_crash_context context{};
+    ASSERT_EQ(LQCRASH_ESUCCESS, DVlqcrash_log_writer_init(&context.writer, "app", "1", nullptr, 0, false));
+    std::string path = dir.file("live_report.lqcrash");
+    std::vector<char> cpath(path.begin(), path.end());
+    cpath.push_back('\0');
+    context.path = cpath.data();
+    context.port_set = set.asyncSafeRepresentation();
+    int64_t codes[2] = {KERN_INVALID_ADDRESS, 0x10};
+
+    g_answer = KERN_SUCCESS;
+    EXPECT_EQ(KERN_SUCCESS, lqcrash_reporter_mach_callback(mach_task_self(), pl_mach_thread_self(), EXC_BAD_ACCESS,
+                                                           codes, 2, &context));
+    EXPECT_EQ(1, g_calls.load());
+    EXPECT_NE(0, access(path.c_str(), F_OK));  // handled before us: nothing written
+
+    g_answer = KERN_FAILURE;
+    EXPECT_EQ(KERN_FAILURE, lqcrash_reporter_mach_callback(mach_task_self(), pl_mach_thread_self(), EXC_BAD_ACCESS,
+                                                           codes, 2, &context));
+    EXPECT_EQ(2, g_calls.load());
+    DVlqcrash_log_writer_free(&context.writer);
+    std::vector<uint8_t> bytes = lqtest::readFile(path);
+    auto report = DVLQCrashReport::initWithData(ns::Data(bytes.begin(), bytes.end()), &error);
+    ASSERT_TRUE(report) << error.description();
+    EXPECT_EQ("SIGSEGV", report->signalInfo()->name());
+    EXPECT_EQ("SEGV_MAPERR", report->signalInfo()->code());
+    EXPECT_EQ(0x10u, report->signalInfo()->address());
+    ASSERT_TRUE(report->machExceptionInfo());
+    EXPECT_EQ(static_cast<uint64_t>(EXC_BAD_ACCESS), report->machExceptionInfo()->type());
+    EXPECT_EQ((std::vector<uint64_t>{KERN_INVALID_ADDRESS, 0x10}), report->machExceptionInfo()->codes());
 }
 
 TEST(LQCrashMachServer, TaskPortSetsRoundTripThroughTheKernel) {

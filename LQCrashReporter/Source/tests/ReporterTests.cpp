@@ -77,8 +77,14 @@ TEST(LQCrashReporter, PendingReportsAreLoadedAndPurged) {
     EXPECT_FALSE(r->hasPendingCrashReport());
     EXPECT_FALSE(r->loadPendingCrashReportDataAndReturnError(&error));
     EXPECT_EQ(ns::NSFileReadNoSuchFileError, error.code);
-    ASSERT_TRUE(r->populateCrashReportDirectoryAndReturnError(&error));
+    // The directories are 0755 whatever the umask takes away.
+    mode_t umaskBefore = umask(077);
+    bool populated = r->populateCrashReportDirectoryAndReturnError(&error);
+    umask(umaskBefore);
+    ASSERT_TRUE(populated) << error.description();
     struct stat st;
+    ASSERT_EQ(0, stat(r->crashReportDirectory().c_str(), &st));
+    EXPECT_EQ(0755u, st.st_mode & 0777);
     ASSERT_EQ(0, stat(r->queuedCrashReportDirectory().c_str(), &st));
     EXPECT_EQ(0755u, st.st_mode & 0777);
     std::ofstream(r->crashReportPath()) << "lqcrash";
@@ -185,6 +191,10 @@ void onCrash(siginfo_t* info, ucontext_t*, void*) {
     std::ofstream(g_marker) << (info ? info->si_signo : -1);
 }
 
+// The fault handler installed before the engine's: with the reporter at the
+// head of the chain it must never run.
+void previousFaultHandler(int) { _exit(42); }
+
 class LQCrashCrashingChild : public LQCrashReporterInChild, public ::testing::WithParamInterface<DVLQCrashReporterSignalHandlerType> {};
 
 TEST_P(LQCrashCrashingChild, ASegmentationFaultLeavesAPendingReport) {
@@ -193,8 +203,9 @@ TEST_P(LQCrashCrashingChild, ASegmentationFaultLeavesAPendingReport) {
     DVLQCrashReporterSignalHandlerType type = GetParam();
     auto child = [&]() {
             // As in a process of its own: no other fault handler (a
-            // sanitizer's) to hand the signal on to.
-            signal(SIGSEGV, SIG_DFL);
+            // sanitizer's) to hand the signal on to. In BSD mode a handler of
+            // the application's own comes before the engine's.
+            signal(SIGSEGV, type == DVLQCrashReporterSignalHandlerTypeBSD ? previousFaultHandler : SIG_DFL);
             auto r = DVLQCrashReporter::initWithApplicationIdentifier(
                 "com.example.crashy", "3", std::string("3.0"),
                 DVLQCrashReporterConfig::initWithSignalHandlerType(type, DVLQCrashReporterSymbolicationStrategyNone,

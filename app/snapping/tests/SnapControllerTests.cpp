@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "app/snapping/tests/SnapTestSupport.h"
 
 namespace {
@@ -217,6 +219,29 @@ TEST_F(DragSnapping, AReleaseDuringTheLookUpOfASlowWindowEndsThatDrag) {
   EXPECT_EQ(frameOf(kMemo), CGRect(1440, 25, 960, 1055));
 }
 
+TEST_F(DragSnapping, DraggedEventsWhileTheWindowIsLookedUpAreDropped) {
+  sim::ApplicationFaults slow;
+  slow.responseDelay = 0.2;
+  ASSERT_TRUE(world.setApplicationFaults(kMail, slow));
+  auto hitTests = std::make_shared<std::atomic<int>>(0);
+  world.setAccessibilityCallHook([hitTests](const sim::AccessibilityCall& call) {
+    if (call.kind == sim::AccessibilityCall::Kind::HitTest) ++*hitTests;
+  });
+  dragInboxTo({10, 600});
+  EXPECT_EQ(controller->dragMode.kind, DragMode::Kind::initializing);  // still looking
+  advance(10);
+  world.setAccessibilityCallHook(nullptr);
+  // One look-up for the whole drag; the window is dragged from then on.
+  EXPECT_EQ(hitTests->load(), 1);
+  EXPECT_EQ(controller->dragMode.kind, DragMode::Kind::dragging);
+  driver.moveTo({12, 620}, 2);
+  advance(10);
+  EXPECT_TRUE(overlayVisible());
+  driver.release();
+  advance(10);
+  EXPECT_EQ(frameOf(kInbox), kPrimaryLeft);
+}
+
 TEST_F(DragSnapping, ADragWhoseEventsQueuedUpBehindItsReleaseLeavesNoDragBehind) {
   driver.setPump(nullptr);  // the main thread was busy: the whole drag waits in its queue
   ASSERT_TRUE(driver.dragWindowByTitleBar(kInbox, {10, 600}, {.steps = 3, .release = true}));
@@ -394,7 +419,17 @@ TEST_F(SnapTest, RecentGeometriesAreTheOtherWindowsOnCurrentSpaces) {
   EXPECT_EQ((*geometries)[0].frame, CGRect(1700, 200, 900, 600));
   EXPECT_EQ((*geometries)[0].screen, screen(1));
 
-  // Without a repository, or without displays, there are none.
+  // Without displays, without recent windows or without a repository, there are none.
+  world.setManagedDisplaySpacesFails(true);
+  geometries = result<std::vector<SnapController::RecentWindowGeometry>>(
+      [&] { return controller->getRecentWindowGeometries(windowElement(kMail, kInbox)); });
+  EXPECT_TRUE(geometries && geometries->empty());
+  world.setManagedDisplaySpacesFails(false);
+  repository->recentActiveWindows.clear();
+  geometries = result<std::vector<SnapController::RecentWindowGeometry>>(
+      [&] { return controller->getRecentWindowGeometries(windowElement(kMail, kInbox)); });
+  EXPECT_TRUE(geometries && geometries->empty());
+  recentWindows({{kNotes, kMemo}});
   controller->applicationRepository.reset();
   geometries = result<std::vector<SnapController::RecentWindowGeometry>>(
       [&] { return controller->getRecentWindowGeometries(windowElement(kMail, kInbox)); });
@@ -484,6 +519,43 @@ TEST_F(SwipeSnapping, GesturesAreIgnoredWhileScrollSnappingIsOff) {
   EXPECT_EQ(frameOf(kInbox), kInboxFrame);
 }
 
+TEST_F(SwipeSnapping, AGestureThatEndsWhileItsWindowIsStillLookedUpLeavesNoSwipeBehind) {
+  sim::ApplicationFaults slow;
+  slow.responseDelay = 0.2;  // the look-up outlasts the swipe's momentum
+  ASSERT_TRUE(world.setApplicationFaults(kMail, slow));
+  driver.swipe(onInbox(), sim::InputDriver::SwipeDirection::left, true);
+  advance(30);
+  EXPECT_EQ(frameOf(kInbox), kPrimaryLeft);  // the gesture still acts
+  EXPECT_FALSE(controller->swipeState);
+  ASSERT_TRUE(world.setApplicationFaults(kMail, sim::ApplicationFaults{}));
+
+  // A later scroll away from any title bar leaves Inbox alone.
+  driver.swipe(CGPoint{2000, 500}, sim::InputDriver::SwipeDirection::up, false, 12);
+  advance(5);
+  EXPECT_EQ(frameOf(kInbox), kPrimaryLeft);
+  EXPECT_EQ(frameOf(kMemo), CGRect(1700, 200, 900, 600));
+}
+
+TEST_F(SwipeSnapping, AGestureWithoutMomentumEndsWhenTheNextTouchBegins) {
+  // The fingers stop before they lift: no momentum reports this swipe's end.
+  driver.trackpadScroll(onInbox(), std::vector<sim::InputDriver::Delta>(4, {-3, 0}));
+  EXPECT_EQ(frameOf(kInbox), kPrimaryLeft);
+  // The next swipe, on Memo's title bar, steps Memo, not Inbox, even when its
+  // very first event is the one that fires.
+  driver.trackpadScroll(onMemo(), {{12, 0}}, {{1, 0}});
+  EXPECT_EQ(frameOf(kInbox), kPrimaryLeft);
+  EXPECT_EQ(frameOf(kMemo), CGRect(1440 + 960, 25, 960, 1055));
+  EXPECT_FALSE(controller->swipeState);
+}
+
+TEST_F(SwipeSnapping, WithoutDisplaysAGestureIsIgnored) {
+  world.setManagedDisplaySpacesFails(true);
+  driver.swipe(onInbox(), sim::InputDriver::SwipeDirection::left, true);
+  EXPECT_EQ(frameOf(kInbox), kInboxFrame);
+  EXPECT_FALSE(controller->swipeState);
+  world.setManagedDisplaySpacesFails(false);
+}
+
 TEST_F(SwipeSnapping, SwipingDownFromAHalfGivesThePreSnapFrameBack) {
   driver.swipe(onInbox(), sim::InputDriver::SwipeDirection::right, false, 12);
   ASSERT_EQ(frameOf(kInbox), kPrimaryRight);
@@ -492,3 +564,4 @@ TEST_F(SwipeSnapping, SwipingDownFromAHalfGivesThePreSnapFrameBack) {
 }
 
 }  // namespace
+

@@ -45,8 +45,8 @@ TEST_F(SnapGeometry, HalvesWithoutNeighbours) {
 }
 
 TEST_F(SnapGeometry, AHalfFillsTheRoomBesideAFlushNeighbour) {
-  // A window on the right, as tall as the visible area, its left edge in the
-  // first 10 points of it: a snap to the left takes the rest less 1 point.
+  // A window on the right, as tall as the visible area, its right edge at its
+  // top in the last 10 points of it: a snap to the left takes the rest less 1 point.
   const auto n = other(1, CGRect(840, 25, 600, 870));
   EXPECT_EQ(target(SnapAlignment::left, {n}), CGRect(0, 25, 1440 - 600 - 1, 875));
   // For a snap to the right the neighbour must be flush with the left edge.
