@@ -121,6 +121,10 @@ void PermissionsViewCoordinator::continueOnboarding() {
   }
   isActive_ = false;
   if (windowController_ && windowController_->window()) windowController_->window()->close();
+  scheduleFinishOnboarding();
+}
+
+void PermissionsViewCoordinator::scheduleFinishOnboarding() {
   std::weak_ptr<PermissionsViewCoordinator> weak = weak_from_this();
   dispatch::Queue::main()->async([weak] {
     if (auto self = weak.lock()) self->finishOnboarding();
@@ -138,7 +142,16 @@ void PermissionsViewCoordinator::windowWillClose(appkit::NSWindow&) { handleWind
 void PermissionsViewCoordinator::handleWindowClosed() {
   auto accessibility = AccessibilityPermissionManager::shared()->hasPermission();
   auto screenRecording = ScreenRecordingPermissionManager::shared()->hasPermission();
-  if (accessibility && screenRecording) return;
+  if (accessibility && screenRecording) {
+    // Closed with both permissions granted but without "Continue": carry on
+    // as "Continue" would, rather than leave a running program that never
+    // starts its work.
+    if (isActive_) {
+      isActive_ = false;
+      scheduleFinishOnboarding();
+    }
+    return;
+  }
   AnalyticsManager::shared()->trackPermissionsFailure(accessibility, screenRecording);
   terminate_(this);
 }

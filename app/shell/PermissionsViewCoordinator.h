@@ -3,8 +3,8 @@
 // continues the start-up: run at once when both permissions are granted and
 // no earlier onboarding was left unfinished; otherwise after the onboarding
 // window, which polls the permissions every second, has been left with
-// "Continue". Closing the window with a permission missing ends the
-// application. Main thread only.
+// "Continue" (or closed once both are granted). Closing the window with a
+// permission missing ends the application. Main thread only.
 
 #include <functional>
 #include <memory>
@@ -30,6 +30,8 @@ class PermissionsViewCoordinator : public appkit::NSWindowDelegate,
   void updatePermissions();
   // Shows the window, making it on first use.
   void showWindow();
+  // With a permission missing: reports and ends the application. With both
+  // granted: finishes the onboarding unless "Continue" already does.
   void handleWindowClosed();
   // Runs the success handler once and marks the onboarding finished.
   void finishOnboarding();
@@ -49,6 +51,8 @@ class PermissionsViewCoordinator : public appkit::NSWindowDelegate,
   explicit PermissionsViewCoordinator(Terminate terminate);
   void install();
   void continueOnboarding();
+  // finishOnboarding(), asynchronously on the main queue.
+  void scheduleFinishOnboarding();
   void stopTimer();
 
   std::shared_ptr<appkit::NSWindowController> windowController_;

@@ -152,6 +152,29 @@ TEST_F(OnboardingTest, ClosingWithScreenRecordingMissingReportsAndQuits) {
   EXPECT_TRUE(defaults().permissionsOnboardingRequired());
 }
 
+TEST_F(OnboardingTest, ClosingWithBothGrantedFinishesTheOnboardingOnce) {
+  defaults().setPermissionsOnboardingRequired(true);
+  start();
+  ASSERT_TRUE(continueEnabled());
+  window()->performClose();
+  EXPECT_FALSE(window()->isVisible());
+  EXPECT_FALSE(coordinator->isActive());
+  drain();
+  EXPECT_EQ(successes, 1) << "the start-up goes on as after Continue";
+  EXPECT_FALSE(defaults().permissionsOnboardingRequired());
+  EXPECT_TRUE(terminations.empty());
+  EXPECT_TRUE(telemetry->events.empty());
+  advance(1.0);
+  EXPECT_FALSE(coordinator->isPolling());
+
+  // Continue closes the window itself: still one run of the handler.
+  defaults().setPermissionsOnboardingRequired(true);
+  start();
+  ASSERT_TRUE(host()->click("Continue"));
+  drain();
+  EXPECT_EQ(successes, 2);
+}
+
 TEST_F(OnboardingTest, ClosingWithNoPermissionInTheManualModeQuitsWithoutAnEvent) {
   grant(false, false);
   defaults().setAnalyticsMode(AnalyticsManager::Mode::manualReportingOnly);
