@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/previews/DockPreviewThumbnailButtonOverlay.h"
 #include "app/previews/DockPreviewThumbnailLabel.h"
 #include "app/previews/DockPreviewThumbnailPositionIndicatorOverlay.h"
 #include "app/previews/DockPreviewThumbnailSnapButton.h"
@@ -300,4 +301,34 @@ TEST_F(ThumbnailTest, NowPlayingEntryIsLaidOutAt200By200) {
   EXPECT_EQ(frame->frame.width, 200);
   EXPECT_EQ(frame->frame.height, 200);
   EXPECT_EQ(firstOfKind(*host->root(), ui::NodeKind::text), nullptr) << "the showcase entry has no title";
+}
+
+// ---- button overlay ----
+
+TEST(AccessoryButton, GrowsAndTakesTheAccentColourUnderThePointer) {
+  int clicks = 0;
+  auto host = ui::Host::make(ui::HStack(
+      {ui::View(DockPreviewThumbnailAccessoryButton{"xmark", [&] { ++clicks; }}).testId("close"), ui::Spacer(100)}));
+  auto glyph = [&] {
+    return host->find("close")->findFirst([](const ui::Node& n) { return n.kind == ui::NodeKind::symbol; });
+  };
+  auto scale = [&] { return firstOfKind(*host->find("close"), ui::NodeKind::scale)->el().scaleX; };
+  EXPECT_EQ(glyph()->foreground(), ui::Color::controlTextColor());
+  EXPECT_EQ(scale(), 1.0);
+  EXPECT_EQ(glyph()->env->font, ui::Font::system(12, ui::FontWeight::bold));
+  const auto f = *host->frameOf("close");
+  EXPECT_EQ(f.width, 20);
+  EXPECT_EQ(f.height, 20);
+
+  host->mouseMoved({f.midX(), f.midY()});
+  host->layoutIfNeeded();
+  EXPECT_EQ(glyph()->foreground(), ui::Color::controlAccentColor());
+  EXPECT_EQ(scale(), 1.1);
+  host->mouseMoved({f.maxX() + 50, f.midY()});
+  host->layoutIfNeeded();
+  EXPECT_EQ(glyph()->foreground(), ui::Color::controlTextColor());
+  EXPECT_EQ(scale(), 1.0);
+
+  host->click(ui::Point{f.midX(), f.midY()});
+  EXPECT_EQ(clicks, 1);
 }

@@ -411,3 +411,19 @@ TEST_F(PreviewViewTest, ShowcaseArtworkTintsTheBackgroundFromTheTop) {
   h.set(c);
   EXPECT_EQ(h.host->root()->findFirst([](const ui::Node& n) { return n.kind == ui::NodeKind::gradient; }), nullptr);
 }
+
+TEST_F(PreviewViewTest, AThumbnailWithoutButtonsStillTakesClicksHoversAndRightClicks) {
+  auto bare = thumbnail(1, "Bare", {}, SpaceDisplayMode::normal, ScreenDisplayMode::current, false);
+  PreviewHarness h(content({bare}));
+  h.hoverThumbnail(0);
+  EXPECT_TRUE(h.symbols("xmark").empty());
+  EXPECT_TRUE(h.symbols("ellipsis").empty());
+  auto f = h.thumbnailFrame(0);
+  h.host->click(ui::Point{f.midX(), f.midY()});
+  h.host->rightMouseDown({f.midX(), f.midY()});
+  h.host->layoutIfNeeded();
+  h.host->mouseExited();
+  h.host->layoutIfNeeded();
+  EXPECT_EQ(h.delegate->take(), (std::vector<std::string>{"hover true", "click Bare", "rightClick Bare true",
+                                                          "snapHover Bare none none", "hover false"}));
+}
