@@ -387,6 +387,9 @@ void DVACCrashes::applicationWillEnterForeground() {
 void DVACCrashes::handleLatestCrashReport() {
   auto reporter = lqCrashReporter();
   if (!reporter) return;
+  // The engine's report is purged unless it was readable but could not be
+  // saved: then it stays the only copy, for the next launch to save.
+  bool keepPendingReport = false;
   if (DVACUtility::fileExistsForPathComponent(analyzerInProgressFilePathComponent_)) {
     DVACLogError(kTag, "Error on loading the crash report, it will be purged.");
   } else {
@@ -407,7 +410,10 @@ void DVACCrashes::handleLatestCrashReport() {
         for (int suffix = 1; DVACUtility::fileExistsForPathComponent(component) && suffix < 1000; ++suffix) {
           component = crashesPathComponent_ + "/" + name + "-" + std::to_string(suffix);
         }
-        DVACUtility::createFileAtPathComponent(component, data, true, false);
+        if (!DVACUtility::createFileAtPathComponent(component, data, true, false)) {
+          DVACLogError(kTag, "Couldn't save the crash report; it is kept for the next launch.");
+          keepPendingReport = true;
+        }
         auto errorReport = DVACErrorLogFormatter::errorReportFromCrashReport(report);
         {
           std::lock_guard lock(stateMutex_);
@@ -418,7 +424,7 @@ void DVACCrashes::handleLatestCrashReport() {
     }
   }
   removeAnalyzerFile();
-  reporter->purgePendingCrashReport();
+  if (!keepPendingReport) reporter->purgePendingCrashReport();
 }
 
 std::vector<ns::URL> DVACCrashes::persistedCrashReports() {

@@ -20,16 +20,18 @@
 
 namespace {
 
-// Runs the crasher with these arguments; the wait status.
+// Runs the crasher with these arguments; the wait status. Everything is
+// made before the fork: the child of a process with other threads may not
+// allocate before it execs.
 int runCrasher(const std::vector<std::string>& arguments) {
+  std::string program = DVAC_CRASHES_CRASHER;
+  std::vector<std::string> copies = arguments;
+  std::vector<char*> argv;
+  argv.push_back(program.data());
+  for (auto& argument : copies) argv.push_back(argument.data());
+  argv.push_back(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
-    std::vector<char*> argv;
-    std::string program = DVAC_CRASHES_CRASHER;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = arguments;
-    for (auto& argument : copies) argv.push_back(argument.data());
-    argv.push_back(nullptr);
     execv(program.c_str(), argv.data());
     _exit(127);
   }

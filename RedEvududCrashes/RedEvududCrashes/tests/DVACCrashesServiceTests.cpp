@@ -12,6 +12,7 @@
 
 #include "LQCrashReporter/Source/DVLQCrashReporter.h"
 #include "LQCrashReporter/Source/tests/ReportBuilder.h"
+#include "RedEvudud/RedEvudud/Internals/Context/DVACHistoryClock.h"
 #include "RedEvududCrashes/RedEvududCrashes/DVACWrapperCrashesHelper.h"
 #include "RedEvududCrashes/RedEvududCrashes/Internals/Model/DVACHandledErrorLog.h"
 #include "RedEvududCrashes/RedEvududCrashes/Internals/Util/DVACErrorLogFormatter.h"
@@ -181,6 +182,53 @@ TEST_F(DVACCrashesServiceTest, ThePreviousLaunchsReportIsSavedProcessedAndSent) 
   EXPECT_TRUE(crashes->unprocessedCrashReports().empty());
 }
 
+// Every name the next few seconds could give a saved report is taken: the
+// new report still gets a file of its own.
+TEST_F(DVACCrashesServiceTest, AReportSavedInTheSameSecondAsAnotherKeepsItsOwnFile) {
+  const double now = ns::Date::now().timeIntervalSinceReferenceDate();
+  for (int second = -1; second <= 5; ++second) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%.0f", now + second);
+    writeFile(crashesDirectory() + "/" + name, reportBytes(2));
+  }
+  writeFile(pendingReportPath(), reportBytes(1));
+  auto crashes = start();
+  EXPECT_FALSE(std::filesystem::exists(pendingReportPath()));
+  EXPECT_EQ(8u, crashesDirectoryNames().size());
+  EXPECT_EQ(8u, crashes->crashFiles().size());
+  size_t newReports = 0;
+  for (const auto& name : crashesDirectoryNames()) {
+    std::ifstream in(crashesDirectory() + "/" + name, std::ios::binary);
+    const ns::Data bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    newReports += bytes == reportBytes(1);
+  }
+  EXPECT_EQ(1u, newReports);
+}
+
+// A report the engine kept that cannot be saved stays with the engine: it is
+// the only copy.
+TEST_F(DVACCrashesServiceTest, AReportThatCannotBeSavedStaysForTheNextLaunch) {
+  writeFile(pendingReportPath(), reportBytes(1));
+  std::filesystem::remove_all(crashesDirectory());
+  writeFile(crashesDirectory(), ns::Data{'x'});  // no directory can be made there
+  LogRecorder recorder;
+  start();
+  EXPECT_TRUE(DVACCrashes::hasCrashedInLastSession());
+  EXPECT_TRUE(recorder.contains("Couldn't save the crash report; it is kept for the next launch.", DVACLogLevelError));
+  EXPECT_TRUE(std::filesystem::exists(pendingReportPath()));
+  ASSERT_TRUE(DVACCrashes::lastSessionCrashReport());
+
+  // The next launch saves, processes and sends it.
+  std::filesystem::remove(crashesDirectory());
+  DVACCrashes::resetSharedInstance();
+  group_ = std::make_shared<RecordingGroup>();
+  start();
+  EXPECT_FALSE(std::filesystem::exists(pendingReportPath()));
+  EXPECT_EQ(1u, crashesDirectoryNames().size());
+  processCrashes();
+  EXPECT_EQ((std::vector<std::string>{"appleError"}), enqueuedTypes());
+}
+
 TEST_F(DVACCrashesServiceTest, ALeftoverAnalyzerMarkerPurgesTheReportUndecoded) {
   LogRecorder recorder;
   writeFile(pendingReportPath(), reportBytes(1));
@@ -326,6 +374,76 @@ TEST_F(DVACCrashesServiceTest, CrashLogsGetTheSessionAndUserOfTheCrashTimeAndThe
   EXPECT_EQ(1u, recorder.count("Discarding attachment with size above 7340032 bytes: size=7340033, fileName=big.bin.",
                                DVACLogLevelError));
   EXPECT_EQ(2u, recorder.count("Not all required fields are present in DVACErrorAttachmentLog.", DVACLogLevelError));
+}
+
+// The crash log goes out under the session and user of its crash time, taken
+// from the histories of earlier launches, not under those of this launch.
+TEST_F(DVACCrashesServiceTest, CrashLogsGetTheSessionAndUserOfTheCrashTime) {
+  double historyNow = 1699999000;  // before the report's crash time
+  DVACHistoryClock::setNowProvider([&historyNow] { return ns::Date(historyNow); });
+  DVACSessionContext::resetSharedInstance();
+  DVACUserIdContext::resetSharedInstance();
+  DVACSessionContext::sharedInstance()->setSessionId(std::string("crashed-session"));
+  DVACUserIdContext::sharedInstance()->setUserId(std::string("crashed-user"));
+  historyNow = 1700000500;  // this launch, after the crash
+  DVACSessionContext::resetSharedInstance();
+  DVACUserIdContext::resetSharedInstance();
+  DVACSessionContext::sharedInstance()->setSessionId(std::string("this-session"));
+  DVACUserIdContext::sharedInstance()->setUserId(std::string("this-user"));
+
+  writeFile(crashesDirectory() + "/100", reportBytes(1));
+  start();
+  processCrashes();
+  DVACHistoryClock::setNowProvider(nullptr);
+  auto enqueued = crashesUnit()->enqueued();
+  ASSERT_EQ(1u, enqueued.size());
+  EXPECT_EQ("crashed-session", enqueued[0].log->sid().value_or(""));
+  EXPECT_EQ("crashed-user", enqueued[0].log->userId().value_or(""));
+  // Nothing is left to look up: the histories keep only this launch.
+  EXPECT_EQ(1u, DVACSessionContext::sharedInstance()->sessionHistory().size());
+  EXPECT_EQ(1u, DVACUserIdContext::sharedInstance()->userIdHistory().size());
+}
+
+// The engine is configured once, with the Mach exception server unless that
+// was turned off before, and the wrapper's set-up delegate has its say.
+TEST_F(DVACCrashesServiceTest, TheEngineIsConfiguredOnceAsTheServiceSaysAtTheFirstSwitchOn) {
+  auto crashes = start();
+  auto reporter = crashes->lqCrashReporter();
+  ASSERT_TRUE(reporter);
+  EXPECT_EQ(DVLQCrashReporterSignalHandlerTypeMach, reporter->config()->signalHandlerType());
+  EXPECT_EQ(DVLQCrashReporterSymbolicationStrategyNone, reporter->config()->symbolicationStrategy());
+  EXPECT_TRUE(reporter->config()->shouldRegisterUncaughtExceptionHandler());
+  DVACCrashes::disableMachExceptionHandler();
+  crashes->setEnabled(false);
+  crashes->setEnabled(true);
+  EXPECT_EQ(reporter, crashes->lqCrashReporter());
+  EXPECT_EQ(DVLQCrashReporterSignalHandlerTypeMach, crashes->lqCrashReporter()->config()->signalHandlerType());
+
+  class SetupDelegate : public DVACCrashHandlerSetupDelegate {
+   public:
+    std::vector<std::string> calls;
+    bool respondsToSelector(const std::string&) const override { return true; }
+    bool shouldEnableUncaughtExceptionHandler() override {
+      calls.push_back("should");
+      return false;
+    }
+    void willSetUpCrashHandlers() override { calls.push_back("will"); }
+    void didSetUpCrashHandlers() override { calls.push_back("did"); }
+  };
+  DVACCrashes::resetSharedInstance();
+  auto setupDelegate = std::make_shared<SetupDelegate>();
+  DVACWrapperCrashesHelper::setCrashHandlerSetupDelegate(setupDelegate);
+  DVACCrashes::disableMachExceptionHandler();
+  group_ = std::make_shared<RecordingGroup>();
+  LogRecorder recorder;
+  crashes = start();
+  DVACWrapperCrashesHelper::setCrashHandlerSetupDelegate(nullptr);
+  EXPECT_EQ((std::vector<std::string>{"should", "will", "did"}), setupDelegate->calls);
+  EXPECT_EQ(DVLQCrashReporterSignalHandlerTypeBSD, crashes->lqCrashReporter()->config()->signalHandlerType());
+  EXPECT_FALSE(crashes->lqCrashReporter()->config()->shouldRegisterUncaughtExceptionHandler());
+  EXPECT_TRUE(recorder.contains("EnableUncaughtExceptionHandler is set to NO, we're running in a wrapper runtime.",
+                                DVACLogLevelDebug));
+  EXPECT_FALSE(recorder.contains("Enabled Mach exception handler."));
 }
 
 TEST_F(DVACCrashesServiceTest, FilteredIdsThatMatchNothingDeleteEveryPendingCrash) {

@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstring>
+
 #include "LQCrashReporter/Source/tests/ReportBuilder.h"
 #include "RedEvududCrashes/RedEvududCrashes/Internals/Util/DVACErrorLogFormatter.h"
 #include "RedEvududCrashes/RedEvududCrashes/tests/DVACCrashesTestSupport.h"
 #include "platform/machcompat/Dyld.h"
+#include "platform/machcompat/MachO.h"
 
 namespace {
 
@@ -228,6 +232,113 @@ TEST_F(DVACErrorLogFormatterTest, SelectorLookupIgnoresImagesThatAreNotMachO) {
   auto thread = decode(builder)->threads()[0];
   EXPECT_FALSE(DVACErrorLogFormatter::selectorForRegisterWithName("x1", thread, *decode(builder)));
   EXPECT_FALSE(DVACErrorLogFormatter::selectorRegisterValueFromReport(*decode(builder), thread, 99));
+}
+
+// A Mach-O image mapped in this process under the path and UUID that the
+// report's executable has, with a method-name section of three names (the
+// last one cut off by the section's end). Its __TEXT segment was linked at
+// the report's load address, 0x100000000. Mapped once and never unmapped:
+// the crash engine's image list may have taken note of it.
+class MappedExecutable {
+ public:
+  static constexpr uint64_t kLinkAddress = 0x100000000;
+  static constexpr uint64_t kNamesOffset = 0x200;
+  static constexpr const char kNames[] = "init\0doSomething:withObject:\0tail";
+
+  MappedExecutable() {
+    mach_header_64 header{};
+    header.magic = MH_MAGIC_64;
+    header.cputype = 0x100000C;
+    header.filetype = 2;
+    header.ncmds = 2;
+    header.sizeofcmds = sizeof(uuid_command) + sizeof(segment_command_64) + sizeof(section_64);
+    uuid_command uuid{};
+    uuid.cmd = LC_UUID;
+    uuid.cmdsize = sizeof(uuid_command);
+    const uint8_t bytes[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0xff};
+    std::memcpy(uuid.uuid, bytes, sizeof bytes);
+    segment_command_64 segment{};
+    segment.cmd = LC_SEGMENT_64;
+    segment.cmdsize = sizeof(segment_command_64) + sizeof(section_64);
+    std::strncpy(segment.segname, "__TEXT", sizeof segment.segname);
+    segment.vmaddr = kLinkAddress;
+    segment.vmsize = image_.size();
+    segment.nsects = 1;
+    section_64 section{};
+    std::strncpy(section.sectname, "__objc_methname", sizeof section.sectname);
+    std::strncpy(section.segname, "__TEXT", sizeof section.segname);
+    section.addr = kLinkAddress + kNamesOffset;
+    section.size = sizeof kNames - 1;  // "tail" has no terminator inside
+    uint8_t* at = image_.data();
+    for (const auto& [part, size] : std::initializer_list<std::pair<const void*, size_t>>{
+             {&header, sizeof header}, {&uuid, sizeof uuid}, {&segment, sizeof segment}, {&section, sizeof section}}) {
+      std::memcpy(at, part, size);
+      at += size;
+    }
+    std::memcpy(image_.data() + kNamesOffset, kNames, sizeof kNames);
+    mach::dyldAddImage(image_.data(), static_cast<intptr_t>(reinterpret_cast<uint64_t>(image_.data()) - kLinkAddress),
+                       "/Applications/Example.app/Contents/MacOS/Example");
+  }
+  MappedExecutable(const MappedExecutable&) = delete;
+  MappedExecutable& operator=(const MappedExecutable&) = delete;
+
+  static MappedExecutable& shared() {
+    static auto* executable = new MappedExecutable();
+    return *executable;
+  }
+  // Where a name at this offset of the section was in the crashed process.
+  static uint64_t nameAddress(size_t offset) { return kLinkAddress + kNamesOffset + offset; }
+  // Flips a byte of the UUID (twice restores it).
+  void flipUUID() { image_[sizeof(mach_header_64) + 8] ^= 0xff; }
+
+ private:
+  alignas(16) std::array<uint8_t, 0x400> image_{};
+};
+
+TEST_F(DVACErrorLogFormatterTest, TheSelectorIsReadFromTheRegisterOfTheCodeType) {
+  MappedExecutable& executable = MappedExecutable::shared();
+  const uint64_t doSomething = MappedExecutable::nameAddress(5);
+  const uint64_t init = MappedExecutable::nameAddress(0);
+  auto selector = [](lqtest::ReportBuilder& builder) {
+    return DVACErrorLogFormatter::errorLogFromCrashReport(*decode(builder))->selectorRegisterValue;
+  };
+  {
+    // ARM64: x1 only.
+    lqtest::ReportBuilder builder;
+    builder.setRegisters(&builder.threads[0], {{"x1", doSomething}});
+    EXPECT_EQ("doSomething:withObject:", selector(builder));
+    lqtest::ReportBuilder noX1;
+    noX1.setRegisters(&noX1.threads[0], {{"x1", 0}, {"x2", doSomething}, {"rsi", init}});
+    EXPECT_FALSE(selector(noX1));
+  }
+  {
+    // x86-64: rsi, then rdx when rsi gives nothing.
+    lqtest::ReportBuilder builder;
+    builder.processors.back().type = 0x1000007;
+    builder.setRegisters(&builder.threads[0], {{"rsi", init}, {"rdx", doSomething}});
+    EXPECT_EQ("init", selector(builder));
+    lqtest::ReportBuilder rdx;
+    rdx.processors.back().type = 0x1000007;
+    rdx.setRegisters(&rdx.threads[0], {{"rsi", 0x100000010}, {"rdx", doSomething}});
+    EXPECT_EQ("doSomething:withObject:", selector(rdx));
+  }
+  {
+    lqtest::ReportBuilder builder;
+    // Outside the section; and a name the section's end cuts off.
+    builder.setRegisters(&builder.threads[0], {{"x1", MappedExecutable::kLinkAddress + 0x40}});
+    EXPECT_FALSE(selector(builder));
+    lqtest::ReportBuilder cut;
+    cut.setRegisters(&cut.threads[0], {{"x1", MappedExecutable::nameAddress(29)}});
+    EXPECT_FALSE(selector(cut));
+  }
+  {
+    // Another build of the executable: its names are not the crashed one's.
+    executable.flipUUID();
+    lqtest::ReportBuilder builder;
+    builder.setRegisters(&builder.threads[0], {{"x1", doSomething}});
+    EXPECT_FALSE(selector(builder));
+    executable.flipUUID();
+  }
 }
 
 TEST(DVACErrorLogFormatterHelpers, PathsAreAnonymised) {
