@@ -117,6 +117,26 @@ class Reader {
     }
     fail("expected an array or an object of numbers");
   }
+  // "MAJOR", "MAJOR.MINOR" or "MAJOR.MINOR.PATCH", each part at most six digits.
+  OperatingSystemVersion osVersion(const json& v) const {
+    const std::string text = string(v);
+    long parts[3] = {0, 0, 0};
+    std::size_t part = 0, digits = 0;
+    bool wellFormed = !text.empty();
+    for (char c : text) {
+      if (c == '.' && digits > 0 && part < 2) {
+        ++part;
+        digits = 0;
+      } else if (c >= '0' && c <= '9' && digits < 6) {
+        parts[part] = parts[part] * 10 + (c - '0');
+        ++digits;
+      } else {
+        wellFormed = false;
+      }
+    }
+    if (!wellFormed || digits == 0) fail("expected a version such as \"13.6\" or \"14.2.1\", not \"" + text + "\"");
+    return OperatingSystemVersion{parts[0], parts[1], parts[2]};
+  }
   CGRect rect(const json& v) const {
     auto n = numbers(v, {"x", "y", "width", "height"});
     if (n[2] < 0 || n[3] < 0) fail("width and height must not be negative");
@@ -366,13 +386,15 @@ void readApplicationIdentity(const Reader& r, const json& v, ApplicationSpec& a)
 
 Scenario read(const json& root) {
   const Reader r("");
-  r.allowKeys(root, {"version", "permissions", "displays", "windowServerDisplayOrder", "self", "dock", "applications",
-                     "frontmost", "zOrder", "mouse", "faults", "script", "snapshots", "players", "preferences"});
+  r.allowKeys(root, {"version", "osVersion", "permissions", "displays", "windowServerDisplayOrder", "self", "dock",
+                     "applications", "frontmost", "zOrder", "mouse", "faults", "script", "snapshots", "players",
+                     "preferences"});
   Scenario s;
   if (root.contains("version")) {
     const std::int64_t version = r.child("version").integer(root["version"]);
     if (version != 1) r.child("version").fail("unsupported version " + std::to_string(version));
   }
+  if (root.contains("osVersion")) s.osVersion = r.child("osVersion").osVersion(root["osVersion"]);
   if (root.contains("permissions")) {
     const json& p = root["permissions"];
     const Reader pr = r.child("permissions");
@@ -576,6 +598,7 @@ void Scenario::apply(World& world) const {
   world.setEventsSuppressed(true);
   world.setAccessibilityTrusted(accessibilityTrusted);
   world.setScreenCaptureAllowed(screenCaptureAllowed);
+  if (osVersion) world.setOperatingSystemVersion(*osVersion);
   if (self) world.setSelf(*self);
   for (const auto& d : displays) world.addDisplay(d);
   world.setWindowServerDisplayOrder(windowServerDisplayOrder);

@@ -23,6 +23,7 @@ struct Scenario {
   int version = 1;
   bool accessibilityTrusted = true;
   bool screenCaptureAllowed = true;
+  std::optional<OperatingSystemVersion> osVersion;  // the world's default when absent
   std::vector<DisplaySpec> displays;
   std::vector<DisplayID> windowServerDisplayOrder;
   std::optional<ApplicationSpec> self;

@@ -160,6 +160,7 @@ struct World::State {
 
   bool trusted = true;
   bool captureAllowed = true;
+  OperatingSystemVersion osVersion;
   int prompts = 0;
   int captureRequests = 0;
   std::vector<ns::URL> opened;
@@ -1252,6 +1253,7 @@ void World::reset() {
     s.mouse = CGPoint{};
     s.trusted = true;
     s.captureAllowed = true;
+    s.osVersion = OperatingSystemVersion{};
     s.prompts = 0;
     s.captureRequests = 0;
     s.opened.clear();
@@ -1749,6 +1751,15 @@ void World::recordScreenCaptureRequest() {
 int World::screenCaptureRequestCount() const {
   std::lock_guard lock(state_->mutex);
   return state_->captureRequests;
+}
+
+OperatingSystemVersion World::operatingSystemVersion() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->osVersion;
+}
+void World::setOperatingSystemVersion(const OperatingSystemVersion& version) {
+  std::lock_guard lock(state_->mutex);
+  state_->osVersion = version;
 }
 
 void World::sleep() {

@@ -133,6 +133,15 @@ struct DockSpec {
   ApplicationFaults faults{};
 };
 
+// The version of the system the program runs on. The desktop is a current
+// system (14.0) unless a test or a scenario makes it an older one.
+struct OperatingSystemVersion {
+  long majorVersion = 14;
+  long minorVersion = 0;
+  long patchVersion = 0;
+  friend bool operator==(const OperatingSystemVersion&, const OperatingSystemVersion&) = default;
+};
+
 // One of this program's own windows, as the AppKit layer reports them.
 struct OwnWindow {
   std::uint32_t windowNumber = 0;
@@ -334,6 +343,10 @@ class World {
   void setScreenCaptureAllowed(bool allowed);
   void recordScreenCaptureRequest();
   int screenCaptureRequestCount() const;
+
+  // -------- the system's version (reset restores the default)
+  OperatingSystemVersion operatingSystemVersion() const;
+  void setOperatingSystemVersion(const OperatingSystemVersion& version);
 
   // -------- sleep
   void sleep();

@@ -4,6 +4,8 @@
 
 #include "app/shell/LoginItem.h"
 #include "app/shell/tests/ShellTestSupport.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Log.h"
 
 using namespace shelltest;
 using appkit::SMAppService;
@@ -90,4 +92,186 @@ TEST_F(LoginItemTest, TheMainServiceNamesTheRunningExecutable) {
   defaults().setOpenAtStartup(false);
   updateLoginItem();
   EXPECT_EQ(main->status(), SMAppServiceStatus::notRegistered);
+}
+
+// ---------------------------------------------------------------- systems before 14.0
+
+namespace {
+
+class SessionLoginItemTest : public ShellTest {
+ protected:
+  void SetUp() override {
+    ShellTest::SetUp();
+    sim::World::shared().setOperatingSystemVersion({13, 6, 0});
+    appkit::LSSharedFileListSetStoreForTesting(appkit::kLSSharedFileListSessionLoginItems, store);
+  }
+  void TearDown() override {
+    appkit::LSSharedFileListSetStoreForTesting(appkit::kLSSharedFileListSessionLoginItems, nullptr);
+    ShellTest::TearDown();
+  }
+
+  std::string own() const { return ns::Bundle::main()->bundleURL()->absoluteString(); }
+  std::vector<std::string> urls() const {
+    std::vector<std::string> out;
+    for (const auto& e : store->entries()) out.push_back(e.url);
+    return out;
+  }
+  void loggingModules(std::vector<std::string> names) {
+    ns::Array list;
+    for (auto& n : names) list.push_back(ns::Value(n));
+    ns::UserDefaults::standard()->setObject(diagnostics::kLoggingModulesKey, ns::Value(list));
+  }
+  void settingsClosed() { defaults().setPreferencesOnboardingRequired(false); }
+
+  std::shared_ptr<appkit::LSSharedFileListMemoryStore> store = std::make_shared<appkit::LSSharedFileListMemoryStore>();
+  ns::LogCapture log;
+};
+
+const std::string kMail = "file:///Applications/Mail.app/";
+const std::string kOtherCopy = "file:///Volumes/Backup/Morvalent.app/";
+
+}  // namespace
+
+TEST_F(SessionLoginItemTest, FirstStartLeavesTheListAloneUntilTheSettingsWindowIsClosed) {
+  store->setEntries({{1, kMail, std::nullopt}});
+  updateLoginItem();
+  EXPECT_EQ(urls(), std::vector<std::string>{kMail});
+
+  settingsClosed();
+  updateLoginItem();
+  EXPECT_EQ(urls(), (std::vector<std::string>{kMail, own()}));
+  // The service of newer systems is not touched.
+  EXPECT_EQ(SMAppService::mainAppService()->status(), SMAppServiceStatus::notRegistered);
+}
+
+TEST_F(SessionLoginItemTest, AnEmptyListGetsTheItem) {
+  settingsClosed();
+  updateLoginItem();
+  EXPECT_EQ(urls(), std::vector<std::string>{own()});
+}
+
+TEST_F(SessionLoginItemTest, TheItemFollowsOpenAtStartupAndIsAddedOnce) {
+  loggingModules({"LoginItemsUtility"});
+  store->setEntries({{1, kMail, std::nullopt}});
+  settingsClosed();
+  updateLoginItem();
+  updateLoginItem();
+  EXPECT_EQ(urls(), (std::vector<std::string>{kMail, own()}));
+  EXPECT_EQ(log.countContaining("LoginItemsUtility: Adding login item"), 1u);
+  EXPECT_EQ(store->writeCount(), 1);
+
+  defaults().setOpenAtStartup(false);
+  updateLoginItem();
+  updateLoginItem();
+  EXPECT_EQ(urls(), std::vector<std::string>{kMail});
+  EXPECT_EQ(log.countContaining("LoginItemsUtility: Removing login item"), 1u);
+
+  defaults().setOpenAtStartup(true);
+  updateLoginItem();
+  EXPECT_EQ(urls(), (std::vector<std::string>{kMail, own()}));
+}
+
+TEST_F(SessionLoginItemTest, AnotherCopysItemIsNotTheOwnItem) {
+  store->setEntries({{1, kOtherCopy, std::nullopt}, {2, kMail, std::nullopt}});
+  settingsClosed();
+  defaults().setOpenAtStartup(false);
+  updateLoginItem();
+  EXPECT_EQ(urls(), (std::vector<std::string>{kOtherCopy, kMail}));
+
+  defaults().setOpenAtStartup(true);
+  updateLoginItem();
+  EXPECT_EQ(urls(), (std::vector<std::string>{kOtherCopy, kMail, own()}));
+  defaults().setOpenAtStartup(false);
+  updateLoginItem();
+  EXPECT_EQ(urls(), (std::vector<std::string>{kOtherCopy, kMail}));
+}
+
+TEST_F(SessionLoginItemTest, TheOwnItemIsFoundWhereverItIsAndUnresolvableItemsAreSkipped) {
+  store->setEntries({{1, "no url", std::nullopt}, {2, own(), std::nullopt}, {3, kMail, std::nullopt}});
+  LoginItemsUtility utility(
+      appkit::LSSharedFileListCreate(nullptr, appkit::kLSSharedFileListSessionLoginItems, nullptr));
+  ASSERT_TRUE(utility.existingLoginItem());
+  EXPECT_EQ(utility.existingLoginItem()->id(), 2u);
+  EXPECT_EQ(utility.lastLoginItem()->id(), 3u);
+
+  settingsClosed();
+  defaults().setOpenAtStartup(false);
+  updateLoginItem();
+  EXPECT_EQ(urls(), (std::vector<std::string>{"no url", kMail}));
+  EXPECT_FALSE(utility.existingLoginItem());
+}
+
+TEST_F(SessionLoginItemTest, AListThatCannotBeCreatedIsLoggedAlways) {
+  store->setOpenFails(true);
+  settingsClosed();
+  updateLoginItem();
+  EXPECT_EQ(log.lines(), std::vector<std::string>{"LoginItemsUtility: LSSharedFileListCreate failed"});
+  EXPECT_TRUE(store->entries().empty());
+}
+
+TEST_F(SessionLoginItemTest, AListThatCannotBeReadGetsNothingAndNoLine) {
+  store->setEntries({{1, own(), std::nullopt}});
+  store->setReadFails(true);
+  settingsClosed();
+  defaults().setOpenAtStartup(false);
+  updateLoginItem();
+  defaults().setOpenAtStartup(true);
+  updateLoginItem();
+  EXPECT_EQ(store->entries().size(), 1u);
+  EXPECT_EQ(store->writeCount(), 0);
+  EXPECT_EQ(log.count(), 0u);
+
+  LoginItemsUtility utility(
+      appkit::LSSharedFileListCreate(nullptr, appkit::kLSSharedFileListSessionLoginItems, nullptr));
+  EXPECT_FALSE(utility.existingLoginItem());
+  EXPECT_FALSE(utility.lastLoginItem());
+}
+
+TEST_F(SessionLoginItemTest, DiagnosticsFollowTheLoggingConvention) {
+  settingsClosed();
+  updateLoginItem();
+  defaults().setOpenAtStartup(false);
+  updateLoginItem();
+  EXPECT_EQ(log.count(), 0u);
+
+  loggingModules({"_all"});
+  defaults().setOpenAtStartup(true);
+  updateLoginItem();
+  defaults().setOpenAtStartup(false);
+  updateLoginItem();
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{"LoginItemsUtility: Adding login item",
+                                                   "LoginItemsUtility: Removing login item"}));
+}
+
+TEST_F(SessionLoginItemTest, TheSystemVersionPicksThePath) {
+  settingsClosed();
+  sim::World::shared().setOperatingSystemVersion({14, 0, 0});
+  updateLoginItem();
+  EXPECT_TRUE(store->entries().empty());
+  EXPECT_EQ(SMAppService::mainAppService()->status(), SMAppServiceStatus::enabled);
+
+  sim::World::shared().setOperatingSystemVersion({13, 99, 99});
+  updateLoginItem();
+  EXPECT_EQ(urls(), std::vector<std::string>{own()});
+}
+
+TEST_F(SessionLoginItemTest, TheListOnDiskIsKeptInStep) {
+  // The real store, under the test's configuration directory.
+  appkit::LSSharedFileListSetStoreForTesting(appkit::kLSSharedFileListSessionLoginItems, nullptr);
+  const std::string path = paths.root() + "/Preferences/sharedfilelist/SessionLoginItems.json";
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path) << "{\"items\": [{\"id\": 4, \"url\": \"" << kMail << "\"}]}";
+
+  settingsClosed();
+  updateLoginItem();
+  updateLoginItem();
+  auto list = appkit::LSSharedFileListCreate(nullptr, appkit::kLSSharedFileListSessionLoginItems, nullptr);
+  auto items = *appkit::LSSharedFileListCopySnapshot(list);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0]->storedURL(), kMail);
+  EXPECT_EQ(items[1]->storedURL(), own());
+
+  defaults().setOpenAtStartup(false);
+  updateLoginItem();
+  EXPECT_EQ(appkit::LSSharedFileListCopySnapshot(list)->size(), 1u);
 }
