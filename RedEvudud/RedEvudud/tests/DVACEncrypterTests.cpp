@@ -200,6 +200,20 @@ TEST_F(DVACEncrypterTest, OlderLayoutsAreStillRead) {
         << (hasColon ? "with a colon" : "");
   }
   EXPECT_TRUE(sawColon);
+
+  // Bare ciphertext whose first bytes happen to read "a/:" is still ciphertext:
+  // the first block is chosen, the rest chains from it, so the text after the
+  // first block is known.
+  ns::Data firstBlock = bytes("a/:");
+  firstBlock.resize(16, 0x5A);
+  const std::string known = "0123456789abcdef";
+  auto chained = sec::aes256CbcEncrypt(*originalKey, sec::Bytes(firstBlock.begin(), firstBlock.end()),
+                                       sec::asBytes(known));
+  ASSERT_TRUE(chained.ok());
+  auto decrypted = encrypter.decryptData(concat({firstBlock, ns::Data(chained.bytes.begin(), chained.bytes.end())}));
+  ASSERT_TRUE(decrypted);
+  ASSERT_EQ(decrypted->size(), 32u);
+  EXPECT_EQ(std::string(decrypted->begin() + 16, decrypted->end()), known);
 }
 
 TEST_F(DVACEncrypterTest, AlteredValuesAreRefusedWithoutTheirText) {

@@ -20,6 +20,8 @@ std::recursive_mutex& encrypterLock() {
 }
 
 constexpr uint8_t kHeaderSeparator = ':';
+// Every header this code ever wrote is far longer ("<tag>/AES/CBC/PKCS7/32").
+constexpr size_t kMinimumHeaderLength = 8;
 
 ns::Data bytesOf(std::string_view text) { return ns::Data(text.begin(), text.end()); }
 
@@ -80,14 +82,19 @@ std::optional<ns::Data> DVACEncrypter::encryptData(const ns::Data& data) {
 }
 
 std::optional<ns::Data> DVACEncrypter::decryptData(const ns::Data& data) {
-  // A header is UTF-8 text with "/"-separated fields before the first ":".
-  // Bare ciphertext of the oldest layout may hold a ":" byte by chance; its
-  // prefix is then no such text and it is still read as ciphertext.
+  // A header is printable ASCII with "/"-separated fields before the first
+  // ":". Bare ciphertext of the oldest layout may hold a ":" byte by chance;
+  // a few random bytes before it may even look like text, so a header must
+  // also be longer than any such accident is likely to be.
   const auto separator = std::find(data.begin(), data.end(), kHeaderSeparator);
   std::optional<std::string> header;
   if (separator != data.end()) {
     std::string text(data.begin(), separator);
-    if (ns::isValidUtf8(text) && text.find('/') != std::string::npos) header = std::move(text);
+    const bool printable =
+        std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c < 0x7F; });
+    if (printable && text.size() >= kMinimumHeaderLength && text.find('/') != std::string::npos) {
+      header = std::move(text);
+    }
   }
 
   ns::Data key;
