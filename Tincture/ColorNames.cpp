@@ -122,6 +122,8 @@ const ColorNameTable& allColorNames() {
 }
 
 const ColorName& nearestColorName(const img::Color& color, const ColorNameTable& names) {
+  // An empty table from a caller has no nearest entry; the library's own always has one.
+  if (names.empty()) return nearestColorName(color, allColorNames());
   const ColorName* best = &names.front();
   double bestDifference = std::numeric_limits<double>::infinity();
   for (const ColorName& entry : names) {

@@ -47,6 +47,11 @@ TEST(TinctureColorNames, WithoutAStringTableTheNameIsTheKey) {
   EXPECT_EQ(tincture::localizedString("tincture.color.name.gray_shade.gray", "", "gray"), "gray");
 }
 
+TEST(TinctureColorNames, AnEmptyTableFallsBackToTheLibrarysOwn) {
+  EXPECT_EQ(tincture::nearestColorName(Color(1, 0, 0), tincture::ColorNameTable{}).key,
+            "tincture.color.name.primary.red");
+}
+
 TEST(TinctureHex, StringsOfKnownColours) {
   EXPECT_EQ(tincture::hexString(Color(1, 0, 0)), "#ff0000");
   EXPECT_EQ(tincture::hexString(Color(0, 0, 0)), "#000000");
