@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <shared_mutex>
@@ -70,7 +71,12 @@ std::string text(bool value) { return value ? "true" : "false"; }
 
 std::string text(double value) {
   char buffer[64];
-  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  // Plain decimals between 1e-4 and 2^53; the shortest form alone would turn
+  // 100000 into "1e+05".
+  const double magnitude = std::fabs(value);
+  const bool plain = magnitude == 0 || (magnitude >= 1e-4 && magnitude < 0x1p53);
+  auto [end, ec] = plain ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed)
+                         : std::to_chars(buffer, buffer + sizeof buffer, value);
   std::string out(buffer, ec == std::errc() ? end : buffer);
   // Whole numbers keep one digit after the point, as a Double's description does.
   if (out.find_first_of(".eEn") == std::string::npos) out += ".0";

@@ -76,6 +76,11 @@ struct CGRect {
   }
 };
 
-// NSMouseInRect for unflipped views: the point lies inside when it is on the
-// min edges or strictly inside the max edges.
-inline bool NSMouseInRect(CGPoint p, const CGRect& r) { return r.contains(p); }
+// NSMouseInRect: the pointer's hot spot sits at the top of its pixel, so in
+// unflipped coordinates the top edge belongs to the rectangle and the bottom
+// edge does not (the pointer on a screen's top row reads y == maxY). Flipped
+// coordinates take the min edges, as contains() does.
+inline bool NSMouseInRect(CGPoint p, const CGRect& r, bool flipped = false) {
+  if (flipped) return r.contains(p);
+  return !r.isNull() && p.x >= r.minX() && p.x < r.maxX() && p.y > r.minY() && p.y <= r.maxY();
+}

@@ -112,6 +112,8 @@ TEST_F(DiagnosticLoggingTest, TypeNamesDropNamespacesAndTemplateArguments) {
 TEST(DiagnosticText, RectanglesUseShortestDecimalsWithAPoint) {
   EXPECT_EQ(diagnostics::text(CGRect(0, 25, 1440, 875)), "(0.0, 25.0, 1440.0, 875.0)");
   EXPECT_EQ(diagnostics::text(CGRect(0.1, -3.5, 1e16, 1e-5)), "(0.1, -3.5, 1e+16, 1e-05)");
+  EXPECT_EQ(diagnostics::text(CGRect(100000, -300000, 1e6, 0.0001)), "(100000.0, -300000.0, 1000000.0, 0.0001)");
+  EXPECT_EQ(diagnostics::text(CGRect(-0.0, 1234567.25, 0x1p52, 0.5)), "(-0.0, 1234567.25, 4503599627370496.0, 0.5)");
   EXPECT_EQ(diagnostics::text(std::vector<CGRect>{}), "[]");
   EXPECT_EQ(diagnostics::text(std::vector<CGRect>{CGRect(0, 0, 1, 2), CGRect(3, 4, 5, 6)}),
             "[(0.0, 0.0, 1.0, 2.0), (3.0, 4.0, 5.0, 6.0)]");

@@ -66,6 +66,21 @@ TEST_F(NSScreenTest, ScreenWithMouseAndMainScreen) {
   EXPECT_FALSE(NSScreen::screenWithMouse());
 }
 
+TEST_F(NSScreenTest, ThePointerOnAScreensTopRowIsOnThatScreen) {
+  sim::ScopedScenario s(kTwoDisplays);
+  const auto builtIn = NSScreen::screens()[0];
+  const CGRect frame = builtIn->frame();
+  // The top row of the display, in top-left coordinates, reads y == maxY.
+  sim::World::shared().setMouseLocationTopLeft(NSScreen::flippedPoint(CGPoint{100, frame.maxY()}));
+  EXPECT_EQ(appkit::NSEvent::mouseLocation(), (CGPoint{100, frame.maxY()}));
+  EXPECT_EQ(NSScreen::screenWithMouse(), builtIn);
+  // Its bottom edge is the row below the display.
+  sim::World::shared().setMouseLocationTopLeft(NSScreen::flippedPoint(CGPoint{100, frame.minY()}));
+  EXPECT_FALSE(NSScreen::screenWithMouse());
+  EXPECT_FALSE(NSMouseInRect(CGPoint{100, frame.maxY()}, frame, true));
+  EXPECT_TRUE(NSMouseInRect(CGPoint{100, frame.minY()}, frame, true));
+}
+
 TEST_F(NSScreenTest, AMissingScreenNumberGivesNoDisplayNumber) {
   sim::ScopedScenario s(R"({"displays": [{"id": 4, "frame": [0, 0, 100, 100], "screenNumberUnavailable": true}]})");
   EXPECT_FALSE(NSScreen::screens()[0]->displayNumber());
