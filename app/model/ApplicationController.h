@@ -142,8 +142,4 @@ class ApplicationController final : public AXObserverWrapperDelegate,
   static conc::Task<void> minimizeAndRememberIn(std::shared_ptr<ApplicationController> self);
   static conc::Task<std::vector<AXUIElementWrapper>> minimizeAll(std::vector<AXUIElementWrapper> elements);
   static conc::Task<void> unminimizeIn(std::shared_ptr<ApplicationController> self);
-
-  // Bumped whenever minimizeAndRememberWindows() stores a focused window, so a
-  // restore clears only the focus it restored.
-  std::uint64_t focusGeneration_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "platform/appkit/NSWindow.h"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <utility>
 
@@ -117,6 +118,7 @@ void NSWindow::setLevel(NSWindowLevel level) {
 }
 
 void NSWindow::setAlphaValue(double alpha) {
+  if (std::isnan(alpha)) return;  // no opacity at all; keep the one it has
   alpha_ = std::clamp(alpha, 0.0, 1.0);
   WindowList::changed();
 }

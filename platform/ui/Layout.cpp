@@ -403,6 +403,10 @@ Size sizeThatFits(Node& n, ProposedSize p) {
     if (entry.proposal == p) return entry.size;
   }
   Size s = compute(n, p);
+  // A nonsense length (NaN, negative) takes no room rather than moving or
+  // hiding the views after it.
+  if (!(s.width >= 0)) s.width = 0;
+  if (!(s.height >= 0)) s.height = 0;
   if (n.cache.size() >= 8) n.cache.erase(n.cache.begin());
   n.cache.push_back({p, s});
   return s;

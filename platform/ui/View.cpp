@@ -1,6 +1,7 @@
 #include "platform/ui/View.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 
 namespace ui {
@@ -88,6 +89,13 @@ std::vector<ElementPtr> elements(std::vector<View>& views) {
   return out;
 }
 
+// Spacings and insets that cannot be laid out (NaN, infinite) count as
+// unspecified, so one bad value cannot move or hide the views around it.
+std::optional<double> layoutSpacing(std::optional<double> spacing) {
+  return spacing && std::isfinite(*spacing) ? spacing : std::nullopt;
+}
+double layoutInset(double inset) { return std::isfinite(inset) ? inset : 0; }
+
 const ElementPtr& emptyElement() {
   static const ElementPtr empty = make(NodeKind::empty);
   return empty;
@@ -151,7 +159,10 @@ View View::padding(Edge edges, double length) const {
   return padding(in);
 }
 View View::padding(EdgeInsets insets) const {
-  return wrap(NodeKind::padding, [&](Element& e) { e.insets = insets; });
+  return wrap(NodeKind::padding, [&](Element& e) {
+    e.insets = {layoutInset(insets.top), layoutInset(insets.leading), layoutInset(insets.bottom),
+                layoutInset(insets.trailing)};
+  });
 }
 View View::frame(std::optional<double> width, std::optional<double> height, Alignment alignment) const {
   return wrap(NodeKind::frame, [&](Element& e) {
@@ -344,7 +355,7 @@ View VStack(std::vector<View> children) {
 View VStack(HorizontalAlignment alignment, std::optional<double> spacing, std::vector<View> children) {
   auto e = make(NodeKind::vstack);
   e->horizontalAlignment = alignment;
-  e->spacing = spacing;
+  e->spacing = layoutSpacing(spacing);
   e->children = elements(children);
   return View(e);
 }
@@ -354,7 +365,7 @@ View HStack(std::vector<View> children) {
 View HStack(VerticalAlignment alignment, std::optional<double> spacing, std::vector<View> children) {
   auto e = make(NodeKind::hstack);
   e->verticalAlignment = alignment;
-  e->spacing = spacing;
+  e->spacing = layoutSpacing(spacing);
   e->children = elements(children);
   return View(e);
 }
@@ -368,9 +379,13 @@ View ZStack(Alignment alignment, std::vector<View> children) {
 View LazyVGrid(std::vector<GridItem> columns, HorizontalAlignment alignment, std::optional<double> spacing,
                std::vector<View> children) {
   auto e = make(NodeKind::lazyVGrid);
+  for (auto& column : columns) {
+    if (!(column.width >= 0) || std::isinf(column.width)) column.width = 0;
+    column.spacing = layoutSpacing(column.spacing);
+  }
   e->columns = std::move(columns);
   e->horizontalAlignment = alignment;
-  e->spacing = spacing;
+  e->spacing = layoutSpacing(spacing);
   e->children = elements(children);
   return View(e);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/appkit/NSAnimationContext.h"
 #include "platform/appkit/NSViewController.h"
 #include "platform/appkit/NSWindow.h"
@@ -82,6 +84,12 @@ TEST_F(Windows, VisibleWindowsAreReportedWithTheirProperties) {
   EXPECT_EQ(list[0].title, "Morvalent Settings");
   EXPECT_EQ(list[0].level, 101);
   EXPECT_EQ(list[0].alpha, 0.5);
+  // Out-of-range opacity is clamped; no number at all changes nothing.
+  w->setAlphaValue(std::nan(""));
+  EXPECT_EQ(w->alphaValue(), 0.5);
+  w->setAlphaValue(7);
+  EXPECT_EQ(w->alphaValue(), 1.0);
+  w->setAlphaValue(0.5);
   EXPECT_TRUE(list[0].isKey);
   ASSERT_NE(list[0].host, nullptr);
   EXPECT_NE(list[0].host->find("hello"), nullptr);

@@ -284,6 +284,31 @@ TEST(HostLayout, NonsenseSizesNeitherCrashNorPoisonTheLayout) {
   EXPECT_EQ(empty->render().pixelsWide(), 1);
 }
 
+TEST(HostLayout, ANonsenseLengthDoesNotMoveTheViewsAroundIt) {
+  double nan = std::numeric_limits<double>::quiet_NaN();
+  double inf = std::numeric_limits<double>::infinity();
+  auto host = hosted(VStack(HorizontalAlignment::leading, 0,
+                            {HStack(VerticalAlignment::top, 0,
+                                    {box(10, 10, "a"), View(Color::red()).frame(nan, 10), box(-4, 10, "neg"),
+                                     box(10, 10, "b")}),
+                             HStack(VerticalAlignment::top, nan, {box(10, 10, "c"), box(10, 10, "d")}),
+                             LazyVGrid({GridItem::fixed(nan), GridItem::fixed(20, inf)}, HorizontalAlignment::center, nan,
+                                       {box(10, 10, "g1"), box(10, 10, "g2")}),
+                             box(10, 10, "e").padding(EdgeInsets{nan, inf, 0, 0})}));
+  EXPECT_EQ(frameIn(host, "b"), (Rect{10, 0, 10, 10}));
+  EXPECT_EQ(frameIn(host, "neg").width, 0);
+  EXPECT_EQ(frameIn(host, "d"), (Rect{18, 10, 10, 10}));  // the default spacing
+  EXPECT_EQ(frameIn(host, "g2"), (Rect{13, 20, 10, 10}));  // a zero-wide first column, then 8 points
+  EXPECT_EQ(frameIn(host, "e"), (Rect{0, 30, 10, 10}));
+  EXPECT_EQ(host->size(), (Size{28, 40}));
+  // The views still take clicks.
+  bool clicked = false;
+  auto buttons = hosted(HStack(VerticalAlignment::top, 0,
+                               {View(Color::red()).frame(nan, 10), Button([&] { clicked = true; }, Text("Go"))}));
+  EXPECT_TRUE(buttons->click("Go"));
+  EXPECT_TRUE(clicked);
+}
+
 TEST(HostLayout, ANewProposedSizeRelaysOutWithoutNewState) {
   auto host = hosted(View(Color::red()).testId("c").padding(10), Size{100, 100});
   EXPECT_EQ(frameIn(host, "c").width, 80);
