@@ -15,7 +15,8 @@ using detail::PlistPtr;
 namespace {
 
 constexpr const char* kNull = "$null";
-constexpr size_t kMaxEncodeDepth = 512;
+// The reader's limit: an archive that could not be read back is never written.
+constexpr size_t kMaxEncodeDepth = KeyedUnarchiver::kMaxDepth;
 
 struct BuiltinClass {
     const char* name;
@@ -543,13 +544,14 @@ std::optional<Value> KeyedUnarchiver::decodeReference(uint64_t uid) {
         failWithDescription("reference cycle at object " + std::to_string(uid));
         return std::nullopt;
     }
-    if (s.depth >= kMaxDepth) {
+    const uint64_t before = s.units;
+    plist_t node = s.objects[static_cast<size_t>(uid)];
+    // Only dictionaries nest; the limit counts them as the archiver counts
+    // containers and objects.
+    if (s.depth >= kMaxDepth && plist_get_node_type(node) == PLIST_DICT) {
         failWithDescription("objects nested too deeply");
         return std::nullopt;
     }
-
-    const uint64_t before = s.units;
-    plist_t node = s.objects[static_cast<size_t>(uid)];
     std::optional<Value> result;
     bool isObject = false;
     switch (plist_get_node_type(node)) {

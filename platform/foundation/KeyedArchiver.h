@@ -64,7 +64,7 @@ public:
     // The archive of root (nil when root is null), or nullopt and an error in
     // NSCocoaErrorDomain (NSCoderInvalidValueError) when something in it
     // cannot be archived: an object that is not Coding, a string that is not
-    // UTF-8 or contains NUL, a reference cycle, nesting deeper than 512.
+    // UTF-8 or contains NUL, a reference cycle, nesting deeper than the unarchiver reads (kMaxDepth).
     static std::optional<Data> archivedDataWithRootObject(const Value& root, Error* error = nullptr);
 
     // For encodeWithCoder. Keys starting with "$" are escaped as the platform does.

@@ -152,4 +152,32 @@ TEST_F(DVACUserIdContextTest, HistoryRecordRoundTrips) {
   EXPECT_EQ(none->userId, std::nullopt);
 }
 
+// What an earlier release archived under its own class name.
+class LegacyUserIdHistoryInfo : public ns::Coding {
+ public:
+  std::string className() const override { return "DVUserIdHistoryInfo"; }
+  std::vector<std::string> classHierarchy() const override {
+    return {"DVUserIdHistoryInfo", "DVHistoryInfo", "NSObject"};
+  }
+  void encodeWithCoder(ns::KeyedArchiver& coder) const override {
+    coder.encodeObject(ns::Value(ns::Date(7)), "timestampKey");
+    coder.encodeObject(ns::Value(std::string("bob")), "userIdKey");
+  }
+};
+
+TEST_F(DVACUserIdContextTest, OldClassNameDecodesThroughTheMigrations) {
+  auto data = ns::KeyedArchiver::archivedDataWithRootObject(
+      ns::Value(ns::Array{ns::Value(std::make_shared<LegacyUserIdHistoryInfo>())}));
+  ASSERT_TRUE(data);
+  DVACUtility::addMigrationClasses(DVACUtility::redEvududMigrationClasses());
+  auto value = DVACUtility::unarchiveKeyedData(data);
+  DVACUtility::removeMigrationClassesForTesting();
+  ASSERT_TRUE(value);
+  ASSERT_TRUE(value->at(0));
+  auto info = value->at(0)->objectAs<DVACUserIdHistoryInfo>();
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->timestamp, ns::Date(7));
+  EXPECT_EQ(info->userId, "bob");
+}
+
 }  // namespace

@@ -359,6 +359,28 @@ TEST_F(ArchiverTest, ArchivingRefusesWhatCannotBeDecoded) {
     EXPECT_NE(error.localizedDescription().find("deep"), std::string::npos);
 }
 
+// Whatever the archiver writes, the unarchiver must read back: a nesting the
+// reader refuses is refused when writing, so no stored archive is unreadable.
+TEST_F(ArchiverTest, EveryNestingThatArchivesUnarchives) {
+    Value deep = Value(ns::Array{Value(std::string("leaf")), Value(int64_t{-5})});
+    int archived = 0;
+    for (int depth = 1; depth <= 600; ++depth) {
+        deep = Value(ns::Array{deep});
+        ns::Error error;
+        auto data = KeyedArchiver::archivedDataWithRootObject(deep, &error);
+        if (!data) {
+            EXPECT_NE(error.localizedDescription().find("deep"), std::string::npos);
+            break;
+        }
+        archived = depth;
+        auto back = KeyedUnarchiver::unarchivedObjectWithData(*data, &error);
+        ASSERT_TRUE(back) << "depth " << depth << ": " << error.localizedDescription();
+        EXPECT_EQ(*back, deep);
+    }
+    EXPECT_GE(archived, 200);  // far beyond any real record
+    EXPECT_LT(archived, 600);
+}
+
 TEST_F(ArchiverTest, GarbageAndTruncatedArchivesFailCleanly) {
     decodeExpectingFailure(ns::Data{});
     decodeExpectingFailure(ns::Data{'n', 'o', 'p', 'e'});
