@@ -115,6 +115,15 @@ class SideBySide {
     plainCpu_ += c2 - c1_;
   }
 
+  // Sets the rate and the processor time per item of both sides under the
+  // given counter names, for `count` items on each side.
+  void report(benchmark::State& state, double count, const char* pathRate, const char* pathCpuPerItem) const {
+    state.counters[pathRate] = count / pathSeconds();
+    state.counters["plain_inserts_per_s"] = count / plainSeconds();
+    state.counters[pathCpuPerItem] = pathCpuSeconds() / count * 1e6;
+    state.counters["plain_cpu_us_per_insert"] = plainCpuSeconds() / count * 1e6;
+  }
+
   double pathSeconds() const { return std::chrono::duration<double>(pathTime_).count(); }
   double plainSeconds() const { return std::chrono::duration<double>(plainTime_).count(); }
   double pathCpuSeconds() const { return pathCpu_; }

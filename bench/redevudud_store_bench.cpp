@@ -77,15 +77,10 @@ void BM_StoreSaveVsPlainInsert(benchmark::State& state) {
     }
   }
 
-  const double storeSeconds = laps.pathSeconds();
-  const double plainSeconds = laps.plainSeconds();
-  state.counters["store_saves_per_s"] = static_cast<double>(i) / storeSeconds;
-  state.counters["plain_inserts_per_s"] = static_cast<double>(i) / plainSeconds;
-  state.counters["store_to_plain_ratio"] = plainSeconds / storeSeconds;
   // The disk's flushes dominate both; the processor time shows the store's
   // own work (archiving, Base64, a connection per save).
-  state.counters["store_cpu_us_per_save"] = laps.pathCpuSeconds() / static_cast<double>(i) * 1e6;
-  state.counters["plain_cpu_us_per_insert"] = laps.plainCpuSeconds() / static_cast<double>(i) * 1e6;
+  laps.report(state, static_cast<double>(i), "store_saves_per_s", "store_cpu_us_per_save");
+  state.counters["store_to_plain_ratio"] = laps.plainSeconds() / laps.pathSeconds();
 }
 BENCHMARK(BM_StoreSaveVsPlainInsert)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
