@@ -15,6 +15,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/shell/AnalyticsManager.h"
+#include "app/shell/tests/RecordingTelemetry.h"
 #include "app/snapping/SnapAnalytics.h"
 #include "platform/appkit/NSAlert.h"
 #include "platform/appkit/NSApplication.h"
@@ -63,45 +64,7 @@ inline const char* const kDesk = R"({
   "mouse": [1300, 700]
 })";
 
-// The events and switches the analytics manager hands to the telemetry client.
-class RecordingTelemetry : public AnalyticsTelemetry {
- public:
-  struct Event {
-    std::string name;
-    Properties properties;
-    bool analyticsEnabled = false;
-  };
-  std::vector<std::string> calls;
-  std::vector<Event> events;
-  bool analyticsEnabled = true;
-
-  // The events the Analytics service would have recorded (it drops them while disabled).
-  std::vector<std::string> recordedNames() const {
-    std::vector<std::string> out;
-    for (const auto& e : events) {
-      if (e.analyticsEnabled) out.push_back(e.name);
-    }
-    return out;
-  }
-
-  void start(const std::string&) override { calls.push_back("start"); }
-  void setAnalyticsEnabled(bool enabled) override {
-    analyticsEnabled = enabled;
-    calls.push_back(enabled ? "Analytics.setEnabled:YES" : "Analytics.setEnabled:NO");
-  }
-  void setCrashesEnabled(bool enabled) override {
-    calls.push_back(enabled ? "Crashes.setEnabled:YES" : "Crashes.setEnabled:NO");
-  }
-  void setUserConfirmationHandler(UserConfirmationHandler) override { calls.push_back("setUserConfirmationHandler"); }
-  void notifyWithUserConfirmation(UserConfirmation) override {}
-  void trackEvent(const std::string& name) override { events.push_back({name, {}, analyticsEnabled}); }
-  void trackEvent(const std::string& name, const Properties& p) override {
-    events.push_back({name, p, analyticsEnabled});
-  }
-  void trackEvent(const std::string& name, const Properties& p, int) override {
-    events.push_back({name, p, analyticsEnabled});
-  }
-};
+using telemetrytest::RecordingTelemetry;
 
 class AppDelegateTest : public ::testing::Test {
  protected:

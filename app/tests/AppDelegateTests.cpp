@@ -42,7 +42,7 @@ TEST_F(AppDelegateTest, InitCreatesTheComponentsAndAnEmptyDockMenu) {
 TEST_F(AppDelegateTest, LaunchStartsTelemetryWiresTheComponentsAndRegistersTwelveDefaults) {
   launch();
   ASSERT_GE(telemetry->calls.size(), 4u);
-  EXPECT_EQ(telemetry->calls[0], "start");
+  EXPECT_EQ(telemetry->calls[0].rfind("start:", 0), 0u);
   EXPECT_EQ(telemetry->calls[1], "Analytics.setEnabled:NO");
   EXPECT_EQ(SnapAnalytics::shared(), AnalyticsManager::shared());
 

@@ -105,28 +105,31 @@ void CFMachPort::deliver(CGEventType type, const CGEventRef& event) {
   (void)tap_.callback(this, type, event, tap_.userInfo);
 }
 
-CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement place, CGEventTapOptions options,
-                               CGEventMask eventsOfInterest, CGEventTapCallBack callback, void* userInfo) {
+namespace {
+CFMachPort::TapDescription describeTap(CGEventTapPlacement place, CGEventTapOptions options,
+                                       CGEventMask eventsOfInterest, CGEventTapCallBack callback, void* userInfo) {
   CFMachPort::TapDescription d;
-  d.location = tap;
   d.placement = place;
   d.options = options;
   d.mask = eventsOfInterest;
   d.callback = callback;
   d.userInfo = userInfo;
+  return d;
+}
+}  // namespace
+
+CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement place, CGEventTapOptions options,
+                               CGEventMask eventsOfInterest, CGEventTapCallBack callback, void* userInfo) {
+  CFMachPort::TapDescription d = describeTap(place, options, eventsOfInterest, callback, userInfo);
+  d.location = tap;
   return makeTap(d);
 }
 
 CFMachPortRef CGEventTapCreateForPid(pid_t pid, CGEventTapPlacement place, CGEventTapOptions options,
                                      CGEventMask eventsOfInterest, CGEventTapCallBack callback, void* userInfo) {
   if (pid <= 0) return nullptr;
-  CFMachPort::TapDescription d;
+  CFMachPort::TapDescription d = describeTap(place, options, eventsOfInterest, callback, userInfo);
   d.pid = pid;
-  d.placement = place;
-  d.options = options;
-  d.mask = eventsOfInterest;
-  d.callback = callback;
-  d.userInfo = userInfo;
   return makeTap(d);
 }
 

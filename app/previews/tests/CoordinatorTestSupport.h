@@ -31,6 +31,7 @@
 #include "app/previews/DockPreviewCoordinator.h"
 #include "app/previews/DockPreviewWindowController.h"
 #include "app/shell/AnalyticsManager.h"
+#include "app/shell/tests/RecordingTelemetry.h"
 #include "app/snapping/ScreenResizeCorrector.h"
 #include "app/snapping/SnapController.h"
 #include "app/snapping/SnapPreviewWindowController.h"
@@ -108,34 +109,7 @@ using desktest::advance;
 using desktest::drain;
 using desktest::windowElement;
 
-// The usage events the analytics manager hands to the telemetry client.
-class RecordingTelemetry : public AnalyticsTelemetry {
- public:
-  struct Event {
-    std::string name;
-    Properties properties;
-  };
-  std::vector<Event> events;
-
-  std::vector<std::string> names() const {
-    std::vector<std::string> out;
-    for (const auto& e : events) out.push_back(e.name);
-    return out;
-  }
-
-  void start(const std::string&) override {}
-  void setAnalyticsEnabled(bool) override {}
-  void setCrashesEnabled(bool) override {}
-  void setUserConfirmationHandler(UserConfirmationHandler) override {}
-  void notifyWithUserConfirmation(UserConfirmation) override {}
-  void trackEvent(const std::string& name) override { events.push_back({name, {}}); }
-  void trackEvent(const std::string& name, const Properties& properties) override {
-    events.push_back({name, properties});
-  }
-  void trackEvent(const std::string& name, const Properties& properties, int) override {
-    events.push_back({name, properties});
-  }
-};
+using telemetrytest::RecordingTelemetry;
 
 // A music player that answers at once with a fixed record.
 class FakeProvider : public NowPlayingProvider {

@@ -15,6 +15,7 @@
 #include "app/shell/AnalyticsManager.h"
 #include "app/shell/PermissionManagers.h"
 #include "app/shell/Preferences.h"
+#include "app/shell/tests/RecordingTelemetry.h"
 #include "platform/appkit/NSAlert.h"
 #include "platform/appkit/NSWindow.h"
 #include "platform/dispatch/Dispatch.h"
@@ -23,57 +24,8 @@
 
 namespace shelltest {
 
-struct RecordedEvent {
-  std::string name;
-  std::optional<AnalyticsTelemetry::Properties> properties;
-  std::optional<int> flags;
-  // Whether the Analytics service was enabled when the event came in.
-  bool analyticsEnabled = false;
-};
-
-class RecordingTelemetry : public AnalyticsTelemetry {
- public:
-  std::vector<std::string> calls;
-  std::vector<RecordedEvent> events;
-  std::vector<UserConfirmation> confirmations;
-  UserConfirmationHandler handler;
-  bool analyticsEnabled = true;
-  bool crashesEnabled = false;
-
-  void start(const std::string& appSecret) override { calls.push_back("start:" + appSecret); }
-  void setAnalyticsEnabled(bool enabled) override {
-    analyticsEnabled = enabled;
-    calls.push_back(std::string("Analytics.setEnabled:") + (enabled ? "YES" : "NO"));
-  }
-  void setCrashesEnabled(bool enabled) override {
-    crashesEnabled = enabled;
-    calls.push_back(std::string("Crashes.setEnabled:") + (enabled ? "YES" : "NO"));
-  }
-  void setUserConfirmationHandler(UserConfirmationHandler h) override {
-    handler = std::move(h);
-    calls.push_back("Crashes.setUserConfirmationHandler");
-  }
-  void notifyWithUserConfirmation(UserConfirmation c) override {
-    confirmations.push_back(c);
-    calls.push_back("Crashes.notifyWithUserConfirmation:" + std::to_string(static_cast<int>(c)));
-  }
-  void trackEvent(const std::string& name) override { events.push_back({name, std::nullopt, std::nullopt, analyticsEnabled}); }
-  void trackEvent(const std::string& name, const Properties& p) override {
-    events.push_back({name, p, std::nullopt, analyticsEnabled});
-  }
-  void trackEvent(const std::string& name, const Properties& p, int flags) override {
-    events.push_back({name, p, flags, analyticsEnabled});
-  }
-
-  // Events the Analytics service would have recorded (it drops them while disabled).
-  std::vector<RecordedEvent> recorded() const {
-    std::vector<RecordedEvent> out;
-    for (const auto& e : events) {
-      if (e.analyticsEnabled) out.push_back(e);
-    }
-    return out;
-  }
-};
+using telemetrytest::RecordedEvent;
+using telemetrytest::RecordingTelemetry;
 
 class ShellTest : public ::testing::Test {
  protected:

@@ -1,0 +1,76 @@
+#pragma once
+// A telemetry client that records what the analytics manager hands it: the
+// calls in order and every event with the Analytics switch at that moment.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/shell/AnalyticsManager.h"
+
+namespace telemetrytest {
+
+struct RecordedEvent {
+  std::string name;
+  std::optional<AnalyticsTelemetry::Properties> properties;
+  std::optional<int> flags;
+  // Whether the Analytics service was enabled when the event came in.
+  bool analyticsEnabled = false;
+};
+
+class RecordingTelemetry : public AnalyticsTelemetry {
+ public:
+  std::vector<std::string> calls;
+  std::vector<RecordedEvent> events;
+  std::vector<UserConfirmation> confirmations;
+  UserConfirmationHandler handler;
+  bool analyticsEnabled = true;
+  bool crashesEnabled = false;
+
+  void start(const std::string& appSecret) override { calls.push_back("start:" + appSecret); }
+  void setAnalyticsEnabled(bool enabled) override {
+    analyticsEnabled = enabled;
+    calls.push_back(std::string("Analytics.setEnabled:") + (enabled ? "YES" : "NO"));
+  }
+  void setCrashesEnabled(bool enabled) override {
+    crashesEnabled = enabled;
+    calls.push_back(std::string("Crashes.setEnabled:") + (enabled ? "YES" : "NO"));
+  }
+  void setUserConfirmationHandler(UserConfirmationHandler h) override {
+    handler = std::move(h);
+    calls.push_back("Crashes.setUserConfirmationHandler");
+  }
+  void notifyWithUserConfirmation(UserConfirmation c) override {
+    confirmations.push_back(c);
+    calls.push_back("Crashes.notifyWithUserConfirmation:" + std::to_string(static_cast<int>(c)));
+  }
+  void trackEvent(const std::string& name) override { events.push_back({name, std::nullopt, std::nullopt, analyticsEnabled}); }
+  void trackEvent(const std::string& name, const Properties& p) override {
+    events.push_back({name, p, std::nullopt, analyticsEnabled});
+  }
+  void trackEvent(const std::string& name, const Properties& p, int flags) override {
+    events.push_back({name, p, flags, analyticsEnabled});
+  }
+
+  std::vector<std::string> names() const {
+    std::vector<std::string> out;
+    for (const auto& e : events) out.push_back(e.name);
+    return out;
+  }
+  std::vector<std::string> recordedNames() const {
+    std::vector<std::string> out;
+    for (const auto& e : recorded()) out.push_back(e.name);
+    return out;
+  }
+
+  // Events the Analytics service would have recorded (it drops them while disabled).
+  std::vector<RecordedEvent> recorded() const {
+    std::vector<RecordedEvent> out;
+    for (const auto& e : events) {
+      if (e.analyticsEnabled) out.push_back(e);
+    }
+    return out;
+  }
+};
+
+}  // namespace telemetrytest
