@@ -6,13 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Paths.h"
 
 namespace appkit {
@@ -165,33 +165,6 @@ bool moveAside(const std::string& path) {
   return false;
 }
 
-bool writeWhole(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool replaceFile(const std::string& path, const std::string& text) {
-  static std::atomic<unsigned> counter{0};
-  const std::string temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-  bool ok = false;
-  {
-    FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!fd.valid()) return false;
-    ok = writeWhole(fd.get(), text) && ::fsync(fd.get()) == 0;
-  }
-  if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temporary.c_str());
-  return ok;
-}
-
 std::string render(const LoadedList& loaded, const LSSharedFileListEntries& entries) {
   json root = loaded.state == LoadedList::State::wellFormed ? loaded.root : json::object();
   std::map<std::uint32_t, std::size_t> previous;  // id -> position in loaded.entries
@@ -313,7 +286,7 @@ OSStatus LSSharedFileListFileStore::update(const std::function<bool(LSSharedFile
   if (loaded.state == LoadedList::State::malformed && !moveAside(file)) return kLSSharedFileListErrIO;
   LSSharedFileListEntries entries = loaded.entries;
   if (!change(entries)) return kLSSharedFileListNoErr;
-  return replaceFile(file, render(loaded, entries)) ? kLSSharedFileListNoErr : kLSSharedFileListErrIO;
+  return ns::writeFileAtomically(file, render(loaded, entries), 0600) == 0 ? kLSSharedFileListNoErr : kLSSharedFileListErrIO;
 }
 
 // ---------------------------------------------------------------- the memory store

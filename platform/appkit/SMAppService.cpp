@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Paths.h"
 
@@ -188,22 +189,7 @@ bool SMAppService::registerAndReturnError(ns::Error* error) {
         << "Exec=" << execLineForProgram(executablePath_) << "\n"
         << "Terminal=false\n"
         << "X-GNOME-Autostart-enabled=true\n";
-  // Written beside the entry and renamed over it, so a reader never sees half an entry.
-  const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << entry.str();
-    out.flush();
-    if (!out) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      return fail(error, SMAppServiceErrorWriteFailed, "The login item could not be written.");
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temporary, path, ec);
-  if (ec) {
-    std::filesystem::remove(temporary, ec);
+  if (ns::writeFileAtomically(path, entry.str(), 0644, /*applyUmask=*/true) != 0) {
     return fail(error, SMAppServiceErrorWriteFailed, "The login item could not be written.");
   }
   return true;

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -14,6 +13,7 @@
 #include <ctime>
 #include <limits>
 
+#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/detail/Plist.h"
@@ -52,8 +52,8 @@ ReadResult readFile(const std::string& path, Data& out, int& err) {
     return ReadResult::Ok;
 }
 
-bool writeFileAtomically(const std::string& path, const Data& data, std::string& failure) {
-    static std::atomic<uint64_t> counter{0};
+// The preferences file, with its directory made first.
+bool writePreferencesFile(const std::string& path, const Data& data, std::string& failure) {
     const std::string dir = paths::deletingLastPathComponent(path);
     if (!dir.empty()) {
         Error error;
@@ -62,32 +62,8 @@ bool writeFileAtomically(const std::string& path, const Data& data, std::string&
             return false;
         }
     }
-    const std::string tmp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        failure = std::strerror(errno);
-        return false;
-    }
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            failure = std::strerror(errno);
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        failure = std::strerror(errno);
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        failure = std::strerror(errno);
-        ::unlink(tmp.c_str());
+    if (const int error = writeFileAtomically(path, data, 0600); error != 0) {
+        failure = std::strerror(error);
         return false;
     }
     return true;
@@ -224,7 +200,7 @@ void UserDefaults::persist(uint64_t generation, const Dictionary& snapshot) {
     std::string failure;
     if (!data) {
         failure = error.localizedDescription();
-    } else if (writeFileAtomically(*path_, *data, failure)) {
+    } else if (writePreferencesFile(*path_, *data, failure)) {
         writtenGeneration_ = generation;
         lastWriteSucceeded_ = true;
         return;

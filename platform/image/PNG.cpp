@@ -1,16 +1,14 @@
 #include "platform/image/PNG.h"
 
 #include <cairo.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+
+#include "platform/foundation/AtomicFile.h"
 
 namespace img {
 namespace {
@@ -119,23 +117,7 @@ bool savePNG(const Bitmap& bitmap, const std::string& path) {
   // leaves any earlier file untouched.
   const auto encoded = encodePNG(bitmap);
   if (!encoded || path.empty()) return false;
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return false;
-  std::size_t written = 0;
-  while (written < encoded->size()) {
-    const ssize_t n = ::write(fd, encoded->data() + written, encoded->size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    written += static_cast<std::size_t>(n);
-  }
-  bool ok = written == encoded->size() && ::fchmod(fd, 0644) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  return ns::writeFileAtomically(path, *encoded, 0644) == 0;
 }
 
 std::optional<std::vector<uint8_t>> encodePNG(const Bitmap& bitmap) {

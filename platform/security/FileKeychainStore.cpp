@@ -16,6 +16,8 @@
 #include <set>
 #include <utility>
 
+#include "platform/foundation/AtomicFile.h"
+
 namespace sec {
 namespace {
 
@@ -201,18 +203,6 @@ bool readAll(int fd, std::string& out) {
     if (n == 0) return true;
     out.append(buffer, static_cast<std::size_t>(n));
   }
-}
-
-bool writeAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
 }
 
 void syncDirectory(const fs::path& directory) {
@@ -459,15 +449,7 @@ OSStatus FileKeychainStore::saveService(const std::string& service,
   } catch (const json::exception&) {
     return errSecParam;  // not UTF-8; the store rejects such names before this
   }
-  std::string temporary = (directory_ / ("." + file.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return errSecIO;
-  bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (!ok || ::rename(temporary.c_str(), file.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return errSecIO;
-  }
+  if (ns::writeFileAtomically(file.string(), content, 0600) != 0) return errSecIO;
   syncDirectory(directory_);
   return errSecSuccess;
 }

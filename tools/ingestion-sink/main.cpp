@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/foundation/AtomicFile.h"
 #include "tools/ingestion-sink/IngestionSink.h"
 
 namespace {
@@ -42,13 +43,7 @@ bool parseNumber(const std::string& text, double* out) {
 
 // Written next to the target and renamed, so a reader never sees half a number.
 bool writePortFile(const std::string& path, int port) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    out << port << "\n";
-    if (!out.flush()) return false;
-  }
-  return std::rename(temporary.c_str(), path.c_str()) == 0;
+  return ns::writeFileAtomically(path, std::to_string(port) + "\n", 0644, /*applyUmask=*/true) == 0;
 }
 
 }  // namespace

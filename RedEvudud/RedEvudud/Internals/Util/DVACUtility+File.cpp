@@ -4,7 +4,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +11,7 @@
 
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
+#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Paths.h"
 
@@ -74,32 +74,19 @@ bool writeAll(int fd, const ns::Data& data) {
 // Writes the file whole; atomically means through a temporary file renamed
 // over the target, so a reader never sees half of it.
 bool writeFile(const std::string& path, const ns::Data& data, bool atomically, mode_t mode, int* errorCode) {
-  auto fail = [&](int fd, const std::string& temporary) {
+  if (atomically) {
+    *errorCode = ns::writeFileAtomically(path, data, mode, /*applyUmask=*/true);
+    return *errorCode == 0;
+  }
+  auto fail = [&](int fd) {
     *errorCode = errno ? errno : EIO;
     if (fd >= 0) ::close(fd);
-    if (!temporary.empty()) ::unlink(temporary.c_str());
     return false;
   };
-  if (!atomically) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) return fail(-1, {});
-    if (!writeAll(fd, data)) return fail(fd, {});
-    if (::close(fd) != 0) return fail(-1, {});
-    return true;
-  }
-  // open() rather than mkstemp() so that the umask applies to the mode.
-  static std::atomic<unsigned long> counter{0};
-  std::string templ;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    templ = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    fd = ::open(templ.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) return fail(-1, {});
-  if (!writeAll(fd, data) || ::fsync(fd) != 0) return fail(fd, templ);
-  if (::close(fd) != 0) return fail(-1, templ);
-  if (::rename(templ.c_str(), path.c_str()) != 0) return fail(-1, templ);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return fail(-1);
+  if (!writeAll(fd, data)) return fail(fd);
+  if (::close(fd) != 0) return fail(-1);
   return true;
 }
 
