@@ -22,7 +22,7 @@
 #include "app/previews/DockPreviewCoordinator.h"
 #include "app/shell/PermissionManagers.h"
 #include "app/shell/PermissionsViewCoordinator.h"
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "app/shell/PreferencesViewCoordinator.h"
 #include "app/snapping/ScreenResizeCorrector.h"
 #include "app/snapping/SnapController.h"

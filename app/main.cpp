@@ -20,7 +20,7 @@
 #include "app/AppDelegate.h"
 #include "app/ApplicationMethods.h"
 #include "app/DemoScenario.h"
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "platform/appkit/NSApplication.h"
 #include "platform/desktop/DesktopSnapshot.h"
 #include "platform/dispatch/Dispatch.h"

@@ -4,7 +4,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "platform/appkit/NSScreen.h"
 #include "platform/appkit/NSWorkspace.h"
 #include "platform/windowserver/CGSSpace.h"

@@ -5,7 +5,7 @@
 #include <set>
 #include <utility>
 
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "platform/appkit/NSWorkspace.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/windowserver/CGSSpace.h"

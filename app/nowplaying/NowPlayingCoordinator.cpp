@@ -4,7 +4,7 @@
 #include "app/nowplaying/SpotifyNowPlayingProvider.h"
 // Only the header's inline accessors are used: the shell links against this
 // module, not the other way round.
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "platform/concurrency/Task.h"
 
 void NowPlayingCoordinator::createProviders() {

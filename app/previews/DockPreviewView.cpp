@@ -8,7 +8,7 @@
 #include "app/previews/DockPreviewThumbnailView.h"
 #include "app/previews/TrackingAreaViewModifier.h"
 #include "app/previews/VisualEffectView.h"
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "platform/ui/AppStorage.h"
 #include "platform/ui/OnChange.h"
 

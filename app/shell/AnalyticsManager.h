@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "app/snapping/SnapAnalytics.h"
 
 class DVACErrorReport;

@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 
 using Mode = AnalyticsManager::Mode;
 

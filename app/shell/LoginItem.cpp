@@ -1,6 +1,6 @@
 #include "app/shell/LoginItem.h"
 
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "platform/appkit/NSProcessInfo.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"

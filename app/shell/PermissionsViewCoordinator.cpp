@@ -2,7 +2,7 @@
 
 #include "app/shell/AnalyticsManager.h"
 #include "app/shell/PermissionManagers.h"
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "platform/appkit/NSApplication.h"
 #include "platform/appkit/NSView.h"
 #include "platform/concurrency/Task.h"

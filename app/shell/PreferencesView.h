@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/shell/AnalyticsManager.h"
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "platform/ui/AppStorage.h"
 #include "platform/ui/State.h"
 #include "platform/ui/View.h"

@@ -1,6 +1,6 @@
 #include "app/shell/PreferencesViewCoordinator.h"
 
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "platform/appkit/NSView.h"
 
 std::shared_ptr<PreferencesViewCoordinator> PreferencesViewCoordinator::make() {

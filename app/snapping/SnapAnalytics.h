@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 
 class SnapAnalytics {
  public:

@@ -19,7 +19,7 @@
 #include "app/model/ApplicationController.h"
 #include "app/model/ApplicationRepository.h"
 #include "app/model/tests/ModelTestSupport.h"
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "platform/appkit/NSRunningApplication.h"
 #include "platform/appkit/NSWorkspace.h"
 #include "platform/dispatch/Dispatch.h"

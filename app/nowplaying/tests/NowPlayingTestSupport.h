@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/nowplaying/NowPlayingInfo.h"
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "platform/concurrency/Task.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"

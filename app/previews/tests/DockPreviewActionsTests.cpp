@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/previews/tests/CoordinatorTestSupport.h"
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "app/previews/DockPreviewThumbnailSnapButton.h"
 #include "app/previews/DockPreviewThumbnailView.h"
 #include "app/previews/tests/PreviewTestSupport.h"
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/UserDefaults.h"
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/model/ScreenAndSpaceRepository.h"
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "app/previews/DockPreviewNowPlayingControls.h"
 #include "app/previews/tests/PreviewTestSupport.h"
 #include "platform/dispatch/Dispatch.h"

@@ -14,7 +14,7 @@
 
 #include "app/shell/AnalyticsManager.h"
 #include "app/shell/PermissionManagers.h"
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "app/shell/tests/RecordingTelemetry.h"
 #include "platform/appkit/NSAlert.h"
 #include "platform/appkit/NSWindow.h"

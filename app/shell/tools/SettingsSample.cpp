@@ -3,7 +3,7 @@
 // as a first start shows them.
 
 #include "app/shell/AnalyticsModeView.h"
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 #include "app/shell/PreferencesView.h"
 #include "platform/ui/tools/Samples.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/shell/Preferences.h"
+#include "app/preferences/Preferences.h"
 
 std::vector<std::pair<std::string, ns::Value>> MorvalentDefaults::registeredDefaults() {
   namespace k = preferencekeys;
