@@ -4,7 +4,9 @@
 
 namespace {
 
-bool is32(const lqcrash_async_thread_state* state) { return state->arm_state.ash.flavor == ARM_THREAD_STATE32; }
+uint32_t flavor(const lqcrash_async_thread_state* state) { return state->arm_state.ash.flavor; }
+bool is32(const lqcrash_async_thread_state* state) { return flavor(state) == ARM_THREAD_STATE32; }
+bool isX86_64(const lqcrash_async_thread_state* state) { return flavor(state) == x86_THREAD_STATE64; }
 
 const char* const kNames64[LQCRASH_ARM64_REG_COUNT] = {
     "pc",  "fp",  "sp",  "x0",  "x1",  "x2",  "x3",  "x4",  "x5",  "x6",  "x7",  "x8",
@@ -14,7 +16,33 @@ const char* const kNames64[LQCRASH_ARM64_REG_COUNT] = {
 const char* const kNames32[LQCRASH_ARM_REG_COUNT] = {"pc", "r7", "sp", "r0",  "r1",  "r2", "r3",  "r4",  "r5",
                                                      "r6", "r8", "r9", "r10", "r11", "r12", "lr", "cpsr"};
 
+const char* const kNamesX86_64[LQCRASH_X86_64_REG_COUNT] = {
+    "rip", "rbp", "rsp", "rax", "rbx", "rcx", "rdx", "rdi", "rsi", "r8", "r9",
+    "r10", "r11", "r12", "r13", "r14", "r15", "rflags", "cs", "fs", "gs"};
+
+// The x86-64 registers by engine number.
+uint64_t* x86Register(lqcrash_async_thread_state* state, lqcrash_regnum_t regnum) {
+    static const uint8_t kOffsets[LQCRASH_X86_64_REG_COUNT] = {
+        offsetof(x86_thread_state64_t, rip), offsetof(x86_thread_state64_t, rbp),
+        offsetof(x86_thread_state64_t, rsp), offsetof(x86_thread_state64_t, rax),
+        offsetof(x86_thread_state64_t, rbx), offsetof(x86_thread_state64_t, rcx),
+        offsetof(x86_thread_state64_t, rdx), offsetof(x86_thread_state64_t, rdi),
+        offsetof(x86_thread_state64_t, rsi), offsetof(x86_thread_state64_t, r8),
+        offsetof(x86_thread_state64_t, r9),  offsetof(x86_thread_state64_t, r10),
+        offsetof(x86_thread_state64_t, r11), offsetof(x86_thread_state64_t, r12),
+        offsetof(x86_thread_state64_t, r13), offsetof(x86_thread_state64_t, r14),
+        offsetof(x86_thread_state64_t, r15), offsetof(x86_thread_state64_t, rflags),
+        offsetof(x86_thread_state64_t, cs),  offsetof(x86_thread_state64_t, fs),
+        offsetof(x86_thread_state64_t, gs)};
+    if (regnum >= LQCRASH_X86_64_REG_COUNT) __builtin_trap();
+    return reinterpret_cast<uint64_t*>(reinterpret_cast<uint8_t*>(&state->x86_state.uts.ts64) + kOffsets[regnum]);
+}
+
 uint64_t callee_saved_mask(const lqcrash_async_thread_state* state) {
+    if (isX86_64(state)) {
+        return (1ull << LQCRASH_REG_FP) | (1ull << LQCRASH_X86_64_RBX) | (1ull << LQCRASH_X86_64_R12) |
+               (1ull << LQCRASH_X86_64_R13) | (1ull << LQCRASH_X86_64_R14) | (1ull << LQCRASH_X86_64_R15);
+    }
     if (is32(state)) {
         return (1ull << 7) | (1ull << 8) | (1ull << 9) | (1ull << LQCRASH_REG_FP) | (1ull << 10) | (1ull << 12) |
                (1ull << 13);
@@ -27,6 +55,7 @@ uint64_t callee_saved_mask(const lqcrash_async_thread_state* state) {
 }  // namespace
 
 bool lqcrash_async_thread_state_matches_cpu(const lqcrash_async_thread_state* state, int32_t cputype) {
+    if (isX86_64(state)) return cputype == 0x01000007;  // CPU_TYPE_X86_64
     if (is32(state)) return cputype == 12;  // CPU_TYPE_ARM
     return cputype == 0x0100000C || cputype == 0x0200000C;  // CPU_TYPE_ARM64, CPU_TYPE_ARM64_32
 }
@@ -43,7 +72,38 @@ void lqcrash_async_thread_state_mcontext_init(lqcrash_async_thread_state* state,
     state->valid_regs = ~0ull;
 }
 
+void lqcrash_async_thread_state_x86_64_init(lqcrash_async_thread_state* state, const x86_thread_state64_t* registers) {
+    lqcrash_async_memset(state, 0, sizeof(*state));
+    state->stack_direction = LQCRASH_ASYNC_THREAD_STACK_DIRECTION_DOWN;
+    state->greg_size = 8;
+    state->x86_state.tsh.flavor = x86_THREAD_STATE64;
+    state->x86_state.tsh.count = x86_THREAD_STATE64_COUNT;
+    lqcrash_async_memcpy(&state->x86_state.uts.ts64, registers, sizeof(*registers));
+    state->valid_regs = (1ull << LQCRASH_X86_64_REG_COUNT) - 1;
+}
+
+void lqcrash_async_thread_state_host_mcontext_init(lqcrash_async_thread_state* state,
+                                                   const darwin_mcontext64_t* mctx) {
+#if defined(__x86_64__)
+    x86_thread_state64_t registers;
+    mach::x86ThreadStateFromMcontext(mctx, &registers);
+    lqcrash_async_thread_state_x86_64_init(state, &registers);
+#else
+    lqcrash_async_thread_state_mcontext_init(state, mctx);
+#endif
+}
+
 lqcrash_error_t lqcrash_async_thread_state_mach_thread_init(lqcrash_async_thread_state* state, thread_t thread) {
+#if defined(__x86_64__)
+    x86_thread_state64_t registers;
+    mach_msg_type_number_t count = x86_THREAD_STATE64_COUNT;
+    if (thread_get_state(thread, x86_THREAD_STATE64, reinterpret_cast<thread_state_t>(&registers), &count) !=
+        KERN_SUCCESS) {
+        return LQCRASH_EINTERNAL;
+    }
+    lqcrash_async_thread_state_x86_64_init(state, &registers);
+    return LQCRASH_ESUCCESS;
+#else
     mach_msg_type_number_t count = ARM_UNIFIED_THREAD_STATE_COUNT;
     kern_return_t kr = thread_get_state(thread, ARM_THREAD_STATE, reinterpret_cast<thread_state_t>(&state->arm_state),
                                         &count);
@@ -52,6 +112,7 @@ lqcrash_error_t lqcrash_async_thread_state_mach_thread_init(lqcrash_async_thread
     state->greg_size = state->arm_state.ash.flavor == ARM_THREAD_STATE64 ? 8 : 4;
     state->valid_regs = ~0ull;
     return LQCRASH_ESUCCESS;
+#endif
 }
 
 void lqcrash_async_thread_state_copy(lqcrash_async_thread_state* dest, const lqcrash_async_thread_state* source) {
@@ -59,10 +120,12 @@ void lqcrash_async_thread_state_copy(lqcrash_async_thread_state* dest, const lqc
 }
 
 uint32_t lqcrash_async_thread_state_get_reg_count(const lqcrash_async_thread_state* state) {
+    if (isX86_64(state)) return LQCRASH_X86_64_REG_COUNT;
     return is32(state) ? static_cast<uint32_t>(LQCRASH_ARM_REG_COUNT) : static_cast<uint32_t>(LQCRASH_ARM64_REG_COUNT);
 }
 
 uint64_t lqcrash_async_thread_state_get_reg(const lqcrash_async_thread_state* state, lqcrash_regnum_t regnum) {
+    if (isX86_64(state)) return *x86Register(const_cast<lqcrash_async_thread_state*>(state), regnum);
     if (is32(state)) {
         const arm_thread_state32_t& s = state->arm_state.uts.ts_32;
         switch (regnum) {
@@ -92,7 +155,9 @@ uint64_t lqcrash_async_thread_state_get_reg(const lqcrash_async_thread_state* st
 }
 
 void lqcrash_async_thread_state_set_reg(lqcrash_async_thread_state* state, lqcrash_regnum_t regnum, uint64_t value) {
-    if (is32(state)) {
+    if (isX86_64(state)) {
+        *x86Register(state, regnum) = value;
+    } else if (is32(state)) {
         arm_thread_state32_t& s = state->arm_state.uts.ts_32;
         uint32_t v = static_cast<uint32_t>(value);
         switch (regnum) {
@@ -150,16 +215,40 @@ uint32_t lqcrash_async_thread_state_get_stackgrowth(const lqcrash_async_thread_s
 }
 
 const char* lqcrash_async_thread_state_get_reg_name(const lqcrash_async_thread_state* state, lqcrash_regnum_t regnum) {
-    if (is32(state)) {
-        if (regnum >= LQCRASH_ARM_REG_COUNT) __builtin_trap();
-        return kNames32[regnum];
-    }
-    if (regnum >= LQCRASH_ARM64_REG_COUNT) __builtin_trap();
-    return kNames64[regnum];
+    if (regnum >= lqcrash_async_thread_state_get_reg_count(state)) __builtin_trap();
+    if (isX86_64(state)) return kNamesX86_64[regnum];
+    return is32(state) ? kNames32[regnum] : kNames64[regnum];
 }
+
+namespace {
+
+// DWARF numbering of x86-64: rax, rdx, rcx, rbx, rsi, rdi, rbp, rsp, r8-r15,
+// then the return address column, which unwinds (and names in expressions)
+// rip.
+bool map_x86_64_dwarf(uint64_t dwarf_reg, lqcrash_regnum_t* regnum) {
+    static const lqcrash_regnum_t kFirst[17] = {
+        LQCRASH_X86_64_RAX, LQCRASH_X86_64_RDX, LQCRASH_X86_64_RCX, LQCRASH_X86_64_RBX, LQCRASH_X86_64_RSI,
+        LQCRASH_X86_64_RDI, LQCRASH_REG_FP,     LQCRASH_REG_SP,     LQCRASH_X86_64_R8,  LQCRASH_X86_64_R8 + 1,
+        LQCRASH_X86_64_R8 + 2, LQCRASH_X86_64_R8 + 3, LQCRASH_X86_64_R12, LQCRASH_X86_64_R13, LQCRASH_X86_64_R14,
+        LQCRASH_X86_64_R15, LQCRASH_REG_IP};
+    if (dwarf_reg < 17) {
+        *regnum = kFirst[dwarf_reg];
+        return true;
+    }
+    switch (dwarf_reg) {
+        case 49: *regnum = LQCRASH_X86_64_RFLAGS; return true;
+        case 51: *regnum = LQCRASH_X86_64_CS; return true;
+        case 54: *regnum = LQCRASH_X86_64_FS; return true;
+        case 55: *regnum = LQCRASH_X86_64_GS; return true;
+        default: return false;
+    }
+}
+
+}  // namespace
 
 bool lqcrash_async_thread_state_map_dwarf_to_reg(const lqcrash_async_thread_state* state, uint64_t dwarf_reg,
                                                  lqcrash_regnum_t* regnum) {
+    if (isX86_64(state)) return map_x86_64_dwarf(dwarf_reg, regnum);
     if (is32(state)) {
         if (dwarf_reg <= 6) {
             *regnum = LQCRASH_ARM_R0 + static_cast<lqcrash_regnum_t>(dwarf_reg);
@@ -196,7 +285,7 @@ bool lqcrash_async_thread_state_map_dwarf_to_reg(const lqcrash_async_thread_stat
 extern "C" lqcrash_error_t lqcrash_async_thread_state_current_impl(
     lqcrash_async_thread_state_current_callback callback, void* context, darwin_mcontext64_t* mctx) {
     lqcrash_async_thread_state state;
-    lqcrash_async_thread_state_mcontext_init(&state, mctx);
+    lqcrash_async_thread_state_host_mcontext_init(&state, mctx);
     return callback(&state, context);
 }
 

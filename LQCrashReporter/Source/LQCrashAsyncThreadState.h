@@ -37,6 +37,26 @@ enum : lqcrash_regnum_t {
     LQCRASH_ARM_REG_COUNT = 17,
 };
 
+// 64-bit x86: the numbers the compact-unwind encodings of x86-64 images name.
+enum : lqcrash_regnum_t {
+    LQCRASH_X86_64_RAX = 3,
+    LQCRASH_X86_64_RBX = 4,
+    LQCRASH_X86_64_RCX = 5,
+    LQCRASH_X86_64_RDX = 6,
+    LQCRASH_X86_64_RDI = 7,
+    LQCRASH_X86_64_RSI = 8,
+    LQCRASH_X86_64_R8 = 9,
+    LQCRASH_X86_64_R12 = 13,
+    LQCRASH_X86_64_R13 = 14,
+    LQCRASH_X86_64_R14 = 15,
+    LQCRASH_X86_64_R15 = 16,
+    LQCRASH_X86_64_RFLAGS = 17,
+    LQCRASH_X86_64_CS = 18,
+    LQCRASH_X86_64_FS = 19,
+    LQCRASH_X86_64_GS = 20,
+    LQCRASH_X86_64_REG_COUNT = 21,
+};
+
 enum : uint32_t {
     LQCRASH_ASYNC_THREAD_STACK_DIRECTION_UP = 1,
     LQCRASH_ASYNC_THREAD_STACK_DIRECTION_DOWN = 2,
@@ -46,10 +66,22 @@ struct lqcrash_async_thread_state {
     uint32_t stack_direction;
     uint64_t greg_size;
     uint64_t valid_regs;
-    arm_unified_thread_state_t arm_state;
+    // The flavor in the header (the same place in both) selects the layout:
+    // x86_THREAD_STATE64 the x86-64 one, any other the ARM one.
+    union {
+        arm_unified_thread_state_t arm_state;
+        x86_thread_state_t x86_state;
+    };
 };
 
+// A 64-bit ARM state from a machine context in the ARM layout.
 void lqcrash_async_thread_state_mcontext_init(lqcrash_async_thread_state* state, const darwin_mcontext64_t* mctx);
+// An x86-64 state.
+void lqcrash_async_thread_state_x86_64_init(lqcrash_async_thread_state* state, const x86_thread_state64_t* registers);
+// The state of this host's architecture from a machine context made here
+// (a converted signal context or a capture of the current thread).
+void lqcrash_async_thread_state_host_mcontext_init(lqcrash_async_thread_state* state,
+                                                   const darwin_mcontext64_t* mctx);
 lqcrash_error_t lqcrash_async_thread_state_mach_thread_init(lqcrash_async_thread_state* state, thread_t thread);
 void lqcrash_async_thread_state_copy(lqcrash_async_thread_state* dest, const lqcrash_async_thread_state* source);
 

@@ -31,7 +31,8 @@ lqcrash_error_t add_register(lqcrash_compact_unwind_entry* entry, uint32_t reg) 
 }
 
 lqcrash_error_t map_x86_register(int32_t cputype, uint32_t code, uint32_t* reg) {
-    static const uint32_t x86_64[] = {LQCRASH_REG_INVALID, 4, 13, 14, 15, 16, 1};
+    static const uint32_t x86_64[] = {LQCRASH_REG_INVALID, LQCRASH_X86_64_RBX, LQCRASH_X86_64_R12, LQCRASH_X86_64_R13,
+                                      LQCRASH_X86_64_R14,  LQCRASH_X86_64_R15, LQCRASH_REG_FP};
     static const uint32_t x86[] = {LQCRASH_REG_INVALID, 6, 5, 4, 8, 7, 1};
     if (code > 6) return LQCRASH_EINVAL;
     *reg = cputype == CPU_TYPE_X86_64 ? x86_64[code] : x86[code];

@@ -13,6 +13,9 @@ typedef enum {
     LQCRASH_DWARF_CFA_REG_RULE_EXPRESSION = 3,
     LQCRASH_DWARF_CFA_REG_RULE_VAL_EXPRESSION = 4,
     LQCRASH_DWARF_CFA_REG_RULE_SAME_VALUE = 5,
+    // DW_CFA_undefined: the caller's value is lost; on the return-address
+    // column it marks the outermost frame.
+    LQCRASH_DWARF_CFA_REG_RULE_UNDEFINED = 6,
 } lqcrash_dwarf_cfa_reg_rule_t;
 
 namespace lqcrash::DV::async {
@@ -78,6 +81,9 @@ public:
 private:
     template <typename M, typename S>
     friend class dwarf_cfa_state_iterator;
+
+    // Returns every rule entry of the current level to the pool.
+    void release_level();
 
     uint8_t _register_count[MAX_STATES];
     uint8_t _table_stack[MAX_STATES][BUCKET_COUNT];

@@ -323,8 +323,11 @@ lqcrash_error_t lqcrash_async_dwarf_frame_reader_find_fde(lqcrash_async_dwarf_fr
                                                                           reader->debug_frame)
                             : lqcrash_async_dwarf_fde_info_init<uint32_t>(fde_info, mobj, reader->byteorder, cursor,
                                                                           reader->debug_frame);
-            if (err != LQCRASH_ESUCCESS) return err;
-            if (pc >= fde_info->pc_start && pc < fde_info->pc_end) return LQCRASH_ESUCCESS;
+            // A damaged entry says nothing about the others: its length
+            // still leads to the next one.
+            if (err == LQCRASH_ESUCCESS && pc >= fde_info->pc_start && pc < fde_info->pc_end) {
+                return LQCRASH_ESUCCESS;
+            }
         }
         cursor = next;
     }

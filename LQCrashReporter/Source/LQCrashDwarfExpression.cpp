@@ -5,6 +5,9 @@ using lqcrash::DV::async::dwarf_opstream;
 namespace {
 
 constexpr size_t kStackSize = 100;
+// Branches may jump backwards, so a damaged expression can loop; no rule of a
+// real image comes near this many operations.
+constexpr size_t kMaxSteps = 10000;
 
 template <typename machine_ptr>
 struct Stack {
@@ -80,7 +83,9 @@ lqcrash_error_t lqcrash_async_dwarf_expression_eval(lqcrash_async_mobject* mobj,
         if (!stack.push(v)) return LQCRASH_EINTERNAL; \
     } while (0)
 
+    size_t steps = 0;
     while (!ops.at_end()) {
+        if (++steps > kMaxSteps) return LQCRASH_EINVALID_DATA;
         uint8_t opcode;
         if (!ops.read_intU(&opcode)) return LQCRASH_EINVAL;
         switch (opcode) {

@@ -84,6 +84,13 @@ void dwarf_cfa_state<machine_ptr, machine_ptr_s>::remove_register(uint32_t regnu
 }
 
 template <typename machine_ptr, typename machine_ptr_s>
+void dwarf_cfa_state<machine_ptr, machine_ptr_s>::release_level() {
+    for (uint8_t b = 0; b < BUCKET_COUNT; ++b) {
+        while (_table_stack[_table_depth][b] != EMPTY) remove_register(_entries[_table_stack[_table_depth][b]].regnum);
+    }
+}
+
+template <typename machine_ptr, typename machine_ptr_s>
 void dwarf_cfa_state<machine_ptr, machine_ptr_s>::set_cfa_register(uint32_t regnum, machine_ptr offset) {
     dwarf_cfa_rule_t<machine_ptr, machine_ptr_s> rule;
     rule.type = DWARF_CFA_STATE_CFA_TYPE_REGISTER;
@@ -124,9 +131,7 @@ bool dwarf_cfa_state<machine_ptr, machine_ptr_s>::push_state() {
             const entry e = _entries[i];
             if (!set_register(e.regnum, static_cast<lqcrash_dwarf_cfa_reg_rule_t>(e.rule), e.value)) {
                 // Give the entries taken so far back and stay where we were.
-                for (uint8_t c = 0; c < BUCKET_COUNT; ++c) {
-                    while (_table_stack[to][c] != EMPTY) remove_register(_entries[_table_stack[to][c]].regnum);
-                }
+                release_level();
                 _table_depth = from;
                 return false;
             }
@@ -138,6 +143,9 @@ bool dwarf_cfa_state<machine_ptr, machine_ptr_s>::push_state() {
 template <typename machine_ptr, typename machine_ptr_s>
 bool dwarf_cfa_state<machine_ptr, machine_ptr_s>::pop_state() {
     if (_table_depth == 0) return false;
+    // The dropped level's entries go back to the pool: functions with many
+    // remember/restore pairs would exhaust it otherwise.
+    release_level();
     _table_depth--;
     return true;
 }
@@ -256,7 +264,7 @@ lqcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::eval_program(
                     if ((err = readReg(&reg)) == LQCRASH_ESUCCESS) err = restore(reg);
                     break;
                 case 0x07:  // undefined
-                    if ((err = readReg(&reg)) == LQCRASH_ESUCCESS) remove_register(reg);
+                    if ((err = readReg(&reg)) == LQCRASH_ESUCCESS) err = set(reg, LQCRASH_DWARF_CFA_REG_RULE_UNDEFINED, 0);
                     break;
                 case 0x08:  // same_value
                     if ((err = readReg(&reg)) == LQCRASH_ESUCCESS) err = set(reg, LQCRASH_DWARF_CFA_REG_RULE_SAME_VALUE, 0);
@@ -414,8 +422,16 @@ lqcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::apply_state(
     uint32_t dwarfReg;
     lqcrash_dwarf_cfa_reg_rule_t regRule;
     machine_ptr operand;
+    bool outermost = false;
     while (it.next(&dwarfReg, &regRule, &operand)) {
         lqcrash_regnum_t dest;
+        if (regRule == LQCRASH_DWARF_CFA_REG_RULE_UNDEFINED) {
+            if (dwarfReg == cie_info->return_address_register) outermost = true;
+            if (lqcrash_async_thread_state_map_dwarf_to_reg(thread_state, dwarfReg, &dest)) {
+                lqcrash_async_thread_state_clear_reg(new_thread_state, dest);
+            }
+            continue;
+        }
         if (!lqcrash_async_thread_state_map_dwarf_to_reg(thread_state, dwarfReg, &dest)) {
             if (dwarfReg != cie_info->return_address_register) return LQCRASH_EINVAL;
             dest = LQCRASH_REG_IP;
@@ -467,8 +483,17 @@ lqcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::apply_state(
             lqcrash_async_thread_state_set_reg(new_thread_state, LQCRASH_REG_IP, value);
         }
     }
+    if (outermost) {
+        // No caller: a state without a pc ends the cursor's walk here instead
+        // of handing the frame to a reader that would guess one.
+        lqcrash_async_thread_state_clear_reg(new_thread_state, LQCRASH_REG_IP);
+        return LQCRASH_ESUCCESS;
+    }
     if (!lqcrash_async_thread_state_has_reg(new_thread_state, LQCRASH_REG_IP)) {
-        if (!raMapped || !lqcrash_async_thread_state_has_reg(thread_state, raReg)) return LQCRASH_EINVAL;
+        // A return-address column that is the pc itself has nothing to offer.
+        if (!raMapped || raReg == LQCRASH_REG_IP || !lqcrash_async_thread_state_has_reg(thread_state, raReg)) {
+            return LQCRASH_EINVAL;
+        }
         lqcrash_async_thread_state_set_reg(new_thread_state, LQCRASH_REG_IP,
                                            lqcrash_async_thread_state_get_reg(thread_state, raReg));
     }
@@ -484,17 +509,26 @@ namespace {
 
 using namespace lqcrash::DV::async;
 
+// indexedFde: the FDE an image's own index names for pc (0: search the
+// section).
 template <typename machine_ptr, typename machine_ptr_s>
 lqcrash_frame_error_t unwind(task_t task, lqcrash_async_mobject* mobj, const lqcrash_async_byteorder_t* byteorder,
-                             bool debugFrame, pl_vm_address_t pc, const lqcrash_async_thread_state* current,
-                             lqcrash_async_thread_state* next) {
+                             bool debugFrame, pl_vm_address_t pc, pl_vm_address_t indexedFde,
+                             const lqcrash_async_thread_state* current, lqcrash_async_thread_state* next) {
     lqcrash_async_dwarf_frame_reader_t reader;
     if (lqcrash_async_dwarf_frame_reader_init(&reader, mobj, byteorder, sizeof(machine_ptr) == 8, debugFrame) !=
         LQCRASH_ESUCCESS) {
         return LQCRASH_FRAME_EINVAL;
     }
     lqcrash_async_dwarf_fde_info_t fde;
-    if (lqcrash_async_dwarf_frame_reader_find_fde(&reader, 0, static_cast<machine_ptr>(pc), &fde) != LQCRASH_ESUCCESS) {
+    if (indexedFde != 0) {
+        if (lqcrash_async_dwarf_fde_info_init<machine_ptr>(&fde, mobj, byteorder, indexedFde, debugFrame) !=
+                LQCRASH_ESUCCESS ||
+            pc < fde.pc_start || pc >= fde.pc_end) {
+            return LQCRASH_FRAME_ENOTSUP;
+        }
+    } else if (lqcrash_async_dwarf_frame_reader_find_fde(&reader, 0, static_cast<machine_ptr>(pc), &fde) !=
+               LQCRASH_ESUCCESS) {
         return LQCRASH_FRAME_ENOTSUP;
     }
     gnu_ehptr_reader<machine_ptr> ptrReader(byteorder);
@@ -542,12 +576,19 @@ lqcrash_frame_error_t lqcrash_dwarf_frame_reader(task_t task, lqcrash_async_imag
             err = lqcrash_async_macho_map_section(image, "__DWARF", "__debug_frame", &mobj);
             debugFrame = true;
         }
+        // ELF images carry a sorted index of their FDEs: a bisection instead
+        // of a walk over thousands of entries.
+        uint64_t indexedFde = 0;
+        const bool indexed = image->is_elf && !debugFrame && image->elf.ehFrameIndexAddress != 0;
         if (err != LQCRASH_ESUCCESS) {
             result = LQCRASH_FRAME_ENOFRAME;
+        } else if (indexed && mach::elf::findIndexedFde(task, image->elf, pc, &indexedFde) != KERN_SUCCESS) {
+            result = LQCRASH_FRAME_ENOTSUP;
+            lqcrash_async_mobject_free(&mobj);
         } else {
-            result = image->m64 ? unwind<uint64_t, int64_t>(task, &mobj, image->byteorder, debugFrame, pc,
+            result = image->m64 ? unwind<uint64_t, int64_t>(task, &mobj, image->byteorder, debugFrame, pc, indexedFde,
                                                             current_frame, next_frame)
-                                : unwind<uint32_t, int32_t>(task, &mobj, image->byteorder, debugFrame, pc,
+                                : unwind<uint32_t, int32_t>(task, &mobj, image->byteorder, debugFrame, pc, indexedFde,
                                                             current_frame, next_frame);
             lqcrash_async_mobject_free(&mobj);
         }

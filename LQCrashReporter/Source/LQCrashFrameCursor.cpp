@@ -83,11 +83,14 @@ lqcrash_frame_error_t lqcrash_frame_pointer_frame_reader(task_t task, lqcrash_as
     if (!lqcrash_async_thread_state_has_reg(current_frame, LQCRASH_REG_FP)) return LQCRASH_FRAME_EBADFRAME;
     uint64_t fp = lqcrash_async_thread_state_get_reg(current_frame, LQCRASH_REG_FP);
     if (fp == 0) return LQCRASH_FRAME_ENOFRAME;
+    // Each frame lies strictly further out than the one it called: a chain
+    // that stands still (code without frame pointers leaves anything in the
+    // register, a self-referencing structure too) would repeat forever.
     if (previous_frame && lqcrash_async_thread_state_has_reg(previous_frame, LQCRASH_REG_FP)) {
         uint64_t previousFp = lqcrash_async_thread_state_get_reg(previous_frame, LQCRASH_REG_FP);
         uint32_t growth = lqcrash_async_thread_state_get_stackgrowth(current_frame);
-        if (growth == LQCRASH_ASYNC_THREAD_STACK_DIRECTION_DOWN && fp < previousFp) return LQCRASH_FRAME_EBADFRAME;
-        if (growth == LQCRASH_ASYNC_THREAD_STACK_DIRECTION_UP && fp > previousFp) return LQCRASH_FRAME_EBADFRAME;
+        if (growth == LQCRASH_ASYNC_THREAD_STACK_DIRECTION_DOWN && fp <= previousFp) return LQCRASH_FRAME_EBADFRAME;
+        if (growth == LQCRASH_ASYNC_THREAD_STACK_DIRECTION_UP && fp >= previousFp) return LQCRASH_FRAME_EBADFRAME;
     }
     uint64_t width = lqcrash_async_thread_state_get_greg_size(current_frame);
     uint64_t words[2] = {0, 0};
@@ -101,6 +104,8 @@ lqcrash_frame_error_t lqcrash_frame_pointer_frame_reader(task_t task, lqcrash_as
     } else if (DVlqcrash_async_task_memcpy(task, fp, 0, words, sizeof(words)) != LQCRASH_ESUCCESS) {
         return LQCRASH_FRAME_EBADFRAME;
     }
+    // A record that names itself as its caller's is no frame record.
+    if (words[0] == fp) return LQCRASH_FRAME_EBADFRAME;
     lqcrash_async_thread_state_copy(next_frame, current_frame);
     lqcrash_async_thread_state_clear_all_regs(next_frame);
     lqcrash_async_thread_state_set_reg(next_frame, LQCRASH_REG_FP, words[0]);

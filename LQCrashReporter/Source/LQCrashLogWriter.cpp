@@ -187,21 +187,24 @@ void write_symbol(pl_vm_address_t address, const char* name, void* ctx) {
     c->size += lqcrash_writer_pack(c->file, 2, LQCRASH_PB_TYPE_UINT64, &start);
 }
 
-size_t write_frame(lqcrash_async_file_t* file, lqcrash_log_writer_t* writer, uint64_t pc,
+// A return address is symbolicated by the call before it: after a call that
+// never returns it already lies past the end of the calling function.
+size_t write_frame(lqcrash_async_file_t* file, lqcrash_log_writer_t* writer, uint64_t pc, bool returnAddress,
                    lqcrash_async_image_list* images, lqcrash_async_objc_cache* cache) {
     size_t rv = lqcrash_writer_pack(file, 3, LQCRASH_PB_TYPE_UINT64, &pc);
     if (writer->symbol_strategy == 0) return rv;
+    const uint64_t lookup = returnAddress && pc > 0 ? pc - 1 : pc;
     lqcrash_async_image_list_set_reading(images, true);
-    lqcrash_async_macho* image = lqcrash_image_list_image_for_address(images, pc);
+    lqcrash_async_macho* image = lqcrash_image_list_image_for_address(images, lookup);
     if (image) {
         SymbolContext measure{nullptr, 0};
-        if (lqcrash_async_find_symbol(image, writer->symbol_strategy, cache, pc, write_symbol, &measure) ==
+        if (lqcrash_async_find_symbol(image, writer->symbol_strategy, cache, lookup, write_symbol, &measure) ==
             LQCRASH_ESUCCESS) {
             uint32_t size = static_cast<uint32_t>(measure.size);
             rv += lqcrash_writer_pack(file, 6, LQCRASH_PB_TYPE_MESSAGE, &size);
             if (file) {
                 SymbolContext out{file, 0};
-                lqcrash_async_find_symbol(image, writer->symbol_strategy, cache, pc, write_symbol, &out);
+                lqcrash_async_find_symbol(image, writer->symbol_strategy, cache, lookup, write_symbol, &out);
             }
             rv += size;
         }
@@ -246,7 +249,8 @@ size_t write_thread(lqcrash_async_file_t* file, lqcrash_log_writer_t* writer, ta
         }
         uint64_t pc;
         if (lqcrash_frame_cursor_get_reg(&cursor, LQCRASH_REG_IP, &pc) != LQCRASH_FRAME_ESUCCESS) break;
-        rv += pack_message(file, 2, [&](lqcrash_async_file_t* f) { return write_frame(f, writer, pc, images, cache); });
+        rv += pack_message(file, 2,
+                           [&](lqcrash_async_file_t* f) { return write_frame(f, writer, pc, index > 0, images, cache); });
         if (index + 1 >= LQCRASH_MAX_FRAMES) break;
         if (lqcrash_frame_cursor_next(&cursor) != LQCRASH_FRAME_ESUCCESS) break;
     }
@@ -281,7 +285,7 @@ size_t write_exception(lqcrash_async_file_t* file, lqcrash_log_writer_t* writer,
     size_t count = e.callstack_count < LQCRASH_MAX_FRAMES ? e.callstack_count : LQCRASH_MAX_FRAMES;
     for (size_t i = 0; i < count; ++i) {
         uint64_t pc = e.callstack[i];
-        rv += pack_message(file, 3, [&](lqcrash_async_file_t* f) { return write_frame(f, writer, pc, images, cache); });
+        rv += pack_message(file, 3, [&](lqcrash_async_file_t* f) { return write_frame(f, writer, pc, true, images, cache); });
     }
     return rv;
 }

@@ -97,7 +97,7 @@ bool lqcrash_reporter_signal_callback(int signo, siginfo_t* info, ucontext_t* ua
     darwin_mcontext64_t mctx;
     mach::darwinMcontextFromLinux(uap, &mctx);
     lqcrash_async_thread_state state;
-    lqcrash_async_thread_state_mcontext_init(&state, &mctx);
+    lqcrash_async_thread_state_host_mcontext_init(&state, &mctx);
 
     lqcrash_log_bsd_signal_info_t bsd;
     bsd.signo = mach::darwinSignalFromLinux(signo);

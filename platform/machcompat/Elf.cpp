@@ -3,6 +3,7 @@
 #include <elf.h>
 
 #include <cstring>
+#include <span>
 
 #include "platform/machcompat/MachO.h"
 
@@ -92,6 +93,17 @@ kern_return_t readImage(task_t task, uint64_t headerAddress, ImageInfo* out) {
             if (mach_vm_read_overwrite(task, start, 4, reinterpret_cast<uintptr_t>(hdr), nullptr) == KERN_SUCCESS &&
                 hdr[0] == 1) {
                 uint64_t ehFrame = 0;
+                out->ehFrameHdrAddress = start;
+                // The index as linkers write it: a 4-byte frame pointer and
+                // count, then (sdata4, sdata4) pairs relative to the header.
+                constexpr uint8_t kDatarelSdata4 = 0x3b;
+                uint32_t count = 0;
+                if ((hdr[1] & 0x0f) == 0x0b && hdr[2] == 0x03 && hdr[3] == kDatarelSdata4 &&
+                    readValue(task, start + 8, &count) == KERN_SUCCESS && count > 0 &&
+                    8 + 8ull * count <= ph.p_memsz) {
+                    out->ehFrameIndexAddress = start + 12;
+                    out->ehFrameIndexCount = count;
+                }
                 if (readEncoded(task, start + 4, hdr[1], &ehFrame)) {
                     for (int j = 0; j < eh.e_phnum; ++j) {
                         const Phdr& seg = phdrs[j];
@@ -196,28 +208,38 @@ kern_return_t findSymbol(task_t task, const ImageInfo& info, uint64_t pc, char* 
     uint64_t key = pc - info.loadBias;
     bool found = false;
     Sym best{};
-    for (uint64_t i = 1; i < info.symbolCount && i < (1u << 20); ++i) {
-        Sym s;
-        if (readValue(task, info.symtab + i * sizeof(Sym), &s) != KERN_SUCCESS) break;
-        unsigned type = s.st_info & 0xf;
-        if (type != STT_FUNC || s.st_shndx == SHN_UNDEF || s.st_value > key) continue;
-        // A sized function must cover the pc; the nearest exported one below
-        // it would only mislead.
-        if (s.st_size != 0 && key - s.st_value >= s.st_size) continue;
-        if (!found || s.st_value > best.st_value) {
-            best = s;
-            found = true;
+    // Read in batches: one read per symbol would make a lookup thousands of
+    // system calls.
+    constexpr uint64_t kBatch = 64;
+    Sym batch[kBatch];
+    const uint64_t count = info.symbolCount < (1u << 20) ? info.symbolCount : (1u << 20);
+    for (uint64_t first = 1; first < count; first += kBatch) {
+        const uint64_t n = count - first < kBatch ? count - first : kBatch;
+        if (mach_vm_read_overwrite(task, info.symtab + first * sizeof(Sym), n * sizeof(Sym),
+                                   reinterpret_cast<uintptr_t>(batch), nullptr) != KERN_SUCCESS) {
+            break;
+        }
+        for (const Sym& s : std::span<const Sym>(batch, n)) {
+            unsigned type = s.st_info & 0xf;
+            if (type != STT_FUNC || s.st_shndx == SHN_UNDEF || s.st_value > key) continue;
+            // A sized function must cover the pc; the nearest exported one
+            // below it would only mislead.
+            if (s.st_size != 0 && key - s.st_value >= s.st_size) continue;
+            if (!found || s.st_value > best.st_value) {
+                best = s;
+                found = true;
+            }
         }
     }
     if (!found || best.st_name >= info.strsz) return KERN_FAILURE;
-    size_t i = 0;
-    for (; i + 1 < bufferSize; ++i) {
-        char c;
-        if (readValue(task, info.strtab + best.st_name + i, &c) != KERN_SUCCESS) return KERN_FAILURE;
-        buffer[i] = c;
-        if (c == '\0') break;
+    // The name, read in one go up to the end of the string table.
+    uint64_t available = info.strsz - best.st_name;
+    size_t length = available < bufferSize - 1 ? static_cast<size_t>(available) : bufferSize - 1;
+    if (mach_vm_read_overwrite(task, info.strtab + best.st_name, length, reinterpret_cast<uintptr_t>(buffer),
+                               nullptr) != KERN_SUCCESS) {
+        return KERN_FAILURE;
     }
-    buffer[i < bufferSize ? i : bufferSize - 1] = '\0';
+    buffer[length] = '\0';
     *start = best.st_value + info.loadBias;
     return KERN_SUCCESS;
 }
@@ -237,6 +259,29 @@ kern_return_t readImageInfo(task_t task, uint64_t headerAddress, ImageInfo* out)
     }
     if (ident[EI_CLASS] == ELFCLASS32) return readImage<Elf32_Ehdr, Elf32_Phdr, Dyn32>(task, headerAddress, out);
     return KERN_INVALID_ARGUMENT;
+}
+
+kern_return_t findIndexedFde(task_t task, const ImageInfo& info, uint64_t pc, uint64_t* fdeAddress) {
+    if (info.ehFrameIndexAddress == 0) return KERN_FAILURE;
+    // The last entry whose function starts at or below pc.
+    uint64_t low = 0, high = info.ehFrameIndexCount;
+    int32_t found[2];
+    bool any = false;
+    while (low < high) {
+        uint64_t mid = low + (high - low) / 2;
+        int32_t entry[2];
+        if (readValue(task, info.ehFrameIndexAddress + 8 * mid, &entry) != KERN_SUCCESS) return KERN_FAILURE;
+        if (info.ehFrameHdrAddress + static_cast<uint64_t>(static_cast<int64_t>(entry[0])) <= pc) {
+            found[0] = entry[0], found[1] = entry[1];
+            any = true;
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    if (!any) return KERN_FAILURE;
+    *fdeAddress = info.ehFrameHdrAddress + static_cast<uint64_t>(static_cast<int64_t>(found[1]));
+    return KERN_SUCCESS;
 }
 
 kern_return_t findDynamicSymbol(task_t task, const ImageInfo& info, uint64_t pc, char* buffer, size_t bufferSize,

@@ -97,6 +97,12 @@ void suspendHandler(int, siginfo_t*, void* uc) {
     errno = savedErrno;
 }
 
+// Where an x86-64 context keeps its segment registers (the general ones take
+// x0-x13, in the order of darwinMcontextFromLinux).
+constexpr int kX86SlotCs = 14;
+constexpr int kX86SlotFs = 15;
+constexpr int kX86SlotGs = 16;
+
 int64_t monotonicMs() {
     struct timespec ts;
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -164,6 +170,11 @@ void darwinMcontextFromLinux(const void* linuxUcontext, darwin_mcontext64_t* out
     const int order[] = {REG_RDI, REG_RSI, REG_RDX, REG_RCX, REG_R8, REG_R9, REG_RAX, REG_RBX,
                          REG_R10, REG_R11, REG_R12, REG_R13, REG_R14, REG_R15};
     for (size_t i = 0; i < sizeof(order) / sizeof(order[0]); ++i) out->ss.x[i] = static_cast<uint64_t>(g[order[i]]);
+    // cs, gs and fs share one word, 16 bits each.
+    const uint64_t segments = static_cast<uint64_t>(g[REG_CSGSFS]);
+    out->ss.x[kX86SlotCs] = segments & 0xFFFF;
+    out->ss.x[kX86SlotFs] = (segments >> 32) & 0xFFFF;
+    out->ss.x[kX86SlotGs] = (segments >> 16) & 0xFFFF;
     out->ss.fp = static_cast<uint64_t>(g[REG_RBP]);
     out->ss.sp = static_cast<uint64_t>(g[REG_RSP]);
     out->ss.pc = static_cast<uint64_t>(g[REG_RIP]);
@@ -172,6 +183,31 @@ void darwinMcontextFromLinux(const void* linuxUcontext, darwin_mcontext64_t* out
 #else
 #error "unsupported architecture"
 #endif
+}
+
+void x86ThreadStateFromMcontext(const darwin_mcontext64_t* context, x86_thread_state64_t* out) {
+    const arm_thread_state64_t& ss = context->ss;
+    out->rdi = ss.x[0];
+    out->rsi = ss.x[1];
+    out->rdx = ss.x[2];
+    out->rcx = ss.x[3];
+    out->r8 = ss.x[4];
+    out->r9 = ss.x[5];
+    out->rax = ss.x[6];
+    out->rbx = ss.x[7];
+    out->r10 = ss.x[8];
+    out->r11 = ss.x[9];
+    out->r12 = ss.x[10];
+    out->r13 = ss.x[11];
+    out->r14 = ss.x[12];
+    out->r15 = ss.x[13];
+    out->cs = ss.x[kX86SlotCs];
+    out->fs = ss.x[kX86SlotFs];
+    out->gs = ss.x[kX86SlotGs];
+    out->rbp = ss.fp;
+    out->rsp = ss.sp;
+    out->rip = ss.pc;
+    out->rflags = ss.cpsr;
 }
 
 namespace detail {
@@ -331,6 +367,16 @@ kern_return_t thread_get_state(thread_act_t thread, thread_state_flavor_t flavor
             std::memcpy(state, &ctx.es, sizeof(ctx.es));
             *count = ARM_EXCEPTION_STATE64_COUNT;
             return KERN_SUCCESS;
+#if defined(__x86_64__)
+        case x86_THREAD_STATE64: {
+            if (*count < x86_THREAD_STATE64_COUNT) return KERN_INVALID_ARGUMENT;
+            x86_thread_state64_t x86;
+            x86ThreadStateFromMcontext(&ctx, &x86);
+            std::memcpy(state, &x86, sizeof(x86));
+            *count = x86_THREAD_STATE64_COUNT;
+            return KERN_SUCCESS;
+        }
+#endif
         case ARM_NEON_STATE64:
             if (*count < sizeof(arm_neon_state64_t) / 4) return KERN_INVALID_ARGUMENT;
             std::memcpy(state, &ctx.ns, sizeof(ctx.ns));

@@ -8,7 +8,9 @@
 //
 // Register records follow the Darwin 64-bit ARM layout the engine is written
 // for; on an x86-64 host the general registers are placed in it by role (pc,
-// frame pointer, stack pointer) so the generic unwinding code still works.
+// frame pointer, stack pointer, the rest in fixed slots, see
+// darwinMcontextFromLinux) so nothing is lost, and x86_THREAD_STATE64 gives
+// them back under their own names.
 
 #include <cstdint>
 
@@ -24,6 +26,7 @@ enum : thread_state_flavor_t {
     ARM_THREAD_STATE64 = 6,
     ARM_THREAD_STATE32 = 9,
     ARM_NEON_STATE64 = 17,
+    x86_THREAD_STATE64 = 4,  // x86-64 hosts only
 };
 
 struct arm_thread_state32_t {
@@ -59,6 +62,26 @@ struct arm_unified_thread_state_t {
 };
 static_assert(sizeof(arm_unified_thread_state_t) == 280);
 
+// The 64-bit x86 general registers, in the platform's order.
+struct x86_thread_state64_t {
+    uint64_t rax, rbx, rcx, rdx, rdi, rsi, rbp, rsp;
+    uint64_t r8, r9, r10, r11, r12, r13, r14, r15;
+    uint64_t rip, rflags, cs, fs, gs;
+};
+static_assert(sizeof(x86_thread_state64_t) == 168);
+
+struct x86_state_hdr_t {
+    uint32_t flavor;
+    uint32_t count;
+};
+
+struct x86_thread_state_t {
+    x86_state_hdr_t tsh;
+    union {
+        x86_thread_state64_t ts64;
+    } uts;
+};
+
 struct arm_exception_state64_t {
     uint64_t far;
     uint32_t esr;
@@ -90,6 +113,7 @@ struct darwin_ucontext_t {
 inline constexpr mach_msg_type_number_t ARM_THREAD_STATE64_COUNT = sizeof(arm_thread_state64_t) / 4;    // 68
 inline constexpr mach_msg_type_number_t ARM_UNIFIED_THREAD_STATE_COUNT = sizeof(arm_unified_thread_state_t) / 4;  // 70
 inline constexpr mach_msg_type_number_t ARM_EXCEPTION_STATE64_COUNT = sizeof(arm_exception_state64_t) / 4;
+inline constexpr mach_msg_type_number_t x86_THREAD_STATE64_COUNT = sizeof(x86_thread_state64_t) / 4;  // 42
 inline constexpr mach_msg_type_number_t THREAD_STATE_MAX = 1296;
 
 // The task's threads, in /proc order, as thread ports in memory from
@@ -117,6 +141,9 @@ void setSuspendTimeoutMilliseconds(int milliseconds);
 // Converts the machine context of a Linux signal (the ucontext_t the kernel
 // passed to an SA_SIGINFO handler) into the Darwin layout. Async-signal-safe.
 void darwinMcontextFromLinux(const void* linuxUcontext, darwin_mcontext64_t* out);
+// The x86-64 registers of a context made on an x86-64 host (by the call above
+// or in the same slots). Async-signal-safe.
+void x86ThreadStateFromMcontext(const darwin_mcontext64_t* context, x86_thread_state64_t* out);
 
 namespace detail {
 // A thread stopped in an exception trampoline offers its fault context, so

@@ -31,6 +31,9 @@ extern char __start_lqcrash_fn_outer[], __stop_lqcrash_fn_outer[];
 extern char __start_lqcrash_fn_segv[], __stop_lqcrash_fn_segv[];
 extern char __start_lqcrash_fn_abort[], __stop_lqcrash_fn_abort[];
 extern char __start_lqcrash_fn_cxx[], __stop_lqcrash_fn_cxx[];
+extern char __start_lqcrash_fn_terminate[], __stop_lqcrash_fn_terminate[];
+extern char __start_lqcrash_fn_thread[], __stop_lqcrash_fn_thread[];
+extern char __start_lqcrash_fn_main[], __stop_lqcrash_fn_main[];
 }
 
 namespace {
@@ -38,7 +41,8 @@ namespace {
 volatile int* g_null = nullptr;
 volatile int g_sink = 0;
 
-LQ_FUNCTION(lqcrash_fn_segv) void crashSegv() {
+// The store must fault, even in a build that checks for null pointers.
+LQ_FUNCTION(lqcrash_fn_segv) __attribute__((no_sanitize_undefined)) void crashSegv() {
     *g_null = 42;
     g_sink = 1;
 }
@@ -60,7 +64,7 @@ LQ_FUNCTION(lqcrash_fn_outer) void crashVia(void (*crash)()) {
 // Like the crash reporting service: an escaping C++ exception is handed to
 // the uncaught-exception handler as an exception object with the stack of
 // the terminate (which still holds the throwing function).
-void terminateHandler() {
+LQ_FUNCTION(lqcrash_fn_terminate) void terminateHandler() {
     std::string name = "std::exception";
     std::string reason;
     try {
@@ -90,6 +94,9 @@ void writeExpect(const std::string& dir) {
     line("segv", __start_lqcrash_fn_segv, __stop_lqcrash_fn_segv);
     line("abort", __start_lqcrash_fn_abort, __stop_lqcrash_fn_abort);
     line("cxx", __start_lqcrash_fn_cxx, __stop_lqcrash_fn_cxx);
+    line("terminate", __start_lqcrash_fn_terminate, __stop_lqcrash_fn_terminate);
+    line("thread", __start_lqcrash_fn_thread, __stop_lqcrash_fn_thread);
+    line("main", __start_lqcrash_fn_main, __stop_lqcrash_fn_main);
     std::fclose(f);
 }
 
@@ -134,7 +141,7 @@ void enableMach(lqcrash_crash_context* ctx) {
     }
 }
 
-void* threadCrash(void*) {
+LQ_FUNCTION(lqcrash_fn_thread) void* threadCrash(void*) {
     crashVia(crashSegv);
     return nullptr;
 }
@@ -146,7 +153,7 @@ void* idle(void*) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+__attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s <segv|abort|cxx|mach|thread> <directory>\n", argv[0]);
         return 2;

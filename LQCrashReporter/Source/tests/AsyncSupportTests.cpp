@@ -224,37 +224,74 @@ TEST(LQCrashFrameCursor, WhenEveryReaderFailsTheLastResultIsReturned) {
     lqcrash_frame_cursor_free(&cursor);
 }
 
-TEST(LQCrashFrameCursor, FramePointerChainMustMoveWithTheStack) {
+struct FramePointerCase {
+    const char* name;
+    uint32_t growth;
+    uint64_t previousFp;  // 0: no previous frame
+    uint64_t fp;
+    lqcrash_frame_error_t result;
+    uint64_t callerFp;
+    uint64_t callerPc;
+};
+
+TEST(LQCrashFrameCursor, FramePointerChainMustMoveOutward) {
+    // Frame records at 0x8000 -> 0x8100 -> 0x8200, and one at 0x8300 that
+    // names itself (as a self-referencing structure under a register that
+    // holds no frame pointer does).
     task_t task = mach::fakeTaskCreate();
-    // Three frame records: 0x8000 -> 0x8100 -> 0x8000 (a loop backwards).
-    uint64_t stack[0x30] = {};
-    stack[0] = 0x8100;
-    stack[1] = 0x40001000;
-    stack[0x20] = 0x8100;  // equal to its own address: passes
-    stack[0x21] = 0x40002000;
+    uint64_t stack[0x80] = {};
+    stack[0x00] = 0x8100, stack[0x01] = 0x40001000;
+    stack[0x20] = 0x8200, stack[0x21] = 0x40002000;
+    stack[0x60] = 0x8300, stack[0x61] = 0x40004000;
+    ASSERT_TRUE(mach::fakeTaskMap(task, 0x8000, stack, sizeof(stack)));
+    lqcrash_async_image_list images;
+    images.task = task;
+    constexpr uint32_t kDown = LQCRASH_ASYNC_THREAD_STACK_DIRECTION_DOWN, kUp = LQCRASH_ASYNC_THREAD_STACK_DIRECTION_UP;
+    const FramePointerCase cases[] = {
+        {"chain end", kDown, 0, 0, LQCRASH_FRAME_ENOFRAME, 0, 0},
+        {"first step", kDown, 0, 0x8000, LQCRASH_FRAME_ESUCCESS, 0x8100, 0x40001000},
+        {"moves outward", kDown, 0x8000, 0x8100, LQCRASH_FRAME_ESUCCESS, 0x8200, 0x40002000},
+        {"stands still", kDown, 0x8100, 0x8100, LQCRASH_FRAME_EBADFRAME, 0, 0},
+        {"moves inward", kDown, 0x8100, 0x8000, LQCRASH_FRAME_EBADFRAME, 0, 0},
+        {"upward stack moving up", kUp, 0x8000, 0x8100, LQCRASH_FRAME_EBADFRAME, 0, 0},
+        {"upward stack standing still", kUp, 0x8100, 0x8100, LQCRASH_FRAME_EBADFRAME, 0, 0},
+        {"upward stack moving down", kUp, 0x8100, 0x8000, LQCRASH_FRAME_ESUCCESS, 0x8100, 0x40001000},
+        {"record names itself", kDown, 0x8000, 0x8300, LQCRASH_FRAME_EBADFRAME, 0, 0},
+        {"unreadable record", kDown, 0x8000, 0x9000, LQCRASH_FRAME_EBADFRAME, 0, 0},
+    };
+    for (const FramePointerCase& c : cases) {
+        lqcrash_async_thread_state prev = state64(), cur = state64(), next;
+        prev.stack_direction = cur.stack_direction = c.growth;
+        lqcrash_async_thread_state_set_reg(&prev, LQCRASH_REG_FP, c.previousFp);
+        lqcrash_async_thread_state_set_reg(&cur, LQCRASH_REG_FP, c.fp);
+        ASSERT_EQ(c.result,
+                  lqcrash_frame_pointer_frame_reader(task, &images, &cur, c.previousFp ? &prev : nullptr, &next))
+            << c.name;
+        if (c.result != LQCRASH_FRAME_ESUCCESS) continue;
+        EXPECT_EQ(c.callerFp, lqcrash_async_thread_state_get_reg(&next, LQCRASH_REG_FP)) << c.name;
+        EXPECT_EQ(c.callerPc, lqcrash_async_thread_state_get_reg(&next, LQCRASH_REG_IP)) << c.name;
+        EXPECT_FALSE(lqcrash_async_thread_state_has_reg(&next, LQCRASH_REG_SP)) << c.name;
+    }
+
+    // A walk into the self-naming record ends there instead of repeating it
+    // up to the frame limit.
+    mach::fakeTaskDestroy(task);
+    task = mach::fakeTaskCreate();
+    images.task = task;
+    stack[0x21] = 0x40003000, stack[0x20] = 0x8300;
     ASSERT_TRUE(mach::fakeTaskMap(task, 0x8000, stack, sizeof(stack)));
     lqcrash_async_thread_state s = state64();
     lqcrash_async_thread_state_set_reg(&s, LQCRASH_REG_FP, 0x8000);
-    lqcrash_async_image_list images;
-    images.task = task;
     lqcrash_frame_cursor cursor;
     lqcrash_frame_cursor_init(&cursor, task, &s, &images);
     const lqcrash_frame_reader readers[] = {lqcrash_frame_pointer_frame_reader};
-    lqcrash_frame_cursor_next_with_readers(&cursor, readers, 1);
-    ASSERT_EQ(LQCRASH_FRAME_ESUCCESS, lqcrash_frame_cursor_next_with_readers(&cursor, readers, 1));
-    uint64_t pc = 0;
-    lqcrash_frame_cursor_get_reg(&cursor, LQCRASH_REG_IP, &pc);
-    EXPECT_EQ(0x40001000u, pc);
-    EXPECT_EQ(LQCRASH_FRAME_ENOTSUP, lqcrash_frame_cursor_get_reg(&cursor, LQCRASH_REG_SP, &pc));
-    ASSERT_EQ(LQCRASH_FRAME_ESUCCESS, lqcrash_frame_cursor_next_with_readers(&cursor, readers, 1));  // 0x8100 == 0x8100
-    lqcrash_frame_cursor_get_reg(&cursor, LQCRASH_REG_IP, &pc);
-    EXPECT_EQ(0x40002000u, pc);
-
-    // A frame pointer below the previous one on a downward stack is refused.
-    lqcrash_async_thread_state prev = state64(), cur = state64(), next;
-    lqcrash_async_thread_state_set_reg(&prev, LQCRASH_REG_FP, 0x8100);
-    lqcrash_async_thread_state_set_reg(&cur, LQCRASH_REG_FP, 0x8000);
-    EXPECT_EQ(LQCRASH_FRAME_EBADFRAME, lqcrash_frame_pointer_frame_reader(task, &images, &cur, &prev, &next));
+    std::vector<uint64_t> pcs;
+    while (pcs.size() < 600 && lqcrash_frame_cursor_next_with_readers(&cursor, readers, 1) == LQCRASH_FRAME_ESUCCESS) {
+        uint64_t pc = 0;
+        lqcrash_frame_cursor_get_reg(&cursor, LQCRASH_REG_IP, &pc);
+        pcs.push_back(pc);
+    }
+    EXPECT_EQ((std::vector<uint64_t>{0x1234567890, 0x40001000, 0x40003000}), pcs);
     lqcrash_frame_cursor_free(&cursor);
     mach::fakeTaskDestroy(task);
 }

@@ -123,6 +123,9 @@ TEST_F(LQCrashDwarf, ExpressionBranchesAndSizedReads) {
     // lit1 bra +1 over lit7, then lit9.
     EXPECT_EQ(LQCRASH_ESUCCESS, eval({0x31, 0x28, 0x01, 0x00, 0x37, 0x39}, &r));
     EXPECT_EQ(9u, r);
+    // Branches back to themselves (damaged data) give up instead of looping.
+    EXPECT_EQ(LQCRASH_EINVALID_DATA, eval({0x31, 0x28, 0xFC, 0xFF}, &r));  // lit1 bra -4
+    EXPECT_EQ(LQCRASH_EINVALID_DATA, eval({0x2F, 0xFD, 0xFF}, &r));        // skip -3
     // deref_size reads from the task; the expression itself is at kBase.
     std::vector<uint8_t> expr = {0x0C, 0, 0, 0, 0, 0x94, 0x02, 0xAB, 0xCD};
     uint32_t at = kBase + 7;
@@ -159,6 +162,18 @@ TEST_F(LQCrashDwarf, RememberAndRestoreState) {
     ASSERT_TRUE(restored.get_register_rule(29, &rule, &value));
     EXPECT_EQ(LQCRASH_DWARF_CFA_REG_RULE_OFFSET, rule);
     EXPECT_EQ(static_cast<uint64_t>(-16), value);
+
+    // Restoring returns the remembered level's rules to the pool: ten rules
+    // remembered and restored twelve times need no more than the first ten.
+    dwarf_cfa_state<uint64_t, int64_t> cycles;
+    TearDown();
+    SetUp();
+    std::vector<uint8_t> program = {0x0C, 31, 16};
+    for (uint8_t reg = 19; reg < 29; ++reg) program.insert(program.end(), {static_cast<uint8_t>(0x80 | reg), 2});
+    for (int i = 0; i < 12; ++i) program.insert(program.end(), {0x0A, 0x0B});
+    ASSERT_EQ(LQCRASH_ESUCCESS, run(&cycles, program, 0));
+    EXPECT_EQ(0, cycles.depth());
+    EXPECT_EQ(10, cycles.get_register_count());
 
     dwarf_cfa_state<uint64_t, int64_t> undefinedCfa;
     TearDown();
@@ -221,8 +236,91 @@ TEST_F(LQCrashDwarf, ApplyingRulesRestoresTheCallerAndTheReturnAddress) {
     EXPECT_FALSE(lqcrash_async_thread_state_has_reg(&caller, LQCRASH_ARM64_X0));
 }
 
-// A CIE and an FDE as a linker lays them out in __eh_frame.
-std::vector<uint8_t> ehFrame(uint8_t version = 1, const char* augmentation = "zR", uint32_t ciePointerDelta = 0) {
+lqcrash_async_thread_state x86State() {
+    x86_thread_state64_t r{};
+    r.rsp = 0x7000;
+    r.rbp = 0x7100;
+    r.rip = 0x100C;
+    r.rbx = 3;
+    r.r12 = 12;
+    r.rax = 1;
+    lqcrash_async_thread_state s;
+    lqcrash_async_thread_state_x86_64_init(&s, &r);
+    return s;
+}
+
+struct ApplyCase {
+    const char* name;
+    bool x86;
+    std::vector<uint8_t> program;
+    lqcrash_error_t result;
+    // Expected caller registers (engine numbers); a value of kAbsent means
+    // the register must be unknown.
+    std::vector<std::pair<lqcrash_regnum_t, uint64_t>> caller;
+};
+
+constexpr uint64_t kAbsent = ~0ull;
+
+TEST_F(LQCrashDwarf, RuleTablesApplyToArm64AndX86_64States) {
+    // The stack: 0x7000: 0x1111 0x2222 0x3333 0x4444, 0x7100: 0x7200 0x40005000.
+    const std::vector<uint8_t> expressionCfa = {
+        // def_cfa_expression: rsp + 8 + ((rip & 15) >= 11) << 3, as linkers describe lazy-binding stubs.
+        0x0F, 11, 0x77, 8, 0x80, 0, 0x3F, 0x1A, 0x3B, 0x2A, 0x33, 0x24, 0x22,
+        0x90, 1};  // rip at CFA - 8
+    const ApplyCase cases[] = {
+        {"arm64 frame", false, {0x0C, 29, 16, 0x9E, 0x01, 0x9D, 0x02}, LQCRASH_ESUCCESS,
+         {{LQCRASH_REG_SP, 0x7110}, {LQCRASH_REG_FP, 0x7200}, {LQCRASH_REG_IP, 0x40005000},
+          {LQCRASH_ARM64_LR, 0x40005000}, {LQCRASH_ARM64_X19, 19}, {LQCRASH_ARM64_X0, kAbsent}}},
+        {"arm64 leaf keeps lr as the return address", false, {0x0C, 31, 0}, LQCRASH_ESUCCESS,
+         {{LQCRASH_REG_SP, 0x7000}, {LQCRASH_REG_IP, 0x4444}}},
+        {"arm64 undefined return address ends the stack", false, {0x0C, 31, 0, 0x07, 30}, LQCRASH_ESUCCESS,
+         {{LQCRASH_REG_IP, kAbsent}, {LQCRASH_ARM64_LR, kAbsent}}},
+        {"arm64 undefined callee-saved register", false, {0x0C, 31, 0, 0x07, 19}, LQCRASH_ESUCCESS,
+         {{LQCRASH_REG_IP, 0x4444}, {LQCRASH_ARM64_X19, kAbsent}, {LQCRASH_ARM64_X19 + 1, 20}}},
+        {"x86-64 frame", true, {0x0C, 6, 16, 0x90, 1, 0x86, 2}, LQCRASH_ESUCCESS,
+         {{LQCRASH_REG_SP, 0x7110}, {LQCRASH_REG_IP, 0x40005000}, {LQCRASH_REG_FP, 0x7200},
+          {LQCRASH_X86_64_RBX, 3}, {LQCRASH_X86_64_R12, 12}, {LQCRASH_X86_64_RAX, kAbsent}}},
+        {"x86-64 frameless", true, {0x0C, 7, 8, 0x90, 1}, LQCRASH_ESUCCESS,
+         {{LQCRASH_REG_SP, 0x7008}, {LQCRASH_REG_IP, 0x1111}, {LQCRASH_REG_FP, 0x7100}}},
+        {"x86-64 expression naming rip", true, expressionCfa, LQCRASH_ESUCCESS,
+         {{LQCRASH_REG_SP, 0x7010}, {LQCRASH_REG_IP, 0x2222}}},
+        {"x86-64 undefined rip ends the stack", true, {0x0C, 7, 8, 0x07, 16}, LQCRASH_ESUCCESS,
+         {{LQCRASH_REG_IP, kAbsent}}},
+        {"x86-64 without a return address rule", true, {0x0C, 7, 8}, LQCRASH_EINVAL, {}},
+    };
+    for (const ApplyCase& c : cases) {
+        TearDown();
+        SetUp();
+        dwarf_cfa_state<uint64_t, int64_t> state;
+        ASSERT_EQ(LQCRASH_ESUCCESS, run(&state, c.program, 0)) << c.name;
+        const uint64_t stack[] = {0x1111, 0x2222, 0x3333, 0x4444};
+        const uint64_t record[] = {0x7200, 0x40005000};
+        ASSERT_TRUE(mach::fakeTaskMap(task_, 0x7000, stack, sizeof(stack)));
+        ASSERT_TRUE(mach::fakeTaskMap(task_, 0x7100, record, sizeof(record)));
+        lqcrash_async_thread_state current = c.x86 ? x86State() : threadState(), caller;
+        lqcrash_async_dwarf_cie_info_t info = cie();
+        if (c.x86) info.return_address_register = 16, info.code_alignment_factor = 1;
+        ASSERT_EQ(c.result, state.apply_state(task_, &info, &current, DVlqcrash_async_byteorder_direct(), &caller))
+            << c.name;
+        for (const auto& [reg, value] : c.caller) {
+            if (value == kAbsent) {
+                EXPECT_FALSE(lqcrash_async_thread_state_has_reg(&caller, reg)) << c.name << " " << reg;
+            } else {
+                EXPECT_TRUE(lqcrash_async_thread_state_has_reg(&caller, reg)) << c.name << " " << reg;
+                EXPECT_EQ(value, lqcrash_async_thread_state_get_reg(&caller, reg)) << c.name << " " << reg;
+            }
+        }
+    }
+}
+
+struct FdeSpec {
+    uint64_t pcStart;
+    uint32_t ciePointerDelta;  // added to the true distance back to the CIE
+};
+
+// A CIE and FDEs (0x40 bytes of code each) as a linker lays them out in
+// __eh_frame.
+std::vector<uint8_t> ehFrame(uint8_t version, const char* augmentation, const std::vector<FdeSpec>& fdes) {
     std::vector<uint8_t> b;
     auto u32 = [&](uint32_t v) {
         for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -251,41 +349,68 @@ std::vector<uint8_t> ehFrame(uint8_t version = 1, const char* augmentation = "zR
     while ((b.size() - cieStart) % 4) b.push_back(0);
     uint32_t cieLength = static_cast<uint32_t>(b.size() - cieStart - 4);
     std::memcpy(&b[cieStart], &cieLength, 4);
-    // FDE.
-    size_t fdeStart = b.size();
-    u32(0);
-    u32(static_cast<uint32_t>(b.size() - cieStart) + ciePointerDelta);  // distance back to the CIE
-    int32_t pcRel = static_cast<int32_t>(0x1000 - (kBase + b.size()));  // pc start 0x1000
-    u32(static_cast<uint32_t>(pcRel));
-    u32(0x40);  // range
-    b.push_back(0);  // augmentation data length
-    b.push_back(0x44);  // advance 4
-    b.push_back(0x0E);  // def_cfa_offset 16
-    b.push_back(16);
-    while ((b.size() - fdeStart) % 4) b.push_back(0);
-    uint32_t fdeLength = static_cast<uint32_t>(b.size() - fdeStart - 4);
-    std::memcpy(&b[fdeStart], &fdeLength, 4);
+    for (const FdeSpec& f : fdes) {
+        size_t fdeStart = b.size();
+        u32(0);
+        u32(static_cast<uint32_t>(b.size() - cieStart) + f.ciePointerDelta);  // distance back to the CIE
+        int32_t pcRel = static_cast<int32_t>(f.pcStart - (kBase + b.size()));
+        u32(static_cast<uint32_t>(pcRel));
+        u32(0x40);  // range
+        b.push_back(0);  // augmentation data length
+        b.push_back(0x44);  // advance 4
+        b.push_back(0x0E);  // def_cfa_offset 16
+        b.push_back(16);
+        while ((b.size() - fdeStart) % 4) b.push_back(0);
+        uint32_t fdeLength = static_cast<uint32_t>(b.size() - fdeStart - 4);
+        std::memcpy(&b[fdeStart], &fdeLength, 4);
+    }
     u32(0);  // terminator
     u32(0xFFFFFFFF);  // bytes after the terminator are never read as entries
     return b;
 }
 
-TEST_F(LQCrashDwarf, FdeSearchAndCiePointerChecks) {
-    lqcrash_async_mobject* mobj = place(ehFrame());
-    lqcrash_async_dwarf_frame_reader_t reader;
-    lqcrash_async_dwarf_frame_reader_init(&reader, mobj, DVlqcrash_async_byteorder_direct(), true, false);
-    lqcrash_async_dwarf_fde_info_t fde;
-    ASSERT_EQ(LQCRASH_ESUCCESS, lqcrash_async_dwarf_frame_reader_find_fde(&reader, 0, 0x1010, &fde));
-    EXPECT_EQ(0x1000u, fde.pc_start);  // pc-relative: the value plus where it is stored
-    EXPECT_EQ(0x1040u, fde.pc_end);
-    EXPECT_EQ(3u, fde.instructions_length);  // advance_loc and def_cfa_offset
-    EXPECT_EQ(LQCRASH_ENOTFOUND, lqcrash_async_dwarf_frame_reader_find_fde(&reader, 0, 0x1040, &fde));
+std::vector<uint8_t> ehFrame(uint8_t version = 1, const char* augmentation = "zR") {
+    return ehFrame(version, augmentation, {{0x1000, 0}});
+}
 
-    TearDown();
-    SetUp();
-    mobj = place(ehFrame(1, "zR", 0x1000));  // CIE pointer beyond the section start
-    lqcrash_async_dwarf_frame_reader_init(&reader, mobj, DVlqcrash_async_byteorder_direct(), true, false);
-    EXPECT_EQ(LQCRASH_EINVAL, lqcrash_async_dwarf_frame_reader_find_fde(&reader, 0, 0x1010, &fde));
+struct FdeSearchCase {
+    const char* name;
+    std::vector<FdeSpec> fdes;
+    uint64_t pc;
+    lqcrash_error_t result;
+    uint64_t pcStart;
+};
+
+TEST_F(LQCrashDwarf, FdeSearch) {
+    constexpr uint32_t kPastTheStart = 0x1000;  // a CIE pointer leading before the section
+    const FdeSearchCase cases[] = {
+        {"covering entry", {{0x1000, 0}}, 0x1010, LQCRASH_ESUCCESS, 0x1000},
+        {"end is exclusive", {{0x1000, 0}}, 0x1040, LQCRASH_ENOTFOUND, 0},
+        {"second entry", {{0x1000, 0}, {0x2000, 0}}, 0x2000, LQCRASH_ESUCCESS, 0x2000},
+        {"damaged entry is skipped", {{0x1000, kPastTheStart}, {0x2000, 0}}, 0x2010, LQCRASH_ESUCCESS, 0x2000},
+        {"damaged entry alone", {{0x1000, kPastTheStart}}, 0x1010, LQCRASH_ENOTFOUND, 0},
+    };
+    for (const FdeSearchCase& c : cases) {
+        TearDown();
+        SetUp();
+        lqcrash_async_mobject* mobj = place(ehFrame(1, "zR", c.fdes));
+        lqcrash_async_dwarf_frame_reader_t reader;
+        lqcrash_async_dwarf_frame_reader_init(&reader, mobj, DVlqcrash_async_byteorder_direct(), true, false);
+        lqcrash_async_dwarf_fde_info_t fde;
+        ASSERT_EQ(c.result, lqcrash_async_dwarf_frame_reader_find_fde(&reader, 0, c.pc, &fde)) << c.name;
+        if (c.result != LQCRASH_ESUCCESS) continue;
+        EXPECT_EQ(c.pcStart, fde.pc_start) << c.name;  // pc-relative: the value plus where it is stored
+        EXPECT_EQ(c.pcStart + 0x40, fde.pc_end) << c.name;
+        EXPECT_EQ(3u, fde.instructions_length) << c.name;  // advance_loc and def_cfa_offset
+    }
+    // The damaged entry itself is refused: its CIE would lie before the section.
+    std::vector<uint8_t> damaged = ehFrame(1, "zR", {{0x1000, kPastTheStart}});
+    uint32_t cieLength;
+    std::memcpy(&cieLength, damaged.data(), 4);
+    lqcrash_async_mobject* mobj = place(damaged);
+    lqcrash_async_dwarf_fde_info_t fde;
+    EXPECT_EQ(LQCRASH_EINVAL, lqcrash_async_dwarf_fde_info_init<uint64_t>(&fde, mobj, DVlqcrash_async_byteorder_direct(),
+                                                                         kBase + 4 + cieLength, false));
 }
 
 TEST_F(LQCrashDwarf, CieVersionsAndAugmentations) {

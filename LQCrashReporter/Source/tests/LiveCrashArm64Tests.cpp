@@ -3,84 +3,18 @@
 // thread's backtrace running through the functions that crashed.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <fstream>
-#include <map>
-#include <sstream>
+#include <regex>
 #include <string>
 
-#include "LQCrashReporter/Source/DVLQCrashReport.h"
 #include "LQCrashReporter/Source/DVLQCrashReportTextFormatter.h"
-#include "platform/foundation/TestSupport.h"
+#include "LQCrashReporter/Source/tests/LiveCrashSupport.h"
 
 namespace {
 
-struct Range {
-    uint64_t start = 0;
-    uint64_t end = 0;
-    bool contains(uint64_t pc) const { return pc >= start && pc < end; }
-};
-
-class LQCrashArm64Crash : public ::testing::Test {
+class LQCrashArm64Crash : public lqtest::LiveCrash {
 protected:
-    void SetUp() override {
-        if (access(LQCRASH_ARM64_CRASHER, X_OK) != 0 || access(LQCRASH_QEMU, X_OK) != 0) {
-            GTEST_SKIP() << "no 64-bit ARM crasher or qemu-aarch64";
-        }
-    }
-
-    // Runs the crasher; returns its wait status.
-    int crash(const std::string& kind) {
-        pid_t child = fork();
-        if (child == 0) {
-            freopen("/dev/null", "w", stderr);
-            execl(LQCRASH_QEMU, LQCRASH_QEMU, "-L", "/usr/aarch64-linux-gnu", LQCRASH_ARM64_CRASHER, kind.c_str(),
-                  dir_.path().c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        return status;
-    }
-
-    std::map<std::string, Range> expected() {
-        std::map<std::string, Range> ranges;
-        std::ifstream in(dir_.file("expect.txt"));
-        std::string name;
-        std::string start, end;
-        while (in >> name >> start >> end) ranges[name] = {std::stoull(start, nullptr, 16), std::stoull(end, nullptr, 16)};
-        return ranges;
-    }
-
-    DVLQCrashReport::Ptr report() {
-        std::ifstream in(dir_.file("live_report.lqcrash"), std::ios::binary);
-        ns::Data data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        ns::Error error;
-        auto report = DVLQCrashReport::initWithData(data, &error);
-        EXPECT_TRUE(report) << error.description();
-        return report;
-    }
-
-    static std::shared_ptr<DVLQCrashReportThreadInfo> crashedThread(const DVLQCrashReport& r) {
-        for (const auto& t : r.threads()) {
-            if (t->crashed()) return t;
-        }
-        return nullptr;
-    }
-
-    // Index of the first frame inside range, or -1. Frames above the first
-    // hold return addresses: the call lies just before them.
-    static int frameIn(const DVLQCrashReportThreadInfo& t, const Range& range) {
-        for (size_t i = 0; i < t.stackFrames().size(); ++i) {
-            uint64_t pc = t.stackFrames()[i]->instructionPointer();
-            if (range.contains(i == 0 ? pc : pc - 1)) return static_cast<int>(i);
-        }
-        return -1;
-    }
-
-    ns::test::TemporaryDirectory dir_{"lqcrash-arm64"};
+    LQCrashArm64Crash() : LiveCrash({LQCRASH_ARM64_CRASHER, true, LQCRASH_QEMU}) {}
 };
 
 TEST_F(LQCrashArm64Crash, SegmentationFaultBacktraceRunsThroughTheFaultingFunction) {
@@ -97,6 +31,7 @@ TEST_F(LQCrashArm64Crash, SegmentationFaultBacktraceRunsThroughTheFaultingFuncti
     ASSERT_TRUE(t);
     EXPECT_EQ(0, frameIn(*t, ranges["segv"]));  // the faulting instruction itself
     EXPECT_EQ(1, frameIn(*t, ranges["outer"]));
+    EXPECT_EQ("somLLX", frameLetters(*r, *t));  // out to _start, which ends the stack
     EXPECT_EQ(34u, t->registers().size());
     EXPECT_EQ("pc", t->registers()[0]->registerName());
     EXPECT_GE(r->threads().size(), 2u);
@@ -121,6 +56,7 @@ TEST_F(LQCrashArm64Crash, AbortBacktraceRunsThroughTheCLibraryIntoTheCaller) {
     int o = frameIn(*t, ranges["outer"]);
     ASSERT_GT(a, 0);  // below abort's own frames in the C library
     EXPECT_EQ(a + 1, o);
+    EXPECT_EQ("LLLaomLLX", frameLetters(*r, *t));
     EXPECT_FALSE(r->hasExceptionInfo());
     // The crasher asks for symbols: the C library's frame is named from its
     // dynamic symbols, the platform's way.
@@ -147,6 +83,7 @@ TEST_F(LQCrashArm64Crash, UncaughtCxxExceptionIsRecordedWithItsThrowSite) {
     ASSERT_TRUE(t);
     EXPECT_GE(frameIn(*t, ranges["cxx"]), 0);  // the throw never unwound the stack
     EXPECT_GE(frameIn(*t, ranges["outer"]), 0);
+    EXPECT_TRUE(std::regex_match(frameLetters(*r, *t), std::regex("LLLX?hLLLcomLLX"))) << frameLetters(*r, *t);
 }
 
 TEST_F(LQCrashArm64Crash, MachModeReportsTheExceptionFromTheServerThread) {
@@ -175,6 +112,7 @@ TEST_F(LQCrashArm64Crash, CrashOnASecondaryThreadMarksThatThread) {
     ASSERT_TRUE(t);
     EXPECT_NE(0, t->threadNumber());
     EXPECT_EQ(0, frameIn(*t, ranges["segv"]));
+    EXPECT_EQ("sotLL", frameLetters(*r, *t));  // out to the C library's thread start
     int crashedCount = 0;
     for (const auto& th : r->threads()) crashedCount += th->crashed() ? 1 : 0;
     EXPECT_EQ(1, crashedCount);
