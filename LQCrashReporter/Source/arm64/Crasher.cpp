@@ -7,9 +7,11 @@
 
 #include <execinfo.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,12 +36,14 @@ extern char __start_lqcrash_fn_cxx[], __stop_lqcrash_fn_cxx[];
 extern char __start_lqcrash_fn_terminate[], __stop_lqcrash_fn_terminate[];
 extern char __start_lqcrash_fn_thread[], __stop_lqcrash_fn_thread[];
 extern char __start_lqcrash_fn_main[], __stop_lqcrash_fn_main[];
+extern char __start_lqcrash_fn_idle[], __stop_lqcrash_fn_idle[];
 }
 
 namespace {
 
 volatile int* g_null = nullptr;
 volatile int g_sink = 0;
+std::atomic<bool> g_idling{false};
 
 // The store must fault, even in a build that checks for null pointers.
 LQ_FUNCTION(lqcrash_fn_segv) __attribute__((no_sanitize_undefined)) void crashSegv() {
@@ -97,6 +101,7 @@ void writeExpect(const std::string& dir) {
     line("terminate", __start_lqcrash_fn_terminate, __stop_lqcrash_fn_terminate);
     line("thread", __start_lqcrash_fn_thread, __stop_lqcrash_fn_thread);
     line("main", __start_lqcrash_fn_main, __stop_lqcrash_fn_main);
+    line("idle", __start_lqcrash_fn_idle, __stop_lqcrash_fn_idle);
     std::fclose(f);
 }
 
@@ -146,7 +151,8 @@ LQ_FUNCTION(lqcrash_fn_thread) void* threadCrash(void*) {
     return nullptr;
 }
 
-void* idle(void*) {
+LQ_FUNCTION(lqcrash_fn_idle) void* idle(void*) {
+    g_idling = true;
     for (;;) pause();
     return nullptr;
 }
@@ -178,6 +184,7 @@ __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
     // Another thread, so reports hold more than the crashed one.
     pthread_t other;
     pthread_create(&other, nullptr, idle, nullptr);
+    while (!g_idling) sched_yield();  // its stack runs through idle() when the crash comes
 
     if (kind == "segv" || kind == "mach") crashVia(crashSegv);
     if (kind == "abort") crashVia(crashAbort);

@@ -23,6 +23,8 @@ struct NativeCase {
     const char* callee;
 };
 
+void PrintTo(const NativeCase& c, std::ostream* os) { *os << c.kind; }
+
 class LQCrashNativeCrash : public lqtest::LiveCrash, public ::testing::WithParamInterface<NativeCase> {
 protected:
     LQCrashNativeCrash() : LiveCrash({LQCRASH_NATIVE_CRASHER, false, ""}) {}
@@ -64,9 +66,14 @@ TEST_P(LQCrashNativeCrash, EveryThreadHasTheFramesADebuggerShows) {
     EXPECT_NE(0u, registers[2]->registerValue());
 
     // Every other thread too ends at its first function, with no frame
-    // outside every image and none repeated.
+    // outside every image and none repeated; the idle one waits in pause().
+    int idle = 0;
     for (const auto& t : r->threads()) {
         std::string l = frameLetters(*r, *t);
+        if (l.find('i') != std::string::npos) {
+            ++idle;
+            EXPECT_TRUE(std::regex_match(l, std::regex("L?iLL"))) << l;
+        }
         EXPECT_EQ(std::string::npos, l.find('?')) << t->threadNumber() << ": " << l;
         for (size_t i = 1; i < t->stackFrames().size(); ++i) {
             EXPECT_NE(t->stackFrames()[i - 1]->instructionPointer(), t->stackFrames()[i]->instructionPointer())
@@ -74,6 +81,7 @@ TEST_P(LQCrashNativeCrash, EveryThreadHasTheFramesADebuggerShows) {
         }
         EXPECT_LT(t->stackFrames().size(), 16u) << t->threadNumber() << ": " << l;
     }
+    EXPECT_EQ(1, idle);
 }
 
 INSTANTIATE_TEST_SUITE_P(
