@@ -79,6 +79,21 @@ lqcrash_error_t lqcrash_async_mobject_init(lqcrash_async_mobject* mobj, task_t t
     return LQCRASH_ESUCCESS;
 }
 
+lqcrash_error_t lqcrash_async_mobject_init_copy(lqcrash_async_mobject* mobj, task_t task, pl_vm_address_t task_addr,
+                                                pl_vm_size_t length, void* buffer, size_t buffer_size) {
+    lqcrash_async_memset(mobj, 0, sizeof(*mobj));
+    pl_vm_address_t end;
+    if (length == 0 || length > buffer_size || __builtin_add_overflow(task_addr, length, &end)) return LQCRASH_ENOMEM;
+    lqcrash_error_t err = DVlqcrash_async_task_memcpy(task, task_addr, 0, buffer, length);
+    if (err != LQCRASH_ESUCCESS) return err;
+    mobj->task = task;
+    mobj->address = reinterpret_cast<uintptr_t>(buffer);
+    mobj->task_address = task_addr;
+    mobj->length = length;
+    mobj->vm_slide = static_cast<pl_vm_off_t>(task_addr - mobj->address);
+    return LQCRASH_ESUCCESS;
+}
+
 void* lqcrash_async_mobject_remap_address(lqcrash_async_mobject* mobj, pl_vm_address_t address, pl_vm_off_t offset,
                                           size_t length) {
     pl_vm_address_t target;

@@ -20,6 +20,11 @@ struct lqcrash_async_mobject {
 
 lqcrash_error_t lqcrash_async_mobject_init(lqcrash_async_mobject* mobj, task_t task, pl_vm_address_t task_addr,
                                            pl_vm_size_t length, bool require_full);
+// The same over a copy of the range in the caller's buffer (at most
+// buffer_size bytes): one read and no mapping, for small records read often.
+// Free releases nothing.
+lqcrash_error_t lqcrash_async_mobject_init_copy(lqcrash_async_mobject* mobj, task_t task, pl_vm_address_t task_addr,
+                                                pl_vm_size_t length, void* buffer, size_t buffer_size);
 void* lqcrash_async_mobject_remap_address(lqcrash_async_mobject* mobj, pl_vm_address_t address, pl_vm_off_t offset,
                                           size_t length);
 bool lqcrash_async_mobject_verify_local_pointer(lqcrash_async_mobject* mobj, uintptr_t local, pl_vm_off_t offset,

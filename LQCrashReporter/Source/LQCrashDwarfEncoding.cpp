@@ -337,9 +337,12 @@ lqcrash_error_t lqcrash_async_dwarf_frame_reader_find_fde(lqcrash_async_dwarf_fr
 template <typename machine_ptr>
 lqcrash_error_t lqcrash_async_dwarf_fde_info_init(lqcrash_async_dwarf_fde_info_t* info, lqcrash_async_mobject* mobj,
                                                   const lqcrash_async_byteorder_t* byteorder,
-                                                  pl_vm_address_t fde_address, bool debug_frame) {
+                                                  pl_vm_address_t fde_address, bool debug_frame,
+                                                  lqcrash_async_mobject* cie_mobj) {
     lqcrash_async_memset(info, 0, sizeof(*info));
     const pl_vm_address_t S = mobj->task_address;
+    if (debug_frame && cie_mobj) return LQCRASH_EINVAL;  // its CIE pointer is an offset into the section
+    lqcrash_async_mobject* cieObject = cie_mobj ? cie_mobj : mobj;
     uint64_t length;
     pl_vm_size_t H;
     unsigned idWidth;
@@ -360,12 +363,13 @@ lqcrash_error_t lqcrash_async_dwarf_fde_info_init(lqcrash_async_dwarf_fde_info_t
         pl_vm_address_t fieldAddress = fde_address + H;
         if (ciePointer > fieldAddress) return LQCRASH_EINVAL;
         cieAddress = fieldAddress - ciePointer;
-        if (cieAddress < S) return LQCRASH_EINVAL;
-        info->cie_offset = cieAddress - S;
+        if (cieAddress < cieObject->task_address) return LQCRASH_EINVAL;
+        info->cie_offset = cieAddress - cieObject->task_address;
     }
     gnu_ehptr_reader<machine_ptr> ptrReader(byteorder);
     lqcrash_async_dwarf_cie_info_t cie;
-    lqcrash_error_t err = lqcrash_async_dwarf_cie_info_init<machine_ptr>(&cie, mobj, byteorder, &ptrReader, cieAddress);
+    lqcrash_error_t err =
+        lqcrash_async_dwarf_cie_info_init<machine_ptr>(&cie, cieObject, byteorder, &ptrReader, cieAddress);
     if (err != LQCRASH_ESUCCESS) return err;
     uint8_t encoding = (cie.has_eh_augmentation && cie.eh_augmentation.has_pointer_encoding)
                            ? cie.eh_augmentation.pointer_encoding
@@ -517,11 +521,11 @@ void lqcrash_async_dwarf_cie_info_free(lqcrash_async_dwarf_cie_info_t*) {}
 template lqcrash_error_t lqcrash_async_dwarf_fde_info_init<uint32_t>(lqcrash_async_dwarf_fde_info_t*,
                                                                      lqcrash_async_mobject*,
                                                                      const lqcrash_async_byteorder_t*,
-                                                                     pl_vm_address_t, bool);
+                                                                     pl_vm_address_t, bool, lqcrash_async_mobject*);
 template lqcrash_error_t lqcrash_async_dwarf_fde_info_init<uint64_t>(lqcrash_async_dwarf_fde_info_t*,
                                                                      lqcrash_async_mobject*,
                                                                      const lqcrash_async_byteorder_t*,
-                                                                     pl_vm_address_t, bool);
+                                                                     pl_vm_address_t, bool, lqcrash_async_mobject*);
 template lqcrash_error_t lqcrash_async_dwarf_cie_info_init<uint32_t>(lqcrash_async_dwarf_cie_info_t*,
                                                                      lqcrash_async_mobject*,
                                                                      const lqcrash_async_byteorder_t*,

@@ -191,10 +191,13 @@ lqcrash_error_t lqcrash_async_dwarf_frame_reader_find_fde(lqcrash_async_dwarf_fr
                                                           lqcrash_async_dwarf_fde_info_t* fde_info);
 void lqcrash_async_dwarf_frame_reader_free(lqcrash_async_dwarf_frame_reader_t* reader);
 
+// cie_mobj: where the FDE's CIE is mapped when not in mobj (an __eh_frame
+// FDE only); its offset is then from that mapping's start.
 template <typename machine_ptr>
 lqcrash_error_t lqcrash_async_dwarf_fde_info_init(lqcrash_async_dwarf_fde_info_t* info, lqcrash_async_mobject* mobj,
                                                   const lqcrash_async_byteorder_t* byteorder,
-                                                  pl_vm_address_t fde_address, bool debug_frame);
+                                                  pl_vm_address_t fde_address, bool debug_frame,
+                                                  lqcrash_async_mobject* cie_mobj = nullptr);
 void lqcrash_async_dwarf_fde_info_free(lqcrash_async_dwarf_fde_info_t* info);
 
 template <typename machine_ptr>

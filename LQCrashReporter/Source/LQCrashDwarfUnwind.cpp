@@ -509,45 +509,100 @@ namespace {
 
 using namespace lqcrash::DV::async;
 
-// indexedFde: the FDE an image's own index names for pc (0: search the
-// section).
+// Runs the FDE's rules (and its CIE's) for pc and applies them. The CIE and
+// the FDE may lie in different mappings; offsets are from each one's start.
 template <typename machine_ptr, typename machine_ptr_s>
-lqcrash_frame_error_t unwind(task_t task, lqcrash_async_mobject* mobj, const lqcrash_async_byteorder_t* byteorder,
-                             bool debugFrame, pl_vm_address_t pc, pl_vm_address_t indexedFde,
-                             const lqcrash_async_thread_state* current, lqcrash_async_thread_state* next) {
-    lqcrash_async_dwarf_frame_reader_t reader;
-    if (lqcrash_async_dwarf_frame_reader_init(&reader, mobj, byteorder, sizeof(machine_ptr) == 8, debugFrame) !=
-        LQCRASH_ESUCCESS) {
-        return LQCRASH_FRAME_EINVAL;
-    }
-    lqcrash_async_dwarf_fde_info_t fde;
-    if (indexedFde != 0) {
-        if (lqcrash_async_dwarf_fde_info_init<machine_ptr>(&fde, mobj, byteorder, indexedFde, debugFrame) !=
-                LQCRASH_ESUCCESS ||
-            pc < fde.pc_start || pc >= fde.pc_end) {
-            return LQCRASH_FRAME_ENOTSUP;
-        }
-    } else if (lqcrash_async_dwarf_frame_reader_find_fde(&reader, 0, static_cast<machine_ptr>(pc), &fde) !=
-               LQCRASH_ESUCCESS) {
-        return LQCRASH_FRAME_ENOTSUP;
-    }
+lqcrash_frame_error_t apply_fde(task_t task, lqcrash_async_mobject* cieObject, lqcrash_async_mobject* fdeObject,
+                                const lqcrash_async_byteorder_t* byteorder, pl_vm_address_t pc,
+                                const lqcrash_async_dwarf_fde_info_t& fde, const lqcrash_async_thread_state* current,
+                                lqcrash_async_thread_state* next) {
     gnu_ehptr_reader<machine_ptr> ptrReader(byteorder);
     lqcrash_async_dwarf_cie_info_t cie;
-    if (lqcrash_async_dwarf_cie_info_init<machine_ptr>(&cie, mobj, byteorder, &ptrReader,
-                                                       mobj->task_address + fde.cie_offset) != LQCRASH_ESUCCESS) {
+    if (lqcrash_async_dwarf_cie_info_init<machine_ptr>(&cie, cieObject, byteorder, &ptrReader,
+                                                       cieObject->task_address + fde.cie_offset) != LQCRASH_ESUCCESS) {
         return LQCRASH_FRAME_ENOTSUP;
     }
     dwarf_cfa_state<machine_ptr, machine_ptr_s> state;
-    if (state.eval_program(mobj, pc, fde.pc_start, &cie, &ptrReader, byteorder, mobj->task_address,
+    if (state.eval_program(cieObject, pc, fde.pc_start, &cie, &ptrReader, byteorder, cieObject->task_address,
                            static_cast<pl_vm_off_t>(cie.initial_instructions_offset),
                            cie.initial_instructions_length) != LQCRASH_ESUCCESS ||
-        state.eval_program(mobj, pc, fde.pc_start, &cie, &ptrReader, byteorder, mobj->task_address,
+        state.eval_program(fdeObject, pc, fde.pc_start, &cie, &ptrReader, byteorder, fdeObject->task_address,
                            static_cast<pl_vm_off_t>(fde.instructions_offset), fde.instructions_length) !=
             LQCRASH_ESUCCESS) {
         return LQCRASH_FRAME_ENOTSUP;
     }
     if (state.apply_state(task, &cie, current, byteorder, next) != LQCRASH_ESUCCESS) return LQCRASH_FRAME_ENOFRAME;
     return LQCRASH_FRAME_ESUCCESS;
+}
+
+// Searches the whole mapped section for the FDE of pc.
+template <typename machine_ptr, typename machine_ptr_s>
+lqcrash_frame_error_t unwind_section(task_t task, lqcrash_async_mobject* mobj,
+                                     const lqcrash_async_byteorder_t* byteorder, bool debugFrame, pl_vm_address_t pc,
+                                     const lqcrash_async_thread_state* current, lqcrash_async_thread_state* next) {
+    lqcrash_async_dwarf_frame_reader_t reader;
+    if (lqcrash_async_dwarf_frame_reader_init(&reader, mobj, byteorder, sizeof(machine_ptr) == 8, debugFrame) !=
+        LQCRASH_ESUCCESS) {
+        return LQCRASH_FRAME_EINVAL;
+    }
+    lqcrash_async_dwarf_fde_info_t fde;
+    if (lqcrash_async_dwarf_frame_reader_find_fde(&reader, 0, static_cast<machine_ptr>(pc), &fde) != LQCRASH_ESUCCESS) {
+        return LQCRASH_FRAME_ENOTSUP;
+    }
+    return apply_fde<machine_ptr, machine_ptr_s>(task, mobj, mobj, byteorder, pc, fde, current, next);
+}
+
+// Maps a small record: copied onto the stack when it fits, else mapped.
+lqcrash_error_t map_record(lqcrash_async_mobject* mobj, task_t task, pl_vm_address_t address, pl_vm_size_t length,
+                           void* buffer, size_t bufferSize) {
+    if (length <= bufferSize) return lqcrash_async_mobject_init_copy(mobj, task, address, length, buffer, bufferSize);
+    return lqcrash_async_mobject_init(mobj, task, address, length, true);
+}
+
+// An ELF image's .eh_frame_hdr index names the FDE: only that FDE and its CIE
+// are read (the whole section is often hundreds of kilobytes, and mapping
+// copies it).
+lqcrash_frame_error_t unwind_indexed(task_t task, lqcrash_async_macho* image, pl_vm_address_t pc,
+                                     const lqcrash_async_thread_state* current, lqcrash_async_thread_state* next) {
+    const lqcrash_async_byteorder_t* byteorder = image->byteorder;
+    uint64_t fdeAddress = 0;
+    if (mach::elf::findIndexedFde(task, image->elf, pc, &fdeAddress) != KERN_SUCCESS) return LQCRASH_FRAME_ENOTSUP;
+    // The 32-bit format (what linkers write): length, then the distance
+    // back to the CIE.
+    uint32_t header[2];
+    uint32_t cieLength;
+    if (DVlqcrash_async_task_memcpy(task, fdeAddress, 0, header, sizeof(header)) != LQCRASH_ESUCCESS) {
+        return LQCRASH_FRAME_ENOTSUP;
+    }
+    const uint32_t fdeLength = byteorder->swap32(header[0]);
+    const uint32_t ciePointer = byteorder->swap32(header[1]);
+    if (fdeLength == 0 || fdeLength == 0xFFFFFFFF || ciePointer == 0 || ciePointer > fdeAddress + 4) {
+        return LQCRASH_FRAME_ENOTSUP;
+    }
+    const pl_vm_address_t cieAddress = fdeAddress + 4 - ciePointer;
+    if (DVlqcrash_async_task_memcpy(task, cieAddress, 0, &cieLength, sizeof(cieLength)) != LQCRASH_ESUCCESS) {
+        return LQCRASH_FRAME_ENOTSUP;
+    }
+    cieLength = byteorder->swap32(cieLength);
+    if (cieLength == 0 || cieLength == 0xFFFFFFFF) return LQCRASH_FRAME_ENOTSUP;
+    lqcrash_async_mobject fdeObject, cieObject;
+    alignas(8) uint8_t fdeBytes[1024];
+    alignas(8) uint8_t cieBytes[256];
+    if (map_record(&fdeObject, task, fdeAddress, 4ull + fdeLength, fdeBytes, sizeof(fdeBytes)) != LQCRASH_ESUCCESS) {
+        return LQCRASH_FRAME_ENOTSUP;
+    }
+    lqcrash_frame_error_t result = LQCRASH_FRAME_ENOTSUP;
+    if (map_record(&cieObject, task, cieAddress, 4ull + cieLength, cieBytes, sizeof(cieBytes)) == LQCRASH_ESUCCESS) {
+        lqcrash_async_dwarf_fde_info_t fde;
+        if (lqcrash_async_dwarf_fde_info_init<uint64_t>(&fde, &fdeObject, byteorder, fdeAddress, false, &cieObject) ==
+                LQCRASH_ESUCCESS &&
+            pc >= fde.pc_start && pc < fde.pc_end) {
+            result = apply_fde<uint64_t, int64_t>(task, &cieObject, &fdeObject, byteorder, pc, fde, current, next);
+        }
+        lqcrash_async_mobject_free(&cieObject);
+    }
+    lqcrash_async_mobject_free(&fdeObject);
+    return result;
 }
 
 }  // namespace
@@ -568,7 +623,9 @@ lqcrash_frame_error_t lqcrash_dwarf_frame_reader(task_t task, lqcrash_async_imag
     if (image && !lqcrash_async_thread_state_matches_cpu(current_frame, lqcrash_async_macho_cpu_type(image))) {
         image = nullptr;  // another architecture's call-frame rules say nothing about these registers
     }
-    if (image) {
+    if (image && image->is_elf && image->m64 && image->elf.ehFrameIndexAddress != 0) {
+        result = unwind_indexed(task, image, pc, current_frame, next_frame);
+    } else if (image) {
         lqcrash_async_mobject mobj;
         bool debugFrame = false;
         lqcrash_error_t err = lqcrash_async_macho_map_section(image, "__TEXT", "__eh_frame", &mobj);
@@ -576,20 +633,13 @@ lqcrash_frame_error_t lqcrash_dwarf_frame_reader(task_t task, lqcrash_async_imag
             err = lqcrash_async_macho_map_section(image, "__DWARF", "__debug_frame", &mobj);
             debugFrame = true;
         }
-        // ELF images carry a sorted index of their FDEs: a bisection instead
-        // of a walk over thousands of entries.
-        uint64_t indexedFde = 0;
-        const bool indexed = image->is_elf && !debugFrame && image->elf.ehFrameIndexAddress != 0;
         if (err != LQCRASH_ESUCCESS) {
             result = LQCRASH_FRAME_ENOFRAME;
-        } else if (indexed && mach::elf::findIndexedFde(task, image->elf, pc, &indexedFde) != KERN_SUCCESS) {
-            result = LQCRASH_FRAME_ENOTSUP;
-            lqcrash_async_mobject_free(&mobj);
         } else {
-            result = image->m64 ? unwind<uint64_t, int64_t>(task, &mobj, image->byteorder, debugFrame, pc, indexedFde,
-                                                            current_frame, next_frame)
-                                : unwind<uint32_t, int32_t>(task, &mobj, image->byteorder, debugFrame, pc, indexedFde,
-                                                            current_frame, next_frame);
+            result = image->m64 ? unwind_section<uint64_t, int64_t>(task, &mobj, image->byteorder, debugFrame, pc,
+                                                                    current_frame, next_frame)
+                                : unwind_section<uint32_t, int32_t>(task, &mobj, image->byteorder, debugFrame, pc,
+                                                                    current_frame, next_frame);
             lqcrash_async_mobject_free(&mobj);
         }
     }

@@ -100,7 +100,7 @@ kern_return_t readImage(task_t task, uint64_t headerAddress, ImageInfo* out) {
                 uint32_t count = 0;
                 if ((hdr[1] & 0x0f) == 0x0b && hdr[2] == 0x03 && hdr[3] == kDatarelSdata4 &&
                     readValue(task, start + 8, &count) == KERN_SUCCESS && count > 0 &&
-                    8 + 8ull * count <= ph.p_memsz) {
+                    12 + 8ull * count <= ph.p_memsz) {
                     out->ehFrameIndexAddress = start + 12;
                     out->ehFrameIndexCount = count;
                 }
@@ -263,24 +263,30 @@ kern_return_t readImageInfo(task_t task, uint64_t headerAddress, ImageInfo* out)
 
 kern_return_t findIndexedFde(task_t task, const ImageInfo& info, uint64_t pc, uint64_t* fdeAddress) {
     if (info.ehFrameIndexAddress == 0) return KERN_FAILURE;
-    // The last entry whose function starts at or below pc.
+    auto start = [&](int32_t offset) { return info.ehFrameHdrAddress + static_cast<uint64_t>(static_cast<int64_t>(offset)); };
+    // The last entry whose function starts at or below pc, in [low, high):
+    // halved one read at a time, then the last stretch read whole.
+    constexpr uint64_t kStretch = 128;
     uint64_t low = 0, high = info.ehFrameIndexCount;
-    int32_t found[2];
-    bool any = false;
-    while (low < high) {
+    while (high - low > kStretch) {
         uint64_t mid = low + (high - low) / 2;
         int32_t entry[2];
         if (readValue(task, info.ehFrameIndexAddress + 8 * mid, &entry) != KERN_SUCCESS) return KERN_FAILURE;
-        if (info.ehFrameHdrAddress + static_cast<uint64_t>(static_cast<int64_t>(entry[0])) <= pc) {
-            found[0] = entry[0], found[1] = entry[1];
-            any = true;
-            low = mid + 1;
+        if (start(entry[0]) <= pc) {
+            low = mid;
         } else {
             high = mid;
         }
     }
-    if (!any) return KERN_FAILURE;
-    *fdeAddress = info.ehFrameHdrAddress + static_cast<uint64_t>(static_cast<int64_t>(found[1]));
+    int32_t entries[kStretch][2];
+    if (mach_vm_read_overwrite(task, info.ehFrameIndexAddress + 8 * low, 8 * (high - low),
+                               reinterpret_cast<uintptr_t>(entries), nullptr) != KERN_SUCCESS) {
+        return KERN_FAILURE;
+    }
+    uint64_t n = high - low;
+    while (n > 0 && start(entries[n - 1][0]) > pc) --n;
+    if (n == 0) return KERN_FAILURE;
+    *fdeAddress = start(entries[n - 1][1]);
     return KERN_SUCCESS;
 }
 

@@ -47,6 +47,26 @@ TEST(MachCompatElf, TheExecutableHasTextEhFrameAndABuildId) {
     EXPECT_GT(info.textSize, 0u);
     EXPECT_NE(0u, info.ehFrameAddress);
     EXPECT_GT(info.buildIdLength, 0u);
+
+    // Its .eh_frame index names, for functions of this program, the FDEs
+    // that cover them; nothing lies below the first entry.
+    ASSERT_GT(info.ehFrameIndexCount, 0u);
+    const uint64_t pcs[] = {reinterpret_cast<uintptr_t>(&onAdd) + 1,
+                            reinterpret_cast<uintptr_t>(&mach::elf::readImageInfo) + 1,
+                            reinterpret_cast<uintptr_t>(&mach::elf::findIndexedFde) + 1};
+    for (uint64_t pc : pcs) {
+        uint64_t fde = 0;
+        ASSERT_EQ(KERN_SUCCESS, mach::elf::findIndexedFde(mach_task_self(), info, pc, &fde));
+        int32_t begin;   // pc-relative, 4 bytes, as the compilers here write it
+        uint32_t range;
+        std::memcpy(&begin, reinterpret_cast<const void*>(fde + 8), 4);
+        std::memcpy(&range, reinterpret_cast<const void*>(fde + 12), 4);
+        const uint64_t start = fde + 8 + static_cast<uint64_t>(static_cast<int64_t>(begin));
+        EXPECT_LE(start, pc);
+        EXPECT_LT(pc, start + range);
+    }
+    uint64_t fde = 0;
+    EXPECT_EQ(KERN_FAILURE, mach::elf::findIndexedFde(mach_task_self(), info, 0, &fde));
 }
 
 TEST(MachCompatSysctl, AnswersStringsIntegersAndProcessRecords) {
