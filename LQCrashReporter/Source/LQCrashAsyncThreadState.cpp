@@ -62,24 +62,28 @@ bool lqcrash_async_thread_state_matches_cpu(const lqcrash_async_thread_state* st
 
 uint64_t lqcrash_async_thread_state_pointer_mask() { return mach::kPointerAddressMask; }
 
-void lqcrash_async_thread_state_mcontext_init(lqcrash_async_thread_state* state, const darwin_mcontext64_t* mctx) {
+namespace {
+
+// An empty 64-bit record on a downward stack with the given registers known.
+void reset64(lqcrash_async_thread_state* state, uint64_t validRegs) {
     lqcrash_async_memset(state, 0, sizeof(*state));
     state->stack_direction = LQCRASH_ASYNC_THREAD_STACK_DIRECTION_DOWN;
     state->greg_size = 8;
-    state->arm_state.ash.flavor = ARM_THREAD_STATE64;
-    state->arm_state.ash.count = ARM_THREAD_STATE64_COUNT;
+    state->valid_regs = validRegs;
+}
+
+}  // namespace
+
+void lqcrash_async_thread_state_mcontext_init(lqcrash_async_thread_state* state, const darwin_mcontext64_t* mctx) {
+    reset64(state, ~0ull);
+    state->arm_state.ash = {ARM_THREAD_STATE64, ARM_THREAD_STATE64_COUNT};
     lqcrash_async_memcpy(&state->arm_state.uts.ts_64, &mctx->ss, sizeof(mctx->ss));
-    state->valid_regs = ~0ull;
 }
 
 void lqcrash_async_thread_state_x86_64_init(lqcrash_async_thread_state* state, const x86_thread_state64_t* registers) {
-    lqcrash_async_memset(state, 0, sizeof(*state));
-    state->stack_direction = LQCRASH_ASYNC_THREAD_STACK_DIRECTION_DOWN;
-    state->greg_size = 8;
-    state->x86_state.tsh.flavor = x86_THREAD_STATE64;
-    state->x86_state.tsh.count = x86_THREAD_STATE64_COUNT;
+    reset64(state, (1ull << LQCRASH_X86_64_REG_COUNT) - 1);
+    state->x86_state.tsh = {x86_THREAD_STATE64, x86_THREAD_STATE64_COUNT};
     lqcrash_async_memcpy(&state->x86_state.uts.ts64, registers, sizeof(*registers));
-    state->valid_regs = (1ull << LQCRASH_X86_64_REG_COUNT) - 1;
 }
 
 void lqcrash_async_thread_state_host_mcontext_init(lqcrash_async_thread_state* state,
