@@ -313,14 +313,14 @@ TEST_F(LQCrashDwarf, RuleTablesApplyToArm64AndX86_64States) {
     }
 }
 
-struct FdeSpec {
+struct FdeLayout {
     uint64_t pcStart;
     uint32_t ciePointerDelta;  // added to the true distance back to the CIE
 };
 
 // A CIE and FDEs (0x40 bytes of code each) as a linker lays them out in
 // __eh_frame.
-std::vector<uint8_t> ehFrame(uint8_t version, const char* augmentation, const std::vector<FdeSpec>& fdes) {
+std::vector<uint8_t> ehFrame(uint8_t version, const char* augmentation, const std::vector<FdeLayout>& fdes) {
     std::vector<uint8_t> b;
     auto u32 = [&](uint32_t v) {
         for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -349,7 +349,7 @@ std::vector<uint8_t> ehFrame(uint8_t version, const char* augmentation, const st
     while ((b.size() - cieStart) % 4) b.push_back(0);
     uint32_t cieLength = static_cast<uint32_t>(b.size() - cieStart - 4);
     std::memcpy(&b[cieStart], &cieLength, 4);
-    for (const FdeSpec& f : fdes) {
+    for (const FdeLayout& f : fdes) {
         size_t fdeStart = b.size();
         u32(0);
         u32(static_cast<uint32_t>(b.size() - cieStart) + f.ciePointerDelta);  // distance back to the CIE
@@ -375,7 +375,7 @@ std::vector<uint8_t> ehFrame(uint8_t version = 1, const char* augmentation = "zR
 
 struct FdeSearchCase {
     const char* name;
-    std::vector<FdeSpec> fdes;
+    std::vector<FdeLayout> fdes;
     uint64_t pc;
     lqcrash_error_t result;
     uint64_t pcStart;
