@@ -62,26 +62,15 @@ std::shared_ptr<DVACExceptionModel> DVACExceptionModel::initWithType(
 }
 
 DVACStackFrames DVACExceptionModel::loadStackTrace(const std::vector<std::string>& stackTrace) {
-  static constexpr std::string_view kSeparators = " -[]+?.,";
   DVACStackFrames frames;
   for (const auto& line : stackTrace) {
-    std::vector<std::string> components;
-    std::string current;
-    for (char c : line) {
-      if (kSeparators.find(c) != std::string_view::npos) {
-        if (!current.empty()) components.push_back(std::move(current));
-        current.clear();
-      } else {
-        current.push_back(c);
-      }
-    }
-    if (!current.empty()) components.push_back(std::move(current));
-    if (components.size() < 6) continue;
+    auto parts = dvac::parseCallStackSymbol(line);
+    if (!parts) continue;
     auto frame = std::make_shared<DVACStackFrame>();
-    frame->fileName = components[1];
-    frame->address = components[2];
-    frame->className_ = components[3];
-    frame->methodName = components[4];
+    frame->address = std::move(parts->address);
+    frame->fileName = std::move(parts->image);
+    frame->className_ = std::move(parts->className);
+    frame->methodName = std::move(parts->methodName);
     frames.push_back(std::move(frame));
   }
   return frames;

@@ -38,8 +38,9 @@ class DVACExceptionModel : public DVACSerializableObject, public DVACModel {
                                                           std::optional<std::string> exceptionMessage,
                                                           std::optional<std::vector<std::string>> stackTrace);
 
-  // Splits each line at " -[]+?.," and, when at least six pieces remain,
-  // takes pieces 1 to 4 as image, address, class and method.
+  // One frame per line in the call-stack symbol format (DVACCrashesCallStack.h):
+  // its address and, where the line knows them, its image and symbol.
+  // Lines in any other form give no frame.
   static DVACStackFrames loadStackTrace(const std::vector<std::string>& stackTrace);
 
   std::optional<std::string> type;

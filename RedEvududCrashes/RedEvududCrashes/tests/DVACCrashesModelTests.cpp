@@ -216,22 +216,49 @@ TEST(DVACHandledErrorLog, NeedsAnIdAndAnExceptionButNotItsFrames) {
   EXPECT_TRUE(decoded->isEqual(*log));
 }
 
-TEST(DVACExceptionModel, ParsesSymbolLinesByPosition) {
-  auto frames = DVACExceptionModel::loadStackTrace({
-      "3   Foundation                          0x00007ff80a1c2d3e -[NSArray objectAtIndex:] + 42",
-      "4   libobjc.A.dylib                     0x00007ff80a1c2d3e objc_exception_throw + 48",
-      "5   Example                             0x0000000100004010 main + 16",
-  });
-  ASSERT_EQ(2u, frames.size());
-  EXPECT_EQ("Foundation", *frames[0]->fileName);
-  EXPECT_EQ("0x00007ff80a1c2d3e", *frames[0]->address);
-  EXPECT_EQ("NSArray", *frames[0]->className_);
-  EXPECT_EQ("objectAtIndex:", *frames[0]->methodName);
-  EXPECT_FALSE(frames[0]->code);
-  // An image name with a full stop shifts the fields.
-  EXPECT_EQ("libobjc", *frames[1]->fileName);
-  EXPECT_EQ("A", *frames[1]->address);
+TEST(DVACExceptionModel, ParsesTheColumnsOfSymbolLines) {
+  struct Case {
+    std::string line;
+    std::optional<std::string> fileName, address, className, methodName;
+  };
+  const std::vector<Case> cases = {
+      {"3   Foundation                          0x00007ff80a1c2d3e -[NSArray objectAtIndex:] + 42", "Foundation",
+       "0x00007ff80a1c2d3e", "NSArray", "objectAtIndex:"},
+      {"4   libobjc.A.dylib                     0x00007ff80a1c2d3e objc_exception_throw + 48", "libobjc.A.dylib",
+       "0x00007ff80a1c2d3e", std::nullopt, "objc_exception_throw"},
+      {"2   libc.so.6                           0x00007f435296524a __libc_start_main + 133", "libc.so.6",
+       "0x00007f435296524a", std::nullopt, "__libc_start_main"},
+      // The program's own frames, whose symbols the loader doesn't know.
+      {"0   redevudud_crashes_crasher           0x0000563e230aa8fb 0x563e2305e000 + 313595",
+       "redevudud_crashes_crasher", "0x0000563e230aa8fb", std::nullopt, std::nullopt},
+      {"1   My App Helper                       0x0000000100004010 std::vector<int, std::allocator<int> >::at("
+       "unsigned long) + 16",
+       "My App Helper", "0x0000000100004010", "std::vector<int, std::allocator<int> >", "at(unsigned long)"},
+      {"5   libexample.so                       0x0000000100004010 (anonymous namespace)::run(ns::Value const&) + 8",
+       "libexample.so", "0x0000000100004010", "(anonymous namespace)", "run(ns::Value const&)"},
+      {"6   ???                                 0x0000000000001234 0x0 + 0", std::nullopt, "0x0000000000001234",
+       std::nullopt, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    auto frames = DVACExceptionModel::loadStackTrace({c.line});
+    ASSERT_EQ(1u, frames.size()) << c.line;
+    EXPECT_EQ(c.fileName, frames[0]->fileName) << c.line;
+    EXPECT_EQ(c.address, frames[0]->address) << c.line;
+    EXPECT_EQ(c.className, frames[0]->className_) << c.line;
+    EXPECT_EQ(c.methodName, frames[0]->methodName) << c.line;
+    EXPECT_FALSE(frames[0]->code);
+  }
+  // Lines of another form give no frame.
+  EXPECT_TRUE(DVACExceptionModel::loadStackTrace({"a b c d e f", "3 libfoo.so main + 1", ""}).empty());
   EXPECT_TRUE(DVACExceptionModel::loadStackTrace({}).empty());
+  // What this process writes reads back: every frame with its address and image.
+  auto own = DVACExceptionModel::initWithType("T", std::nullopt, std::nullopt);
+  ASSERT_FALSE(own->frames->empty());
+  for (const auto& frame : *own->frames) {
+    EXPECT_EQ(18u, frame->address->size()) << *frame->address;
+    EXPECT_TRUE(frame->fileName) << *frame->address;
+  }
+  EXPECT_EQ("redevudud_crashes_tests", *own->frames->front()->fileName);
 }
 
 TEST(DVACExceptionModel, FromAnErrorAndFromAnExceptionLikeObject) {
@@ -251,9 +278,9 @@ TEST(DVACExceptionModel, FromAnErrorAndFromAnExceptionLikeObject) {
   EXPECT_TRUE(nothing->frames);
   EXPECT_EQ(nullptr, nothing->serializeToDictionary().find("stackTrace"));
 
-  auto given = DVACExceptionModel::initWithType("T", "m", std::vector<std::string>{"a b c d e f"});
+  auto given = DVACExceptionModel::initWithType("T", "m", std::vector<std::string>{"0 a 0x1 f + 2"});
   EXPECT_EQ(1u, given->frames->size());
-  EXPECT_EQ("(\n    \"a b c d e f\"\n)", *given->stackTrace);
+  EXPECT_EQ("(\n    \"0 a 0x1 f + 2\"\n)", *given->stackTrace);
 }
 
 TEST(DVACExceptionModel, ValidityEqualityAndArchiving) {
