@@ -13,6 +13,9 @@ namespace ns {
 
 class NSException {
 public:
+    // Without return addresses the exception takes those of the stack it is
+    // made on, innermost (its maker) first: every exception here is raised
+    // where it is made, by `throw NSException(...)`.
     NSException(std::string name, std::optional<std::string> reason,
                 std::vector<uint64_t> callStackReturnAddresses = {});
     virtual ~NSException();

@@ -389,7 +389,8 @@ TEST(LQCrashWriterRecord, ExceptionSignalNamesAndTheWholeFileOrder) {
     ASSERT_EQ(LQCRASH_ESUCCESS, DVlqcrash_log_writer_init(&writer, "id", "1", nullptr, 0, false));
     EXPECT_EQ(nullptr, writer.application_info.app_marketing_version.bytes);
     EXPECT_EQ('\0', writer.process_info.process_path.bytes[writer.process_info.process_path.length - 1]);
-    DVlqcrash_log_writer_set_exception(&writer, ns::NSException("MyException", std::nullopt));
+    const ns::NSException exception("MyException", std::nullopt);
+    DVlqcrash_log_writer_set_exception(&writer, exception);
 
     std::string path = dir.file("report");
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
@@ -412,7 +413,7 @@ TEST(LQCrashWriterRecord, ExceptionSignalNamesAndTheWholeFileOrder) {
     ASSERT_TRUE(raw->exception);
     EXPECT_STREQ("MyException", raw->exception->name);
     EXPECT_STREQ("", raw->exception->reason);
-    EXPECT_EQ(0u, raw->exception->n_frames);
+    EXPECT_EQ(exception.callStackReturnAddresses().size(), raw->exception->n_frames);
     EXPECT_STREQ("", raw->application_info->marketing_version);  // always written, empty
     EXPECT_FALSE(raw->has_custom_data);
     // The calling thread has no saved state: it is left out, the others are there.

@@ -83,6 +83,51 @@ DVACCrashesThrowBacktrace* threadBacktraceRecord() {
   return record;
 }
 
+// Recorded throws whose exception objects still exist. The hook hands the
+// runtime its own destructor for each, which frees the entry before the
+// object goes; so a thread's record whose entry is gone, or now holds a later
+// ticket, belongs to an exception that no longer exists, even when a new one
+// was made at the same address. Lock-free: throws happen on any thread.
+using ExceptionDestructor = void (*)(void*);
+
+struct LiveThrow {
+  std::atomic<uint64_t> ticket{0};  // 0: free
+  std::atomic<void*> object{nullptr};
+  std::atomic<ExceptionDestructor> destructor{nullptr};
+};
+
+constexpr int kLiveThrowCount = 64;
+constexpr uint64_t kClaiming = ~uint64_t(0);
+LiveThrow g_liveThrows[kLiveThrowCount];
+std::atomic<uint64_t> g_nextTicket{1};
+
+// The entry's index, or -1 when every entry is taken.
+int claimLiveThrow(void* object, ExceptionDestructor destructor, uint64_t* ticket) {
+  for (int i = 0; i < kLiveThrowCount; ++i) {
+    uint64_t expected = 0;
+    if (!g_liveThrows[i].ticket.compare_exchange_strong(expected, kClaiming, std::memory_order_acquire)) continue;
+    g_liveThrows[i].object.store(object, std::memory_order_relaxed);
+    g_liveThrows[i].destructor.store(destructor, std::memory_order_relaxed);
+    *ticket = g_nextTicket.fetch_add(1, std::memory_order_relaxed);
+    g_liveThrows[i].ticket.store(*ticket, std::memory_order_release);
+    return i;
+  }
+  return -1;
+}
+
+// The destructor the runtime calls for a recorded exception object.
+void destroyRecordedException(void* object) {
+  ExceptionDestructor destructor = nullptr;
+  for (auto& entry : g_liveThrows) {
+    const uint64_t ticket = entry.ticket.load(std::memory_order_acquire);
+    if (ticket == 0 || ticket == kClaiming || entry.object.load(std::memory_order_relaxed) != object) continue;
+    destructor = entry.destructor.load(std::memory_order_relaxed);
+    entry.ticket.store(0, std::memory_order_release);
+    break;
+  }
+  if (destructor) destructor(object);
+}
+
 const char* withoutTopBit(const char* name) {
   return reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(name) & ~(uintptr_t(1) << 63));
 }
@@ -103,6 +148,10 @@ extern "C" void __cxa_throw(void* thrownException, std::type_info* tinfo, void (
     // Taken here, not in a helper: the first frame is this hook's own, the
     // second the thrower's.
     if (DVACCrashesThrowBacktrace* record = threadBacktraceRecord()) {
+      record->object = thrownException;
+      record->type = tinfo;
+      record->liveIndex = claimLiveThrow(thrownException, destructor, &record->liveTicket);
+      if (record->liveIndex >= 0) destructor = destroyRecordedException;
       void* frames[128];
       const int count = ::backtrace(frames, 128);
       // An interposed backtrace (a sanitizer's) adds frames of its own:
@@ -129,6 +178,13 @@ extern "C" void __cxa_throw(void* thrownException, std::type_info* tinfo, void (
 const DVACCrashesThrowBacktrace* DVACCrashesCurrentThreadThrowBacktrace() {
   createBacktraceKey();
   return static_cast<const DVACCrashesThrowBacktrace*>(pthread_getspecific(g_backtraceKey));
+}
+
+bool DVACCrashesThrowBacktraceDescribes(const DVACCrashesThrowBacktrace& record, const void* object,
+                                        const void* type) {
+  if (!object || record.object != object) return false;
+  if (record.liveIndex < 0 || record.liveIndex >= kLiveThrowCount) return record.type == type;
+  return g_liveThrows[record.liveIndex].ticket.load(std::memory_order_acquire) == record.liveTicket;
 }
 
 void DVACCrashesUncaughtCXXExceptionHandlerManager::addCXXExceptionHandler(
@@ -194,12 +250,19 @@ void DVACCrashesUncaughtCXXTerminateHandler() {
   }
 
   info.exception = &current;
-  if (const std::type_info* type = abi::__cxa_current_exception_type()) {
-    info.exception_type_name = withoutTopBit(type->name());
-  }
+  const std::type_info* type = abi::__cxa_current_exception_type();
+  if (type) info.exception_type_name = withoutTopBit(type->name());
 
+  // The frames of this thread's latest recorded throw belong to this
+  // exception only when it is that throw's object (an exception raised
+  // without a throw, or thrown where the hook doesn't see it, is not).
+  // The runtime's handle holds the thrown object's address.
+  static_assert(sizeof(std::exception_ptr) == sizeof(void*));
+  void* object = nullptr;
+  std::memcpy(&object, static_cast<const void*>(&current), sizeof object);
   uint64_t local[128];
   const DVACCrashesThrowBacktrace* record = DVACCrashesCurrentThreadThrowBacktrace();
+  if (record && !DVACCrashesThrowBacktraceDescribes(*record, object, type)) record = nullptr;
   if (record) {
     info.exception_frames = record->count > 1 ? &record->frames[1] : nullptr;
     info.exception_frames_count = record->count > 1 ? record->count - 1 : 0;

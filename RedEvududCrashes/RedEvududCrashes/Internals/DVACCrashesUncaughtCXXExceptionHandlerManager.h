@@ -23,10 +23,17 @@ struct DVACCrashesUncaughtCXXExceptionInfo {
 
 using DVACCrashesUncaughtCXXExceptionHandlerFunction = void (*)(const DVACCrashesUncaughtCXXExceptionInfo* info);
 
-// The throw-time backtrace of one thread.
+// The throw-time backtrace of one thread, and which exception it belongs to.
 struct DVACCrashesThrowBacktrace {
   uint64_t frames[128];
   uint32_t count;
+  // The thrown object and its type.
+  const void* object;
+  const void* type;
+  // The entry of the live-throw table that follows the object's lifetime
+  // (-1 when the table was full), and the ticket it was given.
+  int32_t liveIndex;
+  uint64_t liveTicket;
 };
 
 class DVACCrashesUncaughtCXXExceptionHandlerManager {
@@ -49,3 +56,7 @@ void DVACCrashesUncaughtCXXTerminateHandler();
 
 // The calling thread's record of its latest recorded throw; null when none.
 const DVACCrashesThrowBacktrace* DVACCrashesCurrentThreadThrowBacktrace();
+// Whether that record describes this exception object, thrown and not yet
+// destroyed (an object at the same address may be a later exception).
+bool DVACCrashesThrowBacktraceDescribes(const DVACCrashesThrowBacktrace& record, const void* object,
+                                        const void* type);

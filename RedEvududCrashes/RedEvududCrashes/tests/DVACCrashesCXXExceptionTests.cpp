@@ -24,6 +24,18 @@ void (*g_throwerStart)() = nullptr;
     throw std::logic_error("earlier");
   } catch (const std::logic_error&) {
   }
+  try {
+    throw std::out_of_range("earlier");
+  } catch (const std::out_of_range&) {
+  }
+}
+std::exception_ptr g_saved;
+[[gnu::noinline]] void throwAndKeep() {
+  try {
+    throw std::runtime_error("kept");
+  } catch (...) {
+    g_saved = std::current_exception();
+  }
 }
 
 // An exception leaving a noexcept function ends in std::terminate with the
@@ -80,8 +92,13 @@ TEST_F(DVACCrashesCXXExceptionTest, TextAndOtherValuesAsMessages) {
       ::testing::ExitedWithCode(0), "type=i message=\\(null\\)");
 }
 
+// Platform exceptions carry the frames of where they were raised.
 void nsExceptionHandler(const ns::NSException& exception) {
-  std::fprintf(stderr, "uncaught %s\n", exception.name().c_str());
+  const auto frames = exception.callStackReturnAddresses();
+  const auto first = frames.empty() ? 0 : frames[0];
+  const auto start = reinterpret_cast<uint64_t>(throwNSException);
+  std::fprintf(stderr, "uncaught %s inThrower=%d\n", exception.name().c_str(),
+               first > start && first < start + 1024 ? 1 : 0);
   _exit(0);
 }
 
@@ -92,19 +109,38 @@ TEST_F(DVACCrashesCXXExceptionTest, PlatformExceptionsGoToTheUncaughtExceptionHa
         DVACCrashesUncaughtCXXExceptionHandlerManager::addCXXExceptionHandler(reportingHandler);
         escape(throwNSException);
       },
-      ::testing::ExitedWithCode(0), "uncaught NSGenericException");
+      ::testing::ExitedWithCode(0), "uncaught NSGenericException inThrower=1");
 }
 
-TEST_F(DVACCrashesCXXExceptionTest, AnEarlierCaughtThrowLeavesItsFramesForAThrowThatDidNotPassTheHook) {
-  EXPECT_EXIT(
-      {
-        g_throwerStart = throwAndCatchEarlier;
-        DVACCrashesUncaughtCXXExceptionHandlerManager::addCXXExceptionHandler(reportingHandler);
-        throwAndCatchEarlier();
-        // Raised again without a throw, so it does not pass the hook.
-        escape([] { std::rethrow_exception(std::make_exception_ptr(std::out_of_range("late"))); });
-      },
-      ::testing::ExitedWithCode(0), "type=St12out_of_range .* inThrower=1");
+// A throw's frames go only with that very exception: not with one raised
+// later without passing the hook, even of the same type at the same address.
+TEST_F(DVACCrashesCXXExceptionTest, OnlyTheEndingExceptionsOwnThrowSiteIsAttached) {
+  struct Case {
+    void (*before)();
+    void (*thrower)();
+    void (*raise)();
+    const char* expected;
+  };
+  const Case cases[] = {
+      {throwAndCatchEarlier, throwAndCatchEarlier,
+       [] { std::rethrow_exception(std::make_exception_ptr(std::out_of_range("late"))); },
+       "type=St12out_of_range .* inThrower=0"},
+      {throwAndCatchEarlier, throwAndCatchEarlier,
+       [] { std::rethrow_exception(std::make_exception_ptr(std::logic_error("late"))); },
+       "type=St11logic_error .* inThrower=0"},
+      // Kept and raised again later, it is still the thrown exception.
+      {throwAndKeep, throwAndKeep, [] { std::rethrow_exception(g_saved); }, "type=St13runtime_error .* inThrower=1"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EXIT(
+        {
+          g_throwerStart = c.thrower;
+          DVACCrashesUncaughtCXXExceptionHandlerManager::addCXXExceptionHandler(reportingHandler);
+          c.before();
+          escape(c.raise);
+        },
+        ::testing::ExitedWithCode(0), c.expected);
+  }
 }
 
 TEST_F(DVACCrashesCXXExceptionTest, HandlersRunInOrderAndTwiceWhenAddedTwice) {
