@@ -558,13 +558,21 @@ lqcrash_error_t DVlqcrash_log_writer_init(lqcrash_log_writer_t* writer, const ch
         writer->system_info.build.bytes = build;
         writer->system_info.build.length = std::strlen(build);
     }
-    mach::OperatingSystemVersion v = mach::operatingSystemVersion();
-    char version[64];
-    int n = std::snprintf(version, sizeof(version), "%ld.%ld", v.majorVersion, v.minorVersion);
-    if (v.patchVersion > 0 && n > 0 && static_cast<size_t>(n) < sizeof(version)) {
-        std::snprintf(version + n, sizeof(version) - static_cast<size_t>(n), ".%ld", v.patchVersion);
+    // The system's own version text, as every other part of the program
+    // reports it; the numbers only when the system gives none.
+    char* productVersion = DVlqcrash_sysctl_string("kern.osproductversion");
+    if (productVersion) {
+        writer->system_info.version.bytes = productVersion;
+        writer->system_info.version.length = std::strlen(productVersion);
+    } else {
+        mach::OperatingSystemVersion v = mach::operatingSystemVersion();
+        char version[64];
+        int n = std::snprintf(version, sizeof(version), "%ld.%ld", v.majorVersion, v.minorVersion);
+        if (v.patchVersion > 0 && n > 0 && static_cast<size_t>(n) < sizeof(version)) {
+            std::snprintf(version + n, sizeof(version) - static_cast<size_t>(n), ".%ld", v.patchVersion);
+        }
+        writer->system_info.version = copy_string(version);
     }
-    writer->system_info.version = copy_string(version);
     return LQCRASH_ESUCCESS;
 }
 

@@ -5,6 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -20,15 +21,79 @@ namespace {
 
 std::mutex g_mutex;
 std::map<std::string, std::optional<std::string>> g_overrides;
+std::optional<std::string> g_systemFilesRoot;
 
-std::optional<std::string> readFirstLine(const char* path) {
-    std::ifstream in(path);
-    if (!in) return std::nullopt;
-    std::string line;
-    std::getline(in, line, '\0');
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\0')) line.pop_back();
-    if (line.empty()) return std::nullopt;
-    return line;
+std::string systemPath(const std::string& absolutePath) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_systemFilesRoot ? *g_systemFilesRoot + absolutePath : absolutePath;
+}
+
+// A small text file of the system; nullopt when it cannot be read.
+std::optional<std::string> readSystemFile(const std::string& absolutePath) {
+    constexpr size_t kMaxSize = 64 * 1024;
+    std::ifstream file(systemPath(absolutePath), std::ios::binary);
+    if (!file) return std::nullopt;
+    std::string text(kMaxSize, '\0');
+    file.read(text.data(), static_cast<std::streamsize>(kMaxSize));
+    text.resize(static_cast<size_t>(file.gcount()));
+    return text;
+}
+
+bool isSpaceOrNul(char c) { return c == '\0' || std::isspace(static_cast<unsigned char>(c)); }
+
+std::string trimmed(std::string_view text) {
+    while (!text.empty() && isSpaceOrNul(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isSpaceOrNul(text.back())) text.remove_suffix(1);
+    return std::string(text);
+}
+
+bool isValidUtf8(std::string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        size_t length = 0;
+        uint32_t value = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            length = 2;
+            value = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            length = 3;
+            value = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            length = 4;
+            value = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) return false;
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            value = (value << 6) | (next & 0x3F);
+        }
+        static constexpr uint32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+        if (value < kSmallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+
+// A one-line value of the firmware or device tree: nullopt when unreadable,
+// empty, or not UTF-8.
+std::optional<std::string> readSystemValue(const std::string& absolutePath) {
+    auto text = readSystemFile(absolutePath);
+    if (!text) return std::nullopt;
+    std::string value = trimmed(*text);
+    if (value.empty() || !isValidUtf8(value)) return std::nullopt;
+    return value;
+}
+
+std::optional<struct utsname> kernelName() {
+    struct utsname name {};
+    if (::uname(&name) != 0) return std::nullopt;
+    return name;
 }
 
 std::string int32Bytes(int32_t v) { return std::string(reinterpret_cast<const char*>(&v), sizeof(v)); }
@@ -40,18 +105,17 @@ std::optional<std::string> answer(const std::string& name) {
         auto it = g_overrides.find(name);
         if (it != g_overrides.end()) return it->second;
     }
-    struct utsname u;
-    if (name == "kern.osversion" || name == "kern.osrelease") {
-        if (::uname(&u) != 0) return std::nullopt;
-        std::string s = name == "kern.osversion" ? u.version : u.release;
-        return s + '\0';
+    std::optional<std::string> text;
+    if (name == "kern.osproductversion") {
+        text = operatingSystemVersionString();
+    } else if (name == "kern.osversion") {
+        text = operatingSystemBuild();
+    } else if (name == "kern.osrelease") {
+        if (auto kernel = kernelName()) text = std::string(kernel->release);
+    } else if (name == "hw.model") {
+        text = hardwareModel();
     }
-    if (name == "hw.model") {
-        auto model = readFirstLine("/proc/device-tree/model");
-        if (!model) model = readFirstLine("/sys/devices/virtual/dmi/id/product_name");
-        if (!model) return std::nullopt;
-        return *model + '\0';
-    }
+    if (text) return *text + '\0';
     if (name == "hw.cputype" || name == "hw.cpusubtype") {
 #if defined(__aarch64__)
         return int32Bytes(name == "hw.cputype" ? CPU_TYPE_ARM64 : CPU_SUBTYPE_ARM64_ALL);
@@ -111,12 +175,78 @@ double bootTime() {
 
 }  // namespace
 
+std::optional<std::string> osReleaseValue(std::string_view key) {
+    auto text = readSystemFile("/etc/os-release");
+    if (!text) text = readSystemFile("/usr/lib/os-release");
+    if (!text) return std::nullopt;
+    size_t start = 0;
+    while (start < text->size()) {
+        size_t end = text->find('\n', start);
+        if (end == std::string::npos) end = text->size();
+        std::string_view line(text->data() + start, end - start);
+        start = end + 1;
+        const size_t equals = line.find('=');
+        if (equals == std::string_view::npos || trimmed(line.substr(0, equals)) != key) continue;
+        std::string_view raw = line.substr(equals + 1);
+        while (!raw.empty() && std::isspace(static_cast<unsigned char>(raw.back()))) raw.remove_suffix(1);
+        std::string value;
+        if (!raw.empty() && (raw.front() == '"' || raw.front() == '\'')) {
+            const char quote = raw.front();
+            for (size_t i = 1; i < raw.size() && raw[i] != quote; ++i) {
+                if (quote == '"' && raw[i] == '\\' && i + 1 < raw.size()) ++i;
+                value += raw[i];
+            }
+        } else {
+            value = std::string(raw);
+        }
+        if (value.empty() || !isValidUtf8(value)) return std::nullopt;
+        return value;
+    }
+    return std::nullopt;
+}
+
+std::string operatingSystemName() {
+    if (auto name = osReleaseValue("NAME")) return *name;
+    if (auto kernel = kernelName()) return kernel->sysname;
+    return "Linux";
+}
+
+std::optional<std::string> operatingSystemVersionString() {
+    if (auto version = osReleaseValue("VERSION_ID")) return version;
+    auto kernel = kernelName();
+    if (!kernel) return std::nullopt;
+    std::string release = kernel->release;
+    const size_t end = release.find_first_not_of("0123456789.");
+    if (end != std::string::npos) release.resize(end);
+    while (!release.empty() && release.back() == '.') release.pop_back();
+    if (release.empty()) return std::nullopt;
+    return release;
+}
+
+std::optional<std::string> operatingSystemBuild() {
+    auto kernel = kernelName();
+    if (!kernel || !*kernel->release || !isValidUtf8(kernel->release)) return std::nullopt;
+    return std::string(kernel->release);
+}
+
+std::optional<std::string> hardwareModel() {
+    if (auto model = readSystemValue("/sys/class/dmi/id/product_name")) return model;
+    return readSystemValue("/proc/device-tree/model");
+}
+
+std::optional<std::string> hardwareVendor() { return readSystemValue("/sys/class/dmi/id/sys_vendor"); }
+
+void setSystemFilesRootForTesting(std::optional<std::string> root) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_systemFilesRoot = std::move(root);
+}
+
 OperatingSystemVersion operatingSystemVersion() {
     OperatingSystemVersion v;
-    struct utsname u;
-    if (::uname(&u) != 0) return v;
+    const auto version = operatingSystemVersionString();
+    if (!version) return v;
     long* parts[3] = {&v.majorVersion, &v.minorVersion, &v.patchVersion};
-    const char* p = u.release;
+    const char* p = version->c_str();
     for (int i = 0; i < 3; ++i) {
         if (*p < '0' || *p > '9') break;
         char* end = nullptr;

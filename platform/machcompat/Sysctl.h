@@ -7,11 +7,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 
-// The names the engine asks for: "kern.osversion", "kern.osrelease",
-// "hw.model", "hw.cputype", "hw.cpusubtype", "hw.physicalcpu_max",
-// "hw.logicalcpu_max", "sysctl.proc_native". Unknown or unavailable names
-// fail with ENOENT. With oldp null, *oldlenp receives the size needed; a
+// The names the engine asks for: "kern.osproductversion" and
+// "kern.osversion" (the system's version and build, as mach::
+// operatingSystemVersionString and operatingSystemBuild give them),
+// "kern.osrelease" (the kernel's release), "hw.model", "hw.cputype",
+// "hw.cpusubtype", "hw.physicalcpu_max", "hw.logicalcpu_max",
+// "sysctl.proc_native". Unknown or unavailable names fail with ENOENT. With oldp null, *oldlenp receives the size needed; a
 // buffer that is too small fails with ENOMEM.
 int sysctlbyname(const char* name, void* oldp, size_t* oldlenp, void* newp, size_t newlen);
 
@@ -45,12 +50,35 @@ int _NSGetExecutablePath(char* buf, uint32_t* bufsize);
 
 namespace mach {
 
+// What the system says of itself: the one source for the crash engine's
+// system info and the telemetry client's device record, so that a crash log
+// describes the same system as every other log. None of these is
+// async-signal-safe.
+
+// The value of a key of os-release (/etc, else /usr/lib): KEY=value, the
+// value optionally quoted; nullopt when absent, empty or not UTF-8.
+std::optional<std::string> osReleaseValue(std::string_view key);
+// The distribution's name (os-release NAME), else the kernel's name.
+std::string operatingSystemName();
+// The distribution's version (os-release VERSION_ID, "12"), else the
+// kernel release's leading numbers ("6.1.0").
+std::optional<std::string> operatingSystemVersionString();
+// The kernel release ("6.1.0-18-amd64").
+std::optional<std::string> operatingSystemBuild();
+// The firmware's product name, else the device tree's model.
+std::optional<std::string> hardwareModel();
+// The firmware's system vendor.
+std::optional<std::string> hardwareVendor();
+// Reads the system's files (/etc, /usr/lib, /sys, /proc/device-tree) below
+// this directory instead of "/" (tests); nullopt for "/".
+void setSystemFilesRootForTesting(std::optional<std::string> root);
+
 struct OperatingSystemVersion {
     long majorVersion = 0;
     long minorVersion = 0;
     long patchVersion = 0;
 };
-// The running kernel's release as major.minor.patch.
+// operatingSystemVersionString as major.minor.patch.
 OperatingSystemVersion operatingSystemVersion();
 
 // Overrides one answer of sysctlbyname (nullptr value: make it unavailable);

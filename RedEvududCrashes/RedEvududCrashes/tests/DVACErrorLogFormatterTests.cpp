@@ -1,11 +1,18 @@
 // The crash log formatter: a decoded crash report (built field by field with
 // protobuf-c) becomes a crash log and an error report.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <thread>
 
+#include "LQCrashReporter/Source/LQCrashLogWriter.h"
+#include "LQCrashReporter/Source/LQCrashReporterCore.h"
 #include "LQCrashReporter/Source/tests/ReportBuilder.h"
 #include "RedEvududCrashes/RedEvududCrashes/Internals/Util/DVACErrorLogFormatter.h"
 #include "RedEvududCrashes/RedEvududCrashes/tests/DVACCrashesTestSupport.h"
@@ -96,6 +103,58 @@ TEST_F(DVACErrorLogFormatterTest, BuildsTheCrashLogFromTheReport) {
   auto fromStore = DVACErrorLogFormatter::errorReportFromLog(*archived->objectAs<DVACAppleErrorLog>());
   EXPECT_EQ("???", *fromStore->codeType());
   EXPECT_EQ("???", *fromStore->archName());
+}
+
+// The engine describes the system as the device record of every other log
+// does: a crash log's device is theirs.
+TEST_F(DVACErrorLogFormatterTest, ACrashLogDescribesTheSystemAsEveryOtherLogDoes) {
+  ns::test::TemporaryDirectory system("system-root");
+  for (const auto& [file, text] : std::map<std::string, std::string>{
+           {"etc/os-release", "NAME=\"Debian GNU/Linux\"\nVERSION_ID=\"13\"\n"},
+           {"sys/class/dmi/id/product_name", "Morvalent Test Machine\n"}}) {
+    std::filesystem::create_directories(std::filesystem::path(system.file(file)).parent_path());
+    std::ofstream(system.file(file)) << text;
+  }
+  DVACDeviceTracker::setFileSystemRootForTesting(system.path());
+  DVACDeviceTracker::refreshDeviceNextTime();
+  const auto around = DVACDeviceTracker::sharedInstance()->device();
+
+  // A report written by the engine, as at a crash, with a thread to record.
+  std::promise<void> release;
+  std::thread waiting([ready = release.get_future()]() mutable { ready.wait(); });
+  lqcrash_log_writer_t writer;
+  ASSERT_EQ(LQCRASH_ESUCCESS, DVlqcrash_log_writer_init(&writer, "id", "1", nullptr, 0, false));
+  const std::string path = environment_.root() + "/report";
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  lqcrash_async_file_t file;
+  DVlqcrash_async_file_init(&file, fd, LQCRASH_REPORT_MAX_BYTES);
+  lqcrash_log_bsd_signal_info_t bsd = {SIGSEGV, SEGV_MAPERR, 0x10};
+  lqcrash_log_signal_info_t siginfo = {&bsd, nullptr};
+  lqcrash_shared_image_list_setup();
+  EXPECT_EQ(LQCRASH_ESUCCESS,
+            DVlqcrash_log_writer_write(&writer, MACH_PORT_NULL, lqcrash_shared_image_list(), &file, &siginfo, nullptr));
+  ASSERT_TRUE(DVlqcrash_async_file_close(&file));
+  DVlqcrash_log_writer_free(&writer);
+  release.set_value();
+  waiting.join();
+  DVACDeviceTracker::setFileSystemRootForTesting(std::nullopt);
+
+  std::ifstream in(path, std::ios::binary);
+  const ns::Data bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ns::Error error;
+  auto report = DVLQCrashReport::initWithData(bytes, &error);
+  ASSERT_TRUE(report) << error.description();
+  const auto device = DVACErrorLogFormatter::errorLogFromCrashReport(*report)->device();
+  EXPECT_EQ("13", device->osVersion);
+  EXPECT_EQ("Morvalent Test Machine", device->model);
+  for (const auto& [crashed, other] : std::vector<std::pair<std::optional<std::string>, std::optional<std::string>>>{
+           {device->osName, around->osName},
+           {device->osVersion, around->osVersion},
+           {device->osBuild, around->osBuild},
+           {device->model, around->model},
+           {device->oemName, around->oemName}}) {
+    EXPECT_EQ(other, crashed);
+  }
 }
 
 TEST_F(DVACErrorLogFormatterTest, MissingProcessInfoAndUUIDGiveDefaults) {

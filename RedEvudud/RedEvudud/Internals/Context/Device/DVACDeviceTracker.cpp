@@ -1,7 +1,5 @@
 #include "RedEvudud/RedEvudud/Internals/Context/Device/DVACDeviceTracker.h"
 
-#include <sys/utsname.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -19,6 +17,7 @@
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
 #include "platform/appkit/NSScreen.h"
 #include "platform/foundation/Utf16.h"
+#include "platform/machcompat/Sysctl.h"
 
 namespace {
 
@@ -47,70 +46,11 @@ std::string systemPath(const std::string& absolutePath) {
   return state().fileSystemRoot ? *state().fileSystemRoot + absolutePath : absolutePath;
 }
 
-// A small text file of the system; nil when it cannot be read.
-std::optional<std::string> readSystemFile(const std::string& absolutePath) {
-  constexpr size_t kMaxSize = 64 * 1024;
-  std::ifstream file(systemPath(absolutePath), std::ios::binary);
-  if (!file) return std::nullopt;
-  std::string text(kMaxSize, '\0');
-  file.read(text.data(), static_cast<std::streamsize>(kMaxSize));
-  text.resize(static_cast<size_t>(file.gcount()));
-  return text;
-}
-
 std::string trimmed(std::string_view text) {
   auto isSpace = [](char c) { return c == '\0' || std::isspace(static_cast<unsigned char>(c)); };
   while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
   while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
   return std::string(text);
-}
-
-// A one-line value of the firmware or device tree: nil when unreadable,
-// empty, or not UTF-8.
-std::optional<std::string> readSystemValue(const std::string& absolutePath) {
-  auto text = readSystemFile(absolutePath);
-  if (!text) return std::nullopt;
-  std::string value = trimmed(*text);
-  if (value.empty() || !ns::isValidUtf8(value)) return std::nullopt;
-  return value;
-}
-
-// The value of one key of os-release: KEY=value, the value optionally in
-// single or double quotes, backslash escapes inside double quotes.
-std::optional<std::string> osReleaseValue(std::string_view key) {
-  auto text = readSystemFile("/etc/os-release");
-  if (!text) text = readSystemFile("/usr/lib/os-release");
-  if (!text) return std::nullopt;
-  size_t start = 0;
-  while (start < text->size()) {
-    size_t end = text->find('\n', start);
-    if (end == std::string::npos) end = text->size();
-    std::string_view line(text->data() + start, end - start);
-    start = end + 1;
-    const size_t equals = line.find('=');
-    if (equals == std::string_view::npos || trimmed(line.substr(0, equals)) != key) continue;
-    std::string_view raw = line.substr(equals + 1);
-    while (!raw.empty() && std::isspace(static_cast<unsigned char>(raw.back()))) raw.remove_suffix(1);
-    std::string value;
-    if (!raw.empty() && (raw.front() == '"' || raw.front() == '\'')) {
-      const char quote = raw.front();
-      for (size_t i = 1; i < raw.size() && raw[i] != quote; ++i) {
-        if (quote == '"' && raw[i] == '\\' && i + 1 < raw.size()) ++i;
-        value += raw[i];
-      }
-    } else {
-      value = std::string(raw);
-    }
-    if (value.empty() || !ns::isValidUtf8(value)) return std::nullopt;
-    return value;
-  }
-  return std::nullopt;
-}
-
-std::optional<struct utsname> kernelName() {
-  struct utsname name {};
-  if (uname(&name) != 0) return std::nullopt;
-  return name;
 }
 
 // ---- Locales ----------------------------------------------------------------
@@ -388,41 +328,17 @@ void DVACDeviceTracker::refreshWrapperSdk(DVACDevice& device) const {
   device.liveUpdatePackageHash = wrapper->liveUpdatePackageHash;
 }
 
-std::string DVACDeviceTracker::deviceModel() {
-  if (auto model = readSystemValue("/sys/class/dmi/id/product_name")) return *model;
-  if (auto model = readSystemValue("/proc/device-tree/model")) return *model;
-  return kDVACDeviceUnknownValue;
-}
+// The system's facts come from where the crash engine takes them too, so a
+// crash log's device is the device of every other log.
+std::string DVACDeviceTracker::deviceModel() { return mach::hardwareModel().value_or(kDVACDeviceUnknownValue); }
 
-std::string DVACDeviceTracker::oemName() {
-  if (auto vendor = readSystemValue("/sys/class/dmi/id/sys_vendor")) return *vendor;
-  return kDVACDeviceUnknownValue;
-}
+std::string DVACDeviceTracker::oemName() { return mach::hardwareVendor().value_or(kDVACDeviceUnknownValue); }
 
-std::string DVACDeviceTracker::osName() {
-  if (auto name = osReleaseValue("NAME")) return *name;
-  if (auto kernel = kernelName()) return kernel->sysname;
-  return "Linux";
-}
+std::string DVACDeviceTracker::osName() { return mach::operatingSystemName(); }
 
-std::optional<std::string> DVACDeviceTracker::osVersion() {
-  if (auto version = osReleaseValue("VERSION_ID")) return version;
-  auto kernel = kernelName();
-  if (!kernel) return std::nullopt;
-  // "6.1.0-18-amd64" -> "6.1.0"
-  std::string release = kernel->release;
-  const size_t end = release.find_first_not_of("0123456789.");
-  if (end != std::string::npos) release.resize(end);
-  while (!release.empty() && release.back() == '.') release.pop_back();
-  if (release.empty()) return std::nullopt;
-  return release;
-}
+std::optional<std::string> DVACDeviceTracker::osVersion() { return mach::operatingSystemVersionString(); }
 
-std::string DVACDeviceTracker::osBuild() {
-  auto kernel = kernelName();
-  if (!kernel || !*kernel->release || !ns::isValidUtf8(kernel->release)) return kDVACDeviceUnknownValue;
-  return kernel->release;
-}
+std::string DVACDeviceTracker::osBuild() { return mach::operatingSystemBuild().value_or(kDVACDeviceUnknownValue); }
 
 std::string DVACDeviceTracker::locale() {
   return localeFromPreferredLanguages(preferredLanguages(), currentLocaleIdentifier());
@@ -517,5 +433,6 @@ void DVACDeviceTracker::setMainScreenSizeProvider(std::function<std::optional<CG
 
 void DVACDeviceTracker::setFileSystemRootForTesting(std::optional<std::string> root) {
   Lock lock(state().mutex);
+  mach::setSystemFilesRootForTesting(root);
   state().fileSystemRoot = std::move(root);
 }
