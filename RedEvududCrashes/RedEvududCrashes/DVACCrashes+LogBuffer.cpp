@@ -118,6 +118,9 @@ void DVACCrashes::channelDidCompleteEnqueueingLog(const std::shared_ptr<DVACChan
     if (DVACCrashesBufferDumped.load() != 0) {
       if (auto path = DVACCrashesBufferedLogBufferPath(i)) {
         ::unlink(path->c_str());
+        // Its token goes with it, or the next log dumped into this slot
+        // without one would be replayed with it.
+        if (auto tokenPath = DVACCrashesBufferedLogTargetTokenPath(i)) ::unlink(tokenPath->c_str());
         DVACLogVerbose(kTag, "Deleted a log from Crashes Buffer (sid: " + describe(log ? log->sid() : std::nullopt) +
                                  ", type: " + describe(log ? log->type() : std::nullopt) + ")");
         DVACLogVerbose(kTag, "Deleted crash buffer file: " + *path + ".");
@@ -144,15 +147,19 @@ void DVACCrashes::processLogBufferAfterCrash() {
   for (const auto& url : *entries) {
     if (url.pathExtension() != kDVACLogBufferFileExtension) continue;
     const std::string path = url.path();
+    const std::string tokenPath = replacingAll(path, kDVACLogBufferFileExtension, kDVACTargetTokenFileExtension);
     auto data = readFile(path);
-    if (data && !data->empty()) {
+    if (!data || data->empty()) {
+      // A token beside an empty slot belongs to no log.
+      ::unlink(tokenPath.c_str());
+    } else {
       std::shared_ptr<DVACLog> log;
       if (auto value = DVACUtility::unarchiveKeyedData(data)) log = value->objectAs<DVACLog>();
       if (!log) {
+        // The file and its token stay together for a later start.
         DVACLogError(kDVACLogTag, "Deserialization failed for log: The log deserialized to NULL.");
         continue;
       }
-      const std::string tokenPath = replacingAll(path, kDVACLogBufferFileExtension, kDVACTargetTokenFileExtension);
       if (auto tokenData = readFile(tokenPath)) {
         const std::string encrypted(tokenData->begin(), tokenData->end());
         if (auto token = targetTokenEncrypter_->decryptString(encrypted)) {
@@ -176,6 +183,11 @@ void DVACCrashes::emptyLogBufferFiles() {
     return;
   }
   for (const auto& url : *entries) {
+    // The tokens go with the logs they belong to.
+    if (url.pathExtension() == kDVACTargetTokenFileExtension) {
+      DVACUtility::deleteFileAtURL(url);
+      continue;
+    }
     if (url.pathExtension() != kDVACLogBufferFileExtension) continue;
     struct stat st;
     if (::stat(url.path().c_str(), &st) != 0 || st.st_size < 1) continue;

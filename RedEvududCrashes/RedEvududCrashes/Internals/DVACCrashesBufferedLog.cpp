@@ -198,6 +198,10 @@ int DVACCrashesSaveLogBuffer() {
     if (!writeFile(paths->bufferPath, buffer, length)) ++failures;
     if (content && content->targetTokenLength > 0) {
       if (!writeFile(paths->targetTokenPath, content->targetToken, content->targetTokenLength)) ++failures;
+    } else if (paths->targetTokenPath) {
+      // A token file of an earlier dump belongs to a log no longer in the
+      // slot; left, it would be replayed onto this one.
+      ::unlink(paths->targetTokenPath);
     }
   }
   return failures;

@@ -72,8 +72,9 @@ std::optional<std::string> DVACCrashesBufferedLogTargetTokenPath(int index);
 // ---- Crash time ---------------------------------------------------------------
 
 // Writes every slot's buffer to its buffer file (free slots leave an empty
-// file) and every non-empty token to its token file, with open, write and
-// close only. Returns the number of files that could not be written.
+// file) and every non-empty token to its token file, and removes the token
+// file of a slot without one, with open, write, close and unlink only.
+// Returns the number of files that could not be written.
 int DVACCrashesSaveLogBuffer();
 // The engine's crash callback: ignores its arguments and dumps the buffer.
 void DVACCrashesPostCrashCallback(siginfo_t* info, ucontext_t* uap, void* context);

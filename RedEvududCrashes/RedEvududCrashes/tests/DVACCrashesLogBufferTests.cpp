@@ -229,19 +229,57 @@ TEST_F(DVACCrashesLogBufferTest, ADumpWithNothingBufferedWritesSixtyEmptyFiles) 
   EXPECT_EQ(1, DVACCrashesSaveLogBuffer());
 }
 
-TEST_F(DVACCrashesLogBufferTest, EmptyingOnDisableTruncatesBufferFilesOnly) {
+TEST_F(DVACCrashesLogBufferTest, EmptyingOnDisableTruncatesTheLogsAndRemovesTheirTokens) {
   std::ofstream(bufferFile(2)) << "abc";
   std::ofstream(tokenFile(2)) << "tok";
   prepare(event(1), "id-1");
   crashes_->emptyLogBufferFiles();
   EXPECT_EQ(0u, std::filesystem::file_size(bufferFile(2)));
-  EXPECT_EQ("tok", readText(tokenFile(2)));
+  EXPECT_FALSE(std::filesystem::exists(tokenFile(2)));
   EXPECT_FALSE(DVACCrashesBufferedLogIsFree(0));
 
   std::filesystem::remove_all(environment_.sdkPath("crasheslogbuffer"));
   LogRecorder recorder;
   crashes_->emptyLogBufferFiles();
   EXPECT_TRUE(recorder.contains("Couldn't get files in the directory \"crasheslogbuffer\"", DVACLogLevelError));
+}
+
+// A token file outlives neither its log nor its slot: a later log without a
+// token that lands in the same slot is never replayed with it.
+TEST_F(DVACCrashesLogBufferTest, ATokenNeverOutlivesItsLog) {
+  auto withToken = event(1);
+  withToken->addTransmissionTargetToken("token-a");
+  prepare(withToken, "id-1");
+  prepare(withToken, "id-2");
+  EXPECT_EQ(0, DVACCrashesSaveLogBuffer());
+  ASSERT_TRUE(std::filesystem::exists(tokenFile(0)));
+  ASSERT_TRUE(std::filesystem::exists(tokenFile(1)));
+  // Stored after the dump: the log's files go, its token with them.
+  crashes_->channelDidCompleteEnqueueingLog(unit_, withToken, "id-2");
+  EXPECT_FALSE(std::filesystem::exists(tokenFile(1)));
+  // Slot 0 is dumped again, now holding a log without a token, beside the
+  // token file of an earlier dump.
+  crashes_->channelDidCompleteEnqueueingLog(unit_, withToken, "id-1");
+  prepare(event(2), "id-3");
+  const std::string encrypted = *crashes_->targetTokenEncrypter()->encryptString("token-a");
+  std::ofstream(tokenFile(0)) << encrypted;
+  EXPECT_EQ(0, DVACCrashesSaveLogBuffer());
+  EXPECT_FALSE(std::filesystem::exists(tokenFile(0)));
+  std::ofstream(tokenFile(1)) << encrypted;
+
+  // The next launch: slot 0's log comes back without a token, and the token
+  // beside the empty slot 1 is removed instead of waiting for the next log.
+  DVACCrashesLogBufferResetForTesting();
+  DVACCrashes::resetSharedInstance();
+  auto next = DVACCrashes::sharedInstance();
+  dispatch::Scheduler::shared().runUntilIdle();
+  auto group = std::make_shared<RecordingGroup>();
+  next->startWithChannelGroup(group, std::string("secret"), std::nullopt, true);
+  auto replayed = group->unit("CrashesBuffer")->enqueued();
+  ASSERT_EQ(1u, replayed.size());
+  EXPECT_EQ(2, numberOf(replayed[0].log));
+  EXPECT_FALSE(replayed[0].log->transmissionTargetTokens());
+  EXPECT_FALSE(std::filesystem::exists(tokenFile(1)));
 }
 
 // A slot rewritten on another thread while the dump reads it: the dump sees
