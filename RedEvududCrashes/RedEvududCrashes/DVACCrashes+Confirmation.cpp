@@ -66,12 +66,10 @@ bool DVACCrashes::sendCrashReportsOrAwaitUserConfirmationForFilteredIds(const st
           keptReports.push_back(report);
           if (hasLog) keptLogs.push_back((*unprocessedLogs_)[i]);
           if (hasFile) keptFiles.push_back((*unprocessedFilePaths_)[i]);
-          continue;
-        }
-        DVACWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(id);
-        if (hasFile) {
-          deleteCrashReportWithFileURL((*unprocessedFilePaths_)[i]);
-          std::erase(crashFiles_, (*unprocessedFilePaths_)[i]);
+        } else if (hasFile) {
+          forgetCrash((*unprocessedFilePaths_)[i], id);
+        } else {
+          DVACWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(id);
         }
       }
       unprocessedReports_ = std::move(keptReports);
@@ -114,18 +112,9 @@ void DVACCrashes::handleUserConfirmation(DVACUserConfirmation userConfirmation) 
     if (unprocessedReports_) reports = std::exchange(*unprocessedReports_, {});
     if (unprocessedFilePaths_) files = std::exchange(*unprocessedFilePaths_, {});
   }
-  auto forget = [this](const ns::URL& file) {
-    deleteCrashReportWithFileURL(file);
-    std::lock_guard lock(stateMutex_);
-    std::erase(crashFiles_, file);
-  };
-
   if (userConfirmation == DVACUserConfirmationDontSend) {
     for (size_t i = 0; i < files.size(); ++i) {
-      forget(files[i]);
-      if (i < reports.size()) {
-        DVACWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(reports[i]->incidentIdentifier());
-      }
+      forgetCrash(files[i], i < reports.size() ? reports[i]->incidentIdentifier() : std::nullopt);
     }
     clearContextHistoryAndKeepCurrentSession();
     return;
@@ -152,12 +141,37 @@ void DVACCrashes::handleUserConfirmation(DVACUserConfirmation userConfirmation) 
       log->setSid(DVACSessionContext::sharedInstance()->sessionIdAt(*timestamp));
       log->setUserId(DVACUserIdContext::sharedInstance()->userIdAt(*timestamp));
     }
+    // The report file (and the wrapper exception) stay until the store has
+    // the log: a process that ends before that sends the crash at its next
+    // launch. Noted before the enqueue, which may complete at once.
+    {
+      std::lock_guard lock(stateMutex_);
+      crashesAwaitingStore_.push_back({log, files[i], report->incidentIdentifier()});
+    }
     if (auto unit = channelUnit()) unit->enqueueItem(log, DVACLogFlagsCritical);
     sendInstanceErrorAttachments(attachments, report->incidentIdentifier());
-    forget(files[i]);
-    DVACWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(report->incidentIdentifier());
   }
   clearContextHistoryAndKeepCurrentSession();
+}
+
+void DVACCrashes::forgetCrash(const ns::URL& file, const std::optional<std::string>& incidentIdentifier) {
+  deleteCrashReportWithFileURL(file);
+  DVACWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(incidentIdentifier);
+  std::lock_guard lock(stateMutex_);
+  std::erase(crashFiles_, file);
+}
+
+void DVACCrashes::crashLogDidReachStore(const std::shared_ptr<DVACLog>& log) {
+  std::optional<CrashAwaitingStore> stored;
+  {
+    std::lock_guard lock(stateMutex_);
+    auto it = std::find_if(crashesAwaitingStore_.begin(), crashesAwaitingStore_.end(),
+                           [&](const CrashAwaitingStore& crash) { return crash.log == log; });
+    if (it == crashesAwaitingStore_.end()) return;
+    stored = std::move(*it);
+    crashesAwaitingStore_.erase(it);
+  }
+  forgetCrash(stored->file, stored->incidentIdentifier);
 }
 
 void DVACCrashes::sendInstanceErrorAttachments(

@@ -410,7 +410,8 @@ void DVACCrashes::handleLatestCrashReport() {
         for (int suffix = 1; DVACUtility::fileExistsForPathComponent(component) && suffix < 1000; ++suffix) {
           component = crashesPathComponent_ + "/" + name + "-" + std::to_string(suffix);
         }
-        if (!DVACUtility::createFileAtPathComponent(component, data, true, false)) {
+        const auto saved = DVACUtility::createFileAtPathComponent(component, data, true, false);
+        if (!saved) {
           DVACLogError(kTag, "Couldn't save the crash report; it is kept for the next launch.");
           keepPendingReport = true;
         }
@@ -418,6 +419,7 @@ void DVACCrashes::handleLatestCrashReport() {
         {
           std::lock_guard lock(stateMutex_);
           lastSessionCrashReport_ = errorReport;
+          lastSessionCrashFile_ = saved ? std::optional<std::string>(saved->path()) : std::nullopt;
         }
         DVACWrapperExceptionManager::correlateLastSavedWrapperExceptionToReport({errorReport});
       }
@@ -505,8 +507,11 @@ void DVACCrashes::processCrashReports() {
                                error.localizedDescription());
       continue;
     }
-    // The error report comes from the same log, so both carry one error id.
+    // The error report comes from the same log, so both carry one error id;
+    // the previous launch's crash keeps the id its report already has (a
+    // report without a UUID gets a new one at every formatting).
     auto log = DVACErrorLogFormatter::errorLogFromCrashReport(*report);
+    if (auto id = lastSessionCrashIdForFile(url)) log->errorId = *id;
     decoded.push_back({url, report, log, DVACErrorLogFormatter::errorReportFromLog(*log)});
   }
   DVACErrorReports errorReports;
@@ -538,13 +543,18 @@ void DVACCrashes::processCrashReports() {
     } else {
       DVACLogDebug(kTag, "shouldProcessErrorReport returned NO, discard the crash report: " +
                              DVLQCrashReportTextFormatter::stringValueForCrashReport(report, DVLQCrashReportTextFormatiOS));
-      DVACWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(entry.errorReport->incidentIdentifier());
-      deleteCrashReportWithFileURL(entry.url);
-      std::lock_guard lock(stateMutex_);
-      std::erase(crashFiles_, entry.url);
+      forgetCrash(entry.url, entry.errorReport->incidentIdentifier());
     }
   }
   if (isAutomaticProcessingEnabled()) sendCrashReportsOrAwaitUserConfirmation();
+}
+
+std::optional<std::string> DVACCrashes::lastSessionCrashIdForFile(const ns::URL& fileURL) const {
+  std::lock_guard lock(stateMutex_);
+  if (!lastSessionCrashReport_ || !lastSessionCrashFile_ || *lastSessionCrashFile_ != fileURL.path()) {
+    return std::nullopt;
+  }
+  return lastSessionCrashReport_->incidentIdentifier();
 }
 
 bool DVACCrashes::shouldProcessErrorReport(const std::shared_ptr<DVACErrorReport>& errorReport) {

@@ -210,6 +210,12 @@ class DVACCrashes : public DVACServiceAbstract, public DVACChannelDelegate {
  private:
   DVACCrashes();
   std::shared_ptr<DVACCrashes> self();
+  // The id of lastSessionCrashReport when that crash was saved to this file.
+  std::optional<std::string> lastSessionCrashIdForFile(const ns::URL& fileURL) const;
+  // Deletes a crash's report file and wrapper exception, and forgets the file.
+  void forgetCrash(const ns::URL& file, const std::optional<std::string>& incidentIdentifier);
+  // The channel is done with a log; when it is a sent crash, its report goes.
+  void crashLogDidReachStore(const std::shared_ptr<DVACLog>& log);
 
   std::atomic<bool> didCrashInLastSession_{false};
   std::atomic<bool> didReceiveMemoryWarningInLastSession_{false};
@@ -229,6 +235,8 @@ class DVACCrashes : public DVACServiceAbstract, public DVACChannelDelegate {
   // delegate runs, or while waiting for another thread.
   mutable std::recursive_mutex stateMutex_;
   std::shared_ptr<DVACErrorReport> lastSessionCrashReport_;
+  // The path of the file that report was saved to.
+  std::optional<std::string> lastSessionCrashFile_;
   std::shared_ptr<dispatch::MemoryPressureSource> memoryPressureSource_;
   std::vector<ns::URL> crashFiles_;
   std::weak_ptr<DVACCrashesDelegate> delegate_;
@@ -239,4 +247,12 @@ class DVACCrashes : public DVACServiceAbstract, public DVACChannelDelegate {
   std::optional<std::vector<ns::URL>> unprocessedFilePaths_;
   DVACUserConfirmationHandler userConfirmationHandler_;
   std::shared_ptr<DVACChannelUnitProtocol> bufferChannelUnit_;
+  // Crash logs handed to the "Crashes" unit whose report files wait until
+  // the unit is done with them.
+  struct CrashAwaitingStore {
+    std::shared_ptr<DVACAppleErrorLog> log;
+    ns::URL file;
+    std::optional<std::string> incidentIdentifier;
+  };
+  std::vector<CrashAwaitingStore> crashesAwaitingStore_;
 };

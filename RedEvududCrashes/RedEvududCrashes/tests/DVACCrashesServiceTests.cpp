@@ -176,10 +176,61 @@ TEST_F(DVACCrashesServiceTest, ThePreviousLaunchsReportIsSavedProcessedAndSent) 
   auto log = std::dynamic_pointer_cast<DVACAppleErrorLog>(enqueued[0].log);
   ASSERT_TRUE(log);
   EXPECT_EQ(incident(1), *log->errorId);
-  EXPECT_TRUE(crashesDirectoryNames().empty());
-  EXPECT_TRUE(crashes->crashFiles().empty());
   EXPECT_TRUE(crashes->unprocessedReports()->empty());
   EXPECT_TRUE(crashes->unprocessedCrashReports().empty());
+  // The report goes once the store has the log.
+  EXPECT_EQ(1u, crashesDirectoryNames().size());
+  crashesUnit()->completeEnqueueing();
+  EXPECT_TRUE(crashesDirectoryNames().empty());
+  EXPECT_TRUE(crashes->crashFiles().empty());
+}
+
+// A process that ends between the send and the store keeps the crash: the
+// next launch sends it, once.
+TEST_F(DVACCrashesServiceTest, ASentCrashKeepsItsReportUntilTheStoreHasItsLog) {
+  writeFile(crashesDirectory() + "/100", reportBytes(1));
+  writeFile(crashesDirectory() + "/200", reportBytes(2));
+  auto crashes = start();
+  processCrashes();
+  EXPECT_EQ((std::vector<std::string>{"appleError", "appleError"}), enqueuedTypes());
+  EXPECT_EQ((std::vector<std::string>{"100", "200"}), crashesDirectoryNames());
+  // Only the first reaches the store before the process ends.
+  auto unit = crashesUnit();
+  const auto first = unit->enqueued()[0];
+  crashes->channelDidCompleteEnqueueingLog(unit, first.log, first.internalId);
+  EXPECT_EQ(1u, crashes->crashFiles().size());
+
+  DVACCrashes::resetSharedInstance();
+  group_ = std::make_shared<RecordingGroup>();
+  crashes = start();
+  processCrashes();
+  auto enqueued = crashesUnit()->enqueued();
+  ASSERT_EQ(1u, enqueued.size());
+  EXPECT_EQ(incident(2), *std::dynamic_pointer_cast<DVACAppleErrorLog>(enqueued[0].log)->errorId);
+  crashesUnit()->completeEnqueueing();
+  EXPECT_TRUE(crashesDirectoryNames().empty());
+  EXPECT_TRUE(crashes->crashFiles().empty());
+}
+
+// The report handed to the application and the log that is sent carry one
+// id, also for a report without a UUID, whose id is made up.
+TEST_F(DVACCrashesServiceTest, AReportWithoutAUUIDKeepsOneIdFromTheLastSessionReportToTheSentLog) {
+  lqtest::ReportBuilder builder;
+  writeFile(pendingReportPath(), builder.bytes());
+  DVACErrorReports seen;
+  DVACCrashes::setUserConfirmationHandler([&](const DVACErrorReports& reports) {
+    seen = reports;
+    return false;
+  });
+  start();
+  auto last = DVACCrashes::lastSessionCrashReport();
+  ASSERT_TRUE(last && last->incidentIdentifier());
+  processCrashes();
+  ASSERT_EQ(1u, seen.size());
+  EXPECT_EQ(*last->incidentIdentifier(), seen[0]->incidentIdentifier().value_or(""));
+  auto enqueued = crashesUnit()->enqueued();
+  ASSERT_EQ(1u, enqueued.size());
+  EXPECT_EQ(*last->incidentIdentifier(), *std::dynamic_pointer_cast<DVACAppleErrorLog>(enqueued[0].log)->errorId);
 }
 
 // Every name the next few seconds could give a saved report is taken: the
@@ -257,6 +308,7 @@ TEST_F(DVACCrashesServiceTest, TheListingSkipsWhatIsNoReportAndKeepsCorruptRepor
   EXPECT_TRUE(recorder.contains("Crash report found but couldn't parse it, discard the crash report: ",
                                 DVACLogLevelWarning));
   EXPECT_EQ(1u, crashesUnit()->enqueued().size());
+  crashesUnit()->completeEnqueueing();
   // The corrupt one stays for the next launch.
   EXPECT_TRUE(std::filesystem::exists(crashesDirectory() + "/101"));
   EXPECT_EQ(1u, crashes->crashFiles().size());
@@ -314,6 +366,7 @@ TEST_F(DVACCrashesServiceTest, AlwaysSendIsStoredAndThenNeverAsksAgain) {
   DVACCrashes::notifyWithUserConfirmation(DVACUserConfirmationAlways);
   EXPECT_TRUE(crashes->shouldAlwaysSend());
   EXPECT_EQ((std::vector<std::string>{"appleError"}), enqueuedTypes());
+  crashesUnit()->completeEnqueueing();
 
   // The next launch sends without asking.
   DVACCrashes::resetSharedInstance();
@@ -335,6 +388,7 @@ TEST_F(DVACCrashesServiceTest, AnAnswerGivenInsideTheHandlerSendsOnce) {
   start();
   processCrashes();
   EXPECT_EQ((std::vector<std::string>{"appleError"}), enqueuedTypes());
+  crashesUnit()->completeEnqueueing();
   EXPECT_TRUE(crashesDirectoryNames().empty());
 }
 

@@ -109,6 +109,24 @@ class RecordingUnit : public DVACChannelUnitProtocol, public std::enable_shared_
   void clear() {
     std::lock_guard lock(mutex_);
     enqueued_.clear();
+    completed_ = 0;
+  }
+  // The store has every log enqueued so far: the delegates hear it once per log.
+  void completeEnqueueing() {
+    std::vector<Enqueued> done;
+    std::vector<std::shared_ptr<DVACChannelDelegate>> delegates;
+    {
+      std::lock_guard lock(mutex_);
+      done.assign(enqueued_.begin() + static_cast<std::ptrdiff_t>(completed_), enqueued_.end());
+      completed_ = enqueued_.size();
+      for (const auto& weak : delegates_) {
+        if (auto d = weak.lock()) delegates.push_back(d);
+      }
+    }
+    auto self = shared_from_this();
+    for (const auto& e : done) {
+      for (const auto& d : delegates) d->channelDidCompleteEnqueueingLog(self, e.log, e.internalId);
+    }
   }
 
  private:
@@ -116,6 +134,7 @@ class RecordingUnit : public DVACChannelUnitProtocol, public std::enable_shared_
   std::shared_ptr<const DVACChannelUnitConfiguration> configuration_;
   std::vector<std::weak_ptr<DVACChannelDelegate>> delegates_;
   std::vector<Enqueued> enqueued_;
+  size_t completed_ = 0;
   std::vector<std::pair<bool, bool>> enableCalls_;
   bool enabled_ = true;
 };
