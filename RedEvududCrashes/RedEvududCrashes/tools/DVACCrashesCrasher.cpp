@@ -2,17 +2,24 @@
 // every file under the root it is given, so two runs on the same root are
 // two launches of one installation.
 //
-//   crasher crash <root> segv|cxx
+//   crasher crash <root> segv|abort|cxx
 //     starts the SDK with the Crashes service, reports two handled errors
 //     while the SDK's logs queue is held (so they exist only in the crash-time
-//     buffer), then crashes: a store to an unmapped page, or an uncaught
+//     buffer), writes where its crashing function and that function's caller
+//     lie to <root>/sites ("<start> <end>" of each, in hexadecimal), then
+//     crashes: a store to an unmapped page, abort(), or an uncaught
 //     std::runtime_error("boom").
 //
-//   crasher report <root> <ingestion URL> always|send|dontsend <result file>
+//   crasher report <root> <ingestion URL> always|send|dontsend <result file> [then]
 //     starts the SDK again; the confirmation handler answers on the main
 //     queue; waits until the crash log and the buffered logs were sent (or,
 //     for "dontsend", until the crash was discarded) and writes what it saw to
-//     the result file as JSON. Exit status 0 on success.
+//     the result file as JSON. Exit status 0 on success. With a last word:
+//       crash-when-sent  holds the logs queue from the start and crashes
+//                        (segv) once the crash log is handed to the channel;
+//       until-killed     sends, then waits (at most 60 s) to be killed;
+//       stored=N         expects no crash to confirm: waits until N crash
+//                        logs kept by an earlier launch were sent.
 
 #include <signal.h>
 #include <unistd.h>
@@ -53,12 +60,35 @@ void setUpLaunch(const std::string& root) {
 
 volatile uintptr_t g_unmapped = 16;
 
-[[gnu::noinline]] void crashWithSegmentationFault() {
+// Where the crashing functions and their caller lie: each in a section of its
+// own, whose bounds the linker gives.
+extern "C" char __start_dvac_crash_site[], __stop_dvac_crash_site[];
+extern "C" char __start_dvac_crash_caller[], __stop_dvac_crash_caller[];
+
+[[gnu::noinline, gnu::section("dvac_crash_site")]] void crashWithSegmentationFault() {
   *reinterpret_cast<volatile int*>(g_unmapped) = 1;
   std::printf("still alive\n");
 }
 
-[[gnu::noinline]] void throwUncaught() { throw std::runtime_error("boom"); }
+[[gnu::noinline, gnu::section("dvac_crash_site")]] void crashWithAbort() {
+  std::fflush(nullptr);
+  std::abort();
+}
+
+[[gnu::noinline, gnu::section("dvac_crash_site")]] void throwUncaught() { throw std::runtime_error("boom"); }
+
+// Calls one of them, and is still on the stack when it crashes.
+[[gnu::noinline, gnu::section("dvac_crash_caller")]] void crashIn(void (*crashingFunction)()) {
+  crashingFunction();
+  std::printf("still alive\n");
+}
+
+void writeSites(const std::string& root) {
+  std::ofstream(root + "/sites") << std::hex << reinterpret_cast<uintptr_t>(__start_dvac_crash_site) << " "
+                                 << reinterpret_cast<uintptr_t>(__stop_dvac_crash_site) << " "
+                                 << reinterpret_cast<uintptr_t>(__start_dvac_crash_caller) << " "
+                                 << reinterpret_cast<uintptr_t>(__stop_dvac_crash_caller) << "\n";
+}
 
 int crash(const std::string& root, const std::string& mode) {
   setUpLaunch(root);
@@ -75,11 +105,10 @@ int crash(const std::string& root, const std::string& mode) {
   unit->logsDispatchQueue()->async([held] { held->wait(); });
   DVACCrashes::trackError(ns::Error("com.morvalent.crasher", 1), DVACPropertiesDictionary{{"before", "crash-1"}}, {});
   DVACCrashes::trackError(ns::Error("com.morvalent.crasher", 2), DVACPropertiesDictionary{{"before", "crash-2"}}, {});
-  if (mode == "segv") {
-    crashWithSegmentationFault();
-  } else if (mode == "cxx") {
-    throwUncaught();
-  }
+  writeSites(root);
+  if (mode == "segv") crashIn(crashWithSegmentationFault);
+  if (mode == "abort") crashIn(crashWithAbort);
+  if (mode == "cxx") crashIn(throwUncaught);
   return 4;
 }
 
@@ -114,8 +143,10 @@ ns::Value reportValue(const std::shared_ptr<DVACErrorReport>& report) {
   return ns::Value(std::move(dict));
 }
 
-int report(const std::string& root, const std::string& url, const std::string& answer, const std::string& resultFile) {
+int report(const std::string& root, const std::string& url, const std::string& answer, const std::string& resultFile,
+           const std::string& then) {
   setUpLaunch(root);
+  signal(SIGSEGV, SIG_DFL);
   DVACRedEvudud::setLogUrl(url);
   auto handlerCalls = std::make_shared<std::atomic<int>>(0);
   auto handlerReports = std::make_shared<DVACErrorReports>();
@@ -132,14 +163,26 @@ int report(const std::string& root, const std::string& url, const std::string& a
   auto counter = std::make_shared<SendCounter>();
   DVACRedEvudud::start(std::string("e2e-secret"), {DVACCrashes::serviceClass()});
   auto crashes = DVACCrashes::sharedInstance();
-  if (auto group = DVACRedEvudud::sharedInstance()->channelGroup()) group->addDelegate(counter);
+  auto group = DVACRedEvudud::sharedInstance()->channelGroup();
+  if (group) group->addDelegate(counter);
+  if (then == "crash-when-sent") {
+    // Nothing reaches the store: the process ends with the crash log queued.
+    auto unit = group ? group->channelUnitForGroupId("Crashes") : nullptr;
+    if (!unit) return 3;
+    auto held = std::make_shared<dispatch::Semaphore>(0);
+    unit->logsDispatchQueue()->async([held] { held->wait(); });
+  }
 
   const bool sending = confirmation != DVACUserConfirmationDontSend;
+  const int storedCrashLogs = then.rfind("stored=", 0) == 0 ? std::stoi(then.substr(7)) : 0;
   const bool done = dispatch::Scheduler::shared().runMainUntil(
       [&] {
+        if (storedCrashLogs > 0) return counter->sent("appleError") >= storedCrashLogs;
         if (handlerCalls->load() == 0) return false;
         auto pending = crashes->unprocessedReports();
         if (!pending || !pending->empty()) return false;
+        if (then == "crash-when-sent") crashIn(crashWithSegmentationFault);
+        if (then == "until-killed") return false;
         if (!sending) return crashes->crashFiles().empty();
         return counter->sent("appleError") >= 1 && counter->sent("handledError") >= 2;
       },
@@ -168,8 +211,12 @@ int report(const std::string& root, const std::string& url, const std::string& a
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "crash" && argc == 4) return crash(argv[2], argv[3]);
-  if (command == "report" && argc == 6) return report(argv[2], argv[3], argv[4], argv[5]);
-  std::fprintf(stderr, "usage: %s crash <root> segv|cxx | report <root> <url> always|send|dontsend <result>\n",
+  if (command == "report" && (argc == 6 || argc == 7)) {
+    return report(argv[2], argv[3], argv[4], argv[5], argc == 7 ? argv[6] : "");
+  }
+  std::fprintf(stderr,
+               "usage: %s crash <root> segv|abort|cxx | report <root> <url> always|send|dontsend <result> "
+               "[crash-when-sent|until-killed|stored=N]\n",
                argv[0]);
   return 2;
 }
