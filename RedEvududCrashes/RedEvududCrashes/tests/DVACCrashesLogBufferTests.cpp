@@ -63,6 +63,16 @@ class DVACCrashesLogBufferTest : public ::testing::Test {
   void prepare(const std::shared_ptr<DVACLog>& log, const std::string& internalId) {
     crashes_->channelDidPrepareLog(unit_, log, internalId, DVACLogFlagsNormal);
   }
+  // The next launch on the same files: its service, started on a new group.
+  std::pair<std::shared_ptr<DVACCrashes>, std::shared_ptr<RecordingGroup>> relaunch() {
+    DVACCrashesLogBufferResetForTesting();
+    DVACCrashes::resetSharedInstance();
+    auto next = DVACCrashes::sharedInstance();
+    dispatch::Scheduler::shared().runUntilIdle();
+    auto group = std::make_shared<RecordingGroup>();
+    next->startWithChannelGroup(group, std::string("secret"), std::nullopt, true);
+    return {next, group};
+  }
 
   CrashesEnvironment environment_;
   std::shared_ptr<DVACCrashes> crashes_;
@@ -165,13 +175,7 @@ TEST_F(DVACCrashesLogBufferTest, TheDumpWritesEverySlotAndTheNextStartReplaysIt)
   crashes_->channelDidCompleteEnqueueingLog(unit_, event(2), "id-2");
   EXPECT_FALSE(std::filesystem::exists(bufferFile(1)));
 
-  // The next launch.
-  DVACCrashesLogBufferResetForTesting();
-  DVACCrashes::resetSharedInstance();
-  auto next = DVACCrashes::sharedInstance();
-  dispatch::Scheduler::shared().runUntilIdle();
-  auto group = std::make_shared<RecordingGroup>();
-  next->startWithChannelGroup(group, std::string("secret"), std::nullopt, true);
+  auto [next, group] = relaunch();
   auto buffer = group->unit("CrashesBuffer");
   ASSERT_TRUE(buffer);
   auto replayed = buffer->enqueued();
@@ -269,12 +273,7 @@ TEST_F(DVACCrashesLogBufferTest, ATokenNeverOutlivesItsLog) {
 
   // The next launch: slot 0's log comes back without a token, and the token
   // beside the empty slot 1 is removed instead of waiting for the next log.
-  DVACCrashesLogBufferResetForTesting();
-  DVACCrashes::resetSharedInstance();
-  auto next = DVACCrashes::sharedInstance();
-  dispatch::Scheduler::shared().runUntilIdle();
-  auto group = std::make_shared<RecordingGroup>();
-  next->startWithChannelGroup(group, std::string("secret"), std::nullopt, true);
+  auto group = relaunch().second;
   auto replayed = group->unit("CrashesBuffer")->enqueued();
   ASSERT_EQ(1u, replayed.size());
   EXPECT_EQ(2, numberOf(replayed[0].log));
