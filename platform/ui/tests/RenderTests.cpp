@@ -139,6 +139,16 @@ TEST(Rendering, ShadowsSpreadOutsideTheirContent) {
   EXPECT_TRUE(near(at(b, 1, 1), 255, 255, 255, 255, 3)) << "far corner untouched";
 }
 
+TEST(Rendering, OnlyDisabledControlsAreDimmed) {
+  auto control = [](bool disabled) {
+    return Button([] {}, View(Color::black()).frame(20, 20)).buttonStyle(ButtonStyle::plain).disabled(disabled);
+  };
+  auto host = Host::make(HStack(VerticalAlignment::center, 0, {control(false), control(true)}));
+  img::Bitmap b = host->render();
+  EXPECT_TRUE(near(at(b, 10, 10), 0, 0, 0, 255)) << "enabled: drawn as it is";
+  EXPECT_TRUE(near(at(b, 30, 10), 0, 0, 0, 102)) << "disabled: at 40 %";
+}
+
 TEST(Rendering, RenderToPngWritesAReadableFile) {
   TempDir dir;
   std::string path = dir.file("view.png");

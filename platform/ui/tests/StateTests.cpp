@@ -162,10 +162,16 @@ TEST(Environment, ValuesFlowToTheContentOnly) {
 }
 
 TEST(Environment, DisabledIsNeverReEnabledInside) {
-  auto host = Host::make(VStack({Button("Inner", [] {}).disabled(false).testId("b")}).disabled(true));
+  // The test id sits on the button itself, inside the disabled(false) wrapper.
+  int clicks = 0;
+  auto host =
+      Host::make(VStack({Button("Inner", [&clicks] { ++clicks; }).testId("b").disabled(false)}).disabled(true));
   const Node* b = host->find("b");
   ASSERT_NE(b, nullptr);
+  ASSERT_EQ(b->kind, NodeKind::button);
   EXPECT_FALSE(b->isEnabled());
+  host->click("b");
+  EXPECT_EQ(clicks, 0);
 }
 
 namespace {
