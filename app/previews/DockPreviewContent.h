@@ -129,4 +129,8 @@ struct DockPreviewContent {
   bool nowPlayingShowcaseMode = false;
   // Only while a content change is being animated; hover changes are ignored then.
   bool animating = false;
+  // Below 1 where the cells at their full size would not fit the screen's
+  // visible frame: every cell, with the gaps between columns, is drawn and
+  // laid out at this scale.
+  double cellScale = 1;
 };

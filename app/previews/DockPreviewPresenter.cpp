@@ -5,6 +5,7 @@
 #include "app/previews/DockPreviewView.h"
 #include "platform/appkit/NSViewController.h"
 #include "platform/image/Bitmap.h"
+#include "platform/ui/Host.h"
 
 namespace {
 
@@ -115,7 +116,7 @@ CGSize DockPreviewPresenter::measure(const DockPreviewContent& content) {
 }
 
 void DockPreviewPresenter::measureContent(DockPreviewContent& content, int maximumColumns, CGSize& size,
-                                          double visibleWidth) {
+                                          double visibleWidth, double visibleHeight) {
   const int minimumColumns = maximumColumns / 2;
   // Whether a size was stored: a measured size may itself be zero by zero,
   // and the search must still end.
@@ -123,7 +124,8 @@ void DockPreviewPresenter::measureContent(DockPreviewContent& content, int maxim
   for (;;) {
     int columns = content.numberOfColumns;
     if (measured) {
-      if (columns <= minimumColumns) return;
+      // Fewer columns only make a panel that is already too tall taller.
+      if (columns <= minimumColumns || size.height > visibleHeight) return;
       columns -= 1;
     }
     DockPreviewContent candidate = content;
@@ -138,6 +140,59 @@ void DockPreviewPresenter::measureContent(DockPreviewContent& content, int maxim
     size = candidateSize;
     measured = true;
   }
+}
+
+void DockPreviewPresenter::fitContent(DockPreviewContent& content, CGSize& size, CGSize visible) {
+  const std::size_t count = content.windows.size();
+  if (count == 0 || (size.width <= visible.width && size.height <= visible.height)) return;
+
+  // The cells at full size in one column: their heights, and what the panel
+  // adds around the grid (the padding, the Now Playing controls).
+  DockPreviewContent single = content;
+  single.numberOfColumns = 1;
+  single.cellScale = 1;
+  single.animating = false;
+  auto container = std::make_shared<DockPreviewContentContainer>(single);
+  auto host = ui::Host::make(ui::View(DockPreviewView{})
+                                 .environmentObject(container)
+                                 .environmentObject(std::make_shared<DockPreviewViewDelegateContainer>()));
+  host->layoutIfNeeded();
+  const ui::Node* grid = host->root() ? host->root()->findFirst([](const ui::Node& n) {
+    return n.kind == ui::NodeKind::lazyVGrid;
+  }) : nullptr;
+  if (!grid || grid->layoutChildren.size() != count) return;
+  std::vector<double> heights;
+  heights.reserve(count);
+  for (const ui::Node* cell : grid->layoutChildren) heights.push_back(cell->frame.height);
+  const double paddingWidth = 2 * DockPreviewView::kHorizontalPadding;
+  const double otherHeight = std::max(0.0, host->size().height - grid->frame.height);
+
+  // The column count that lets the cells keep the largest scale.
+  double bestScale = 0;
+  std::size_t bestColumns = 1;
+  for (std::size_t columns = 1; columns <= count; ++columns) {
+    const double gridWidth = static_cast<double>(columns) * DockPreviewView::kColumnWidth +
+                             static_cast<double>(columns - 1) * DockPreviewView::kColumnSpacing;
+    const double widthScale = (visible.width - paddingWidth) / gridWidth;
+    // More columns only narrow the cells further.
+    if (widthScale <= bestScale) break;
+    double gridHeight = 0;
+    for (std::size_t row = 0; row < count; row += columns) {
+      gridHeight += *std::max_element(heights.begin() + static_cast<std::ptrdiff_t>(row),
+                                      heights.begin() + static_cast<std::ptrdiff_t>(std::min(count, row + columns)));
+    }
+    const double scale =
+        std::min({1.0, widthScale, gridHeight > 0 ? (visible.height - otherHeight) / gridHeight : 1.0});
+    if (scale > bestScale) {
+      bestScale = scale;
+      bestColumns = columns;
+    }
+  }
+  content.numberOfColumns = static_cast<int>(bestColumns);
+  // A little below the exact fit, so that rounding never lets it pass the frame.
+  content.cellScale = std::clamp(bestScale * (1 - 1e-9), DockPreviewView::kMinimumCellScale, 1.0);
+  content.animating = false;
+  size = measure(content);
 }
 
 CGPoint DockPreviewPresenter::panelOrigin(CGPoint anchor, CGSize size, const CGRect& visibleFrame) {
@@ -159,7 +214,8 @@ void DockPreviewPresenter::present(const ApplicationSummary& summary, const std:
   if (!content) return;
   const CGRect visibleFrame = screen->visibleFrame();
   CGSize size{};
-  measureContent(*content, kMaximumColumns, size, visibleFrame.size.width);
+  measureContent(*content, kMaximumColumns, size, visibleFrame.size.width, visibleFrame.size.height);
+  fitContent(*content, size, visibleFrame.size);
   const CGPoint origin = panelOrigin(point, size, visibleFrame);
   dockWindowController_->viewController()->update(std::move(content), animated);
   dockWindowController_->show(animated, CGRect(origin, size));

@@ -4,6 +4,7 @@
 // places the panel above the Dock icon inside the screen's visible frame and
 // shows it; also dismisses it. Main thread only.
 
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -56,8 +57,14 @@ class DockPreviewPresenter {
   // when it is larger).
   static CGPoint panelOrigin(CGPoint anchor, CGSize size, const CGRect& visibleFrame);
   // Fewer columns (down to half the maximum) while the panel is wider than
-  // the visible frame, or while a column can go without adding a row.
-  static void measureContent(DockPreviewContent& content, int maximumColumns, CGSize& size, double visibleWidth);
+  // the visible frame, or while a column can go without adding a row; never
+  // while the panel is taller than `visibleHeight`.
+  static void measureContent(DockPreviewContent& content, int maximumColumns, CGSize& size, double visibleWidth,
+                             double visibleHeight = std::numeric_limits<double>::infinity());
+  // Where the measured panel passes the visible frame, shrinks the cells (and
+  // lets as many columns in as keeps them largest) so that it fits; `size`
+  // becomes the panel's new size.
+  static void fitContent(DockPreviewContent& content, CGSize& size, CGSize visible);
 
  private:
   std::shared_ptr<DockPreviewWindowController> dockWindowController_;

@@ -1,5 +1,6 @@
 #include "app/previews/DockPreviewView.h"
 
+#include <algorithm>
 #include <string>
 
 #include "Tincture/DominantColors.h"
@@ -33,6 +34,11 @@ std::vector<ui::Color> DockPreviewView::artworkColors(const img::Image& artwork)
   }
   last.emplace(artwork, colors);
   return colors;
+}
+
+double DockPreviewView::cellScale(const DockPreviewContent& content) {
+  const double scale = content.cellScale;
+  return scale > 0 && scale < 1 ? std::max(scale, kMinimumCellScale) : 1;
 }
 
 std::shared_ptr<DockPreviewViewDelegate> DockPreviewView::delegate() const {
@@ -115,7 +121,7 @@ void DockPreviewView::swipeStep(const DockPreviewThumbnailContent& entry, Scroll
   if (auto d = delegate()) d->didSwipeOnThumbnail(entry, target.screen.screen, target.snapAlignment);
 }
 
-ui::View DockPreviewView::cell(const DockPreviewThumbnailContent& entry) const {
+ui::View DockPreviewView::cell(const DockPreviewThumbnailContent& entry, double scale) const {
   auto self = *this;
   const bool highlighted = isHovered(entry);
   DockPreviewThumbnailEventHandlers handlers{
@@ -145,6 +151,7 @@ ui::View DockPreviewView::cell(const DockPreviewThumbnailContent& entry) const {
       .foregroundColor(ui::Color::red())
       .frame(kColumnWidth, std::nullopt)
       .frame(ui::FlexFrame{.maxHeight = kThumbnailMaximumHeight})
+      .scaledLayout(scale)
       .matchedGeometryEffect(cellId(entry), animationNamespace, true);
 }
 
@@ -167,12 +174,16 @@ ui::View DockPreviewView::body() const {
   ui::View panel;
   if (content) {
     const int columns = std::max(content->numberOfColumns, 0);
-    std::vector<ui::GridItem> items(static_cast<std::size_t>(columns), ui::GridItem::fixed(kColumnWidth));
+    const double scale = cellScale(*content);
+    // Shrunk cells keep the proportions of the full-size grid, gaps included.
+    const auto column = scale < 1 ? ui::GridItem::fixed(kColumnWidth * scale, kColumnSpacing * scale)
+                                  : ui::GridItem::fixed(kColumnWidth);
+    std::vector<ui::GridItem> items(static_cast<std::size_t>(columns), column);
     std::vector<ui::View> rows;
     rows.push_back(ui::LazyVGrid(std::move(items), ui::HorizontalAlignment::center, 0,
                                  {ui::ForEach(content->windows, cellId,
-                                              [self](const DockPreviewThumbnailContent& entry) {
-                                                return self.cell(entry);
+                                              [self, scale](const DockPreviewThumbnailContent& entry) {
+                                                return self.cell(entry, scale);
                                               })}));
     rows.push_back(ui::If(
         content->nowPlayingInfo.has_value(),

@@ -24,6 +24,10 @@ struct DockPreviewView {
   using ButtonAction = DockPreviewThumbnailContent::ButtonAction;
 
   static constexpr double kColumnWidth = 240;
+  // The grid's default gap between columns.
+  static constexpr double kColumnSpacing = 8;
+  // How far cells may shrink to let a panel of very many windows fit.
+  static constexpr double kMinimumCellScale = 0.01;
   static constexpr double kThumbnailMaximumHeight = 240;
   static constexpr double kNowPlayingWidth = 240;
   static constexpr double kNowPlayingHeight = 80;
@@ -44,13 +48,15 @@ struct DockPreviewView {
   // The dominant colours of an artwork (fair quality, iterative); none when
   // the analysis fails.
   static std::vector<ui::Color> artworkColors(const img::Image& artwork);
+  // The content's cell scale as drawn: 1, or a fraction no smaller than the minimum.
+  static double cellScale(const DockPreviewContent& content);
 
  private:
   std::shared_ptr<DockPreviewViewDelegate> delegate() const;
   std::optional<DockPreviewContent> currentContent() const;
   bool isHovered(const DockPreviewThumbnailContent& entry) const;
 
-  ui::View cell(const DockPreviewThumbnailContent& entry) const;
+  ui::View cell(const DockPreviewThumbnailContent& entry, double scale) const;
   ui::View artworkTint(const DockPreviewContent& content) const;
 
   void thumbnailHoverChanged(const DockPreviewThumbnailContent& entry, bool hovering) const;

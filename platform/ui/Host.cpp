@@ -156,14 +156,38 @@ void forEachInPaintOrder(const Node& n, F&& f) {
 
 bool invisible(const Node& n) { return n.collapsed || n.kind == NodeKind::hidden; }
 
-// The part of a node's frame that its ancestors' clips leave visible.
+// A rect in the space of a scale node's content, in the space the node itself
+// lies in.
+Rect scaledOut(const Node& scale, const Rect& r) {
+  const Element& e = scale.el();
+  const double ax = scale.frame.x + e.anchor.x * scale.frame.width;
+  const double ay = scale.frame.y + e.anchor.y * scale.frame.height;
+  Rect out{ax + (r.x - ax) * e.scaleX, ay + (r.y - ay) * e.scaleY, r.width * e.scaleX, r.height * e.scaleY};
+  if (out.width < 0) out = {out.x + out.width, out.y, -out.width, out.height};
+  if (out.height < 0) out = {out.x, out.y + out.height, out.width, -out.height};
+  return out;
+}
+
+// The part of a node's frame that its ancestors' clips leave visible, in host
+// coordinates (frames inside a scale effect are in the effect's own space).
 std::optional<Rect> visibleRect(const Node& n) {
   Rect r = n.frame;
   for (const Node* a = &n; a; a = a->parent) {
     if (invisible(*a)) return std::nullopt;
-    if (a != &n && a->kind == NodeKind::clip) r = r.intersection(a->frame);
+    if (a == &n) continue;
+    if (a->kind == NodeKind::clip) r = r.intersection(a->frame);
+    if (a->kind == NodeKind::scale) r = scaledOut(*a, r);
   }
   if (r.isEmpty()) return std::nullopt;
+  return r;
+}
+
+// A node's frame in host coordinates, clips left aside.
+Rect hostFrame(const Node& n) {
+  Rect r = n.frame;
+  for (const Node* a = n.parent; a; a = a->parent) {
+    if (a->kind == NodeKind::scale) r = scaledOut(*a, r);
+  }
   return r;
 }
 
@@ -355,7 +379,7 @@ struct Host::Impl {
   }
 
   void notifyPlatformViews(Node& n) {
-    if (n.platformView) n.platformView->hostDidLayout(n.frame);
+    if (n.platformView) n.platformView->hostDidLayout(hostFrame(n));
     for (auto& c : n.children) notifyPlatformViews(*c);
   }
 
@@ -368,7 +392,7 @@ struct Host::Impl {
     for (const Node* n : nodes) {
       auto it = trackingInside.find(n->identity);
       nextInside[n->identity] = it != trackingInside.end() ? it->second
-                                                           : (host->pointer_ && n->frame.contains(*host->pointer_));
+                                                           : (host->pointer_ && hostFrame(*n).contains(*host->pointer_));
     }
     trackingInside = std::move(nextInside);
     std::map<std::uint64_t, bool> nextRegions;
@@ -390,7 +414,6 @@ struct Host::Impl {
     forEachInPaintOrder(n, [&](const Node& c) { order.push_back(&c); });
     for (auto it = order.rbegin(); it != order.rend() && !found; ++it) found = hitTest(**it, p);
     if (found) return found;
-    if (n.kind == NodeKind::clip && !n.frame.contains(p)) return nullptr;
     auto r = visibleRect(n);
     return r && r->contains(p) ? &n : nullptr;
   }
@@ -571,7 +594,7 @@ void Host::mouseMoved(Point location) {
   impl.collectTracking(*impl.tree, nodes, platform);
   std::vector<std::function<void()>> exits, others;
   for (const Node* n : nodes) {
-    bool inside = n->frame.contains(location);
+    bool inside = hostFrame(*n).contains(location);
     bool& was = impl.trackingInside[n->identity];
     auto cb = n->el().onMove;
     if (!cb) {
@@ -752,7 +775,7 @@ const Node* Host::find(std::string_view query) {
 std::optional<Rect> Host::frameOf(std::string_view query) {
   const Node* n = find(query);
   if (!n) return std::nullopt;
-  return n->frame;
+  return hostFrame(*n);
 }
 
 std::optional<Point> Host::centerOf(const Node& node) {

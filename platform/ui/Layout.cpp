@@ -32,9 +32,22 @@ double add(double a, double b) { return std::isinf(a) || std::isinf(b) ? infinit
 
 Node* only(Node& n) { return n.children.empty() ? nullptr : n.children.front().get(); }
 
+Size sizeOfChild(Node* c, ProposedSize p) { return c ? sizeThatFits(*c, p) : Size{}; }
+
+// A proposal in the space of content drawn `factor` times its size.
+ProposedSize unscaled(ProposedSize p, double factor) {
+  auto one = [&](std::optional<double> v) -> std::optional<double> {
+    if (!v || std::isinf(*v)) return v;
+    return *v / factor;
+  };
+  return {one(p.width), one(p.height)};
+}
+
 // What a flexible frame proposes to its child: the proposal clamped to the
-// frame's bounds, or the frame's ideal size where nothing is proposed.
-ProposedSize flexChildProposal(const FlexFrame& f, ProposedSize p) {
+// frame's bounds, or the frame's ideal size where nothing is proposed. A child
+// whose ideal size passes the frame's maximum is proposed the maximum, so
+// that it fits inside the frame rather than spilling over its neighbours.
+ProposedSize flexChildProposal(const FlexFrame& f, ProposedSize p, Node* child) {
   auto clamp = [](std::optional<double> p, std::optional<double> lo, std::optional<double> ideal,
                   std::optional<double> hi) -> std::optional<double> {
     if (!p) return ideal;
@@ -43,8 +56,14 @@ ProposedSize flexChildProposal(const FlexFrame& f, ProposedSize p) {
     if (lo) v = std::max(v, *lo);
     return v;
   };
-  return {clamp(p.width, f.minWidth, f.idealWidth, f.maxWidth),
-          clamp(p.height, f.minHeight, f.idealHeight, f.maxHeight)};
+  ProposedSize cp{clamp(p.width, f.minWidth, f.idealWidth, f.maxWidth),
+                  clamp(p.height, f.minHeight, f.idealHeight, f.maxHeight)};
+  if ((!cp.width && f.maxWidth) || (!cp.height && f.maxHeight)) {
+    const Size ideal = sizeOfChild(child, cp);
+    if (!cp.width && f.maxWidth && ideal.width > *f.maxWidth) cp.width = f.maxWidth;
+    if (!cp.height && f.maxHeight && ideal.height > *f.maxHeight) cp.height = f.maxHeight;
+  }
+  return cp;
 }
 
 bool passThrough(NodeKind k) {
@@ -301,8 +320,8 @@ Size compute(Node& n, ProposedSize p) {
     }
     case NodeKind::flexFrame: {
       const FlexFrame& f = e.flex;
-      const ProposedSize cp = flexChildProposal(f, p);
       Node* c = only(n);
+      const ProposedSize cp = flexChildProposal(f, p, c);
       Size cs = c ? sizeThatFits(*c, cp) : Size{};
       auto result = [](double child, std::optional<double> p, std::optional<double> lo, std::optional<double> ideal,
                        std::optional<double> hi) {
@@ -354,6 +373,12 @@ Size compute(Node& n, ProposedSize p) {
     }
     case NodeKind::picker:
       return pickerSize(n, p);
+    case NodeKind::scale: {
+      Node* c = only(n);
+      if (!e.scalesLayout) return sizeOfChild(c, p);
+      const Size cs = sizeOfChild(c, unscaled(p, e.scaleX));
+      return {cs.width * e.scaleX, cs.height * e.scaleX};
+    }
     case NodeKind::representable: {
       Node* c = only(n);
       if (c) return sizeThatFits(*c, p);
@@ -463,7 +488,7 @@ void place(Node& n, Point origin, ProposedSize p) {
     }
     case NodeKind::flexFrame: {
       if (Node* c = only(n)) {
-        placeAligned(*c, flexChildProposal(e.flex, p), e.alignment, n.frame);
+        placeAligned(*c, flexChildProposal(e.flex, p, c), e.alignment, n.frame);
       }
       return;
     }
@@ -496,6 +521,12 @@ void place(Node& n, Point origin, ProposedSize p) {
     }
     case NodeKind::offset: {
       if (Node* c = only(n)) place(*c, {origin.x + e.offsetX, origin.y + e.offsetY}, p);
+      return;
+    }
+    case NodeKind::scale: {
+      // The content's frames stay in its own, unscaled space, anchored at the
+      // node's origin; drawing and hit testing apply the scale.
+      if (Node* c = only(n)) place(*c, origin, e.scalesLayout ? unscaled(p, e.scaleX) : p);
       return;
     }
     case NodeKind::button: {

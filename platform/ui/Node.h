@@ -1,6 +1,7 @@
 #pragma once
 // The placed tree: one node per element after bodies were evaluated, with
-// its identity, its environment and its frame in host coordinates.
+// its identity, its environment and its frame in host coordinates (inside a
+// scale effect, in the effect's own space).
 
 #include <functional>
 #include <memory>

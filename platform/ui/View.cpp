@@ -232,6 +232,15 @@ View View::scaleEffect(double x, double y, UnitPoint anchor) const {
     e.anchor = anchor;
   });
 }
+View View::scaledLayout(double factor) const {
+  // A factor that is not a positive number leaves the content as it is.
+  if (!(factor > 0) || !std::isfinite(factor) || factor == 1) return *this;
+  return wrap(NodeKind::scale, [&](Element& e) {
+    e.scaleX = e.scaleY = factor;
+    e.anchor = UnitPoint::topLeading();
+    e.scalesLayout = true;
+  });
+}
 View View::opacity(double value) const {
   return wrap(NodeKind::opacity, [&](Element& e) { e.opacity = value; });
 }

@@ -21,8 +21,8 @@
 // Layout follows SwiftUI's two passes (propose a size, then place) with these
 // simplifications: grids take fixed columns only and are exactly as wide as
 // their columns; text never shrinks to a proposed height; frames are not
-// rounded to pixels; hit testing ignores scale effects and clip shapes other
-// than their frames; animations are recorded and applied at once; matched
+// rounded to pixels; hit testing ignores clip shapes other than their
+// frames; animations are recorded and applied at once; matched
 // geometry is recorded only; layout is always left to right. docs/toolkit.md
 // has the full list.
 
@@ -256,6 +256,10 @@ class View {
   View shadow(Color color, double radius, double x = 0, double y = 0) const;
   View scaleEffect(double scale, UnitPoint anchor = UnitPoint::center()) const;
   View scaleEffect(double x, double y, UnitPoint anchor) const;
+  // Draws the content scaled by `factor` from its top-leading corner and, unlike
+  // scaleEffect, takes the room it draws in: the content is laid out in the
+  // proposal divided by the factor and its answer is multiplied by it.
+  View scaledLayout(double factor) const;
   View opacity(double value) const;
   // Shapes only: fill or stroke with a colour (otherwise the foreground colour fills).
   View fill(Color color) const;
@@ -364,6 +368,7 @@ struct Element {
   double radius = 0;     // shadow
   double scaleX = 1, scaleY = 1;
   UnitPoint anchor;
+  bool scalesLayout = false;  // scale: takes the room it draws in
   double opacity = 1;
   Material material = Material::windowBackground;
   BlendingMode blendingMode = BlendingMode::behindWindow;

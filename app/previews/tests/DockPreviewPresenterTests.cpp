@@ -260,6 +260,49 @@ TEST_F(PresenterTest, MeasuringMatchesThePanelsLayout) {
   EXPECT_EQ(size.height, h.host->size().height);
 }
 
+TEST_F(PresenterTest, PanelsStayInsideTheVisibleFrame) {
+  const CGRect visible = left.screen->visibleFrame();
+  struct Case {
+    const char* name;
+    int windows;
+    CGSize capture;
+    bool shrunk;
+  };
+  for (const Case& c : {Case{"one portrait window", 1, {300, 780}, false},
+                        Case{"four portrait windows", 4, {300, 780}, false},
+                        Case{"a hundred and twenty windows", 120, {1280, 800}, true}}) {
+    SCOPED_TRACE(c.name);
+    std::vector<WindowSummary> windows;
+    for (int i = 0; i < c.windows; ++i) {
+      windows.push_back(window(100 + i, "Window " + std::to_string(i), left, 1));
+      windows.back().thumbnailImage = capture(c.capture.width, c.capture.height);
+    }
+    presenter->present(summary({{left, windows}}), std::nullopt, left.screen, false, CGPoint{700, 75});
+    const CGRect panel = controller->window()->frame();
+    EXPECT_GE(panel.minX(), visible.minX());
+    EXPECT_GE(panel.minY(), visible.minY());
+    EXPECT_LE(panel.maxX(), visible.maxX());
+    EXPECT_LE(panel.maxY(), visible.maxY());
+    const auto shown = **controller->viewController()->contentContainer()->value;
+    EXPECT_EQ(shown.cellScale < 1, c.shrunk);
+
+    // Every thumbnail keeps within the cell's maximum height, at the cells' scale,
+    // and is still what the pointer reaches there.
+    previewtest::PreviewHarness h(shown);
+    h.host->layoutIfNeeded();
+    const auto thumbnails = h.thumbnails();
+    ASSERT_EQ(thumbnails.size(), static_cast<std::size_t>(c.windows));
+    for (const auto* t : thumbnails) ASSERT_LE(t->frame.height, DockPreviewView::kThumbnailMaximumHeight + 1e-6);
+    // The middle of the last cell, as the panel shows it.
+    const std::size_t last = thumbnails.size() - 1;
+    const ui::Node* cell = thumbnails[last];
+    while (cell->parent && cell->kind != ui::NodeKind::flexFrame) cell = cell->parent;
+    if (cell->parent && cell->parent->kind == ui::NodeKind::scale) cell = cell->parent;
+    h.host->click(ui::Point{cell->frame.midX(), cell->frame.midY()});
+    EXPECT_EQ(h.delegate->take(), (std::vector<std::string>{"click Window " + std::to_string(last)}));
+  }
+}
+
 // ---- placement ----
 
 TEST(PanelPlacement, CentredElevenPointsAboveTheIcon) {
