@@ -1,6 +1,7 @@
 #include "app/model/ApplicationController.h"
 
 #include <algorithm>
+#include <cmath>
 #include <unordered_set>
 #include <utility>
 
@@ -116,7 +117,7 @@ conc::ContinuationAwaiter<WindowListRead> readWindowLists(pid_t pid, Wrappers pr
 // On the Accessibility queue. `notAnswering` is set when the window's
 // application does not answer, so that the caller can stop asking it.
 std::optional<WindowSummary> summarize(const AXUIElementWrapper& element, const ScreenAndSpaceCollection& collection,
-                                       bool includeThumbnail, bool* notAnswering) {
+                                       bool includeThumbnail, bool* notAnswering, std::size_t windowCount = 1) {
   const AXUIElementData data = AXUIElementController(element.element).data();
   if (!data.windowID) {
     if (notAnswering) {
@@ -154,7 +155,11 @@ std::optional<WindowSummary> summarize(const AXUIElementWrapper& element, const 
   summary.title = data.title.value_or("");
   summary.windowID = *data.windowID;
   summary.minimized = data.minimized.value_or(false);
-  if (includeThumbnail) summary.thumbnailImage = ApplicationController::captureThumbnail(*data.windowID);
+  if (includeThumbnail) {
+    const CGSize windowSize = data.frame ? data.frame->size : CGSize{};
+    summary.thumbnailImage = ApplicationController::captureThumbnail(
+        *data.windowID, ApplicationController::thumbnailPixelSize(windowSize, windowCount));
+  }
   summary.isMain = data.isMain.value_or(false);
   summary.isHidden = data.hidden.value_or(false);
   summary.isResizable = data.resizable.value_or(false);
@@ -174,7 +179,7 @@ conc::ContinuationAwaiter<std::vector<WindowSummary>> summarizeAll(
             summaries.reserve(elements.size());
             for (const auto& element : elements) {
               bool notAnswering = false;
-              auto summary = summarize(element, *collection, true, &notAnswering);
+              auto summary = summarize(element, *collection, true, &notAnswering, elements.size());
               if (summary) summaries.push_back(std::move(*summary));
               if (notAnswering) break;
             }
@@ -401,14 +406,26 @@ std::optional<WindowSummary> ApplicationController::makeWindowSummary(const AXUI
   return summarize(element, collection, includeThumbnail, nullptr);
 }
 
-std::optional<img::Image> ApplicationController::captureThumbnail(std::uint32_t windowID) {
+CGSize ApplicationController::thumbnailPixelSize(CGSize windowSize, std::size_t windowCount) {
+  double width = windowSize.width > 0 ? windowSize.width : kThumbnailMaximumPixels;
+  double height = windowSize.height > 0 ? windowSize.height : kThumbnailMaximumPixels;
+  double k = std::min({1.0, kThumbnailMaximumPixels / width, kThumbnailMaximumPixels / height});
+  const double share = kThumbnailPixelBudget / static_cast<double>(std::max<std::size_t>(windowCount, 1));
+  if (width * height * k * k > share) k = std::sqrt(share / (width * height));
+  return {std::max(1.0, std::ceil(width * k)), std::max(1.0, std::ceil(height * k))};
+}
+
+std::optional<img::Image> ApplicationController::captureThumbnail(std::uint32_t windowID, CGSize maximumPixelSize) {
   const cgs::CGWindowID list[1] = {windowID};
-  auto images = cgs::CGSHWCaptureWindowList(cgs::CGSMainConnectionID(), list, 1, kThumbnailCaptureOptions);
-  if (!images || images->empty() || !images->front()) return std::nullopt;
-  const cgs::CGImageRef& image = images->front();
-  img::Image thumbnail(img::Size{static_cast<double>(cgs::CGImageGetWidth(image)),
-                                 static_cast<double>(cgs::CGImageGetHeight(image))});
-  thumbnail.addRepresentation(image);
+  std::vector<std::pair<std::size_t, std::size_t>> fullSizes;
+  auto images = cgs::CGSHWCaptureWindowListFitting(cgs::CGSMainConnectionID(), list, 1, kThumbnailCaptureOptions,
+                                                   static_cast<std::size_t>(maximumPixelSize.width),
+                                                   static_cast<std::size_t>(maximumPixelSize.height), &fullSizes);
+  if (!images || images->empty() || !images->front() || fullSizes.empty()) return std::nullopt;
+  // The thumbnail keeps the size of the whole capture in points; only its pixels are fewer.
+  img::Image thumbnail(img::Size{static_cast<double>(fullSizes.front().first),
+                                 static_cast<double>(fullSizes.front().second)});
+  thumbnail.addRepresentation(images->front());
   return thumbnail;
 }
 

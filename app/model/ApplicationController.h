@@ -96,7 +96,17 @@ class ApplicationController final : public AXObserverWrapperDelegate,
   static std::optional<WindowSummary> makeWindowSummary(const AXUIElementWrapper& element,
                                                         const ScreenAndSpaceCollection& collection,
                                                         bool includeThumbnail);
-  static std::optional<img::Image> captureThumbnail(std::uint32_t windowID);
+  // The capture comes out scaled down to fit `maximumPixelSize`; its size in
+  // points stays the whole capture's (one pixel per point).
+  static std::optional<img::Image> captureThumbnail(std::uint32_t windowID, CGSize maximumPixelSize);
+
+  // A preview cell is at most 240 points each way; a thumbnail is captured at
+  // no more than twice that. The thumbnails of one summary share a budget of
+  // pixels (about 46 MiB), as the preview shrinks its cells to fit many.
+  static constexpr double kThumbnailMaximumPixels = 480;
+  static constexpr double kThumbnailPixelBudget = 12'000'000;
+  // The largest capture of a window of that size (in points) among `windowCount`.
+  static CGSize thumbnailPixelSize(CGSize windowSize, std::size_t windowCount);
 
   // The Space of a window whose Spaces are not in the collection, and the
   // screen of a window none of whose Spaces is on a screen.

@@ -2119,11 +2119,13 @@ bool World::removeWindowsFromSpaces(const std::vector<WindowID>& windows, const 
 }
 
 std::optional<std::vector<std::shared_ptr<const img::Bitmap>>> World::captureWindows(
-    const std::vector<WindowID>& windows, std::uint32_t options) {
+    const std::vector<WindowID>& windows, std::uint32_t options, std::optional<PixelSize> fit,
+    std::vector<PixelSize>* fullSizes) {
   struct Job {
     int width;
     int height;
     img::Pixel color;
+    PixelSize full;
   };
   std::vector<Job> jobs;
   {
@@ -2139,13 +2141,22 @@ std::optional<std::vector<std::shared_ptr<const img::Bitmap>>> World::captureWin
         const double p = std::round(points * scale);
         return static_cast<int>(std::clamp(p, 1.0, static_cast<double>(img::Bitmap::kMaxDimension)));
       };
-      jobs.push_back(Job{pixels(w->frame.size.width), pixels(w->frame.size.height), w->color});
+      const int width = pixels(w->frame.size.width), height = pixels(w->frame.size.height);
+      Job job{width, height, w->color, {width, height}};
+      if (fit) {
+        const double k = std::min({1.0, std::max(1, fit->first) / static_cast<double>(width),
+                                   std::max(1, fit->second) / static_cast<double>(height)});
+        job.width = std::max(1, static_cast<int>(std::lround(width * k)));
+        job.height = std::max(1, static_cast<int>(std::lround(height * k)));
+      }
+      jobs.push_back(job);
     }
   }
   std::vector<std::shared_ptr<const img::Bitmap>> images;
   for (const auto& job : jobs) {
     if (auto bitmap = img::Bitmap::filled(job.width, job.height, job.color)) {
       images.push_back(std::make_shared<const img::Bitmap>(std::move(*bitmap)));
+      if (fullSizes) fullSizes->push_back(job.full);
     }
   }
   return images;

@@ -25,6 +25,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/ObserverToken.h"
@@ -411,8 +412,14 @@ class World {
   std::optional<ns::Value> copyWindowsOnSpaces(int owner, const std::vector<SpaceID>& spaces, std::uint32_t options);
   bool addWindowsToSpaces(const std::vector<WindowID>& windows, const std::vector<SpaceID>& spaces);
   bool removeWindowsFromSpaces(const std::vector<WindowID>& windows, const std::vector<SpaceID>& spaces);
-  std::optional<std::vector<std::shared_ptr<const img::Bitmap>>> captureWindows(const std::vector<WindowID>& windows,
-                                                                                std::uint32_t options);
+  // Pixel sizes, width then height.
+  using PixelSize = std::pair<int, int>;
+  // Solid images of the windows that exist and can be captured. With `fit`,
+  // each is made scaled down to fit that many pixels each way (never
+  // enlarged); `fullSizes` then receives each image's size before scaling.
+  std::optional<std::vector<std::shared_ptr<const img::Bitmap>>> captureWindows(
+      const std::vector<WindowID>& windows, std::uint32_t options, std::optional<PixelSize> fit = std::nullopt,
+      std::vector<PixelSize>* fullSizes = nullptr);
   std::optional<std::string> displayUUID(DisplayID display) const;
 
   struct State;

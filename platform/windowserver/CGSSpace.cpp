@@ -1,5 +1,6 @@
 #include "platform/windowserver/CGSSpace.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "platform/sim/World.h"
@@ -78,6 +79,21 @@ std::optional<std::vector<CGImageRef>> CGSHWCaptureWindowList(CGSConnectionID ci
   if (!world().isValidConnection(cid) || count < 0 || (count > 0 && !windowList)) return std::nullopt;
   std::vector<sim::WindowID> windows(windowList, windowList + count);
   return world().captureWindows(windows, options);
+}
+
+std::optional<std::vector<CGImageRef>> CGSHWCaptureWindowListFitting(
+    CGSConnectionID cid, const CGWindowID* windowList, int count, std::uint32_t options, std::size_t maximumWidth,
+    std::size_t maximumHeight, std::vector<std::pair<std::size_t, std::size_t>>* fullSizes) {
+  if (!world().isValidConnection(cid) || count < 0 || (count > 0 && !windowList)) return std::nullopt;
+  auto clamp = [](std::size_t v) { return static_cast<int>(std::clamp<std::size_t>(v, 1, img::Bitmap::kMaxDimension)); };
+  std::vector<sim::WindowID> windows(windowList, windowList + count);
+  std::vector<sim::World::PixelSize> full;
+  auto images = world().captureWindows(windows, options, sim::World::PixelSize{clamp(maximumWidth), clamp(maximumHeight)},
+                                       &full);
+  if (images && fullSizes) {
+    for (const auto& [w, h] : full) fullSizes->emplace_back(static_cast<std::size_t>(w), static_cast<std::size_t>(h));
+  }
+  return images;
 }
 
 std::size_t CGImageGetWidth(const CGImageRef& image) {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/Value.h"
@@ -71,6 +72,15 @@ CGError CGSRemoveWindowsFromSpaces(CGSConnectionID cid, const ns::Value& windowI
 // asked; an empty list without the screen-capture permission.
 std::optional<std::vector<CGImageRef>> CGSHWCaptureWindowList(CGSConnectionID cid, const CGWindowID* windowList,
                                                               int count, std::uint32_t options);
+
+// The same capture made at an output size, as a capture configured with one
+// is: each image comes out scaled down to fit `maximumWidth` x `maximumHeight`
+// pixels (never enlarged), and the full-size pixels are never made.
+// `fullSizes`, when given, receives each image's width and height before
+// scaling, in the order of the images.
+std::optional<std::vector<CGImageRef>> CGSHWCaptureWindowListFitting(
+    CGSConnectionID cid, const CGWindowID* windowList, int count, std::uint32_t options, std::size_t maximumWidth,
+    std::size_t maximumHeight, std::vector<std::pair<std::size_t, std::size_t>>* fullSizes = nullptr);
 
 std::size_t CGImageGetWidth(const CGImageRef& image);
 std::size_t CGImageGetHeight(const CGImageRef& image);

@@ -220,6 +220,10 @@ TEST_F(ApplicationControllerTest, TheSummaryGroupsWindowsByScreenAndSpaceWithThu
   EXPECT_EQ(start.frame, CGRect(150, 260, 800, 600));
   ASSERT_TRUE(start.thumbnailImage);
   EXPECT_EQ(start.thumbnailImage->size(), (img::Size{800, 600}));  // points are the captured pixels
+  // ... which are made at no more than twice the largest cell of the preview.
+  ASSERT_TRUE(start.thumbnailImage->bestRepresentation());
+  EXPECT_EQ(start.thumbnailImage->bestRepresentation()->pixelsWide(), 480);
+  EXPECT_EQ(start.thumbnailImage->bestRepresentation()->pixelsHigh(), 360);
   EXPECT_TRUE(start.element == safari->allWindowElements[1]);  // News was seen first
   EXPECT_TRUE(start.isResizable);
   EXPECT_EQ(summary->allWindows().size(), 2u);
@@ -281,6 +285,30 @@ TEST_F(ApplicationControllerTest, AWindowlessApplicationHasAnEmptySummary) {
   EXPECT_TRUE(summary->screens.empty());
   EXPECT_EQ(summary->bundleID, "com.example.empty");
   EXPECT_EQ(summary->title, application(pid)->description());  // no localized name
+}
+
+TEST_F(ApplicationControllerTest, ManyWindowsShareABoundedBudgetOfThumbnailPixels) {
+  sim::ApplicationSpec spec{.pid = 600, .bundleIdentifier = "com.example.many"};
+  constexpr int kWindows = 400;
+  for (int i = 0; i < kWindows; ++i) {
+    spec.windows.push_back(sim::WindowSpec{.title = "W" + std::to_string(i), .frame = CGRect(20, 40, 400, 300)});
+  }
+  auto many = ApplicationController::make(application(world.launchApplication(spec)));
+  auto summary = summaryOf(many);
+  ASSERT_TRUE(summary);
+  const auto windows = summary->allWindows();
+  ASSERT_EQ(windows.size(), static_cast<std::size_t>(kWindows));
+  double pixels = 0;
+  for (const auto& w : windows) {
+    ASSERT_TRUE(w.thumbnailImage && w.thumbnailImage->bestRepresentation());
+    EXPECT_EQ(w.thumbnailImage->size(), (img::Size{400, 300}));
+    const auto& bitmap = *w.thumbnailImage->bestRepresentation();
+    EXPECT_NEAR(bitmap.pixelsWide() / static_cast<double>(bitmap.pixelsHigh()), 4.0 / 3, 0.02);
+    pixels += static_cast<double>(bitmap.pixelsWide()) * bitmap.pixelsHigh();
+  }
+  // The full captures would take four times the budget; their share is what is left.
+  EXPECT_LE(pixels, ApplicationController::kThumbnailPixelBudget * 1.02);
+  EXPECT_GE(pixels, ApplicationController::kThumbnailPixelBudget * 0.95);
 }
 
 TEST_F(ApplicationControllerTest, MinimizedUntitledAndUncapturableWindowsKeepTheirSummaries) {

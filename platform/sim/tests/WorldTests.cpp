@@ -354,6 +354,14 @@ TEST(WorldWindowServer, CapturesAreSolidImagesOfTheWindowsSize) {
   EXPECT_EQ((*images)[0]->pixel(5, 5), (img::Pixel{0x10, 0x20, 0x30, 0xFF}));
   images = w.captureWindows({1}, sim::kCaptureNominalResolution);
   EXPECT_EQ((*images)[0]->pixelsWide(), 300);
+  // Made at an output size: scaled down to fit it, never enlarged, with the full size reported.
+  std::vector<World::PixelSize> full;
+  images = w.captureWindows({1, 1}, 0, World::PixelSize{100, 100}, &full);
+  EXPECT_EQ((*images)[0]->pixelsWide(), 100);
+  EXPECT_EQ((*images)[0]->pixelsHigh(), 67);
+  EXPECT_EQ(full, (std::vector<World::PixelSize>{{600, 400}, {600, 400}}));
+  images = w.captureWindows({1}, 0, World::PixelSize{1000, 1000});
+  EXPECT_EQ((*images)[0]->pixelsWide(), 600);
   w.setScreenCaptureAllowed(false);
   EXPECT_TRUE(w.captureWindows({1}, 0)->empty());
 }
