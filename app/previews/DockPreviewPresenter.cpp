@@ -1,7 +1,11 @@
 #include "app/previews/DockPreviewPresenter.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
 
+#include "app/previews/DockPreviewThumbnailView.h"
 #include "app/previews/DockPreviewView.h"
 #include "platform/appkit/NSViewController.h"
 #include "platform/image/Bitmap.h"
@@ -142,17 +146,43 @@ void DockPreviewPresenter::measureContent(DockPreviewContent& content, int maxim
   }
 }
 
+namespace {
+
+// What a cell's height at full size depends on: the capture's proportions,
+// whether the label has a title, its badge, and the Now Playing showcase.
+struct CellShape {
+  double width, height;
+  bool titled;
+  int screenMode, spaceMode;
+  bool nowPlaying;
+  auto operator<=>(const CellShape&) const = default;
+};
+
+CellShape shapeOf(const DockPreviewThumbnailContent& w) {
+  const img::Size size = w.thumbnailImage.size();
+  return {size.width, size.height, !w.title.empty(), static_cast<int>(w.screenDisplayMode),
+          static_cast<int>(w.spaceDisplayMode), w.isNowPlaying};
+}
+
+}  // namespace
+
 void DockPreviewPresenter::fitContent(DockPreviewContent& content, CGSize& size, CGSize visible) {
   const std::size_t count = content.windows.size();
   if (count == 0 || (size.width <= visible.width && size.height <= visible.height)) return;
 
-  // The cells at full size in one column: their heights, and what the panel
-  // adds around the grid (the padding, the Now Playing controls).
-  DockPreviewContent single = content;
-  single.numberOfColumns = 1;
-  single.cellScale = 1;
-  single.animating = false;
-  auto container = std::make_shared<DockPreviewContentContainer>(single);
+  // The full-size height of each kind of cell, from one column of one cell
+  // per kind (however many windows there are), and what the panel adds
+  // around the grid (the Now Playing controls).
+  std::map<CellShape, std::size_t> kinds;
+  DockPreviewContent samples = content;
+  samples.windows.clear();
+  for (const auto& w : content.windows) {
+    if (kinds.emplace(shapeOf(w), samples.windows.size()).second) samples.windows.push_back(w);
+  }
+  samples.numberOfColumns = 1;
+  samples.cellScale = 1;
+  samples.animating = false;
+  auto container = std::make_shared<DockPreviewContentContainer>(samples);
   auto host = ui::Host::make(ui::View(DockPreviewView{})
                                  .environmentObject(container)
                                  .environmentObject(std::make_shared<DockPreviewViewDelegateContainer>()));
@@ -160,29 +190,37 @@ void DockPreviewPresenter::fitContent(DockPreviewContent& content, CGSize& size,
   const ui::Node* grid = host->root() ? host->root()->findFirst([](const ui::Node& n) {
     return n.kind == ui::NodeKind::lazyVGrid;
   }) : nullptr;
-  if (!grid || grid->layoutChildren.size() != count) return;
+  if (!grid || grid->layoutChildren.size() != samples.windows.size()) return;
   std::vector<double> heights;
   heights.reserve(count);
-  for (const ui::Node* cell : grid->layoutChildren) heights.push_back(cell->frame.height);
-  const double paddingWidth = 2 * DockPreviewView::kHorizontalPadding;
+  for (const auto& w : content.windows) heights.push_back(grid->layoutChildren[kinds[shapeOf(w)]]->frame.height);
+  const double padding = 2 * DockPreviewView::kHorizontalPadding;
+  const double controlsWidth = content.nowPlayingInfo ? DockPreviewView::kNowPlayingWidth : 0;
   const double otherHeight = std::max(0.0, host->size().height - grid->frame.height);
+  host.reset();
 
-  // The column count that lets the cells keep the largest scale.
+  // The column count that lets the cells keep the largest scale. The grid
+  // lays rows out as tall as their tallest cell.
+  auto gridWidth = [](std::size_t columns) {
+    return static_cast<double>(columns) * DockPreviewView::kColumnWidth +
+           static_cast<double>(columns - 1) * DockPreviewView::kColumnSpacing;
+  };
+  auto gridHeight = [&](std::size_t columns) {
+    double total = 0;
+    for (std::size_t row = 0; row < count; row += columns) {
+      total += *std::max_element(heights.begin() + static_cast<std::ptrdiff_t>(row),
+                                 heights.begin() + static_cast<std::ptrdiff_t>(std::min(count, row + columns)));
+    }
+    return total;
+  };
   double bestScale = 0;
   std::size_t bestColumns = 1;
   for (std::size_t columns = 1; columns <= count; ++columns) {
-    const double gridWidth = static_cast<double>(columns) * DockPreviewView::kColumnWidth +
-                             static_cast<double>(columns - 1) * DockPreviewView::kColumnSpacing;
-    const double widthScale = (visible.width - paddingWidth) / gridWidth;
+    const double widthScale = (visible.width - padding) / gridWidth(columns);
     // More columns only narrow the cells further.
     if (widthScale <= bestScale) break;
-    double gridHeight = 0;
-    for (std::size_t row = 0; row < count; row += columns) {
-      gridHeight += *std::max_element(heights.begin() + static_cast<std::ptrdiff_t>(row),
-                                      heights.begin() + static_cast<std::ptrdiff_t>(std::min(count, row + columns)));
-    }
-    const double scale =
-        std::min({1.0, widthScale, gridHeight > 0 ? (visible.height - otherHeight) / gridHeight : 1.0});
+    const double height = gridHeight(columns);
+    const double scale = std::min({1.0, widthScale, height > 0 ? (visible.height - otherHeight) / height : 1.0});
     if (scale > bestScale) {
       bestScale = scale;
       bestColumns = columns;
@@ -192,7 +230,15 @@ void DockPreviewPresenter::fitContent(DockPreviewContent& content, CGSize& size,
   // A little below the exact fit, so that rounding never lets it pass the frame.
   content.cellScale = std::clamp(bestScale * (1 - 1e-9), DockPreviewView::kMinimumCellScale, 1.0);
   content.animating = false;
-  size = measure(content);
+  const double scale = DockPreviewView::cellScale(content);
+  size = CGSize{std::max(gridWidth(bestColumns) * scale, controlsWidth) + padding,
+                gridHeight(bestColumns) * scale + otherHeight};
+}
+
+bool DockPreviewPresenter::tooManyToFit(std::size_t windows, double visibleHeight) {
+  // Every cell is at least its padding high, and the grid has at most this many columns.
+  const double rows = std::ceil(visibleHeight / (2 * DockPreviewThumbnailView::kPadding));
+  return static_cast<double>(windows) > kMaximumColumns * std::max(rows, 0.0);
 }
 
 CGPoint DockPreviewPresenter::panelOrigin(CGPoint anchor, CGSize size, const CGRect& visibleFrame) {
@@ -214,7 +260,12 @@ void DockPreviewPresenter::present(const ApplicationSummary& summary, const std:
   if (!content) return;
   const CGRect visibleFrame = screen->visibleFrame();
   CGSize size{};
-  measureContent(*content, kMaximumColumns, size, visibleFrame.size.width, visibleFrame.size.height);
+  if (tooManyToFit(content->windows.size(), visibleFrame.size.height)) {
+    // Measuring full-size layouts of that many cells would tell nothing more.
+    size = CGSize{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
+  } else {
+    measureContent(*content, kMaximumColumns, size, visibleFrame.size.width, visibleFrame.size.height);
+  }
   fitContent(*content, size, visibleFrame.size);
   const CGPoint origin = panelOrigin(point, size, visibleFrame);
   dockWindowController_->viewController()->update(std::move(content), animated);

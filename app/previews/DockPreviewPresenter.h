@@ -65,6 +65,9 @@ class DockPreviewPresenter {
   // lets as many columns in as keeps them largest) so that it fits; `size`
   // becomes the panel's new size.
   static void fitContent(DockPreviewContent& content, CGSize& size, CGSize visible);
+  // Whether that many windows are sure to pass a visible frame that high at
+  // full size, whatever their cells.
+  static bool tooManyToFit(std::size_t windows, double visibleHeight);
 
  private:
   std::shared_ptr<DockPreviewWindowController> dockWindowController_;

@@ -71,7 +71,7 @@ ui::View DockPreviewThumbnailView::body() const {
           ui::VStack(ui::HorizontalAlignment::center, std::nullopt,
                      {overlays, ui::View(DockPreviewThumbnailLabel{thumbnailContent})}))
           .buttonStyle(ui::ButtonStyle::plain)
-          .padding(15)
+          .padding(kPadding)
           .clipShape(ui::Shape::roundedRectangle(7, ui::RoundedCornerStyle::continuous))
           .modifier(RightClickViewModifier{[self] { self.rightClicked(); }});
   ui::View scrolled = ui::If(scrollPreviewSnappingEnabled.get(),

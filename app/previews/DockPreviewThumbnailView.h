@@ -14,6 +14,9 @@
 struct DockPreviewThumbnailView {
   using ButtonAction = DockPreviewThumbnailContent::ButtonAction;
 
+  // Around the whole thumbnail, inside its hit area.
+  static constexpr double kPadding = 15;
+
   // Bound to "scrollPreviewSnappingEnabled"; the creator passes the
   // preference's current value as the fallback.
   ui::AppStorage<bool> scrollPreviewSnappingEnabled;

@@ -494,6 +494,9 @@ void Host::update() {
   impl.sheetRequests.clear();
   impl.collectedLifecycle.clear();
   auto env = std::make_shared<const EnvironmentValues>();
+  // The old tree goes first: state lives in the store, nothing below reads
+  // it, and a large view is then never held twice.
+  impl.tree.reset();
   std::unique_ptr<Node> tree;
   try {
     tree = impl.resolve(root_.elementPtr(), "", env, nullptr);

@@ -285,6 +285,10 @@ TEST_F(PresenterTest, PanelsStayInsideTheVisibleFrame) {
     EXPECT_LE(panel.maxY(), visible.maxY());
     const auto shown = **controller->viewController()->contentContainer()->value;
     EXPECT_EQ(shown.cellScale < 1, c.shrunk);
+    // The panel's size is the size of its laid-out content.
+    const CGSize measured = DockPreviewPresenter::measure(shown);
+    EXPECT_NEAR(panel.size.width, measured.width, 1);
+    EXPECT_NEAR(panel.size.height, measured.height, 1);
 
     // Every thumbnail keeps within the cell's maximum height, at the cells' scale,
     // and is still what the pointer reaches there.
