@@ -243,6 +243,7 @@ struct Host::Impl {
   Host* host;
   std::unordered_map<std::string, ComponentState> store;
   std::unique_ptr<Node> tree;
+  std::unique_ptr<detail::BackingStore> backingStore;
   std::map<std::string, bool> trackingInside;
   std::map<std::uint64_t, bool> regionInside;
   std::map<std::string, ElementPtr> lifecycle;  // on screen after the last render
@@ -848,6 +849,13 @@ img::Bitmap Host::render(double scale) {
   layoutIfNeeded();
   Size s = size();
   return detail::renderTree(impl_->tree.get(), s, scale);
+}
+
+const img::Bitmap& Host::draw(double scale) {
+  layoutIfNeeded();
+  Size s = size();
+  if (!impl_->backingStore) impl_->backingStore = std::make_unique<detail::BackingStore>();
+  return impl_->backingStore->draw(impl_->tree.get(), s, scale);
 }
 
 bool Host::renderToPng(const std::string& path, double scale) { return img::savePNG(render(scale), path); }

@@ -83,8 +83,13 @@ class Host : public detail::Invalidator, public std::enable_shared_from_this<Hos
   const std::vector<PresentedSheet>& presentedSheets();
   void setOnSheetsChanged(std::function<void()> callback) { onSheetsChanged_ = std::move(callback); }
 
-  // Drawing.
+  // Drawing. render() draws everything into a new bitmap; draw() keeps the
+  // host's own bitmap from frame to frame, as a window's backing store, and
+  // redraws only where the drawing changed since the last draw (all of it
+  // after a change of size or scale). Its bitmap stays valid until the next
+  // draw.
   img::Bitmap render(double scale = 1.0);
+  const img::Bitmap& draw(double scale = 1.0);
   bool renderToPng(const std::string& path, double scale = 1.0);
 
   // Test API. A query matches a node's test id, then the label of a button,

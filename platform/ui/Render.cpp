@@ -12,6 +12,8 @@
 #include <cmath>
 #include <list>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/ui/Text.h"
@@ -149,6 +151,58 @@ SurfaceCache& surfaces() {
   return *cache;
 }
 
+// Images already resampled to the pixel size they are drawn at, kept for the
+// images drawn lately (most of them are drawn at the same size frame after
+// frame), within a budget of pixels.
+class ScaledImages {
+ public:
+  // The bitmap at w x h device pixels; null when too large to keep.
+  cairo_surface_t* get(const std::shared_ptr<const img::Bitmap>& bitmap, int w, int h) {
+    if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kBudgetPixels / 4) return nullptr;
+    std::lock_guard lock(mutex_);
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+      if (it->bitmap == bitmap && it->w == w && it->h == h) {
+        entries_.splice(entries_.begin(), entries_, it);
+        return it->surface;
+      }
+    }
+    cairo_surface_t* source = surfaces().get(bitmap);
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* cr = cairo_create(s);
+    cairo_scale(cr, static_cast<double>(w) / bitmap->pixelsWide(), static_cast<double>(h) / bitmap->pixelsHigh());
+    cairo_set_source_surface(cr, source, 0, 0);
+    const double shrink = std::max(bitmap->pixelsWide() / static_cast<double>(w), bitmap->pixelsHigh() / static_cast<double>(h));
+    cairo_pattern_set_filter(cairo_get_source(cr), shrink > 2 ? CAIRO_FILTER_GOOD : CAIRO_FILTER_BILINEAR);
+    cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    entries_.push_front({bitmap, w, h, s});
+    pixels_ += static_cast<std::int64_t>(w) * h;
+    while (pixels_ > kBudgetPixels && entries_.size() > 1) {
+      pixels_ -= static_cast<std::int64_t>(entries_.back().w) * entries_.back().h;
+      cairo_surface_destroy(entries_.back().surface);
+      entries_.pop_back();
+    }
+    return s;
+  }
+
+ private:
+  static constexpr std::int64_t kBudgetPixels = 16 << 20;  // 64 MiB
+  struct Entry {
+    std::shared_ptr<const img::Bitmap> bitmap;
+    int w, h;
+    cairo_surface_t* surface;
+  };
+  std::mutex mutex_;
+  std::list<Entry> entries_;
+  std::int64_t pixels_ = 0;
+};
+
+ScaledImages& scaledImages() {
+  static ScaledImages* cache = new ScaledImages();
+  return *cache;
+}
+
 // Box blurs, three each way, approximate a gaussian of the shadow's radius.
 // Outside the buffer is transparent.
 void boxPass(const uint8_t* src, uint8_t* dst, int len, int lines, std::ptrdiff_t step, std::ptrdiff_t lineStep,
@@ -239,10 +293,14 @@ ShadowMasks& shadowMasks() {
 
 class Renderer {
  public:
-  Renderer(cairo_t* cr, double scale) : cr_(cr), scale_(scale) {}
+  // `visible`, when given, tells whether a node can draw inside the region
+  // being redrawn; nodes that cannot are skipped with their subtrees.
+  Renderer(cairo_t* cr, double scale, std::function<bool(const Node&)> visible = {})
+      : cr_(cr), scale_(scale), visible_(std::move(visible)) {}
 
   void draw(const Node& n) {
     if (n.collapsed || n.kind == NodeKind::hidden) return;
+    if (visible_ && !visible_(n)) return;
     const Element& e = n.el();
     switch (n.kind) {
       case NodeKind::color:
@@ -385,6 +443,11 @@ class Renderer {
       if (r.isEmpty()) return;
       if (clearOfCorners(shape, f, r)) {
         draw(c);
+      } else if (fillsAll(c, f)) {
+        // A fill of the whole shape (a panel's material) is the shape filled.
+        setColor(cr_, c.kind == NodeKind::color ? c.el().color : materialColor(c.el().material, c.el().effectState));
+        pathShape(cr_, shape, f);
+        cairo_fill(cr_);
       } else if (drawsNothingItself(c) && !c.children.empty()) {
         drawInsideShape(c, shape, f);
       } else {
@@ -401,6 +464,13 @@ class Renderer {
       return;
     }
     for (const auto& c : parent.children) one(*c);
+  }
+
+  static bool fillsAll(const Node& c, const Rect& f) {
+    if (c.kind != NodeKind::color && c.kind != NodeKind::visualEffect) return false;
+    if (c.collapsed) return false;
+    const Rect& r = c.frame;
+    return r.x <= f.x && r.y <= f.y && r.maxX() >= f.maxX() && r.maxY() >= f.maxY();
   }
 
   static bool clearOfCorners(const Shape& s, const Rect& f, const Rect& r) {
@@ -528,6 +598,8 @@ class Renderer {
 
   void drawShape(const Node& n) {
     const Element& e = n.el();
+    // A clear ring (an unhighlighted thumbnail's) costs nothing.
+    if ((e.stroke ? e.strokeColor : e.hasFill ? e.color : n.foreground()).a <= 0) return;
     if (e.stroke) {
       const StrokeStyle& s = *e.stroke;
       pathShape(cr_, e.shape, n.frame);
@@ -555,6 +627,7 @@ class Renderer {
     if (!e.image || n.frame.isEmpty()) return;
     auto bitmap = e.image->bestRepresentation();
     if (!bitmap) return;
+    if (drawPrescaled(n.frame, bitmap)) return;
     cairo_surface_t* s = surfaces().get(bitmap);
     cairo_save(cr_);
     cairo_rectangle(cr_, n.frame.x, n.frame.y, n.frame.width, n.frame.height);
@@ -569,6 +642,34 @@ class Renderer {
     cairo_pattern_set_extend(cairo_get_source(cr_), CAIRO_EXTEND_PAD);
     cairo_paint(cr_);
     cairo_restore(cr_);
+  }
+
+  // An image whose frame lies on whole device pixels (with only a scale and
+  // a translation in the way) is drawn 1:1 from a copy resampled once to
+  // that size.
+  bool drawPrescaled(const Rect& frame, const std::shared_ptr<const img::Bitmap>& bitmap) {
+    cairo_matrix_t m;
+    cairo_get_matrix(cr_, &m);
+    if (m.xy != 0 || m.yx != 0 || m.xx <= 0 || m.yy <= 0) return false;
+    const double x0 = m.xx * frame.x + m.x0, y0 = m.yy * frame.y + m.y0;
+    const double x1 = m.xx * frame.maxX() + m.x0, y1 = m.yy * frame.maxY() + m.y0;
+    auto whole = [](double v) { return std::abs(v - std::round(v)) < 1e-3; };
+    // Off the pixel grid the resampled copy would be shifted; the direct path
+    // filters it as it lies.
+    const bool aligned = whole(x0) && whole(y0) && whole(x1) && whole(y1);
+    const int w = static_cast<int>(std::lround(x1 - x0)), h = static_cast<int>(std::lround(y1 - y0));
+    if (!aligned && (w < 8 || h < 8)) return false;
+    cairo_surface_t* scaled = scaledImages().get(bitmap, w, h);
+    if (!scaled) return false;
+    cairo_save(cr_);
+    cairo_identity_matrix(cr_);
+    cairo_rectangle(cr_, x0, y0, x1 - x0, y1 - y0);
+    cairo_clip(cr_);
+    cairo_set_source_surface(cr_, scaled, aligned ? std::round(x0) : x0, aligned ? std::round(y0) : y0);
+    cairo_pattern_set_filter(cairo_get_source(cr_), aligned ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_BILINEAR);
+    cairo_paint(cr_);
+    cairo_restore(cr_);
+    return true;
   }
 
   void drawShapeShadow(const Shape& shape, const Rect& f, const Element& e) {
@@ -752,17 +853,333 @@ class Renderer {
 
   cairo_t* cr_;
   double scale_;
+  std::function<bool(const Node&)> visible_;
 };
+
+// Straight RGBA from cairo's premultiplied pixels (in the machine's byte
+// order), for the device rectangle [x0, x1) x [y0, y1). Runs of one colour
+// (most of a panel's background) are converted once.
+void unpremultiply(const unsigned char* src, int srcStride, unsigned char* dst, std::ptrdiff_t dstStride, int x0,
+                   int y0, int x1, int y1) {
+  static const auto reciprocal = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t a = 1; a < 256; ++a) t[a] = (255u * 65536u + a / 2) / a;
+    return t;
+  }();
+  uint32_t lastIn = 0, lastOut = 0;  // transparent stays all zero
+  for (int y = y0; y < y1; ++y) {
+    auto* row = reinterpret_cast<const uint32_t*>(src + static_cast<std::ptrdiff_t>(y) * srcStride);
+    unsigned char* out = dst + static_cast<std::ptrdiff_t>(y) * dstStride;
+    for (int x = x0; x < x1; ++x) {
+      const uint32_t p = row[x];
+      if (p != lastIn) {
+        uint32_t a = p >> 24;
+        uint32_t r = (p >> 16) & 255, g = (p >> 8) & 255, b = p & 255;
+        if (a != 255 && a != 0) {
+          uint32_t k = reciprocal[a];
+          r = std::min<uint32_t>(255, (r * k + 32768) >> 16);
+          g = std::min<uint32_t>(255, (g * k + 32768) >> 16);
+          b = std::min<uint32_t>(255, (b * k + 32768) >> 16);
+        }
+        const uint8_t px[4] = {static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b),
+                               static_cast<uint8_t>(a)};
+        std::memcpy(&lastOut, px, 4);
+        lastIn = p;
+      }
+      std::memcpy(out + 4 * x, &lastOut, 4);
+    }
+  }
+}
+
+int pixelDimension(double points, double scale) {
+  double px = std::isfinite(points) ? std::ceil(points * scale) : 1;
+  return static_cast<int>(std::clamp(px, 1.0, 16384.0));
+}
+
+double sanitizedScale(double scale) { return scale > 0 && std::isfinite(scale) ? scale : 1.0; }
+
+// ---- what changed between two frames ----
+
+std::uint64_t mix(std::uint64_t h, std::uint64_t v) {
+  h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+  return h;
+}
+std::uint64_t mix(std::uint64_t h, double v) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &v, sizeof bits);
+  return mix(h, bits);
+}
+std::uint64_t mix(std::uint64_t h, const Color& c) { return mix(mix(mix(mix(h, c.r), c.g), c.b), c.a); }
+std::uint64_t mix(std::uint64_t h, const Rect& r) { return mix(mix(mix(mix(h, r.x), r.y), r.width), r.height); }
+std::uint64_t mix(std::uint64_t h, const std::string& t) { return mix(h, static_cast<std::uint64_t>(std::hash<std::string>{}(t))); }
+std::uint64_t mix(std::uint64_t h, const Font& f) {
+  return mix(mix(h, f.size), static_cast<std::uint64_t>(f.weight) * 7 + static_cast<std::uint64_t>(f.design));
+}
+std::uint64_t mix(std::uint64_t h, const Shape& s) {
+  return mix(mix(mix(h, static_cast<std::uint64_t>(s.kind) * 3 + static_cast<std::uint64_t>(s.style)), s.cornerWidth),
+             s.cornerHeight);
+}
+
+// Everything the renderer reads of a node itself (not of its children).
+std::uint64_t paintHash(const Node& n) {
+  const Element& e = n.el();
+  std::uint64_t h = mix(mix(std::uint64_t{static_cast<std::uint64_t>(n.kind)}, n.frame),
+                        static_cast<std::uint64_t>(n.collapsed) * 2 + static_cast<std::uint64_t>(n.isEnabled()));
+  auto env = [&](std::uint64_t v) {
+    if (!n.env) return v;
+    const EnvironmentValues& x = *n.env;
+    v = mix(mix(v, x.font), x.resolvedForeground());
+    v = mix(v, static_cast<std::uint64_t>(x.lineLimit.value_or(-1) + 2));
+    return mix(v, static_cast<std::uint64_t>(x.multilineTextAlignment) * 64 + static_cast<std::uint64_t>(x.buttonStyle) * 16 +
+                      static_cast<std::uint64_t>(x.toggleStyle) * 4 + static_cast<std::uint64_t>(x.pickerStyle));
+  };
+  switch (n.kind) {
+    case NodeKind::color: return mix(h, e.color);
+    case NodeKind::gradient: {
+      for (const auto& c : e.gradientColors) h = mix(h, c);
+      return mix(mix(mix(mix(h, e.startPoint.x), e.startPoint.y), e.endPoint.x), e.endPoint.y);
+    }
+    case NodeKind::shape: {
+      h = mix(mix(mix(mix(h, e.shape), e.color), e.strokeColor), static_cast<std::uint64_t>(e.hasFill));
+      if (e.stroke) {
+        h = mix(mix(mix(h, e.stroke->lineWidth), e.stroke->miterLimit),
+                static_cast<std::uint64_t>(e.stroke->lineCap) * 4 + static_cast<std::uint64_t>(e.stroke->lineJoin) + 16);
+        for (double d : e.stroke->dash) h = mix(h, d);
+      }
+      return env(h);
+    }
+    case NodeKind::text:
+    case NodeKind::symbol: return env(mix(h, e.text));
+    case NodeKind::image: {
+      auto bitmap = e.image ? e.image->bestRepresentation() : nullptr;
+      return mix(h, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(bitmap.get())));
+    }
+    case NodeKind::visualEffect:
+      return mix(h, static_cast<std::uint64_t>(e.material) * 8 + static_cast<std::uint64_t>(e.effectState));
+    case NodeKind::clip: return mix(h, e.shape);
+    case NodeKind::opacity: return mix(h, e.opacity);
+    case NodeKind::scale:
+      return mix(mix(mix(mix(mix(h, e.scaleX), e.scaleY), e.anchor.x), e.anchor.y), static_cast<std::uint64_t>(e.scalesLayout));
+    case NodeKind::shadow: return mix(mix(mix(mix(h, e.color), e.radius), e.offsetX), e.offsetY);
+    case NodeKind::button: return env(mix(h, static_cast<std::uint64_t>(e.shortcut)));
+    case NodeKind::toggle: return env(mix(h, static_cast<std::uint64_t>(e.boolBinding && e.boolBinding->get())));
+    case NodeKind::picker: {
+      h = mix(env(mix(h, e.text)), static_cast<std::uint64_t>(e.intBinding ? e.intBinding->get() + 1 : 0));
+      for (int t : e.optionTags) h = mix(h, static_cast<std::uint64_t>(t));
+      return h;
+    }
+    default: return h;
+  }
+}
 
 }  // namespace
 
-img::Bitmap renderTree(const Node* root, Size size, double scale) {
-  scale = scale > 0 && std::isfinite(scale) ? scale : 1.0;
-  auto dim = [&](double v) {
-    double px = std::isfinite(v) ? std::ceil(v * scale) : 1;
-    return static_cast<int>(std::clamp(px, 1.0, 16384.0));
+// What one node drew in the last frame: the hash of its own drawing and of
+// its whole subtree, and where it could draw, in host coordinates.
+struct BackingStore::Record {
+  std::string identity;
+  std::uint64_t own = 0;
+  std::uint64_t whole = 0;
+  Rect ink;
+  std::vector<Record> children;
+};
+
+namespace {
+
+// Local to outer coordinates, composed down the tree.
+struct Transform {
+  double sx = 1, sy = 1, tx = 0, ty = 0;
+  Rect apply(const Rect& r) const {
+    Rect out{sx * r.x + tx, sy * r.y + ty, sx * r.width, sy * r.height};
+    if (out.width < 0) out = {out.x + out.width, out.y, -out.width, out.height};
+    if (out.height < 0) out = {out.x, out.y + out.height, out.width, -out.height};
+    return out;
+  }
+  // This transform after the scale node's own (its content's space to its own).
+  Transform inside(const Node& scale) const {
+    const Element& e = scale.el();
+    const double ax = scale.frame.x + e.anchor.x * scale.frame.width;
+    const double ay = scale.frame.y + e.anchor.y * scale.frame.height;
+    // p_outer = a + k (p - a)
+    return {sx * e.scaleX, sy * e.scaleY, sx * ax * (1 - e.scaleX) + tx, sy * ay * (1 - e.scaleY) + ty};
+  }
+};
+
+// Builds the record of a node; `inks` receives every node's host-space ink.
+// Returns the ink in the node's own space.
+Rect record(const Node& n, const Transform& t, BackingStore::Record& rec,
+            std::unordered_map<const Node*, Rect>& inks) {
+  rec.identity = n.identity;
+  rec.own = paintHash(n);
+  rec.whole = rec.own;
+  if (n.collapsed || n.kind == NodeKind::hidden) {
+    rec.ink = {};
+    inks[&n] = {};
+    return {};
+  }
+  const Element& e = n.el();
+  const Transform inner = n.kind == NodeKind::scale ? t.inside(n) : t;
+  Rect r = n.frame;
+  rec.children.resize(n.children.size());
+  for (std::size_t i = 0; i < n.children.size(); ++i) {
+    Rect c = record(*n.children[i], inner, rec.children[i], inks);
+    rec.whole = mix(rec.whole, rec.children[i].whole);
+    if (c.isEmpty()) continue;
+    if (n.kind == NodeKind::scale) c = Transform{}.inside(n).apply(c);
+    r = r.isEmpty() ? c : r.unionWith(c);
+  }
+  if (n.kind == NodeKind::shadow) {
+    double m = e.radius * 2 + 1;
+    r = r.unionWith(r.offsetBy(e.offsetX, e.offsetY).insetBy(-m, -m));
+  } else if (n.kind == NodeKind::shape && e.stroke) {
+    r = r.insetBy(-e.stroke->lineWidth, -e.stroke->lineWidth);
+  } else if (n.kind == NodeKind::clip) {
+    r = r.intersection(n.frame);
+  }
+  rec.ink = t.apply(r);
+  inks[&n] = rec.ink;
+  return r;
+}
+
+void addDamage(std::vector<Rect>& out, const Rect& r) {
+  if (!r.isEmpty()) out.push_back(r);
+}
+
+// Where two frames may differ.
+void diff(const BackingStore::Record& before, const BackingStore::Record& after, std::vector<Rect>& out) {
+  if (before.whole == after.whole && before.ink == after.ink) return;
+  if (before.own != after.own || before.ink != after.ink) {
+    // A shadow or a scale depends on everything inside; any other node
+    // whose own drawing changed is redrawn where it was and where it is.
+    addDamage(out, before.ink);
+    addDamage(out, after.ink);
+    return;
+  }
+  std::vector<bool> matched(before.children.size(), false);
+  std::size_t next = 0;
+  for (const auto& child : after.children) {
+    // Children mostly keep their order: look from the last match on first.
+    std::optional<std::size_t> found;
+    for (std::size_t k = 0; k < before.children.size() && !found; ++k) {
+      std::size_t i = (next + k) % before.children.size();
+      if (!matched[i] && before.children[i].identity == child.identity) found = i;
+    }
+    if (!found) {
+      addDamage(out, child.ink);
+      continue;
+    }
+    matched[*found] = true;
+    next = *found + 1;
+    diff(before.children[*found], child, out);
+  }
+  for (std::size_t i = 0; i < before.children.size(); ++i) {
+    if (!matched[i]) addDamage(out, before.children[i].ink);
+  }
+}
+
+}  // namespace
+
+BackingStore::BackingStore() = default;
+
+BackingStore::~BackingStore() {
+  if (surface_) cairo_surface_destroy(surface_);
+}
+
+const img::Bitmap& BackingStore::draw(const Node* root, Size size, double scale) {
+  scale = sanitizedScale(scale);
+  const int w = pixelDimension(size.width, scale), h = pixelDimension(size.height, scale);
+  const bool fresh = !surface_ || !bitmap_ || w != bitmap_->pixelsWide() || h != bitmap_->pixelsHigh() ||
+                     scale != scale_;
+  if (fresh) {
+    if (surface_) cairo_surface_destroy(surface_);
+    surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    bitmap_ = img::Bitmap::create(w, h);
+    if (!bitmap_) bitmap_ = img::Bitmap::create(1, 1);
+    scale_ = scale;
+  }
+
+  auto next = std::make_unique<Record>();
+  std::unordered_map<const Node*, Rect> inks;
+  if (root) record(*root, Transform{}, *next, inks);
+  std::vector<Rect> damage;
+  if (fresh || !last_) {
+    damage.push_back({0, 0, w / scale, h / scale});
+  } else {
+    diff(*last_, *next, damage);
+  }
+  last_ = std::move(next);
+  if (damage.empty()) return *bitmap_;
+
+  // Whole device pixels around each change, a little wider for antialiasing.
+  const int bw = bitmap_->pixelsWide(), bh = bitmap_->pixelsHigh();
+  struct Box {
+    int x0, y0, x1, y1;
   };
-  int w = dim(size.width), h = dim(size.height);
+  std::vector<Box> boxes;
+  for (const Rect& r : damage) {
+    Box b{std::max(0, static_cast<int>(std::floor(r.x * scale)) - 2),
+          std::max(0, static_cast<int>(std::floor(r.y * scale)) - 2),
+          std::min(bw, static_cast<int>(std::ceil(r.maxX() * scale)) + 2),
+          std::min(bh, static_cast<int>(std::ceil(r.maxY() * scale)) + 2)};
+    if (b.x1 > b.x0 && b.y1 > b.y0) boxes.push_back(b);
+  }
+  // Boxes that touch, or whose union is hardly larger than the two (the
+  // titles along one row of a grid), become one.
+  auto area = [](const Box& b) { return static_cast<double>(b.x1 - b.x0) * (b.y1 - b.y0); };
+  auto unite = [](const Box& a, const Box& b) {
+    return Box{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
+  };
+  for (bool merged = true; merged;) {
+    merged = false;
+    for (std::size_t i = 0; i < boxes.size() && !merged; ++i) {
+      for (std::size_t j = i + 1; j < boxes.size() && !merged; ++j) {
+        const Box& a = boxes[i];
+        const Box& b = boxes[j];
+        const bool touch = a.x0 <= b.x1 && b.x0 <= a.x1 && a.y0 <= b.y1 && b.y0 <= a.y1;
+        const Box u = unite(a, b);
+        if (touch || area(u) <= 1.25 * (area(a) + area(b))) {
+          boxes[i] = u;
+          boxes.erase(boxes.begin() + static_cast<std::ptrdiff_t>(j));
+          merged = true;
+        }
+      }
+    }
+  }
+  std::vector<Rect> regions;
+  for (const Box& b : boxes) regions.push_back({b.x0 / scale, b.y0 / scale, (b.x1 - b.x0) / scale, (b.y1 - b.y0) / scale});
+
+  cairo_t* cr = cairo_create(surface_);
+  for (const Box& b : boxes) cairo_rectangle(cr, b.x0, b.y0, b.x1 - b.x0, b.y1 - b.y0);
+  cairo_clip(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+  cairo_paint(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+  cairo_scale(cr, scale, scale);
+  if (root) {
+    Renderer r(cr, scale, [&](const Node& n) {
+      auto it = inks.find(&n);
+      if (it == inks.end()) return true;
+      for (const Rect& region : regions) {
+        if (!it->second.intersection(region).isEmpty()) return true;
+      }
+      return false;
+    });
+    r.draw(*root);
+  }
+  cairo_destroy(cr);
+  cairo_surface_flush(surface_);
+  const unsigned char* src = cairo_image_surface_get_data(surface_);
+  const int srcStride = cairo_image_surface_get_stride(surface_);
+  unsigned char* dst = bitmap_->row(0).data();
+  for (const Box& b : boxes) {
+    unpremultiply(src, srcStride, dst, static_cast<std::ptrdiff_t>(bitmap_->bytesPerRow()), b.x0, b.y0, b.x1, b.y1);
+  }
+  return *bitmap_;
+}
+
+img::Bitmap renderTree(const Node* root, Size size, double scale) {
+  scale = sanitizedScale(scale);
+  int w = pixelDimension(size.width, scale), h = pixelDimension(size.height, scale);
   // Cairo draws straight into the bitmap's storage (premultiplied, in the
   // machine's byte order); the pixels are then converted in place.
   auto bitmap = img::Bitmap::create(w, h);
@@ -788,33 +1205,8 @@ img::Bitmap renderTree(const Node* root, Size size, double scale) {
   }
   cairo_destroy(cr);
   cairo_surface_flush(surface);
-  const unsigned char* src = cairo_image_surface_get_data(surface);
-  int srcStride = cairo_image_surface_get_stride(surface);
-
-  // Unpremultiplying by a reciprocal per alpha value.
-  static const auto reciprocal = [] {
-    std::array<uint32_t, 256> t{};
-    for (uint32_t a = 1; a < 256; ++a) t[a] = (255u * 65536u + a / 2) / a;
-    return t;
-  }();
-  for (int y = 0; y < h; ++y) {
-    auto* row = reinterpret_cast<const uint32_t*>(src + static_cast<std::ptrdiff_t>(y) * srcStride);
-    unsigned char* out = data + static_cast<std::ptrdiff_t>(y) * stride;
-    for (int x = 0; x < w; ++x) {
-      uint32_t p = row[x];
-      uint32_t a = p >> 24;
-      uint32_t r = (p >> 16) & 255, g = (p >> 8) & 255, b = p & 255;
-      if (a != 255 && a != 0) {
-        uint32_t k = reciprocal[a];
-        r = std::min<uint32_t>(255, (r * k + 32768) >> 16);
-        g = std::min<uint32_t>(255, (g * k + 32768) >> 16);
-        b = std::min<uint32_t>(255, (b * k + 32768) >> 16);
-      }
-      uint8_t px[4] = {static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b),
-                       static_cast<uint8_t>(a)};
-      std::memcpy(out + 4 * x, px, 4);
-    }
-  }
+  unpremultiply(cairo_image_surface_get_data(surface), cairo_image_surface_get_stride(surface), data, stride, 0, 0, w,
+                h);
   cairo_surface_destroy(surface);
   return std::move(*bitmap);
 }

@@ -5,6 +5,7 @@
 #include <pango/pangofc-fontmap.h>
 
 #include <cmath>
+#include <list>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -54,6 +55,38 @@ class TextEngine {
     } else if (lineLimit && *lineLimit > 0) {
       // Without a width there is nothing to truncate against; keep the first lines only.
       pango_layout_set_height(layout, -*lineLimit);
+    }
+    return layout;
+  }
+
+  // A laid-out text for drawing, kept for the texts drawn lately: shaping
+  // is most of the cost of a text, and a frame mostly draws the texts of the
+  // last one. Owned by the cache; the engine's mutex is held.
+  PangoLayout* cachedLayout(const std::string& text, const Font& font, double width, std::optional<int> lineLimit,
+                            TextAlignment alignment) {
+    std::string key;
+    key.reserve(text.size() + 48);
+    key += text;
+    key += '\x1f';
+    key += std::to_string(font.size) + (font.isBold() ? "b" : "r") + std::to_string(width);
+    key += lineLimit ? std::to_string(*lineLimit) : "-";
+    key += static_cast<char>('0' + static_cast<int>(alignment));
+    if (auto it = layouts_.find(key); it != layouts_.end()) {
+      recent_.splice(recent_.begin(), recent_, it->second);
+      return it->second->second;
+    }
+    PangoLayout* layout = makeLayout(text, font, width, lineLimit);
+    switch (alignment) {
+      case TextAlignment::leading: pango_layout_set_alignment(layout, PANGO_ALIGN_LEFT); break;
+      case TextAlignment::center: pango_layout_set_alignment(layout, PANGO_ALIGN_CENTER); break;
+      case TextAlignment::trailing: pango_layout_set_alignment(layout, PANGO_ALIGN_RIGHT); break;
+    }
+    recent_.emplace_front(key, layout);
+    layouts_.emplace(std::move(key), recent_.begin());
+    while (recent_.size() > kCachedLayouts) {
+      layouts_.erase(recent_.back().first);
+      g_object_unref(recent_.back().second);
+      recent_.pop_back();
     }
     return layout;
   }
@@ -118,6 +151,9 @@ class TextEngine {
   }
 
   std::unordered_map<std::string, Size> cache_;
+  static constexpr std::size_t kCachedLayouts = 2048;
+  std::list<std::pair<std::string, PangoLayout*>> recent_;
+  std::unordered_map<std::string, std::list<std::pair<std::string, PangoLayout*>>::iterator> layouts_;
 };
 
 }  // namespace
@@ -140,18 +176,13 @@ void drawText(cairo_t* cr, const std::string& text, const Font& font, const Rect
   auto& engine = TextEngine::shared();
   std::lock_guard lock(engine.mutex);
   // A little slack so a width measured from this very text does not wrap it again.
-  PangoLayout* layout = engine.makeLayout(text, font, frame.width + 0.01, lineLimit);
-  switch (alignment) {
-    case TextAlignment::leading: pango_layout_set_alignment(layout, PANGO_ALIGN_LEFT); break;
-    case TextAlignment::center: pango_layout_set_alignment(layout, PANGO_ALIGN_CENTER); break;
-    case TextAlignment::trailing: pango_layout_set_alignment(layout, PANGO_ALIGN_RIGHT); break;
-  }
+  const double width = frame.width + 0.01;
+  PangoLayout* layout = engine.cachedLayout(text, font, width, lineLimit, alignment);
   cairo_save(cr);
   setColor(cr, color);
   cairo_move_to(cr, frame.x, frame.y);
   pango_cairo_show_layout(cr, layout);
   cairo_restore(cr);
-  g_object_unref(layout);
 }
 
 }  // namespace detail

@@ -149,6 +149,56 @@ TEST(Rendering, OnlyDisabledControlsAreDimmed) {
   EXPECT_TRUE(near(at(b, 30, 10), 0, 0, 0, 102)) << "disabled: at 40 %";
 }
 
+namespace {
+
+// One frame of a small preview-like panel: the highlight ring and a title
+// follow the step, one cell leaves and comes back, one is drawn at half size.
+View panelFrame(int step) {
+  static const std::vector<img::Image> images = [] {
+    std::vector<img::Image> out;
+    for (int i = 0; i < 6; ++i) {
+      out.push_back(img::Image::withBitmap(
+          *img::Bitmap::filled(30 + i, 20, img::Pixel{static_cast<uint8_t>(40 * i), 90, 200, 255})));
+    }
+    return out;
+  }();
+  std::vector<View> cells;
+  for (int i = 0; i < 6; ++i) {
+    if (step % 2 == 1 && i == 4) continue;
+    const bool lit = i == step % 6;
+    View picture = Image(images[static_cast<std::size_t>(i)])
+                       .resizable()
+                       .clipShape(Shape::roundedRectangle(4))
+                       .shadow(Color::black().opacity(0.3), 3)
+                       .overlay(RoundedRectangle(4).stroke(lit ? Color::controlAccentColor() : Color::clear(), 2));
+    View cell = VStack({picture.frame(60, 40), Text("Cell " + std::to_string(i) + (lit ? " 11" : " 22")).font(Font::system(11)).frame(70, 14)})
+                    .padding(6)
+                    .opacity(i == 2 ? 0.5 : 1);
+    if (i == 5) cell = cell.scaledLayout(0.5);
+    cells.push_back(cell.id("c" + std::to_string(i)));
+  }
+  return LazyVGrid(std::vector<GridItem>(3, GridItem::fixed(80)), HorizontalAlignment::center, 0, cells)
+      .padding(10)
+      .background(VisualEffect(Material::popover, BlendingMode::behindWindow, VisualEffectState::active))
+      .clipShape(Shape::roundedRectangle(10));
+}
+
+}  // namespace
+
+TEST(Rendering, TheBackingStoreRedrawsChangesAsAFullRenderDrawsThem) {
+  auto host = Host::make(panelFrame(0));
+  for (double scale : {2.0, 1.0}) {
+    for (int step = 0; step < 8; ++step) {
+      SCOPED_TRACE("scale " + std::to_string(scale) + ", step " + std::to_string(step));
+      host->setRootView(panelFrame(step));
+      const img::Bitmap& kept = host->draw(scale);
+      EXPECT_TRUE(kept.samePixels(host->render(scale)));
+      // Drawing again with nothing changed keeps every pixel.
+      EXPECT_TRUE(host->draw(scale).samePixels(host->render(scale)));
+    }
+  }
+}
+
 TEST(Rendering, RenderToPngWritesAReadableFile) {
   TempDir dir;
   std::string path = dir.file("view.png");
