@@ -267,6 +267,7 @@ void DockPreviewPresenter::present(const ApplicationSummary& summary, const std:
     measureContent(*content, kMaximumColumns, size, visibleFrame.size.width, visibleFrame.size.height);
   }
   fitContent(*content, size, visibleFrame.size);
+  if (!std::isfinite(size.width) || !std::isfinite(size.height)) size = measure(*content);
   const CGPoint origin = panelOrigin(point, size, visibleFrame);
   dockWindowController_->viewController()->update(std::move(content), animated);
   dockWindowController_->show(animated, CGRect(origin, size));

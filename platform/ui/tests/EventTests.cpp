@@ -136,6 +136,32 @@ TEST(Tracking, PlatformRegionsFollowTheirReplacement) {
   EXPECT_EQ(view->events[0].substr(0, view->events[0].find(' ')), view->events[1].substr(0, view->events[1].find(' ')));
 }
 
+TEST(Clicks, AScaledLayoutTakesTheRoomItDrawsInAndIsHitThroughTheScale) {
+  Log log;
+  auto host = Host::make(VStack(
+      HorizontalAlignment::leading, 0,
+      {box(100, 10).testId("above"),
+       HStack(VerticalAlignment::top, 0,
+              {Button(log.action("left"), box(100, 100).testId("l")).buttonStyle(ButtonStyle::plain),
+               Button(log.action("right"), box(100, 100).testId("r")).buttonStyle(ButtonStyle::plain)})
+           .trackingArea(log.tracker("row"))
+           .scaledLayout(0.25)
+           .testId("s")}));
+  EXPECT_EQ(host->size(), (Size{100, 35}));
+  EXPECT_EQ(host->frameOf("s"), (Rect{0, 10, 50, 25}));
+  // Found frames are in host coordinates.
+  EXPECT_EQ(host->frameOf("r"), (Rect{25, 10, 25, 25}));
+  host->click(Point{30, 20});
+  host->click(Point{60, 20});  // outside the scaled row
+  host->mouseMoved({10, 30});
+  host->mouseMoved({10, 40});
+  EXPECT_EQ(log.events, (std::vector<std::string>{"right", "row+", "row-"}));
+  // Drawn at the same scale: the right box's pixels end at x = 50.
+  img::Bitmap b = host->render();
+  EXPECT_EQ(b.pixel(49, 34).a, 255);
+  EXPECT_EQ(b.pixel(51, 20).a, 0);
+}
+
 TEST(Clicks, NestedButtonsResolveToTheTopmost) {
   Log log;
   auto host = Host::make(Button(log.action("outer"), HStack({Text("outside"), Button("Inner", log.action("inner"))}))

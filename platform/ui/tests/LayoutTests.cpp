@@ -23,16 +23,6 @@ std::shared_ptr<Host> hosted(View v, std::optional<Size> size = std::nullopt) {
   return host;
 }
 
-struct Log {
-  std::vector<std::string> events;
-  std::function<void(bool)> tracker(std::string name) {
-    return [this, name](bool inside) { events.push_back(name + (inside ? "+" : "-")); };
-  }
-  std::function<void()> action(std::string name) {
-    return [this, name] { events.push_back(name); };
-  }
-};
-
 img::Image imageOfSize(int w, int h) {
   return img::Image::withBitmap(*img::Bitmap::filled(w, h, img::Pixel{0, 0, 255, 255}));
 }
@@ -193,30 +183,6 @@ TEST(FrameLayout, FlexibleFrameClampsBetweenMinimumAndMaximum) {
   EXPECT_NEAR(image.y, 0, 1e-9);
 }
 
-TEST(ScaledLayout, TakesTheRoomItDrawsInAndIsHitThroughTheScale) {
-  Log log;
-  auto host = hosted(VStack(HorizontalAlignment::leading, 0,
-                            {box(100, 10, "above"),
-                             HStack(VerticalAlignment::top, 0,
-                                    {Button(log.action("left"), box(100, 100, "l")).buttonStyle(ButtonStyle::plain),
-                                     Button(log.action("right"), box(100, 100, "r")).buttonStyle(ButtonStyle::plain)})
-                                 .trackingArea(log.tracker("row"))
-                                 .scaledLayout(0.25)
-                                 .testId("s")}));
-  EXPECT_EQ(host->size(), (Size{100, 35}));
-  EXPECT_EQ(frameIn(host, "s"), (Rect{0, 10, 50, 25}));
-  // Found frames are in host coordinates.
-  EXPECT_EQ(frameIn(host, "r"), (Rect{25, 10, 25, 25}));
-  host->click(Point{30, 20});
-  host->click(Point{60, 20});  // outside the scaled row
-  host->mouseMoved({10, 30});
-  host->mouseMoved({10, 40});
-  EXPECT_EQ(log.events, (std::vector<std::string>{"right", "row+", "row-"}));
-  // Drawn at the same scale: the right box's pixels end at x = 50.
-  img::Bitmap b = host->render();
-  EXPECT_EQ(b.pixel(49, 34).a, 255);
-  EXPECT_EQ(b.pixel(51, 20).a, 0);
-}
 
 TEST(PaddingLayout, InsetsGrowTheSizeAndOffsetTheChild) {
   auto host = hosted(box(40, 20, "in").padding(10).testId("p"));
