@@ -289,9 +289,9 @@ TEST_F(ApplicationControllerTest, AWindowlessApplicationHasAnEmptySummary) {
 
 TEST_F(ApplicationControllerTest, ManyWindowsShareABoundedBudgetOfThumbnailPixels) {
   sim::ApplicationSpec spec{.pid = 600, .bundleIdentifier = "com.example.many"};
-  constexpr int kWindows = 400;
+  constexpr int kWindows = 200;
   for (int i = 0; i < kWindows; ++i) {
-    spec.windows.push_back(sim::WindowSpec{.title = "W" + std::to_string(i), .frame = CGRect(20, 40, 400, 300)});
+    spec.windows.push_back(sim::WindowSpec{.title = "W" + std::to_string(i), .frame = CGRect(20, 40, 600, 450)});
   }
   auto many = ApplicationController::make(application(world.launchApplication(spec)));
   auto summary = summaryOf(many);
@@ -301,7 +301,7 @@ TEST_F(ApplicationControllerTest, ManyWindowsShareABoundedBudgetOfThumbnailPixel
   double pixels = 0;
   for (const auto& w : windows) {
     ASSERT_TRUE(w.thumbnailImage && w.thumbnailImage->bestRepresentation());
-    EXPECT_EQ(w.thumbnailImage->size(), (img::Size{400, 300}));
+    EXPECT_EQ(w.thumbnailImage->size(), (img::Size{600, 450}));
     const auto& bitmap = *w.thumbnailImage->bestRepresentation();
     EXPECT_NEAR(bitmap.pixelsWide() / static_cast<double>(bitmap.pixelsHigh()), 4.0 / 3, 0.02);
     pixels += static_cast<double>(bitmap.pixelsWide()) * bitmap.pixelsHigh();

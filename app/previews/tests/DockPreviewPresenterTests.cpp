@@ -270,7 +270,7 @@ TEST_F(PresenterTest, PanelsStayInsideTheVisibleFrame) {
   };
   for (const Case& c : {Case{"one portrait window", 1, {300, 780}, false},
                         Case{"four portrait windows", 4, {300, 780}, false},
-                        Case{"a hundred and twenty windows", 120, {1280, 800}, true}}) {
+                        Case{"more windows than could ever fit at full size", 140, {1280, 800}, true}}) {
     SCOPED_TRACE(c.name);
     std::vector<WindowSummary> windows;
     for (int i = 0; i < c.windows; ++i) {
@@ -291,12 +291,13 @@ TEST_F(PresenterTest, PanelsStayInsideTheVisibleFrame) {
     EXPECT_NEAR(panel.size.height, measured.height, 1);
 
     // Every thumbnail keeps within the cell's maximum height, at the cells' scale,
-    // and is still what the pointer reaches there.
+    // and, shrunk, is still what the pointer reaches there.
     previewtest::PreviewHarness h(shown);
     h.host->layoutIfNeeded();
     const auto thumbnails = h.thumbnails();
     ASSERT_EQ(thumbnails.size(), static_cast<std::size_t>(c.windows));
     for (const auto* t : thumbnails) ASSERT_LE(t->frame.height, DockPreviewView::kThumbnailMaximumHeight + 1e-6);
+    if (!c.shrunk) continue;
     // The middle of the last cell, as the panel shows it.
     const std::size_t last = thumbnails.size() - 1;
     const ui::Node* cell = thumbnails[last];
