@@ -53,6 +53,14 @@ bool isSelfTask(task_t task) { return task == kSelfTaskPort; }
 std::atomic<int> g_pvrState{0};
 std::atomic<bool> g_forcePipe{false};
 
+// Failures tests injected, per InjectedCall.
+struct Injection {
+    std::atomic<int> skip{0};
+    std::atomic<int> times{0};
+    std::atomic<kern_return_t> kr{KERN_SUCCESS};
+};
+Injection g_injections[2];
+
 // Raw system calls: the sanitizers' interceptors would otherwise inspect the
 // foreign bytes we are probing.
 ssize_t rawWrite(int fd, const void* buf, size_t n) { return ::syscall(SYS_write, fd, buf, n); }
@@ -267,6 +275,18 @@ bool readSelfMemory(uintptr_t address, void* destination, size_t length) {
 
 void setForcePipeReads(bool force) { g_forcePipe.store(force); }
 
+void injectFailure(InjectedCall call, kern_return_t kr, int skip, int times) {
+    Injection& in = g_injections[static_cast<int>(call)];
+    in.times.store(0);
+    in.kr.store(kr);
+    in.skip.store(skip);
+    in.times.store(times, std::memory_order_release);
+}
+
+void clearInjectedFailures() {
+    for (Injection& in : g_injections) in.times.store(0);
+}
+
 bool usingPipeReads() {
     if (g_forcePipe.load()) return true;
     if (g_pvrState.load() == 0) {
@@ -277,6 +297,15 @@ bool usingPipeReads() {
 }
 
 namespace detail {
+
+bool takeInjectedFailure(InjectedCall call, kern_return_t* kr) {
+    Injection& in = g_injections[static_cast<int>(call)];
+    if (in.times.load(std::memory_order_acquire) <= 0) return false;
+    if (in.skip.fetch_sub(1) > 0) return false;
+    if (in.times.fetch_sub(1) <= 0) return false;
+    *kr = in.kr.load();
+    return true;
+}
 
 bool isFakeTask(task_t task) { return fakeTask(task) != nullptr; }
 bool isSelf(task_t task) { return isSelfTask(task); }
@@ -423,6 +452,7 @@ kern_return_t mach_vm_map(task_t target_task, mach_vm_address_t* address, mach_v
 
 kern_return_t vm_allocate(task_t task, vm_address_t* address, vm_size_t size, int flags) {
     if (!address) return KERN_INVALID_ARGUMENT;
+    if (kern_return_t injected; detail::takeInjectedFailure(InjectedCall::vmAllocate, &injected)) return injected;
     mach_vm_address_t at = *address;
     kern_return_t kr = mach_vm_allocate(task, &at, size, flags);
     if (kr == KERN_SUCCESS) *address = static_cast<vm_address_t>(at);

@@ -168,4 +168,11 @@ bool readSelfMemory(uintptr_t address, void* destination, size_t length);
 void setForcePipeReads(bool force);
 bool usingPipeReads();
 
+// Failures injected by tests into calls that don't fail on a healthy
+// machine: after `skip` calls that work, the next `times` calls of the kind
+// return kr. Async-signal-safe to consume.
+enum class InjectedCall { taskThreads, vmAllocate };
+void injectFailure(InjectedCall call, kern_return_t kr, int skip = 0, int times = 1);
+void clearInjectedFailures();
+
 }  // namespace mach

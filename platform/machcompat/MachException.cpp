@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include "platform/machcompat/detail/Internal.h"
 
@@ -27,6 +28,8 @@ struct Port {
     std::atomic<int> sendOnceRights{0};
     std::atomic<uint32_t> memberOf{0};
     std::atomic<uint32_t> noSendersNotify{0};
+    // The thread that last waited for messages on this port or port set.
+    std::atomic<int> receiverTid{0};
 };
 
 constexpr int kMaxPorts = 128;
@@ -115,6 +118,7 @@ void destroyPort(Port* p) {
     p->sendOnceRights.store(0);
     p->memberOf.store(0);
     p->noSendersNotify.store(0);
+    p->receiverTid.store(0);
     p->state.store(kFree, std::memory_order_release);
     bump();
 }
@@ -200,6 +204,7 @@ mach_msg_return_t receive(mach_msg_header_t* msg, mach_msg_size_t rcvSize, mach_
     Port* p = portFor(name);
     if (!p) return MACH_RCV_INVALID_NAME;
     bool isSet = p->state.load() == kPortSet;
+    p->receiverTid.store(static_cast<int>(::syscall(SYS_gettid)), std::memory_order_relaxed);
     for (;;) {
         int seen = g_generation.load(std::memory_order_acquire);
         if (!portFor(name)) return MACH_RCV_PORT_DIED;
@@ -244,6 +249,7 @@ kern_return_t allocatePort(int kind, mach_port_name_t* name) {
             p.sendOnceRights.store(0);
             p.memberOf.store(0);
             p.noSendersNotify.store(0);
+            p.receiverTid.store(0);
             p.state.store(kind, std::memory_order_release);
             *name = nameFor(&p);
             return KERN_SUCCESS;
@@ -345,7 +351,7 @@ kern_return_t setPorts(ExceptionEntry* entries, exception_mask_t mask, mach_port
 
 constexpr int kTrampolineSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP};
 struct sigaction g_previousActions[65];
-std::atomic<int> g_trampolineInstalled{0};
+std::mutex g_trampolineMutex;
 
 bool exceptionForSignal(int sig, const siginfo_t* info, const darwin_mcontext64_t& ctx, exception_type_t* type,
                         int64_t codes[2]) {
@@ -426,6 +432,24 @@ kern_return_t deliver(const ExceptionEntry& e, exception_type_t type, int64_t co
     }
 }
 
+void setDefaultAction(int sig) {
+    struct sigaction dfl;
+    std::memset(&dfl, 0, sizeof(dfl));
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    ::sigaction(sig, &dfl, nullptr);
+}
+
+// Whether tid is the thread that waits for messages on port, directly or
+// through the port set the port belongs to.
+bool receivesOn(mach_port_t port, int tid) {
+    Port* p = portFor(port, kReceive);
+    if (!p) return false;
+    if (p->receiverTid.load(std::memory_order_relaxed) == tid) return true;
+    Port* set = portFor(p->memberOf.load(), kPortSet);
+    return set && set->receiverTid.load(std::memory_order_relaxed) == tid;
+}
+
 void passOn(int sig, siginfo_t* info, void* uc, bool synchronous) {
     const struct sigaction& previous = g_previousActions[sig];
     if (previous.sa_flags & SA_SIGINFO) {
@@ -438,11 +462,7 @@ void passOn(int sig, siginfo_t* info, void* uc, bool synchronous) {
         return;
     }
     if (previous.sa_handler == SIG_IGN && !synchronous) return;
-    struct sigaction dfl;
-    std::memset(&dfl, 0, sizeof(dfl));
-    dfl.sa_handler = SIG_DFL;
-    sigemptyset(&dfl.sa_mask);
-    ::sigaction(sig, &dfl, nullptr);
+    setDefaultAction(sig);
     if (!synchronous) {
         // A sent signal does not come back on its own; it stays pending until
         // this handler returns, then takes the default action.
@@ -466,6 +486,13 @@ void trampoline(int sig, siginfo_t* info, void* uc) {
             } else if (MACH_PORT_VALID(g_taskPorts[type].port.load())) {
                 entry = &g_taskPorts[type];
             }
+            if (entry && receivesOn(entry->port.load(), tid)) {
+                // The faulting thread is the one that answers this port: an
+                // answer would never come. End the process at once.
+                setDefaultAction(sig);
+                errno = savedErrno;
+                return;
+            }
             if (entry) {
                 detail::parkThreadWithContext(tid, &ctx);
                 kern_return_t kr = deliver(*entry, type, codes, ctx, threadPortForTid(tid));
@@ -481,10 +508,17 @@ void trampoline(int sig, siginfo_t* info, void* uc) {
     errno = savedErrno;
 }
 
+// (Re-)arms the trampoline for every fault signal whose action is something
+// else now, such as a handler installed after the last arming: that action
+// becomes the one faults are passed on to.
 void installTrampolines() {
-    int expected = 0;
-    if (!g_trampolineInstalled.compare_exchange_strong(expected, 1)) return;
+    std::lock_guard<std::mutex> lock(g_trampolineMutex);
     for (int sig : kTrampolineSignals) {
+        struct sigaction current;
+        if (::sigaction(sig, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) &&
+            current.sa_sigaction == trampoline) {
+            continue;
+        }
         struct sigaction sa;
         std::memset(&sa, 0, sizeof(sa));
         sa.sa_sigaction = trampoline;

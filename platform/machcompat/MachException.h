@@ -12,6 +12,11 @@
 // read them with thread_get_state) and waits for the reply. KERN_SUCCESS
 // resumes the thread; anything else passes the fault on as the signal it
 // was: to the signal handler installed before, or to the default action.
+// Setting exception ports arms the trampoline again wherever another handler
+// has replaced it since; that handler is then the one faults are passed on
+// to. A fault on the thread that waits for messages on the exception port
+// (an exception server faulting in its own handler) can't be answered: it
+// takes the signal's default action at once.
 
 #include <cstdint>
 

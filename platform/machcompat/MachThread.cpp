@@ -13,6 +13,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "platform/machcompat/detail/Internal.h"
+
 namespace mach {
 namespace {
 
@@ -236,6 +238,7 @@ kern_return_t task_threads(task_t task, thread_act_array_t* threads, mach_msg_ty
     *threads = nullptr;
     *count = 0;
     if (task != mach_task_self()) return KERN_SUCCESS;  // fake tasks have no threads
+    if (kern_return_t injected; detail::takeInjectedFailure(InjectedCall::taskThreads, &injected)) return injected;
     int fd = static_cast<int>(::syscall(SYS_openat, AT_FDCWD, "/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd < 0) return KERN_FAILURE;
     size_t capacity = vm_page_size / sizeof(thread_act_t);

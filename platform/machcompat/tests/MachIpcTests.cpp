@@ -186,4 +186,27 @@ TEST(MachCompatExceptionPorts, AFaultBecomesARequestAndAHandledOneResumes) {
     destroy(port);
 }
 
+// A fault handler installed after the exception ports were set would take
+// faults away from them; setting ports again puts the exception ports first.
+TEST(MachCompatExceptionPorts, SettingPortsAgainComesBeforeALaterFaultHandler) {
+    GTEST_FLAG_SET(death_test_style, "fast");
+    auto child = [] {
+        size_t page = vm_page_size;
+        void* mem = mmap(nullptr, page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        mach_port_t port = newPort();
+        const exception_behavior_t behavior = EXCEPTION_DEFAULT | MACH_EXCEPTION_CODES;
+        task_set_exception_ports(mach_task_self(), EXC_MASK_BAD_ACCESS, port, behavior, ARM_THREAD_STATE64);
+        signal(SIGSEGV, [](int) { _exit(3); });
+        task_set_exception_ports(mach_task_self(), EXC_MASK_BAD_ACCESS, port, behavior, ARM_THREAD_STATE64);
+        std::atomic<int> handled{0};
+        auto server = serve(port, KERN_SUCCESS, [&](const mach_exception_raise_request_t&) {
+            mprotect(mem, page, PROT_READ | PROT_WRITE);
+        }, &handled);
+        int value = *static_cast<volatile int*>(mem);
+        server.join();
+        _exit(handled.load() == 1 && value == 0 ? 0 : 4);
+    };
+    EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
