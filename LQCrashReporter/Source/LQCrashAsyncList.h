@@ -3,8 +3,9 @@
 // Writers (append, prepend, remove) serialise on a spin lock; readers take
 // no lock: they announce themselves by raising the reader count, follow the
 // next pointers with atomic loads and lower the count. A node removed while
-// readers are counted is parked on a free list and reused by a later append
-// instead of being freed under them.
+// readers are counted is parked on a free list instead of being freed under
+// them; it keeps its next pointer, so a reader standing on it walks on into
+// the list, and it is reused only once no reader is counted.
 
 #include <atomic>
 #include <cstdint>
@@ -25,6 +26,7 @@ public:
         V _value{};
         node* _prev = nullptr;
         std::atomic<node*> _next{nullptr};
+        node* _free_next = nullptr;  // the free list's own link
     };
 
     async_list() = default;
@@ -74,10 +76,10 @@ private:
 template <typename V>
 typename async_list<V>::node* async_list<V>::take_node(V value) {
     node* n;
-    if (_free) {
+    if (_free && _refcount.load() == 0) {
         n = _free;
-        _free = n->_next.load();
-        if (_free) _free->_prev = nullptr;
+        _free = n->_free_next;
+        n->_free_next = nullptr;
     } else {
         n = new node();
     }
@@ -149,10 +151,10 @@ void async_list<V>::nasync_remove_node(node* deleted) {
     }
     if (_refcount.load() > 0) {
         // A reader may still stand on this node: park it instead of freeing
-        // it, so whatever it reads stays valid memory.
+        // it, so whatever it reads stays valid memory, and leave its next
+        // pointer alone so that reader carries on into the list.
         deleted->_prev = nullptr;
-        if (_free) _free->_prev = deleted;
-        deleted->_next.store(_free);
+        deleted->_free_next = _free;
         _free = deleted;
     } else {
         delete deleted;
@@ -181,7 +183,7 @@ void async_list<V>::free_all() {
     }
     n = _free;
     while (n) {
-        node* next = n->_next.load();
+        node* next = n->_free_next;
         delete n;
         n = next;
     }

@@ -110,6 +110,20 @@ TEST(LQCrashAsyncList, RemovedNodesWaitOnTheFreeListWhileReadersRemain) {
     EXPECT_TRUE(list.nasync_remove_first_value(0));  // no reader: freed at once
     EXPECT_EQ(nullptr, list.free_list());
     EXPECT_FALSE(list.nasync_remove_first_value(42));
+
+    // A reader standing on a node removed after another one walks on into
+    // the list, never into the free list, and nothing parked is reused
+    // under it.
+    list.nasync_append(5);
+    list.set_reading(true);
+    auto* two = list.next(nullptr);
+    list.nasync_remove_node(two->next());  // 3 is parked first
+    list.nasync_remove_node(two);
+    list.nasync_append(4);
+    seen.clear();
+    for (auto* n = two; n; n = n->next()) seen.push_back(n->value());
+    list.set_reading(false);
+    EXPECT_EQ((std::vector<int>{2, 5, 4}), seen);
 }
 
 lqcrash_async_thread_state state64() {
