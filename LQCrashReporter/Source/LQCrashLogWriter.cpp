@@ -219,10 +219,17 @@ size_t write_register(lqcrash_async_file_t* file, const char* name, uint64_t val
     return rv;
 }
 
+// The body of one Thread message. Measuring (no file), it takes frames while
+// the body stays within max_body bytes, at most max_frames of them, and
+// leaves their number in *frames; writing, it writes exactly max_frames
+// frames, so the two passes agree. The crashed thread's registers go with
+// its first frame.
 size_t write_thread(lqcrash_async_file_t* file, lqcrash_log_writer_t* writer, task_t task, thread_t thread,
                     uint32_t number, const lqcrash_async_thread_state* saved, lqcrash_async_image_list* images,
-                    lqcrash_async_objc_cache* cache, bool crashed) {
+                    lqcrash_async_objc_cache* cache, bool crashed, uint32_t max_frames, size_t max_body,
+                    uint32_t* frames) {
     size_t rv = 0;
+    *frames = 0;
     rv += lqcrash_writer_pack(file, 1, LQCRASH_PB_TYPE_UINT32, &number);
     rv += lqcrash_writer_pack(file, 3, LQCRASH_PB_TYPE_BOOL, &crashed);
     lqcrash_async_thread_state state;
@@ -237,7 +244,10 @@ size_t write_thread(lqcrash_async_file_t* file, lqcrash_log_writer_t* writer, ta
         lqcrash_frame_cursor_free(&cursor);
         return rv;
     }
-    for (uint32_t index = 0;; ++index) {
+    for (uint32_t index = 0; index < max_frames; ++index) {
+        uint64_t pc;
+        if (lqcrash_frame_cursor_get_reg(&cursor, LQCRASH_REG_IP, &pc) != LQCRASH_FRAME_ESUCCESS) break;
+        size_t before = rv;
         if (index == 0 && crashed) {
             size_t count = lqcrash_frame_cursor_get_regcount(&cursor);
             for (lqcrash_regnum_t r = 0; r < count; ++r) {
@@ -247,11 +257,13 @@ size_t write_thread(lqcrash_async_file_t* file, lqcrash_log_writer_t* writer, ta
                 rv += pack_message(file, 4, [&](lqcrash_async_file_t* f) { return write_register(f, name, value); });
             }
         }
-        uint64_t pc;
-        if (lqcrash_frame_cursor_get_reg(&cursor, LQCRASH_REG_IP, &pc) != LQCRASH_FRAME_ESUCCESS) break;
         rv += pack_message(file, 2,
                            [&](lqcrash_async_file_t* f) { return write_frame(f, writer, pc, index > 0, images, cache); });
-        if (index + 1 >= LQCRASH_MAX_FRAMES) break;
+        if (!file && rv > max_body) {
+            rv = before;
+            break;
+        }
+        ++*frames;
         if (lqcrash_frame_cursor_next(&cursor) != LQCRASH_FRAME_ESUCCESS) break;
     }
     lqcrash_frame_cursor_free(&cursor);
@@ -276,14 +288,23 @@ size_t write_binary_image(lqcrash_async_file_t* file, lqcrash_async_macho* image
     return rv;
 }
 
+// How much of the exception a report holds.
+struct exception_plan {
+    size_t name_length;
+    size_t reason_length;
+    uint32_t frames;
+};
+
+// The exception's name, reason and frames as planned.
 size_t write_exception(lqcrash_async_file_t* file, lqcrash_log_writer_t* writer, lqcrash_async_image_list* images,
-                       lqcrash_async_objc_cache* cache) {
+                       lqcrash_async_objc_cache* cache, const exception_plan& plan) {
     size_t rv = 0;
     auto& e = writer->uncaught_exception;
-    rv += pack_cstring(file, 1, e.name ? e.name : "");
-    rv += pack_cstring(file, 2, e.reason ? e.reason : "");
-    size_t count = e.callstack_count < LQCRASH_MAX_FRAMES ? e.callstack_count : LQCRASH_MAX_FRAMES;
-    for (size_t i = 0; i < count; ++i) {
+    lqcrash_pb_bytes name{plan.name_length, reinterpret_cast<const uint8_t*>(e.name)};
+    lqcrash_pb_bytes reason{plan.reason_length, reinterpret_cast<const uint8_t*>(e.reason)};
+    rv += lqcrash_writer_pack(file, 1, LQCRASH_PB_TYPE_BYTES, &name);
+    rv += lqcrash_writer_pack(file, 2, LQCRASH_PB_TYPE_BYTES, &reason);
+    for (uint32_t i = 0; i < plan.frames; ++i) {
         uint64_t pc = e.callstack[i];
         rv += pack_message(file, 3, [&](lqcrash_async_file_t* f) { return write_frame(f, writer, pc, true, images, cache); });
     }
@@ -328,6 +349,49 @@ size_t write_signal(lqcrash_async_file_t* file, lqcrash_log_signal_info_t* sigin
     return rv;
 }
 
+size_t varint_size(uint64_t v) {
+    size_t n = 1;
+    while (v >= 0x80) {
+        v >>= 7;
+        ++n;
+    }
+    return n;
+}
+
+// The bytes of a field of the report around a body of the given size.
+size_t field_size(uint32_t field, size_t body) {
+    return varint_size(static_cast<uint64_t>(field) << 3) + varint_size(body) + body;
+}
+
+// Room for a field's key and length: what remains of most for its body.
+size_t body_within(size_t most) { return most > 6 ? most - 6 : 0; }
+
+// A thread's number and crashed flag.
+constexpr size_t kThreadNumberBytes = 1 + 5 + 1 + 1;
+// Longest exception name or reason a report holds.
+constexpr size_t kMaxExceptionText = 16384;
+
+// The longest prefix of s (of length bytes), at most max bytes, that does
+// not end inside a UTF-8 sequence.
+size_t utf8_prefix(const char* s, size_t length, size_t max) {
+    if (length <= max) return length;
+    size_t n = max;
+    while (n > 0 && (static_cast<uint8_t>(s[n]) & 0xC0) == 0x80) --n;
+    return n;
+}
+
+void free_custom_data_list(lqcrash_custom_data_block* block) {
+    while (block) {
+        lqcrash_custom_data_block* next = block->retired_next;
+        std::free(block);
+        block = next;
+    }
+}
+
+size_t image_field_size(lqcrash_async_macho* image) {
+    return pack_message(nullptr, kReportBinaryImages, [&](lqcrash_async_file_t* f) { return write_binary_image(f, image); });
+}
+
 }  // namespace
 
 // ---- Output file ------------------------------------------------------------------
@@ -337,17 +401,28 @@ void DVlqcrash_async_file_init(lqcrash_async_file_t* file, int fd, int64_t outpu
     file->limit_bytes = output_limit;
     file->total_bytes = 0;
     file->buflen = 0;
+    file->failed = false;
 }
 
 bool DVlqcrash_async_file_write(lqcrash_async_file_t* file, const void* data, size_t len) {
-    if (file->limit_bytes != 0 && file->total_bytes + static_cast<int64_t>(len) > file->limit_bytes) return false;
+    if (file->limit_bytes != 0 && file->total_bytes + static_cast<int64_t>(len) > file->limit_bytes) {
+        file->failed = true;
+        return false;
+    }
     file->total_bytes += static_cast<int64_t>(len);
     if (file->buflen + len > sizeof(file->buffer)) {
-        if (file->buflen > 0 && DVlqcrash_async_writen(file->fd, file->buffer, file->buflen) < 0) return false;
+        if (file->buflen > 0 && DVlqcrash_async_writen(file->fd, file->buffer, file->buflen) < 0) {
+            file->failed = true;
+            return false;
+        }
         file->buflen = 0;
     }
     if (len > sizeof(file->buffer)) {
-        return DVlqcrash_async_writen(file->fd, data, len) >= 0;
+        if (DVlqcrash_async_writen(file->fd, data, len) < 0) {
+            file->failed = true;
+            return false;
+        }
+        return true;
     }
     lqcrash_async_memcpy(file->buffer + file->buflen, data, len);
     file->buflen += len;
@@ -356,7 +431,10 @@ bool DVlqcrash_async_file_write(lqcrash_async_file_t* file, const void* data, si
 
 bool DVlqcrash_async_file_flush(lqcrash_async_file_t* file) {
     if (file->buflen == 0) return true;
-    if (DVlqcrash_async_writen(file->fd, file->buffer, file->buflen) < 0) return false;
+    if (DVlqcrash_async_writen(file->fd, file->buffer, file->buflen) < 0) {
+        file->failed = true;
+        return false;
+    }
     file->buflen = 0;
     return true;
 }
@@ -596,16 +674,36 @@ void DVlqcrash_log_writer_set_exception(lqcrash_log_writer_t* writer, const ns::
 }
 
 void DVlqcrash_log_writer_set_custom_data(lqcrash_log_writer_t* writer, const uint8_t* bytes, size_t length) {
-    uint8_t* old = writer->custom_data.bytes;
-    writer->custom_data.bytes = nullptr;
-    writer->custom_data.length = 0;
-    std::free(old);
-    if (!bytes) return;
-    uint8_t* copy = static_cast<uint8_t*>(std::malloc(length > 0 ? length : 1));
-    if (!copy) return;
-    if (length > 0) std::memcpy(copy, bytes, length);
-    writer->custom_data.length = length;
-    writer->custom_data.bytes = copy;
+    lqcrash_custom_data_block* fresh = nullptr;
+    if (bytes) {
+        fresh = static_cast<lqcrash_custom_data_block*>(std::malloc(sizeof(lqcrash_custom_data_block) + length));
+        if (fresh) {
+            fresh->length = length;
+            fresh->retired_next = nullptr;
+            if (length > 0) std::memcpy(fresh + 1, bytes, length);
+        }
+    }
+    // Swap first, then look for readers: a report that starts reading after
+    // the swap sees the new block, one counted before it may hold the old.
+    lqcrash_custom_data_block* old = __atomic_exchange_n(&writer->custom_data.block, fresh, __ATOMIC_SEQ_CST);
+    if (__atomic_load_n(&writer->custom_data.readers, __ATOMIC_SEQ_CST) == 0) {
+        std::free(old);
+        free_custom_data_list(__atomic_exchange_n(&writer->custom_data.retired, nullptr, __ATOMIC_SEQ_CST));
+    } else if (old) {
+        old->retired_next = __atomic_load_n(&writer->custom_data.retired, __ATOMIC_SEQ_CST);
+        while (!__atomic_compare_exchange_n(&writer->custom_data.retired, &old->retired_next, old, false,
+                                            __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
+        }
+    }
+}
+
+const lqcrash_custom_data_block* lqcrash_log_writer_custom_data_begin(lqcrash_log_writer_t* writer) {
+    __atomic_add_fetch(&writer->custom_data.readers, 1, __ATOMIC_SEQ_CST);
+    return __atomic_load_n(&writer->custom_data.block, __ATOMIC_SEQ_CST);
+}
+
+void lqcrash_log_writer_custom_data_end(lqcrash_log_writer_t* writer) {
+    __atomic_sub_fetch(&writer->custom_data.readers, 1, __ATOMIC_SEQ_CST);
 }
 
 lqcrash_error_t DVlqcrash_log_writer_write(lqcrash_log_writer_t* writer, thread_t crashed_thread,
@@ -616,14 +714,23 @@ lqcrash_error_t DVlqcrash_log_writer_write(lqcrash_log_writer_t* writer, thread_
     thread_t self = pl_mach_thread_self();
     thread_act_array_t threads = nullptr;
     mach_msg_type_number_t threadCount = 0;
-    if (task_threads(task, &threads, &threadCount) != KERN_SUCCESS) {
-        threads = nullptr;
+    thread_t known[2];
+    bool listed = task_threads(task, &threads, &threadCount) == KERN_SUCCESS && threadCount > 0;
+    if (!listed) {
+        // Without the task's list, the threads the handler knows of: the
+        // crashed one and the calling one.
+        threads = known;
         threadCount = 0;
+        if (MACH_PORT_VALID(crashed_thread)) known[threadCount++] = crashed_thread;
+        if (current_state && crashed_thread != self) known[threadCount++] = self;
     }
     for (mach_msg_type_number_t i = 0; i < threadCount; ++i) {
         if (threads[i] != self) thread_suspend(threads[i]);
     }
 
+    const lqcrash_custom_data_block* custom = lqcrash_log_writer_custom_data_begin(writer);
+    // Nothing removed from the image list is reused until the report is done.
+    lqcrash_async_image_list_set_reading(image_list, true);
     lqcrash_async_objc_cache cache;
     lqcrash_async_objc_cache_init(&cache);
 
@@ -634,52 +741,175 @@ lqcrash_error_t DVlqcrash_log_writer_write(lqcrash_log_writer_t* writer, thread_
     time_t now = ::time(nullptr);
     int64_t timestamp = now == static_cast<time_t>(-1) ? 0 : static_cast<int64_t>(now);
 
-    pack_message(file, kReportReportInfo, [&](lqcrash_async_file_t* f) { return write_report_info(f, writer); });
-    pack_message(file, kReportSystemInfo,
-                 [&](lqcrash_async_file_t* f) { return write_system_info(f, writer, timestamp); });
-    pack_message(file, kReportMachineInfo, [&](lqcrash_async_file_t* f) { return write_machine_info(f, writer); });
-    pack_message(file, kReportApplicationInfo, [&](lqcrash_async_file_t* f) { return write_app_info(f, writer); });
-    pack_message(file, kReportProcessInfo, [&](lqcrash_async_file_t* f) { return write_process_info(f, writer); });
+    auto reportInfo = [&](lqcrash_async_file_t* f) { return write_report_info(f, writer); };
+    auto systemInfo = [&](lqcrash_async_file_t* f) { return write_system_info(f, writer, timestamp); };
+    auto machineInfo = [&](lqcrash_async_file_t* f) { return write_machine_info(f, writer); };
+    auto appInfo = [&](lqcrash_async_file_t* f) { return write_app_info(f, writer); };
+    auto processInfo = [&](lqcrash_async_file_t* f) { return write_process_info(f, writer); };
+    auto signal = [&](lqcrash_async_file_t* f) { return write_signal(f, siginfo); };
+
+    // The budget: what always goes whole comes off the file's limit first;
+    // then the crashed thread (at most half of what is left), the images,
+    // the exception, the custom data (whole or not at all), and the other
+    // threads share the rest. Every thread keeps at least its number.
+    size_t room = SIZE_MAX / 4;
+    if (file->limit_bytes > 0) {
+        int64_t left = file->limit_bytes - file->total_bytes;
+        room = left > 0 ? static_cast<size_t>(left) : 0;
+    }
+    size_t fixed = 8 + pack_message(nullptr, kReportReportInfo, reportInfo) +
+                   pack_message(nullptr, kReportSystemInfo, systemInfo) +
+                   pack_message(nullptr, kReportMachineInfo, machineInfo) +
+                   pack_message(nullptr, kReportApplicationInfo, appInfo) +
+                   pack_message(nullptr, kReportProcessInfo, processInfo) +
+                   pack_message(nullptr, kReportSignal, signal);
+    room = room > fixed ? room - fixed : 0;
+    auto leftOf = [&](size_t used) { return room > used ? room - used : 0; };
+
+    auto isWritten = [&](thread_t t) { return t != self || current_state != nullptr; };
+    uint32_t others = 0;
+    for (mach_msg_type_number_t i = 0; i < threadCount; ++i) {
+        if (isWritten(threads[i]) && threads[i] != crashed_thread) ++others;
+    }
+    const size_t threadFloor = field_size(kReportThreads, kThreadNumberBytes);
+    if (others > 0 && threadFloor * others > room / 4) others = static_cast<uint32_t>(room / 4 / threadFloor);
+    const size_t othersFloor = threadFloor * others;
+
+    lqcrash_async_macho* firstImage = lqcrash_async_image_list_next(image_list, nullptr);
+    size_t imageFloor = firstImage ? image_field_size(firstImage) : 0;
+
+    // The crashed thread, numbered as the loop below will number it.
+    uint32_t crashedFrames = 0;
+    size_t crashedBody = 0;
+    size_t crashedUsed = 0;
+    {
+        uint32_t number = 0;
+        uint32_t othersSeen = 0;
+        for (mach_msg_type_number_t i = 0; i < threadCount; ++i) {
+            thread_t thread = threads[i];
+            if (!isWritten(thread)) continue;
+            if (thread != crashed_thread) {
+                if (othersSeen < others) ++othersSeen, ++number;
+                continue;
+            }
+            size_t most = leftOf(othersFloor + imageFloor);
+            if (most > room / 2) most = room / 2;
+            crashedBody = write_thread(nullptr, writer, task, thread, number, thread == self ? current_state : nullptr,
+                                       image_list, &cache, true, LQCRASH_MAX_FRAMES, body_within(most),
+                                       &crashedFrames);
+            crashedUsed = field_size(kReportThreads, crashedBody);
+            break;
+        }
+    }
+
+    // Images, in list order; the first one always (a report needs one).
+    uint32_t imageCount = 0;
+    size_t imagesUsed = 0;
+    {
+        size_t most = leftOf(crashedUsed + othersFloor);
+        for (lqcrash_async_macho* image = firstImage; image; image = lqcrash_async_image_list_next(image_list, image)) {
+            size_t n = image_field_size(image);
+            if (imageCount > 0 && imagesUsed + n > most) break;
+            imagesUsed += n;
+            ++imageCount;
+        }
+    }
+
+    // The exception: its name and reason, cut when they are very long, then
+    // as many of its frames as fit.
+    exception_plan exception{};
+    size_t exceptionBody = 0;
+    size_t exceptionUsed = 0;
+    if (writer->uncaught_exception.has_exception) {
+        auto& e = writer->uncaught_exception;
+        size_t most = leftOf(crashedUsed + imagesUsed + othersFloor);
+        size_t text = (most > 32 ? most - 32 : 0) / 2;
+        if (text > kMaxExceptionText) text = kMaxExceptionText;
+        const char* name = e.name ? e.name : "";
+        const char* reason = e.reason ? e.reason : "";
+        exception.name_length = utf8_prefix(name, lqcrash_async_strlen(name), text);
+        exception.reason_length = utf8_prefix(reason, lqcrash_async_strlen(reason), text);
+        exceptionBody = write_exception(nullptr, writer, image_list, &cache, exception);
+        if (field_size(kReportException, exceptionBody) <= most) {
+            size_t count = e.callstack_count < LQCRASH_MAX_FRAMES ? e.callstack_count : LQCRASH_MAX_FRAMES;
+            for (size_t i = 0; i < count; ++i) {
+                uint64_t pc = e.callstack[i];
+                size_t n = pack_message(nullptr, 3, [&](lqcrash_async_file_t* f) {
+                    return write_frame(f, writer, pc, true, image_list, &cache);
+                });
+                if (field_size(kReportException, exceptionBody + n) > most) break;
+                exceptionBody += n;
+                ++exception.frames;
+            }
+            exceptionUsed = field_size(kReportException, exceptionBody);
+        }
+    }
+
+    bool customFits = custom && field_size(kReportCustomData, custom->length) <=
+                                    leftOf(crashedUsed + imagesUsed + exceptionUsed + othersFloor);
+    size_t customUsed = customFits ? field_size(kReportCustomData, custom->length) : 0;
+    size_t pool = leftOf(crashedUsed + imagesUsed + exceptionUsed + customUsed);
+
+    pack_message(file, kReportReportInfo, reportInfo);
+    pack_message(file, kReportSystemInfo, systemInfo);
+    pack_message(file, kReportMachineInfo, machineInfo);
+    pack_message(file, kReportApplicationInfo, appInfo);
+    pack_message(file, kReportProcessInfo, processInfo);
 
     uint32_t number = 0;
+    uint32_t othersLeft = others;
     for (mach_msg_type_number_t i = 0; i < threadCount; ++i) {
         thread_t thread = threads[i];
-        bool isSelf = thread == self;
-        if (isSelf && !current_state) continue;
+        if (!isWritten(thread)) continue;
         bool crashed = thread == crashed_thread;
-        const lqcrash_async_thread_state* saved = isSelf ? current_state : nullptr;
-        pack_message(file, kReportThreads, [&](lqcrash_async_file_t* f) {
-            return write_thread(f, writer, task, thread, number, saved, image_list, &cache, crashed);
-        });
+        if (!crashed && othersLeft == 0) continue;
+        const lqcrash_async_thread_state* saved = thread == self ? current_state : nullptr;
+        uint32_t frames = crashedFrames;
+        size_t body = crashedBody;
+        if (!crashed) {
+            size_t share = pool / othersLeft;
+            body = write_thread(nullptr, writer, task, thread, number, saved, image_list, &cache, false,
+                                LQCRASH_MAX_FRAMES, body_within(share), &frames);
+            size_t used = field_size(kReportThreads, body);
+            pool = pool > used ? pool - used : 0;
+            --othersLeft;
+        }
+        uint32_t size = static_cast<uint32_t>(body);
+        lqcrash_writer_pack(file, kReportThreads, LQCRASH_PB_TYPE_MESSAGE, &size);
+        uint32_t written = 0;
+        write_thread(file, writer, task, thread, number, saved, image_list, &cache, crashed, frames, SIZE_MAX,
+                     &written);
         ++number;
     }
 
-    lqcrash_async_image_list_set_reading(image_list, true);
-    for (lqcrash_async_macho* image = lqcrash_async_image_list_next(image_list, nullptr); image;
-         image = lqcrash_async_image_list_next(image_list, image)) {
+    uint32_t imagesLeft = imageCount;
+    for (lqcrash_async_macho* image = firstImage; image && imagesLeft > 0;
+         image = lqcrash_async_image_list_next(image_list, image), --imagesLeft) {
         pack_message(file, kReportBinaryImages, [&](lqcrash_async_file_t* f) { return write_binary_image(f, image); });
     }
-    lqcrash_async_image_list_set_reading(image_list, false);
 
-    if (writer->uncaught_exception.has_exception) {
-        pack_message(file, kReportException,
-                     [&](lqcrash_async_file_t* f) { return write_exception(f, writer, image_list, &cache); });
+    if (exceptionUsed > 0) {
+        uint32_t size = static_cast<uint32_t>(exceptionBody);
+        lqcrash_writer_pack(file, kReportException, LQCRASH_PB_TYPE_MESSAGE, &size);
+        write_exception(file, writer, image_list, &cache, exception);
     }
 
-    pack_message(file, kReportSignal, [&](lqcrash_async_file_t* f) { return write_signal(f, siginfo); });
+    pack_message(file, kReportSignal, signal);
 
-    if (writer->custom_data.bytes) {
-        lqcrash_pb_bytes data{writer->custom_data.length, writer->custom_data.bytes};
+    if (customFits) {
+        lqcrash_pb_bytes data{custom->length, custom->bytes()};
         lqcrash_writer_pack(file, kReportCustomData, LQCRASH_PB_TYPE_BYTES, &data);
     }
 
     lqcrash_async_objc_cache_free(&cache);
+    lqcrash_async_image_list_set_reading(image_list, false);
+    lqcrash_log_writer_custom_data_end(writer);
     for (mach_msg_type_number_t i = 0; i < threadCount; ++i) {
         if (threads[i] != self) thread_resume(threads[i]);
-        mach_port_deallocate(task, threads[i]);
+        if (listed) mach_port_deallocate(task, threads[i]);
     }
-    if (threads) vm_deallocate(task, reinterpret_cast<vm_address_t>(threads), threadCount * sizeof(thread_t));
-    return LQCRASH_ESUCCESS;
+    if (listed) vm_deallocate(task, reinterpret_cast<vm_address_t>(threads), threadCount * sizeof(thread_t));
+    return file->failed ? LQCRASH_OUTPUT_ERR : LQCRASH_ESUCCESS;
 }
 
 lqcrash_error_t DVlqcrash_log_writer_close(lqcrash_log_writer_t*) { return LQCRASH_ESUCCESS; }
@@ -700,6 +930,7 @@ void DVlqcrash_log_writer_free(lqcrash_log_writer_t* writer) {
         std::free(writer->uncaught_exception.callstack);
     }
     writer->uncaught_exception = {};
-    std::free(writer->custom_data.bytes);
+    std::free(writer->custom_data.block);
+    free_custom_data_list(writer->custom_data.retired);
     writer->custom_data = {};
 }

@@ -48,6 +48,13 @@ struct lqcrash_log_string {
     char* bytes;
 };
 
+// Custom data: its length, then the bytes.
+struct lqcrash_custom_data_block {
+    size_t length;
+    lqcrash_custom_data_block* retired_next;  // on the writer's retired list
+    const uint8_t* bytes() const { return reinterpret_cast<const uint8_t*>(this + 1); }
+};
+
 struct lqcrash_log_writer_t {
     uint32_t symbol_strategy;
     bool user_requested;
@@ -84,9 +91,13 @@ struct lqcrash_log_writer_t {
         uint64_t* callstack;
         size_t callstack_count;
     } uncaught_exception;
+    // Replaced at any time while a crash on another thread may be writing
+    // a report: the block is swapped as one pointer, and a report counts
+    // itself in readers while it uses one (see the functions below).
     struct {
-        size_t length;
-        uint8_t* bytes;
+        lqcrash_custom_data_block* block;
+        int32_t readers;
+        lqcrash_custom_data_block* retired;  // replaced while read; freed once nothing reads
     } custom_data;
 };
 
@@ -113,6 +124,7 @@ struct lqcrash_async_file_t {
     int64_t total_bytes;
     size_t buflen;
     char buffer[256];
+    bool failed;  // a write was refused or did not reach the descriptor
 };
 
 void DVlqcrash_async_file_init(lqcrash_async_file_t* file, int fd, int64_t output_limit);
@@ -127,7 +139,19 @@ lqcrash_error_t DVlqcrash_log_writer_init(lqcrash_log_writer_t* writer, const ch
                                           const char* app_version, const char* app_marketing_version,
                                           uint32_t symbol_strategy, bool user_requested);
 void DVlqcrash_log_writer_set_exception(lqcrash_log_writer_t* writer, const ns::NSException& exception);
+// Replaces the custom data; bytes null clears it. The block it replaces is
+// freed unless a report is reading it; then it waits until a later call
+// finds no report reading (or the writer is freed).
 void DVlqcrash_log_writer_set_custom_data(lqcrash_log_writer_t* writer, const uint8_t* bytes, size_t length);
+// The custom data a report writes, kept valid until the matching end.
+// Async-signal-safe.
+const lqcrash_custom_data_block* lqcrash_log_writer_custom_data_begin(lqcrash_log_writer_t* writer);
+void lqcrash_log_writer_custom_data_end(lqcrash_log_writer_t* writer);
+
+// Writes one whole report of at most the file's limit: what doesn't fit is
+// left out (frames beyond what fits, threads beyond the first ones, images
+// beyond the first ones, custom data that doesn't fit whole), so the report
+// always decodes. LQCRASH_OUTPUT_ERR when any write failed.
 lqcrash_error_t DVlqcrash_log_writer_write(lqcrash_log_writer_t* writer, thread_t crashed_thread,
                                            lqcrash_async_image_list* image_list, lqcrash_async_file_t* file,
                                            lqcrash_log_signal_info_t* siginfo,

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <string>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "LQCrashReporter/Source/DVLQCrashReport.h"
 #include "LQCrashReporter/Source/DVLQCrashReporter.h"
 #include "LQCrashReporter/Source/LQCrashLogWriter.h"
+#include "LQCrashReporter/Source/LQCrashReporterCore.h"
 #include "LQCrashReporter/lqcrash.pb-c.h"
 #include "LQCrashReporter/Source/tests/CrashTestSupport.h"
 #include "platform/foundation/TestSupport.h"
@@ -426,6 +428,241 @@ TEST(LQCrashWriterRecord, ExceptionSignalNamesAndTheWholeFileOrder) {
     EXPECT_EQ((std::vector<uint32_t>{9, 1, 8, 2, 7}), std::vector<uint32_t>(order.begin(), order.begin() + 5));
     EXPECT_EQ(6u, order.back());
     EXPECT_EQ(5u, order[order.size() - 2]);
+}
+
+// ---- Reports that would not fit, or could not be written -------------------------------
+
+struct CurrentThreadWrite {
+    lqcrash_log_writer_t* writer;
+    lqcrash_async_image_list* images;
+    lqcrash_async_file_t* file;
+    thread_t crashed;
+};
+
+lqcrash_error_t writeFromHere(lqcrash_async_thread_state* state, void* context) {
+    auto* w = static_cast<CurrentThreadWrite*>(context);
+    lqcrash_log_bsd_signal_info_t bsd = {11, 1, 0x10};
+    lqcrash_log_signal_info_t siginfo = {&bsd, nullptr};
+    return DVlqcrash_log_writer_write(w->writer, w->crashed, w->images, w->file, &siginfo, state);
+}
+
+// Writes a crash report of the calling thread, with its registers as the
+// handler would have them, into path, limited as the driver limits it; the
+// writer's result.
+lqcrash_error_t writeCrashFromHere(lqcrash_log_writer_t* writer, lqcrash_async_image_list* images,
+                                   const std::string& path, thread_t crashed = pl_mach_thread_self()) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    EXPECT_GE(fd, 0);
+    lqcrash_async_file_t file;
+    DVlqcrash_async_file_init(&file, fd, LQCRASH_REPORT_MAX_BYTES);
+    CurrentThreadWrite w = {writer, images, &file, crashed};
+    lqcrash_error_t err = lqcrash_async_thread_state_current(writeFromHere, &w);
+    DVlqcrash_async_file_close(&file);
+    return err;
+}
+
+__attribute__((noinline)) void recurseThenWait(int depth, const std::shared_future<void>& release,
+                                               std::atomic<int>* ready) {
+    if (depth > 0) {
+        recurseThenWait(depth - 1, release, ready);
+        asm volatile("" ::: "memory");
+        return;
+    }
+    ready->fetch_add(1);
+    release.wait();
+}
+
+// Threads standing deep in their stacks until destroyed.
+class DeepThreads {
+public:
+    DeepThreads(int count, int depth) : release_(done_.get_future().share()) {
+        for (int i = 0; i < count; ++i) threads_.emplace_back(recurseThenWait, depth, release_, &ready_);
+        while (ready_.load() < count) std::this_thread::yield();
+    }
+    ~DeepThreads() {
+        done_.set_value();
+        for (auto& t : threads_) t.join();
+    }
+
+private:
+    std::promise<void> done_;
+    std::shared_future<void> release_;
+    std::atomic<int> ready_{0};
+    std::vector<std::thread> threads_;
+};
+
+struct BudgetCase {
+    const char* name;
+    std::function<void(lqcrash_log_writer_t*)> arrange;
+    std::function<void(const DVLQCrashReport&)> check;
+    int deepThreads = 0;
+    int images = 0;  // with long names, in a list of their own
+};
+
+void writeAndDecodeWithinTheLimit(const BudgetCase& c) {
+    ns::test::TemporaryDirectory dir;
+    lqcrash_log_writer_t writer;
+    ASSERT_EQ(LQCRASH_ESUCCESS, DVlqcrash_log_writer_init(&writer, "id", "1", nullptr, 0, false));
+    if (c.arrange) c.arrange(&writer);
+    std::unique_ptr<DeepThreads> deep;
+    if (c.deepThreads > 0) deep = std::make_unique<DeepThreads>(c.deepThreads, 600);
+    task_t task = MACH_PORT_NULL;
+    lqcrash_async_image_list ownImages;
+    lqcrash_async_image_list* images = lqcrash_shared_image_list();
+    if (c.images > 0) {
+        task = mach::fakeTaskCreate();
+        lqcrash_image_list_init(&ownImages, task);
+        std::vector<uint8_t> image = lqtest::syntheticMachO();
+        for (int i = 0; i < c.images; ++i) {
+            uint64_t header = 0x10000000 + static_cast<uint64_t>(i) * 0x10000;
+            ASSERT_TRUE(mach::fakeTaskMap(task, header, image.data(), image.size()));
+            std::string name = "/images/" + std::to_string(i) + "/" + std::string(2000, 'n');
+            ASSERT_EQ(LQCRASH_ESUCCESS, lqcrash_async_image_list_append(&ownImages, header, name.c_str()));
+        }
+        images = &ownImages;
+    }
+    EXPECT_EQ(LQCRASH_ESUCCESS, writeCrashFromHere(&writer, images, dir.file("report")));
+    deep.reset();
+    if (c.images > 0) {
+        lqcrash_image_list_free(&ownImages);
+        mach::fakeTaskDestroy(task);
+    }
+    DVlqcrash_log_writer_free(&writer);
+
+    ns::Data data = lqtest::readFile(dir.file("report"));
+    EXPECT_LE(data.size(), static_cast<size_t>(LQCRASH_REPORT_MAX_BYTES));
+    ns::Error error;
+    auto report = DVLQCrashReport::initWithData(data, &error);
+    ASSERT_TRUE(report) << error.description();
+    int crashed = 0;
+    for (const auto& t : report->threads()) {
+        if (!t->crashed()) continue;
+        ++crashed;
+        EXPECT_FALSE(t->stackFrames().empty());
+        EXPECT_FALSE(t->registers().empty());
+    }
+    EXPECT_EQ(1, crashed);
+    c.check(*report);
+}
+
+TEST(LQCrashWriterBudget, ReportsThatWouldPassTheLimitAreCutToFitAndDecode) {
+    lqcrash_shared_image_list_setup();
+    const std::string longReason(300000, 'r');
+    const BudgetCase cases[] = {
+        {"custom data larger than the limit",
+         [](lqcrash_log_writer_t* w) {
+             std::vector<uint8_t> big(300 * 1024, 0x5A);
+             DVlqcrash_log_writer_set_custom_data(w, big.data(), big.size());
+         },
+         [](const DVLQCrashReport& r) { EXPECT_FALSE(r.customData()); }},
+        {"deep stacks on many threads", nullptr,
+         [](const DVLQCrashReport& r) {
+             EXPECT_GT(r.threads().size(), 60u);
+             size_t cut = 0;
+             for (const auto& t : r.threads()) cut += t->stackFrames().size() < 512 && t->stackFrames().size() > 300;
+             EXPECT_GT(cut, 0u);  // the deep ones lost their oldest frames
+         },
+         60},
+        {"many images with long names", nullptr,
+         [](const DVLQCrashReport& r) {
+             EXPECT_GE(r.images().size(), 1u);
+             EXPECT_LT(r.images().size(), 400u);
+         },
+         0, 400},
+        {"a very long exception reason",
+         [&longReason](lqcrash_log_writer_t* w) {
+             std::vector<uint64_t> stack(600, 0x1234);
+             DVlqcrash_log_writer_set_exception(w, ns::NSException("Big", longReason, stack));
+         },
+         [&longReason](const DVLQCrashReport& r) {
+             ASSERT_TRUE(r.hasExceptionInfo());
+             const std::string& reason = r.exceptionInfo()->exceptionReason();
+             EXPECT_FALSE(reason.empty());
+             EXPECT_LT(reason.size(), longReason.size());
+             EXPECT_EQ(0u, longReason.find(reason));
+             ASSERT_TRUE(r.exceptionInfo()->stackFrames());
+             EXPECT_EQ(512u, r.exceptionInfo()->stackFrames()->size());
+         }},
+    };
+    for (const BudgetCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeAndDecodeWithinTheLimit(c);
+    }
+}
+
+TEST(LQCrashWriterBudget, AWriteThatFailsFailsTheReport) {
+    lqcrash_shared_image_list_setup();
+    lqcrash_log_writer_t writer;
+    ASSERT_EQ(LQCRASH_ESUCCESS, DVlqcrash_log_writer_init(&writer, "id", "1", nullptr, 0, false));
+    // Every write to this device fails for want of space.
+    EXPECT_EQ(LQCRASH_OUTPUT_ERR, writeCrashFromHere(&writer, lqcrash_shared_image_list(), "/dev/full"));
+    DVlqcrash_log_writer_free(&writer);
+}
+
+void writeWithoutAThreadList(thread_t crashed, size_t threads) {
+    ns::test::TemporaryDirectory dir;
+    lqcrash_log_writer_t writer;
+    ASSERT_EQ(LQCRASH_ESUCCESS, DVlqcrash_log_writer_init(&writer, "id", "1", nullptr, 0, false));
+    mach::injectFailure(mach::InjectedCall::taskThreads, KERN_FAILURE);
+    lqcrash_error_t err = writeCrashFromHere(&writer, lqcrash_shared_image_list(), dir.file("report"), crashed);
+    mach::clearInjectedFailures();
+    DVlqcrash_log_writer_free(&writer);
+    EXPECT_EQ(LQCRASH_ESUCCESS, err);
+    ns::Error error;
+    auto report = DVLQCrashReport::initWithData(lqtest::readFile(dir.file("report")), &error);
+    ASSERT_TRUE(report) << error.description();
+    ASSERT_EQ(threads, report->threads().size());
+    EXPECT_TRUE(report->threads()[0]->crashed());
+    EXPECT_FALSE(report->threads()[0]->stackFrames().empty());
+    EXPECT_FALSE(report->threads()[0]->registers().empty());
+}
+
+// Without the task's thread list the report still holds the threads the
+// handler knows: the crashed one, and the one writing when that is another.
+TEST(LQCrashWriterThreads, WithoutAThreadListTheCrashedThreadIsWritten) {
+    lqcrash_shared_image_list_setup();
+    std::promise<thread_t> started;
+    std::promise<void> done;
+    std::thread other([&] {
+        started.set_value(pl_mach_thread_self());
+        done.get_future().wait();
+    });
+    thread_t otherPort = started.get_future().get();
+    struct Case {
+        const char* name;
+        thread_t crashed;
+        size_t threads;
+    };
+    const Case cases[] = {{"the writing thread crashed", pl_mach_thread_self(), 1},
+                          {"another thread crashed", otherPort, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeWithoutAThreadList(c.crashed, c.threads);
+    }
+    done.set_value();
+    other.join();
+}
+
+// Custom data replaced while a report on another thread reads it stays
+// readable until that report is done.
+TEST(LQCrashWriterRecord, CustomDataAReportIsReadingOutlivesItsReplacement) {
+    lqcrash_log_writer_t writer;
+    ASSERT_EQ(LQCRASH_ESUCCESS, DVlqcrash_log_writer_init(&writer, "id", "1", nullptr, 0, false));
+    // Large enough to be given back to the system when freed.
+    std::vector<uint8_t> first(1 << 20, 0x5A);
+    DVlqcrash_log_writer_set_custom_data(&writer, first.data(), first.size());
+    const lqcrash_custom_data_block* reading = lqcrash_log_writer_custom_data_begin(&writer);
+    const uint8_t second[] = {1, 2, 3};
+    DVlqcrash_log_writer_set_custom_data(&writer, second, sizeof(second));
+    ASSERT_EQ(first.size(), reading->length);
+    EXPECT_EQ(0, std::memcmp(first.data(), reading->bytes(), first.size()));
+    lqcrash_log_writer_custom_data_end(&writer);
+
+    const lqcrash_custom_data_block* now = lqcrash_log_writer_custom_data_begin(&writer);
+    ASSERT_EQ(sizeof(second), now->length);
+    lqcrash_log_writer_custom_data_end(&writer);
+    DVlqcrash_log_writer_set_custom_data(&writer, nullptr, 0);  // nothing reads: both go
+    DVlqcrash_log_writer_free(&writer);
 }
 
 }  // namespace
