@@ -23,8 +23,9 @@ void* serverThread(void* arg) {
     auto* ctx = static_cast<lqcrash_exception_server_context*>(arg);
     mach_msg_size_t size = roundPage(kRequestSize);
     vm_address_t buffer = 0;
-    if (vm_allocate(mach_task_self(), &buffer, size, VM_FLAGS_ANYWHERE) != KERN_SUCCESS) {
-        std::fprintf(stderr, "Unexpected error in vm_allocate(): %x\n", 0);
+    kern_return_t kr = vm_allocate(mach_task_self(), &buffer, size, VM_FLAGS_ANYWHERE);
+    if (kr != KERN_SUCCESS) {
+        std::fprintf(stderr, "Unexpected error in vm_allocate(): %x\n", static_cast<unsigned>(kr));
         return nullptr;
     }
     for (;;) {
@@ -35,8 +36,9 @@ void* serverThread(void* arg) {
             mach_msg_size_t needed = roundPage(request->msgh_size);
             vm_deallocate(mach_task_self(), buffer, size);
             size = needed;
-            if (vm_allocate(mach_task_self(), &buffer, size, VM_FLAGS_ANYWHERE) != KERN_SUCCESS) {
-                std::fprintf(stderr, "Unexpected error in vm_allocate(): 0x%x\n", 0);
+            kr = vm_allocate(mach_task_self(), &buffer, size, VM_FLAGS_ANYWHERE);
+            if (kr != KERN_SUCCESS) {
+                std::fprintf(stderr, "Unexpected error in vm_allocate(): 0x%x\n", static_cast<unsigned>(kr));
                 return nullptr;
             }
             continue;

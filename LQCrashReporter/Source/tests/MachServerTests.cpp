@@ -1,7 +1,10 @@
 // The Mach exception server, exception port sets, forwarding and the
 // mapping of exceptions to signals.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -182,6 +185,49 @@ TEST(LQCrashMachServer, TaskPortSetsRoundTripThroughTheKernel) {
     current.reset();
     EXPECT_EQ(rights - 1, mach::portSendRights(port->server_port()));
     task_set_exception_ports(mach_task_self(), EXC_MASK_EMULATION, MACH_PORT_NULL, EXCEPTION_DEFAULT, 0);
+}
+
+// The server thread ends when it can't get a receive buffer, saying why.
+TEST(LQCrashMachServer, AFailedBufferAllocationIsReportedWithItsError) {
+    GTEST_FLAG_SET(death_test_style, "fast");
+    struct Case {
+        int allocationsThatWork;  // the first buffer, or the larger one a large message needs
+        const char* message;
+    };
+    const Case cases[] = {{0, "Unexpected error in vm_allocate(): 6\n"},
+                          {1, "Unexpected error in vm_allocate(): 0x6\n"}};
+    for (const Case& c : cases) {
+        ns::test::TemporaryDirectory dir;
+        std::string log = dir.file("stderr");
+        auto child = [&] {
+            int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(fd, STDERR_FILENO);
+            mach::injectFailure(mach::InjectedCall::vmAllocate, KERN_RESOURCE_SHORTAGE, c.allocationsThatWork);
+            lqcrash_exception_server_failure failure;
+            lqcrash_exception_server_context* server = lqcrash_exception_server_start(callback, nullptr, &failure);
+            if (!server) _exit(10);
+            if (c.allocationsThatWork > 0) {
+                // Larger than the page the server starts with.
+                static struct {
+                    mach_msg_header_t head;
+                    uint8_t body[6000];
+                } large;
+                mach_port_insert_right(mach_task_self(), server->server_port, server->server_port,
+                                       MACH_MSG_TYPE_MAKE_SEND);
+                large.head.msgh_bits = MACH_MSGH_BITS(MACH_MSG_TYPE_COPY_SEND, 0);
+                large.head.msgh_remote_port = server->server_port;
+                if (mach_msg(&large.head, MACH_SEND_MSG, sizeof(large), 0, MACH_PORT_NULL, 0, MACH_PORT_NULL) !=
+                    MACH_MSG_SUCCESS) {
+                    _exit(11);
+                }
+            }
+            // The server's thread gives up and ends.
+            int tid = mach::tidForThreadPort(server->server_thread);
+            while (syscall(SYS_tgkill, getpid(), tid, 0) == 0) sched_yield();
+            _exit(lqtest::readText(log) == c.message ? 0 : 12);
+        };
+        EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "") << c.message;
+    }
 }
 
 TEST(LQCrashHostInfo, ReleaseParsingAndTheExceptionMask) {
