@@ -3,6 +3,8 @@
 // and by the Mach exception server, and the uncaught-exception path.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,6 +146,40 @@ protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "fast"); }
     ns::test::TemporaryDirectory dir_{"lqcrash-reporter"};
 };
+
+// A live report under a file size limit of rlimit bytes, from one call site
+// so that every report is the same size.
+__attribute__((noinline)) std::optional<ns::Data> liveReportLimitedTo(DVLQCrashReporter& reporter, rlim_t limit,
+                                                                      ns::Error* error) {
+    struct rlimit fsize = {limit, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, &fsize);
+    return reporter.generateLiveReportAndReturnError(error);
+}
+
+// A live report whose file can't be written whole is a failure, whether the
+// writing stops in the middle or only its last buffered bytes are refused.
+TEST_F(LQCrashReporterInChild, ALiveReportThatCannotBeWrittenWholeFails) {
+    std::string tmp = dir_.path();
+    auto child = [&] {
+        signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead of ending the process
+        setenv("TMPDIR", tmp.c_str(), 1);
+        auto r = DVLQCrashReporter::initWithApplicationIdentifier("app", "1", std::nullopt, nullptr);
+        rlim_t limits[] = {RLIM_INFINITY, 0, 64};
+        size_t whole = 0;
+        for (int i = 0; i < 3; ++i) {
+            ns::Error error;
+            std::optional<ns::Data> data = liveReportLimitedTo(*r, i == 1 ? whole - 1 : limits[i], &error);
+            if (i == 0) {
+                if (!data) _exit(10);
+                whole = data->size();
+            } else if (data || error.code != 0 || error.localizedDescription() != "Failed to write the crash report to disk") {
+                _exit(11 + i);
+            }
+        }
+        _exit(0);
+    };
+    EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+}
 
 TEST_F(LQCrashReporterInChild, EnablingTwiceFailsWithCodeThree) {
     std::string base = dir_.path();
