@@ -16,6 +16,7 @@ set(LQCRASH_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/LQCrashSignalNames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LQCrashLogWriter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LQCrashSignalHandlerCore.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LQCrashAlternateStacks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LQCrashMachExceptionCore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LQCrashReporterCore.cpp
 )

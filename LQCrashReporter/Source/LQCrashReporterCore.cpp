@@ -1,6 +1,7 @@
 #include "LQCrashReporter/Source/LQCrashReporterCore.h"
 
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -47,6 +48,22 @@ lqcrash_error_t writeWithCapturedState(lqcrash_async_thread_state* state, void* 
     return lqcrash_reporter_write_report(request->context, request->crashed, state, request->siginfo);
 }
 
+void resetMonitoredSignals() {
+    for (int sig : lqcrash_monitored_signals) {
+        struct sigaction sa;
+        std::memset(&sa, 0, sizeof(sa));
+        sa.sa_handler = SIG_DFL;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(sig, &sa, nullptr);
+    }
+}
+
+int64_t monotonicMs() {
+    struct timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 }  // namespace
 
 lqcrash_crash_context* lqcrash_shared_crash_context() { return &g_context; }
@@ -61,6 +78,33 @@ void lqcrash_shared_image_list_setup() {
         _dyld_register_func_for_add_image(imageAdded);
         _dyld_register_func_for_remove_image(imageRemoved);
     });
+}
+
+lqcrash_crash_turn lqcrash_crash_latch_take(lqcrash_crash_latch* latch) {
+    thread_t self = pl_mach_thread_self();
+    thread_t expected = MACH_PORT_NULL;
+    if (__atomic_compare_exchange_n(&latch->owner, &expected, self, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
+        return LQCRASH_CRASH_FIRST;
+    }
+    return expected == self ? LQCRASH_CRASH_AGAIN : LQCRASH_CRASH_LATER;
+}
+
+void lqcrash_crash_latch_release_done(lqcrash_crash_latch* latch) { __atomic_store_n(&latch->done, 1, __ATOMIC_SEQ_CST); }
+
+void lqcrash_crash_latch_wait(lqcrash_crash_latch* latch) {
+    int64_t start = monotonicMs();
+    int64_t deadline = start + LQCRASH_LATER_CRASH_WAIT_MS;
+    bool done = false;
+    for (;;) {
+        int64_t now = monotonicMs();
+        if (!done && __atomic_load_n(&latch->done, __ATOMIC_SEQ_CST)) {
+            done = true;
+            if (now + LQCRASH_LATER_CRASH_GRACE_MS < deadline) deadline = now + LQCRASH_LATER_CRASH_GRACE_MS;
+        }
+        if (now >= deadline) return;
+        struct timespec pause = {0, 1000000};
+        ::nanosleep(&pause, nullptr);
+    }
 }
 
 lqcrash_error_t lqcrash_reporter_write_report(lqcrash_crash_context* context, thread_t crashed_thread,
@@ -87,12 +131,21 @@ lqcrash_error_t lqcrash_reporter_write_report(lqcrash_crash_context* context, th
 
 bool lqcrash_reporter_signal_callback(int signo, siginfo_t* info, ucontext_t* uap, void* context,
                                       lqcrash_signal_handler_callback*) {
-    for (int sig : lqcrash_monitored_signals) {
-        struct sigaction sa;
-        std::memset(&sa, 0, sizeof(sa));
-        sa.sa_handler = SIG_DFL;
-        sigemptyset(&sa.sa_mask);
-        ::sigaction(sig, &sa, nullptr);
+    auto* crashContext = static_cast<lqcrash_crash_context*>(context);
+    // The handlers stay while the report is written, so that a crash on
+    // another thread meanwhile waits here instead of ending the process
+    // half-way through the file; they go back to the default action after,
+    // so the re-raised signal ends it.
+    switch (lqcrash_crash_latch_take(&crashContext->latch)) {
+        case LQCRASH_CRASH_FIRST:
+            break;
+        case LQCRASH_CRASH_LATER:
+            lqcrash_crash_latch_wait(&crashContext->latch);
+            resetMonitoredSignals();
+            return false;
+        case LQCRASH_CRASH_AGAIN:
+            resetMonitoredSignals();
+            return false;
     }
     darwin_mcontext64_t mctx;
     mach::darwinMcontextFromLinux(uap, &mctx);
@@ -107,9 +160,10 @@ bool lqcrash_reporter_signal_callback(int signo, siginfo_t* info, ucontext_t* ua
     bsd.address = info && info->si_code > 0 ? reinterpret_cast<uint64_t>(info->si_addr) : 0;
     lqcrash_log_signal_info_t siginfo = {&bsd, nullptr};
 
-    auto* crashContext = static_cast<lqcrash_crash_context*>(context);
     lqcrash_error_t err = lqcrash_reporter_write_report(crashContext, pl_mach_thread_self(), &state, &siginfo);
     if (err == LQCRASH_ESUCCESS && g_client.handleSignal) g_client.handleSignal(info, uap, g_client.context);
+    resetMonitoredSignals();
+    lqcrash_crash_latch_release_done(&crashContext->latch);
     return false;
 }
 
@@ -124,6 +178,16 @@ kern_return_t lqcrash_reporter_mach_callback(task_t task, thread_t thread, excep
     int signo = 0, siCode = 0;
     uint64_t address = 0;
     if (!lqcrash_exception_to_signal(exception_type, code, code_count, &signo, &siCode, &address)) return KERN_FAILURE;
+
+    switch (lqcrash_crash_latch_take(&crashContext->latch)) {
+        case LQCRASH_CRASH_FIRST:
+            break;
+        case LQCRASH_CRASH_LATER:
+            lqcrash_crash_latch_wait(&crashContext->latch);
+            return KERN_FAILURE;
+        case LQCRASH_CRASH_AGAIN:
+            return KERN_FAILURE;  // the report of an earlier exception stands
+    }
 
     lqcrash_log_bsd_signal_info_t bsd = {signo, siCode, address};
     lqcrash_log_mach_signal_info_t mach = {exception_type, code, code_count};
@@ -141,6 +205,7 @@ kern_return_t lqcrash_reporter_mach_callback(task_t task, thread_t thread, excep
         std::memset(&uc, 0, sizeof(uc));
         g_client.handleSignal(&info, &uc, g_client.context);
     }
+    lqcrash_crash_latch_release_done(&crashContext->latch);
     return KERN_FAILURE;
 }
 

@@ -19,11 +19,34 @@
 // context is all zeros.
 typedef void (*LQCrashReporterPostCrashSignalCallback)(siginfo_t* info, ucontext_t* uap, void* context);
 
+// Lets one crash write the report: the first crashing thread takes it, and
+// threads that crash while it writes wait for the process to end. Plain
+// words used atomically, so a zeroed context has a free latch.
+struct lqcrash_crash_latch {
+    thread_t owner;  // the thread writing the report, MACH_PORT_NULL before any crash
+    int32_t done;    // its report is written
+};
+
 struct lqcrash_crash_context {
     lqcrash_log_writer_t writer;
     char* path;
     lqcrash_mach_exception_port_set port_set;
+    lqcrash_crash_latch latch;
 };
+
+enum lqcrash_crash_turn {
+    LQCRASH_CRASH_FIRST,      // the calling thread writes the report
+    LQCRASH_CRASH_AGAIN,      // it already took the latch: a crash while writing, or a later exception
+    LQCRASH_CRASH_LATER,      // another thread has it
+};
+lqcrash_crash_turn lqcrash_crash_latch_take(lqcrash_crash_latch* latch);
+void lqcrash_crash_latch_release_done(lqcrash_crash_latch* latch);
+// Waits, bounded, for the thread that took the latch to end the process.
+void lqcrash_crash_latch_wait(lqcrash_crash_latch* latch);
+// The longest a later crasher waits for the report in progress.
+inline constexpr int LQCRASH_LATER_CRASH_WAIT_MS = 10000;
+// And then for the process to end, once the report is written.
+inline constexpr int LQCRASH_LATER_CRASH_GRACE_MS = 1000;
 
 struct lqcrash_client_callback {
     void* context;

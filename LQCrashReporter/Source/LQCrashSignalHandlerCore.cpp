@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "LQCrashReporter/Source/LQCrashAlternateStacks.h"
+
 using lqcrash::DV::async::async_list;
 
 namespace {
@@ -115,6 +117,8 @@ bool lqcrash_signal_handler_register_signal(const stack_t* altstack, int signo, 
             *failure = "Could not initialize alternative signal stack";
             break;
         }
+        // A crash may come on any thread, not only this one.
+        lqcrash_alternate_stacks_cover_new_threads();
         g_callbacks->nasync_append({lqcrash_signal_handler_previous_action_callback, nullptr});
         bool installed = false;
         g_previous->set_reading(true);

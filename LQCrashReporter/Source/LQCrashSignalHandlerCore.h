@@ -49,7 +49,8 @@ lqcrash::DV::async::async_list<lqcrash_signal_user_callback>& lqcrash_signal_han
 lqcrash::DV::async::async_list<lqcrash_previous_action>& lqcrash_signal_handler_previous_actions();
 
 // Installs the engine's handler for the signal once (see the signal handler
-// object): sets the alternate stack for the calling thread, adds the
+// object): sets the alternate stack for the calling thread (and has threads
+// started from now on get their own, LQCrashAlternateStacks.h), adds the
 // previous-action callback to the chain, and saves the replaced action.
 // False with *error_number and *failure ("Could not initialize alternative
 // signal stack" or "Failed to register signal handler") on failure.
