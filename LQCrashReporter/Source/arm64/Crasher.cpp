@@ -1,14 +1,22 @@
 // Arms the crash engine the way the reporter does when it is enabled, then
 // crashes as asked:
-//   lqcrash_arm64_crasher <segv|abort|cxx|mach|thread> <directory>
+//   lqcrash_arm64_crasher <kind> <directory>
+// kind: segv, abort, cxx, mach (a fault in Mach mode), thread (a fault on a
+// second thread), together and together-mach (four threads fault at once),
+// overflow-thread (a stack overflow on a thread started after enabling),
+// overflow-main (the reporter enabled on another thread, the main thread
+// overflows).
 // The report goes to <directory>/live_report.lqcrash; <directory>/expect.txt
 // lists the address ranges of the functions the crashed thread's backtrace
-// must contain ("name start end", hexadecimal).
+// must contain ("name start end", hexadecimal); <directory>/callbacks gets
+// one "x" per call of the client's crash callback.
 
 #include <execinfo.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -37,6 +45,7 @@ extern char __start_lqcrash_fn_terminate[], __stop_lqcrash_fn_terminate[];
 extern char __start_lqcrash_fn_thread[], __stop_lqcrash_fn_thread[];
 extern char __start_lqcrash_fn_main[], __stop_lqcrash_fn_main[];
 extern char __start_lqcrash_fn_idle[], __stop_lqcrash_fn_idle[];
+extern char __start_lqcrash_fn_overflow[], __stop_lqcrash_fn_overflow[];
 }
 
 namespace {
@@ -63,6 +72,71 @@ LQ_FUNCTION(lqcrash_fn_cxx) void crashCxx() {
 LQ_FUNCTION(lqcrash_fn_outer) void crashVia(void (*crash)()) {
     crash();
     g_sink = 3;  // keeps this frame from becoming a tail call
+}
+
+volatile int g_never = -1;
+
+// Large frames keep an overflowed stack short: fewer frames to walk under
+// emulation. Each page is touched from the top down, so the guard page below
+// the stack is met rather than stepped over.
+LQ_FUNCTION(lqcrash_fn_overflow) int overflow(int depth) {
+    volatile char frame[65536];
+    for (size_t at = sizeof(frame); at > 0; at -= 1024) frame[at - 1] = static_cast<char>(depth);
+    if (depth == g_never) return 0;
+    int below = overflow(depth + 1);
+    return below + frame[0];
+}
+
+void* overflowThread(void*) { return reinterpret_cast<void*>(static_cast<intptr_t>(overflow(0))); }
+
+// Two threads crash together: the first as soon as both are ready, the
+// second once the first's report has been opened, while it is being written.
+// The second blocks the signal that suspends threads, so the writer can't
+// hold it still meanwhile.
+constexpr int kCrashers = 2;
+std::atomic<int> g_arrived{0};
+std::atomic<int> g_answered{0};
+std::string g_report;
+
+void* crashFirst(void*) {
+    g_arrived.fetch_add(1);
+    while (g_arrived.load() < kCrashers) {
+    }
+    crashVia(crashSegv);
+    return nullptr;
+}
+
+void* crashWhileTheFirstWrites(void*) {
+    sigset_t suspend;
+    sigemptyset(&suspend);
+    sigaddset(&suspend, mach::suspendSignal());
+    pthread_sigmask(SIG_BLOCK, &suspend, nullptr);
+    g_arrived.fetch_add(1);
+    while (access(g_report.c_str(), F_OK) != 0) {
+    }
+    crashVia(crashSegv);
+    return nullptr;
+}
+
+// The application's own fault handler, reached after the exception server
+// answered: it holds each crasher until all of them got that far.
+void holdUntilEveryCrasherIsAnswered(int sig) {
+    g_answered.fetch_add(1);
+    for (int i = 0; i < 5000 && g_answered.load() < kCrashers; ++i) {
+        struct timespec pause = {0, 1000000};
+        nanosleep(&pause, nullptr);
+    }
+    signal(sig, SIG_DFL);
+}
+
+std::string g_callbacks;
+
+void countCallback(siginfo_t*, ucontext_t*, void*) {
+    int fd = open(g_callbacks.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0) return;
+    ssize_t n = write(fd, "x", 1);
+    (void)n;
+    close(fd);
 }
 
 // Like the crash reporting service: an escaping C++ exception is handed to
@@ -102,6 +176,7 @@ void writeExpect(const std::string& dir) {
     line("thread", __start_lqcrash_fn_thread, __stop_lqcrash_fn_thread);
     line("main", __start_lqcrash_fn_main, __stop_lqcrash_fn_main);
     line("idle", __start_lqcrash_fn_idle, __stop_lqcrash_fn_idle);
+    line("overflow", __start_lqcrash_fn_overflow, __stop_lqcrash_fn_overflow);
     std::fclose(f);
 }
 
@@ -161,20 +236,34 @@ LQ_FUNCTION(lqcrash_fn_idle) void* idle(void*) {
 
 __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <segv|abort|cxx|mach|thread> <directory>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <kind> <directory>\n", argv[0]);
         return 2;
     }
     std::string kind = argv[1];
     std::string dir = argv[2];
     writeExpect(dir);
+    g_callbacks = dir + "/callbacks";
 
     lqcrash_shared_image_list_setup();
     lqcrash_crash_context* ctx = lqcrash_shared_crash_context();
-    ctx->path = strdup((dir + "/live_report.lqcrash").c_str());
+    g_report = dir + "/live_report.lqcrash";
+    ctx->path = strdup(g_report.c_str());
     DVlqcrash_log_writer_init(&ctx->writer, "com.morvalent.crasher", "7", "1.2", 1 /* symbol table */, false);
+    lqcrash_shared_client_callback()->handleSignal = countCallback;
     mach::installThreadSuspension();
-    if (kind == "mach") {
+    if (kind == "together" || kind == "together-mach") {
+        signal(SIGSEGV, holdUntilEveryCrasherIsAnswered);
+        mach::setSuspendTimeoutMilliseconds(100);  // the second crasher never answers
+    }
+    if (kind == "mach" || kind == "together-mach") {
         enableMach(ctx);
+    } else if (kind == "overflow-main") {
+        pthread_t enabling;
+        pthread_create(&enabling, nullptr, [](void* c) -> void* {
+            enableBsd(static_cast<lqcrash_crash_context*>(c));
+            return nullptr;
+        }, ctx);
+        pthread_join(enabling, nullptr);
     } else {
         enableBsd(ctx);
     }
@@ -192,6 +281,22 @@ __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
     if (kind == "thread") {
         pthread_t t;
         pthread_create(&t, nullptr, threadCrash, nullptr);
+        pthread_join(t, nullptr);
+    }
+    if (kind == "together" || kind == "together-mach") {
+        pthread_t first, second;
+        pthread_create(&first, nullptr, crashFirst, nullptr);
+        pthread_create(&second, nullptr, crashWhileTheFirstWrites, nullptr);
+        pthread_join(first, nullptr);
+        pthread_join(second, nullptr);
+    }
+    if (kind == "overflow-main") overflow(0);
+    if (kind == "overflow-thread") {
+        pthread_attr_t attr;
+        pthread_attr_init(&attr);
+        pthread_attr_setstacksize(&attr, 256 * 1024);
+        pthread_t t;
+        pthread_create(&t, &attr, overflowThread, nullptr);
         pthread_join(t, nullptr);
     }
     return 1;

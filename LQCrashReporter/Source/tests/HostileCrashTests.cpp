@@ -19,6 +19,7 @@
 #include "LQCrashReporter/Source/DVLQCrashReporter.h"
 #include "LQCrashReporter/Source/tests/CrashTestSupport.h"
 #include "platform/foundation/TestSupport.h"
+#include "platform/machcompat/MachThread.h"
 
 namespace {
 
@@ -99,13 +100,30 @@ std::shared_ptr<DVLQCrashReportThreadInfo> onlyCrashedThread(const DVLQCrashRepo
 
 // ---- Threads crashing together ------------------------------------------------------
 
-constexpr int kCrashers = 4;
+// Two threads crash together: the first as soon as both are ready, the
+// second once the first's report has been opened, while it is being written.
+// The second blocks the signal that suspends threads, so the writer can't
+// hold it still meanwhile.
+constexpr int kCrashers = 2;
 std::atomic<int> g_arrived{0};
 std::string g_callbackLog;
+std::string g_reportPath;
 
-void* crashTogether(void*) {
+void* crashFirst(void*) {
     g_arrived.fetch_add(1);
     while (g_arrived.load() < kCrashers) {
+    }
+    crashNow();
+    return nullptr;
+}
+
+void* crashWhileTheFirstWrites(void*) {
+    sigset_t suspend;
+    sigemptyset(&suspend);
+    sigaddset(&suspend, mach::suspendSignal());
+    pthread_sigmask(SIG_BLOCK, &suspend, nullptr);
+    g_arrived.fetch_add(1);
+    while (access(g_reportPath.c_str(), F_OK) != 0) {
     }
     crashNow();
     return nullptr;
@@ -141,12 +159,15 @@ TEST_P(LQCrashTogether, OneReportOneCrashedThreadAndOneCallback) {
     ns::test::TemporaryDirectory dir("lqcrash-together");
     std::string base = dir.path();
     g_callbackLog = dir.file("callbacks");
+    g_reportPath = reporterAt(base, DVLQCrashReporterSignalHandlerTypeBSD)->crashReportPath();
     DVLQCrashReporterSignalHandlerType type = GetParam();
     auto child = [&] {
         static const LQCrashReporterCallbacks callbacks = {0, nullptr, logCallback};
         enableInChild(base, type, &callbacks, holdUntilEveryCrasherIsAnswered);
-        pthread_t threads[kCrashers];
-        for (pthread_t& t : threads) pthread_create(&t, nullptr, crashTogether, nullptr);
+        mach::setSuspendTimeoutMilliseconds(50);  // the second crasher never answers
+        pthread_t first, second;
+        pthread_create(&first, nullptr, crashFirst, nullptr);
+        pthread_create(&second, nullptr, crashWhileTheFirstWrites, nullptr);
         for (;;) pause();
     };
     EXPECT_EXIT(child(), ::testing::KilledBySignal(SIGSEGV), "");
@@ -188,6 +209,8 @@ struct OverflowCase {
     bool overflowOnMain;
     const char* signal;  // a guard page's fault is a protection failure: SIGBUS as an exception
 };
+
+void PrintTo(const OverflowCase& c, std::ostream* os) { *os << c.name; }
 
 class LQCrashStackOverflow : public ::testing::TestWithParam<OverflowCase> {
 protected:
