@@ -21,9 +21,9 @@
 
 #include "LQCrashReporter/Source/DVLQCrashReporter.h"
 #include "LQCrashReporter/Source/LQCrashReporterCore.h"
+#include "LQCrashReporter/Source/tests/SyntheticMachO.h"
 #include "platform/foundation/TestSupport.h"
 #include "platform/machcompat/Dyld.h"
-#include "platform/machcompat/MachO.h"
 
 extern "C" {
 void* __libc_malloc(size_t);
@@ -107,38 +107,18 @@ private:
     std::atomic<int> released_{0};  // never set: they stand until the process ends
 };
 
-// A small Mach-O image, as a program maps one: a header, its UUID and a
-// one-page __TEXT segment.
-std::vector<uint8_t> machOImage(int index) {
-    std::vector<uint8_t> bytes(0x1000, 0);
-    mach_header_64 header{};
-    header.magic = MH_MAGIC_64;
-    header.cputype = CPU_TYPE_ARM64;
-    header.ncmds = 2;
-    header.sizeofcmds = sizeof(uuid_command) + sizeof(segment_command_64);
-    uuid_command uuid{LC_UUID, sizeof(uuid_command), {}};
-    std::memcpy(uuid.uuid, &index, sizeof(index));
-    segment_command_64 text{};
-    text.cmd = LC_SEGMENT_64;
-    text.cmdsize = sizeof(segment_command_64);
-    std::memcpy(text.segname, "__TEXT", 6);
-    text.vmsize = 0x1000;
-    text.filesize = 0x1000;
-    std::memcpy(bytes.data(), &header, sizeof(header));
-    std::memcpy(bytes.data() + sizeof(header), &uuid, sizeof(uuid));
-    std::memcpy(bytes.data() + sizeof(header) + sizeof(uuid), &text, sizeof(text));
-    return bytes;
-}
-
 // An enabled reporter in a process shaped as above.
 struct CrashingProcess {
     CrashingProcess() {
         int existing = static_cast<int>(_dyld_image_count());
         for (int i = existing; i < kImages; ++i) {
-            images.push_back(machOImage(i));
+            // Mapped as a program maps one.
+            images.push_back(lqtest::syntheticMachO());
             names.push_back("/Library/Frameworks/Bench" + std::to_string(i) +
                             ".framework/Versions/A/Bench" + std::to_string(i));
-            mach::dyldAddImage(images.back().data(), 0, names.back().c_str());
+            intptr_t slide = reinterpret_cast<intptr_t>(images.back().data()) -
+                             static_cast<intptr_t>(lqtest::kSyntheticTextVmaddr);
+            mach::dyldAddImage(images.back().data(), slide, names.back().c_str());
         }
         // Removed at exit; the process itself stays up until then.
         static ns::test::TemporaryDirectory dir("lqcrash-bench");

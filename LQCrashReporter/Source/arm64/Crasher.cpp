@@ -2,21 +2,19 @@
 // crashes as asked:
 //   lqcrash_arm64_crasher <kind> <directory>
 // kind: segv, abort, cxx, mach (a fault in Mach mode), thread (a fault on a
-// second thread), together and together-mach (four threads fault at once),
-// overflow-thread (a stack overflow on a thread started after enabling),
-// overflow-main (the reporter enabled on another thread, the main thread
-// overflows).
+// second thread), together and together-mach (two threads crash together,
+// tests/HostileCrashes.h), overflow-thread (a stack overflow on a thread
+// started after enabling), overflow-main (the reporter enabled on another
+// thread, the main thread overflows).
 // The report goes to <directory>/live_report.lqcrash; <directory>/expect.txt
 // lists the address ranges of the functions the crashed thread's backtrace
 // must contain ("name start end", hexadecimal); <directory>/callbacks gets
 // one "x" per call of the client's crash callback.
 
 #include <execinfo.h>
-#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,6 +28,7 @@
 #include <vector>
 
 #include "LQCrashReporter/Source/LQCrashReporterCore.h"
+#include "LQCrashReporter/Source/tests/HostileCrashes.h"
 #include "platform/machcompat/MachThread.h"
 
 // Each function the tests look for has a section of its own, so the linker's
@@ -88,56 +87,6 @@ LQ_FUNCTION(lqcrash_fn_overflow) int overflow(int depth) {
 }
 
 void* overflowThread(void*) { return reinterpret_cast<void*>(static_cast<intptr_t>(overflow(0))); }
-
-// Two threads crash together: the first as soon as both are ready, the
-// second once the first's report has been opened, while it is being written.
-// The second blocks the signal that suspends threads, so the writer can't
-// hold it still meanwhile.
-constexpr int kCrashers = 2;
-std::atomic<int> g_arrived{0};
-std::atomic<int> g_answered{0};
-std::string g_report;
-
-void* crashFirst(void*) {
-    g_arrived.fetch_add(1);
-    while (g_arrived.load() < kCrashers) {
-    }
-    crashVia(crashSegv);
-    return nullptr;
-}
-
-void* crashWhileTheFirstWrites(void*) {
-    sigset_t suspend;
-    sigemptyset(&suspend);
-    sigaddset(&suspend, mach::suspendSignal());
-    pthread_sigmask(SIG_BLOCK, &suspend, nullptr);
-    g_arrived.fetch_add(1);
-    while (access(g_report.c_str(), F_OK) != 0) {
-    }
-    crashVia(crashSegv);
-    return nullptr;
-}
-
-// The application's own fault handler, reached after the exception server
-// answered: it holds each crasher until all of them got that far.
-void holdUntilEveryCrasherIsAnswered(int sig) {
-    g_answered.fetch_add(1);
-    for (int i = 0; i < 5000 && g_answered.load() < kCrashers; ++i) {
-        struct timespec pause = {0, 1000000};
-        nanosleep(&pause, nullptr);
-    }
-    signal(sig, SIG_DFL);
-}
-
-std::string g_callbacks;
-
-void countCallback(siginfo_t*, ucontext_t*, void*) {
-    int fd = open(g_callbacks.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd < 0) return;
-    ssize_t n = write(fd, "x", 1);
-    (void)n;
-    close(fd);
-}
 
 // Like the crash reporting service: an escaping C++ exception is handed to
 // the uncaught-exception handler as an exception object with the stack of
@@ -242,17 +191,17 @@ __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
     std::string kind = argv[1];
     std::string dir = argv[2];
     writeExpect(dir);
-    g_callbacks = dir + "/callbacks";
+    lqtest::hostile::g_callbacks = dir + "/callbacks";
 
     lqcrash_shared_image_list_setup();
     lqcrash_crash_context* ctx = lqcrash_shared_crash_context();
-    g_report = dir + "/live_report.lqcrash";
-    ctx->path = strdup(g_report.c_str());
+    std::string report = dir + "/live_report.lqcrash";
+    ctx->path = strdup(report.c_str());
     DVlqcrash_log_writer_init(&ctx->writer, "com.morvalent.crasher", "7", "1.2", 1 /* symbol table */, false);
-    lqcrash_shared_client_callback()->handleSignal = countCallback;
+    lqcrash_shared_client_callback()->handleSignal = lqtest::hostile::countCallback;
     mach::installThreadSuspension();
     if (kind == "together" || kind == "together-mach") {
-        signal(SIGSEGV, holdUntilEveryCrasherIsAnswered);
+        signal(SIGSEGV, lqtest::hostile::holdUntilBothAreAnswered);
         mach::setSuspendTimeoutMilliseconds(100);  // the second crasher never answers
     }
     if (kind == "mach" || kind == "together-mach") {
@@ -284,20 +233,10 @@ __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
         pthread_join(t, nullptr);
     }
     if (kind == "together" || kind == "together-mach") {
-        pthread_t first, second;
-        pthread_create(&first, nullptr, crashFirst, nullptr);
-        pthread_create(&second, nullptr, crashWhileTheFirstWrites, nullptr);
-        pthread_join(first, nullptr);
-        pthread_join(second, nullptr);
+        lqtest::hostile::start([] { crashVia(crashSegv); }, report);
+        for (;;) pause();
     }
     if (kind == "overflow-main") overflow(0);
-    if (kind == "overflow-thread") {
-        pthread_attr_t attr;
-        pthread_attr_init(&attr);
-        pthread_attr_setstacksize(&attr, 256 * 1024);
-        pthread_t t;
-        pthread_create(&t, &attr, overflowThread, nullptr);
-        pthread_join(t, nullptr);
-    }
+    if (kind == "overflow-thread") lqtest::hostile::runOnSmallStack(overflowThread);
     return 1;
 }

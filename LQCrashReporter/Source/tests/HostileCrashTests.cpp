@@ -18,6 +18,7 @@
 #include "LQCrashReporter/Source/DVLQCrashReport.h"
 #include "LQCrashReporter/Source/DVLQCrashReporter.h"
 #include "LQCrashReporter/Source/tests/CrashTestSupport.h"
+#include "LQCrashReporter/Source/tests/HostileCrashes.h"
 #include "platform/foundation/TestSupport.h"
 #include "platform/machcompat/MachThread.h"
 
@@ -100,56 +101,6 @@ std::shared_ptr<DVLQCrashReportThreadInfo> onlyCrashedThread(const DVLQCrashRepo
 
 // ---- Threads crashing together ------------------------------------------------------
 
-// Two threads crash together: the first as soon as both are ready, the
-// second once the first's report has been opened, while it is being written.
-// The second blocks the signal that suspends threads, so the writer can't
-// hold it still meanwhile.
-constexpr int kCrashers = 2;
-std::atomic<int> g_arrived{0};
-std::string g_callbackLog;
-std::string g_reportPath;
-
-void* crashFirst(void*) {
-    g_arrived.fetch_add(1);
-    while (g_arrived.load() < kCrashers) {
-    }
-    crashNow();
-    return nullptr;
-}
-
-void* crashWhileTheFirstWrites(void*) {
-    sigset_t suspend;
-    sigemptyset(&suspend);
-    sigaddset(&suspend, mach::suspendSignal());
-    pthread_sigmask(SIG_BLOCK, &suspend, nullptr);
-    g_arrived.fetch_add(1);
-    while (access(g_reportPath.c_str(), F_OK) != 0) {
-    }
-    crashNow();
-    return nullptr;
-}
-
-// The application's own fault handler, which a crash reaches after the
-// exception server answered it: it holds every crasher until all of them
-// got that far, so each one's exception has been through the server.
-std::atomic<int> g_answered{0};
-void holdUntilEveryCrasherIsAnswered(int sig) {
-    g_answered.fetch_add(1);
-    for (int i = 0; i < 5000 && g_answered.load() < kCrashers; ++i) {
-        struct timespec pause = {0, 1000000};
-        nanosleep(&pause, nullptr);
-    }
-    signal(sig, SIG_DFL);
-}
-
-void logCallback(siginfo_t*, ucontext_t*, void*) {
-    int fd = open(g_callbackLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd < 0) return;
-    ssize_t n = write(fd, "x", 1);
-    (void)n;
-    close(fd);
-}
-
 class LQCrashTogether : public ::testing::TestWithParam<DVLQCrashReporterSignalHandlerType> {
 protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "fast"); }
@@ -158,16 +109,14 @@ protected:
 TEST_P(LQCrashTogether, OneReportOneCrashedThreadAndOneCallback) {
     ns::test::TemporaryDirectory dir("lqcrash-together");
     std::string base = dir.path();
-    g_callbackLog = dir.file("callbacks");
-    g_reportPath = reporterAt(base, DVLQCrashReporterSignalHandlerTypeBSD)->crashReportPath();
+    lqtest::hostile::g_callbacks = dir.file("callbacks");
+    std::string reportPath = reporterAt(base, DVLQCrashReporterSignalHandlerTypeBSD)->crashReportPath();
     DVLQCrashReporterSignalHandlerType type = GetParam();
     auto child = [&] {
-        static const LQCrashReporterCallbacks callbacks = {0, nullptr, logCallback};
-        enableInChild(base, type, &callbacks, holdUntilEveryCrasherIsAnswered);
+        static const LQCrashReporterCallbacks callbacks = {0, nullptr, lqtest::hostile::countCallback};
+        enableInChild(base, type, &callbacks, lqtest::hostile::holdUntilBothAreAnswered);
         mach::setSuspendTimeoutMilliseconds(50);  // the second crasher never answers
-        pthread_t first, second;
-        pthread_create(&first, nullptr, crashFirst, nullptr);
-        pthread_create(&second, nullptr, crashWhileTheFirstWrites, nullptr);
+        lqtest::hostile::start(crashNow, reportPath);
         for (;;) pause();
     };
     EXPECT_EXIT(child(), ::testing::KilledBySignal(SIGSEGV), "");
@@ -181,7 +130,7 @@ TEST_P(LQCrashTogether, OneReportOneCrashedThreadAndOneCallback) {
     ASSERT_TRUE(crashed);
     EXPECT_NE(0, crashed->threadNumber());  // one of the crashers, not the main thread
     EXPECT_FALSE(crashed->stackFrames().empty());
-    EXPECT_EQ("x", lqtest::readText(g_callbackLog));
+    EXPECT_EQ("x", lqtest::readText(lqtest::hostile::g_callbacks));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, LQCrashTogether,
@@ -238,12 +187,7 @@ TEST_P(LQCrashStackOverflow, IsReportedOnTheThreadThatOverflowed) {
             enableInChild(base, c.type);
         }
         if (c.overflowOnMain) overflow(0);
-        pthread_attr_t attr;
-        pthread_attr_init(&attr);
-        pthread_attr_setstacksize(&attr, 256 * 1024);
-        pthread_t thread;
-        pthread_create(&thread, &attr, overflowThread, nullptr);
-        pthread_join(thread, nullptr);
+        lqtest::hostile::runOnSmallStack(overflowThread);
         _exit(12);
     };
     EXPECT_EXIT(child(), ::testing::KilledBySignal(SIGSEGV), "");
