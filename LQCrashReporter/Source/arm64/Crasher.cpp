@@ -3,9 +3,9 @@
 //   lqcrash_arm64_crasher <kind> <directory>
 // kind: segv, abort, cxx, mach (a fault in Mach mode), thread (a fault on a
 // second thread), together and together-mach (two threads crash together,
-// tests/HostileCrashes.h), overflow-thread (a stack overflow on a thread
-// started after enabling), overflow-main (the reporter enabled on another
-// thread, the main thread overflows).
+// tests/HostileCrashes.h), overflow-thread and overflow-mach (a stack
+// overflow on a thread started after enabling), overflow-main (the reporter
+// enabled on another thread, the main thread overflows).
 // The report goes to <directory>/live_report.lqcrash; <directory>/expect.txt
 // lists the address ranges of the functions the crashed thread's backtrace
 // must contain ("name start end", hexadecimal); <directory>/callbacks gets
@@ -204,7 +204,7 @@ __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
         signal(SIGSEGV, lqtest::hostile::holdUntilBothAreAnswered);
         mach::setSuspendTimeoutMilliseconds(100);  // the second crasher never answers
     }
-    if (kind == "mach" || kind == "together-mach") {
+    if (kind == "mach" || kind == "together-mach" || kind == "overflow-mach") {
         enableMach(ctx);
     } else if (kind == "overflow-main") {
         pthread_t enabling;
@@ -237,6 +237,6 @@ __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
         for (;;) pause();
     }
     if (kind == "overflow-main") overflow(0);
-    if (kind == "overflow-thread") lqtest::hostile::runOnSmallStack(overflowThread);
+    if (kind == "overflow-thread" || kind == "overflow-mach") lqtest::hostile::runOnSmallStack(overflowThread);
     return 1;
 }

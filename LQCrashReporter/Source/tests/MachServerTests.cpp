@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -185,6 +186,32 @@ TEST(LQCrashMachServer, TaskPortSetsRoundTripThroughTheKernel) {
     current.reset();
     EXPECT_EQ(rights - 1, mach::portSendRights(port->server_port()));
     task_set_exception_ports(mach_task_self(), EXC_MASK_EMULATION, MACH_PORT_NULL, EXCEPTION_DEFAULT, 0);
+}
+
+// Stores to an unmapped page (not null: the sanitizers would stop at that).
+volatile uintptr_t g_unmapped = 16;
+kern_return_t faultingCallback(task_t, thread_t, exception_type_t, mach_exception_data_t, mach_msg_type_number_t,
+                               void*) {
+    *reinterpret_cast<volatile int*>(g_unmapped) = 1;
+    return KERN_FAILURE;
+}
+
+// The server's own fault goes to the server's port, whose only receiver is
+// the thread that faulted: it must end the process at once.
+TEST(LQCrashMachServer, AFaultOnTheServerThreadEndsTheProcessWithTheDefaultAction) {
+    GTEST_FLAG_SET(death_test_style, "fast");
+    auto child = [] {
+        signal(SIGSEGV, SIG_DFL);
+        alarm(10);  // a hang ends here, with another signal
+        ns::Error error;
+        auto server = DVLQCrashMachExceptionServer::initWithCallBack(faultingCallback, nullptr, &error);
+        if (!server) _exit(10);
+        auto port = server->exceptionPortWithMask(EXC_MASK_BAD_ACCESS, &error);
+        if (!port || !port->registerForTask(mach_task_self(), nullptr, &error)) _exit(11);
+        faultingCallback(mach_task_self(), mach_thread_self(), 0, nullptr, 0, nullptr);
+        _exit(12);
+    };
+    EXPECT_EXIT(child(), ::testing::KilledBySignal(SIGSEGV), "");
 }
 
 // The server thread ends when it can't get a receive buffer, saying why.
