@@ -75,11 +75,11 @@ LQ_FUNCTION(lqcrash_fn_outer) void crashVia(void (*crash)()) {
 
 volatile int g_never = -1;
 
-// Large frames keep an overflowed stack short: fewer frames to walk under
-// emulation. Each page is touched from the top down, so the guard page below
-// the stack is met rather than stepped over.
+// Frames of most of a page keep an overflowed stack short (fewer frames to
+// walk under emulation) while no frame can step over the guard page below
+// the stack, whatever it touches first.
 LQ_FUNCTION(lqcrash_fn_overflow) int overflow(int depth) {
-    volatile char frame[65536];
+    volatile char frame[3072];
     for (size_t at = sizeof(frame); at > 0; at -= 1024) frame[at - 1] = static_cast<char>(depth);
     if (depth == g_never) return 0;
     int below = overflow(depth + 1);
@@ -207,12 +207,16 @@ __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
     if (kind == "mach" || kind == "together-mach" || kind == "overflow-mach") {
         enableMach(ctx);
     } else if (kind == "overflow-main") {
+        // Enabled on a thread that stays, as a queue's would (the sanitizers
+        // unmap the alternate stack of a thread that ends, whoever's it is).
+        static std::atomic<bool> enabled{false};
         pthread_t enabling;
         pthread_create(&enabling, nullptr, [](void* c) -> void* {
             enableBsd(static_cast<lqcrash_crash_context*>(c));
-            return nullptr;
+            enabled = true;
+            for (;;) pause();
         }, ctx);
-        pthread_join(enabling, nullptr);
+        while (!enabled) sched_yield();
     } else {
         enableBsd(ctx);
     }
