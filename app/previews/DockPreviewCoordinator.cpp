@@ -113,6 +113,12 @@ void DockPreviewCoordinator::setHoveringDockIconApplication(std::optional<DockIc
 }
 
 void DockPreviewCoordinator::setPresentedDockIconApplication(std::optional<DockIconApplication> application) {
+  const bool changed = !(application == presentedDockIconApplication_);
+  storePresentedDockIconApplication(std::move(application));
+  if (changed) presentedDockIconApplicationDidChange(false);
+}
+
+void DockPreviewCoordinator::storePresentedDockIconApplication(std::optional<DockIconApplication> application) {
   // Only the presented application reports its closed windows.
   if (presentedDockIconApplication_ && presentedDockIconApplication_->controller) {
     presentedDockIconApplication_->controller->delegate.reset();
@@ -120,9 +126,7 @@ void DockPreviewCoordinator::setPresentedDockIconApplication(std::optional<DockI
   if (application && application->controller) {
     application->controller->delegate = std::weak_ptr<ApplicationControllerDelegate>(shared_from_this());
   }
-  const bool changed = !(application == presentedDockIconApplication_);
   presentedDockIconApplication_ = std::move(application);
-  if (changed) presentedDockIconApplicationDidChange(false);
 }
 
 void DockPreviewCoordinator::setPresentedNowPlayingPublisher(std::shared_ptr<NowPlayingPublisher> publisher) {
@@ -212,6 +216,10 @@ void DockPreviewCoordinator::hide(bool animated) {
   cancelShow();
   hideTask().cancel();
   setPresentedDockIconApplication(std::nullopt);
+  // Nothing of the preview outlives the panel: the player is no longer polled.
+  shownDockIconApplication_.reset();
+  setPresentedNowPlayingPublisher(nullptr);
+  presentedDockIconElementFrame.reset();
   presenter->dismiss(animated);
   if (enabled_) mouseTracker->setTrackingMode(TrackingMode::dockOnly);
   // A snap target previewed from a thumbnail goes with the panel.
@@ -290,15 +298,16 @@ void DockPreviewCoordinator::presentedDockIconApplicationDidChange(bool animated
   conc::spawnOnMain(presentIn(shared_from_this(), animated));
 }
 
-void DockPreviewCoordinator::present(const ApplicationSummary& summary, const CGRect& dockItemFrame, bool animated) {
+bool DockPreviewCoordinator::present(const ApplicationSummary& summary, const CGRect& dockItemFrame, bool animated) {
   std::optional<NowPlayingInfo> nowPlayingInfo;
   if (presentedNowPlayingPublisher_) nowPlayingInfo = presentedNowPlayingPublisher_->nowPlayingInfo();
   auto screen = appkit::NSScreen::screenWithMouse();
-  if (!screen) return;
+  if (!screen) return false;
   // The top centre of the Dock item, in AppKit's coordinates.
   const CGPoint anchor = appkit::NSScreen::flippedPoint(
       CGPoint{dockItemFrame.origin.x + dockItemFrame.size.width * 0.5, dockItemFrame.origin.y});
   presenter->present(summary, nowPlayingInfo, screen, animated, anchor);
+  return true;
 }
 
 conc::Task<void> DockPreviewCoordinator::presentIn(std::shared_ptr<DockPreviewCoordinator> self, bool animated) {
@@ -319,14 +328,25 @@ conc::Task<void> DockPreviewCoordinator::presentIn(std::shared_ptr<DockPreviewCo
     self->setPresentedNowPlayingPublisher(std::move(publisher));
     self->presentedDockIconElementFrame = item.frame;
     self->logPresenting(summary->title);
-    self->present(*summary, *item.frame, animated);
+    if (self->present(*summary, *item.frame, animated)) self->shownDockIconApplication_ = presented;
     self->mouseTracker->setTrackingMode(TrackingMode::entireScreen);
     if (self->screenResizeCorrector) self->screenResizeCorrector->checkApplicationIfNeeded(*summary);
-  } else {
-    self->setPresentedNowPlayingPublisher(nullptr);
-    self->presentedDockIconElementFrame.reset();
+  } else if (current) {
+    const auto& shown = self->shownDockIconApplication_;
+    if (shown && !(*shown == *presented) && self->isPanelVisible()) {
+      // Nothing to show (an application without windows, say): the panel
+      // keeps the shown application's windows, so that application stays
+      // the presented one, with its publisher, its frame and its closed
+      // windows' reports; clicks in the panel act on it.
+      self->storePresentedDockIconApplication(shown);
+    } else {
+      self->setPresentedNowPlayingPublisher(nullptr);
+      self->presentedDockIconElementFrame.reset();
+    }
   }
-  // A hide that was pending before the presentation finished no longer fires.
+  // A presentation that was replaced or dropped while it read touches none of
+  // the above: that state belongs to whatever replaced it. A hide that was
+  // pending before the presentation finished no longer fires.
   self->hideTask().cancel();
 }
 

@@ -180,7 +180,8 @@ class DockPreviewCoordinator : public ApplicationRepositoryDelegate,
                            SnapAlignment alignment) override;
   void didHoverOnSnapButton(const DockPreviewThumbnailContent& content, std::shared_ptr<appkit::NSScreen> screen,
                             std::optional<SnapAlignment> alignment) override;
-  void didClickOnSnapButton(const DockPreviewThumbnailContent& content, SnapAlignment alignment) override;
+  void didClickOnSnapButton(const DockPreviewThumbnailContent& content, std::shared_ptr<appkit::NSScreen> screen,
+                            SnapAlignment alignment) override;
   void didClickOnCloseButton(const DockPreviewThumbnailContent& content) override;
   void didClickMediaButton(MediaButton button) override;
 
@@ -218,16 +219,25 @@ class DockPreviewCoordinator : public ApplicationRepositoryDelegate,
   static std::optional<std::string> bundleIdentifierOf(const std::optional<DockIconApplication>& application);
   void showTaskFired(const DockIconApplication& application);
   void setSnapModeNone();
-  // Shows the summary above the stored Dock item frame on the screen under the pointer.
-  void present(const ApplicationSummary& summary, const CGRect& dockItemFrame, bool animated);
+  // Shows the summary above the stored Dock item frame on the screen under
+  // the pointer; false when no screen holds the pointer.
+  bool present(const ApplicationSummary& summary, const CGRect& dockItemFrame, bool animated);
+  // Stores the presented application and hands the controller delegate role
+  // over, without starting a presentation.
+  void storePresentedDockIconApplication(std::optional<DockIconApplication> application);
 
   static conc::Task<void> presentIn(std::shared_ptr<DockPreviewCoordinator> self, bool animated);
   static conc::Task<void> updateIn(std::shared_ptr<DockPreviewCoordinator> self, bool animated);
   static conc::Task<void> clickOnDockIn(std::shared_ptr<DockPreviewCoordinator> self);
   // Carries out a pending snap, hides the panel, activates the window and
-  // records the event: a click on the thumbnail or on a snap button.
+  // records the event of a click on the thumbnail.
   static conc::Task<void> selectWindowIn(std::shared_ptr<DockPreviewCoordinator> self,
-                                         DockPreviewThumbnailContent content, std::string event);
+                                         DockPreviewThumbnailContent content);
+  // Snaps the window to the clicked target, hides the panel, activates the
+  // window and records the event of a snap that happened.
+  static conc::Task<void> snapButtonClickIn(std::shared_ptr<DockPreviewCoordinator> self,
+                                            DockPreviewThumbnailContent content,
+                                            std::shared_ptr<appkit::NSScreen> screen, SnapAlignment alignment);
   static conc::Task<void> rightClickIn(std::shared_ptr<DockPreviewCoordinator> self,
                                        DockPreviewThumbnailContent content, bool activate);
   static conc::Task<void> swipeIn(std::shared_ptr<DockPreviewCoordinator> self, DockPreviewThumbnailContent content,
@@ -249,6 +259,9 @@ class DockPreviewCoordinator : public ApplicationRepositoryDelegate,
   bool enabled_ = false;
   std::optional<DockIconApplication> hoveringDockIconApplication_;
   std::optional<DockIconApplication> presentedDockIconApplication_;
+  // The application whose windows the panel shows; what the presented
+  // application returns to when a newer presentation finds nothing to show.
+  std::optional<DockIconApplication> shownDockIconApplication_;
   std::shared_ptr<NowPlayingPublisher> presentedNowPlayingPublisher_;
   std::optional<conc::AnyCancellable> presentedNowPlayingPublisherCancellable_;
 };

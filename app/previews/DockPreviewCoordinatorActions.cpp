@@ -62,11 +62,11 @@ void DockPreviewCoordinator::record(const std::string& event, const DockPreviewT
 // ---------------------------------------------------------------- selecting
 
 void DockPreviewCoordinator::didClickOnThumbnail(const DockPreviewThumbnailContent& content) {
-  conc::spawnOnMain(selectWindowIn(shared_from_this(), content, "dockPreview_SelectWindow"));
+  conc::spawnOnMain(selectWindowIn(shared_from_this(), content));
 }
 
 conc::Task<void> DockPreviewCoordinator::selectWindowIn(std::shared_ptr<DockPreviewCoordinator> self,
-                                                        DockPreviewThumbnailContent content, std::string event) {
+                                                        DockPreviewThumbnailContent content) {
   // Taken before the panel hides: hiding forgets the presented application.
   std::shared_ptr<ApplicationController> controller;
   if (self->presentedDockIconApplication_) controller = self->presentedDockIconApplication_->controller;
@@ -80,7 +80,7 @@ conc::Task<void> DockPreviewCoordinator::selectWindowIn(std::shared_ptr<DockPrev
     auto activating = controller->activate(content.element);
     co_await std::move(activating);
   }
-  record(event, content);
+  record("dockPreview_SelectWindow", content);
 }
 
 void DockPreviewCoordinator::didRightClickOnThumbnail(const DockPreviewThumbnailContent& content, bool activate) {
@@ -91,7 +91,7 @@ conc::Task<void> DockPreviewCoordinator::rightClickIn(std::shared_ptr<DockPrevie
                                                       DockPreviewThumbnailContent content, bool activate) {
   // A window on another Space or full screen: the right click is a click.
   if (content.spaceDisplayMode != SpaceDisplayMode::normal) {
-    conc::spawnOnMain(selectWindowIn(self, content, "dockPreview_SelectWindow"));
+    conc::spawnOnMain(selectWindowIn(self, content));
     co_return;
   }
   if (activate) {
@@ -153,8 +153,31 @@ conc::Task<void> DockPreviewCoordinator::snapButtonHoverIn(std::shared_ptr<DockP
 }
 
 void DockPreviewCoordinator::didClickOnSnapButton(const DockPreviewThumbnailContent& content,
-                                                  SnapAlignment alignment) {
-  conc::spawnOnMain(selectWindowIn(shared_from_this(), content, snapButtonEventName(alignment)));
+                                                  std::shared_ptr<appkit::NSScreen> screen, SnapAlignment alignment) {
+  conc::spawnOnMain(snapButtonClickIn(shared_from_this(), content, std::move(screen), alignment));
+}
+
+conc::Task<void> DockPreviewCoordinator::snapButtonClickIn(std::shared_ptr<DockPreviewCoordinator> self,
+                                                           DockPreviewThumbnailContent content,
+                                                           std::shared_ptr<appkit::NSScreen> screen,
+                                                           SnapAlignment alignment) {
+  // Taken before the panel hides: hiding forgets the presented application.
+  std::shared_ptr<ApplicationController> controller;
+  if (self->presentedDockIconApplication_) controller = self->presentedDockIconApplication_->controller;
+  // The click snaps by itself: the bar ignores hovers at first, so a quick
+  // click may come before any hover armed its target.
+  bool snapped = false;
+  if (self->snapController) {
+    auto applying = self->snapController->applySnap(
+        content.element, SnapAlignmentAndScreen{alignment, screenOr(std::move(screen), content)});
+    snapped = co_await std::move(applying);
+  }
+  self->hide(false);
+  if (controller) {
+    auto activating = controller->activate(content.element);
+    co_await std::move(activating);
+  }
+  if (snapped) record(snapButtonEventName(alignment), content);
 }
 
 void DockPreviewCoordinator::didSwipeOnThumbnail(const DockPreviewThumbnailContent& content,

@@ -67,9 +67,12 @@ ui::View DockPreviewThumbnailButtonOverlay::snapBar() const {
       .clipShape(ui::Shape::roundedRectangle(10, ui::RoundedCornerStyle::continuous))
       .shadow(ui::Color::black().opacity(0.3), 5)
       .matchedGeometryEffect("snapButtons", animationNamespace, true)
-      .onAppear([enabled] {
+      .onAppear([enabled, showings = snapBarShowings.get()] {
+        const std::uint64_t showing = ++*showings;
         enabled.set(false);
-        dispatch::Queue::main()->asyncAfter(dispatch::after(kSnapPreviewDelay), [enabled] { enabled.set(true); });
+        dispatch::Queue::main()->asyncAfter(dispatch::after(kSnapPreviewDelay), [enabled, showings, showing] {
+          if (*showings == showing) enabled.set(true);
+        });
       });
 }
 

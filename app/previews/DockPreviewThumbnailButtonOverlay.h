@@ -4,7 +4,9 @@
 // them, a compact bar of snap and move buttons. The overlay only reports:
 // button clicks and hovers go to the two closures it is given.
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -36,6 +38,10 @@ struct DockPreviewThumbnailButtonOverlay {
   std::function<void(const ButtonAction&, bool)> onButtonHover;
   std::function<void(const ButtonAction&)> onButtonClick;
   ui::State<bool> snapPreviewEnabled{false};
+  // Counts the showings of the bar: a delayed enable belongs to the showing
+  // that scheduled it and is void once the bar went and came back. A shared
+  // counter rather than a plain state, so counting re-renders nothing.
+  ui::State<std::shared_ptr<std::uint64_t>> snapBarShowings{std::make_shared<std::uint64_t>(0)};
 
   // The snap bar's spring.
   static ui::Animation snapButtonsAnimation() { return ui::Animation::interpolatingSpring(0.2, 100, 20, 0); }

@@ -92,11 +92,12 @@ void DockPreviewView::buttonHoverChanged(const DockPreviewThumbnailContent& entr
 }
 
 void DockPreviewView::buttonClicked(const DockPreviewThumbnailContent& entry, const ButtonAction& action) const {
-  // The target display reached the delegate with the hover before the click.
+  // The click names its whole target: a hover may not have reached the
+  // delegate (the bar ignores the pointer at first) or may name another one.
   if (const auto* snap = action.asSnap()) {
-    if (auto d = delegate()) d->didClickOnSnapButton(entry, snap->snapAlignment);
-  } else if (action.asScreen()) {
-    if (auto d = delegate()) d->didClickOnSnapButton(entry, SnapAlignment::maximized);
+    if (auto d = delegate()) d->didClickOnSnapButton(entry, snap->screen, snap->snapAlignment);
+  } else if (const auto* screen = action.asScreen()) {
+    if (auto d = delegate()) d->didClickOnSnapButton(entry, screen->screen, SnapAlignment::maximized);
   } else {
     hoverThumbnail.set(std::nullopt);
     hoverButtonAction.set(std::nullopt);

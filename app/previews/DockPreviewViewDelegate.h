@@ -27,9 +27,11 @@ class DockPreviewViewDelegate {
   virtual void didHoverOnSnapButton(const DockPreviewThumbnailContent& content,
                                     std::shared_ptr<appkit::NSScreen> screen,
                                     std::optional<SnapAlignment> alignment) = 0;
-  // A snap button was clicked (a move button passes maximized; its display
-  // reached the coordinator with the hover before the click).
-  virtual void didClickOnSnapButton(const DockPreviewThumbnailContent& content, SnapAlignment alignment) = 0;
+  // A snap or move button was clicked, with its target: a move button
+  // passes maximized on its display. The click snaps by itself; it does not
+  // rely on a hover having armed the target.
+  virtual void didClickOnSnapButton(const DockPreviewThumbnailContent& content,
+                                    std::shared_ptr<appkit::NSScreen> screen, SnapAlignment alignment) = 0;
   virtual void didClickOnCloseButton(const DockPreviewThumbnailContent& content) = 0;
   virtual void didClickMediaButton(MediaButton button) = 0;
 };

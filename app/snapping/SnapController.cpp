@@ -259,9 +259,30 @@ conc::Task<void> SnapController::continueDragIn(std::shared_ptr<SnapController> 
 
 // ---------------------------------------------------------------- applying
 
-conc::Task<void> SnapController::applySnap() { return applySnapIn(shared_from_this()); }
+conc::Task<void> SnapController::applySnap() {
+  auto applying = applySnapIn(shared_from_this());
+  (void)co_await std::move(applying);
+}
 
-conc::Task<void> SnapController::applySnapIn(std::shared_ptr<SnapController> self) {
+conc::Task<bool> SnapController::applySnap(AXUIElementWrapper element, SnapAlignmentAndScreen target) {
+  return applySnapToIn(shared_from_this(), std::move(element), std::move(target));
+}
+
+conc::Task<bool> SnapController::applySnapToIn(std::shared_ptr<SnapController> self, AXUIElementWrapper element,
+                                               SnapAlignmentAndScreen target) {
+  const bool armed = self->snapMode.kind == SnapMode::Kind::snap && self->snapMode.windowElement == element &&
+                     self->snapMode.alignmentAndScreen == target;
+  if (!armed) {
+    auto collecting = self->getRecentWindowGeometries(element);
+    std::vector<RecentWindowGeometry> geometries = co_await std::move(collecting);
+    // Applied at once: the overlay of any other target goes when it is applied.
+    self->snapMode = SnapMode::snap(std::move(element), std::move(target), std::move(geometries));
+  }
+  auto applying = applySnapIn(self);
+  co_return co_await std::move(applying);
+}
+
+conc::Task<bool> SnapController::applySnapIn(std::shared_ptr<SnapController> self) {
   const SnapMode taken = std::exchange(self->snapMode, SnapMode::none());
   if (taken.kind != SnapMode::Kind::none) self->updateSnapPreview();
   const DragMode drag = std::exchange(self->dragMode, DragMode::none());
@@ -272,7 +293,7 @@ conc::Task<void> SnapController::applySnapIn(std::shared_ptr<SnapController> sel
     if (drag.kind == DragMode::Kind::dragging && drag.windowElement) {
       self->previousSnapRecords.erase(*drag.windowElement);
     }
-    co_return;
+    co_return false;
   }
 
   const AXUIElementWrapper window = *taken.windowElement;
@@ -282,12 +303,12 @@ conc::Task<void> SnapController::applySnapIn(std::shared_ptr<SnapController> sel
   const std::optional<CGRect> target =
       self->targetFrame(taken.alignmentAndScreen.snapAlignment, taken.alignmentAndScreen.screen, record,
                         taken.recentWindowGeometries);
-  if (!target) co_return;
+  if (!target) co_return false;
 
   auto reading = window.getData();
   const AXUIElementData before = co_await std::move(reading);
-  if (!before.frame) co_return;
-  if (before.frame->isApproximatelyEqual(*target, kSnapTolerance)) co_return;
+  if (!before.frame) co_return false;
+  if (before.frame->isApproximatelyEqual(*target, kSnapTolerance)) co_return true;
 
   auto writing = setWindowFrame(*target, window);
   co_await std::move(writing);
@@ -295,7 +316,7 @@ conc::Task<void> SnapController::applySnapIn(std::shared_ptr<SnapController> sel
   // Queued behind the write: reads the frame the window accepted.
   auto readingBack = window.getData();
   const AXUIElementData after = co_await std::move(readingBack);
-  if (!after.frame) co_return;
+  if (!after.frame) co_return false;
 
   // Looked up again: another snap of the window may have finished meanwhile.
   const auto current = self->previousSnapRecords.find(window);
@@ -303,6 +324,7 @@ conc::Task<void> SnapController::applySnapIn(std::shared_ptr<SnapController> sel
                                : record                                   ? record->startingFrame
                                                                           : *before.frame;
   self->previousSnapRecords.insert_or_assign(window, SnapRecord{startingFrame, *after.frame});
+  co_return true;
 }
 
 // ---------------------------------------------------------------- the overlay

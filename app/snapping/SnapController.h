@@ -140,6 +140,11 @@ class SnapController : public DiagnosticLogging, public std::enable_shared_from_
                                 SnapAlignment alignment, std::function<void()> completion);
   // Applies and clears the current snap mode; ends the drag.
   virtual conc::Task<void> applySnap();
+  // Snaps the window to the target at once: a snap a hover armed for this
+  // window and target is taken as it is, any other is worked out afresh.
+  // True when the window has the target's frame afterwards (it was moved or
+  // already lay there); false when the window or its frame cannot be read.
+  virtual conc::Task<bool> applySnap(AXUIElementWrapper element, SnapAlignmentAndScreen target);
   // Brings the overlay (and a pending snap-back) in line with snapMode.
   virtual void updateSnapPreview();
   // The frame of a snap target (top-left); every alignment has one.
@@ -194,7 +199,10 @@ class SnapController : public DiagnosticLogging, public std::enable_shared_from_
   static conc::Task<void> startDragIn(std::shared_ptr<SnapController> self, std::shared_ptr<appkit::NSEvent> event);
   static conc::Task<void> continueDragIn(std::shared_ptr<SnapController> self, std::shared_ptr<appkit::NSEvent> event,
                                          DragMode mode);
-  static conc::Task<void> applySnapIn(std::shared_ptr<SnapController> self);
+  // True when a snap target was carried out.
+  static conc::Task<bool> applySnapIn(std::shared_ptr<SnapController> self);
+  static conc::Task<bool> applySnapToIn(std::shared_ptr<SnapController> self, AXUIElementWrapper element,
+                                        SnapAlignmentAndScreen target);
   static conc::Task<void> handleScrollGestureIn(std::shared_ptr<SnapController> self,
                                                 ScrollGestureProcessor::Direction direction, bool isFastSwipe,
                                                 std::shared_ptr<appkit::NSEvent> event);

@@ -273,14 +273,28 @@ TEST_F(PreviewActions, AnUnchangedSnapModeLeavesTheOverlayAlone) {
   EXPECT_TRUE(telemetry->events.empty());
 }
 
-TEST_F(PreviewActions, ASnapButtonClickWithoutAHoverOnlyHides) {
+TEST_F(PreviewActions, AQuickSnapButtonClickSnapsItsOwnTargetAndOnlyASnapIsRecorded) {
   showPreview(kMailIcon);
-  const CGRect before = frameOf(kInbox);
-  coordinator->didClickOnSnapButton(panelContent()->windows.at(0), SnapAlignment::snapBack);
+  auto inbox = thumbnailPoint("Inbox");
+  ASSERT_TRUE(inbox);
+  moveTo(*inbox);
+  click(*inbox, sim::MouseButton::right);
+  // At once: the bar still ignores the pointer, so no hover armed the target.
+  auto left = symbolPoint("rectangle.lefthalf.inset.filled");
+  ASSERT_TRUE(left);
+  moveTo(*left);
+  click(*left);
   advance(0.2);
-  EXPECT_EQ(frameOf(kInbox), before);
+  EXPECT_EQ(frameOf(kInbox), (CGRect{0, 25, 720, 805}));
   EXPECT_FALSE(panelShown());
-  EXPECT_EQ(telemetry->names(), (std::vector<std::string>{"dockPreview_SnapCentered"}));
+  EXPECT_EQ(telemetry->names(),
+            (std::vector<std::string>{"dockPreview_RightClickOnWindow_Activate", "dockPreview_SnapLeft"}));
+
+  // A window that is gone snaps nowhere and reports no snap.
+  ASSERT_TRUE(world.closeWindow(kDrafts));
+  coordinator->didClickOnSnapButton(contentFor(kMail, kDrafts), nullptr, SnapAlignment::right);
+  advance(0.2);
+  EXPECT_EQ(telemetry->names().size(), 2u);
 }
 
 TEST_F(PreviewActions, SwipingOnAThumbnailSnapsTheWindowAndKeepsThePanel) {

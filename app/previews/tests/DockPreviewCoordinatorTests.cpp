@@ -100,12 +100,25 @@ TEST_F(PreviewCoordinator, AnApplicationWithoutWindowsShowsNoPanel) {
 }
 
 TEST_F(PreviewCoordinator, AnApplicationWithoutWindowsLeavesAShownPanelAsItIs) {
+  world.activateApplication(kNotes);
   showPreview(kMailIcon);
   const CGRect before = panel()->frame();
   showPreview(kCalculatorIcon);
   EXPECT_TRUE(panelShown());
   EXPECT_EQ(panelApplication(), "Mail");
   EXPECT_EQ(panel()->frame(), before);
+  // Mail stays the presented application: its closed windows reach the
+  // panel, and a click in the panel acts on Mail.
+  ASSERT_TRUE(coordinator->presentedDockIconApplication());
+  EXPECT_EQ(coordinator->presentedDockIconApplication()->bundleURL, *ns::URL::URLWithString(kMailURL));
+  EXPECT_EQ(coordinator->presentedDockIconElementFrame, (CGRect{310, 839, 52, 52}));
+  ASSERT_TRUE(world.closeWindow(kDrafts));
+  advance(0.5);
+  EXPECT_EQ(panelTitles(), (std::vector<std::string>{"Inbox", "Archive"}));
+  coordinator->didClickOnThumbnail(panelContent()->windows.at(0));
+  advance(0.1);
+  EXPECT_EQ(world.frontmostApplication(), kMail);
+  EXPECT_EQ(world.zOrder().front(), kInbox);
 }
 
 TEST_F(PreviewCoordinator, LeavingTheDockWhileThePreviewIsBeingPreparedShowsNothing) {
@@ -214,6 +227,20 @@ TEST_F(PreviewCoordinator, ComingBackToTheIconOfTheShownPreviewKeepsIt) {
   advance(3);
   EXPECT_TRUE(panelShown());
   EXPECT_EQ(panelApplication(), "Mail");
+}
+
+TEST_F(PreviewCoordinator, AnotherIconReachedWithinTheHideDelayKeepsThePanelUnderThePointer) {
+  showPreview(kMailIcon);
+  moveTo(kDesktop);
+  advance(0.7);
+  moveTo(kNotesIcon);
+  // The hide would fall before Notes is presented.
+  advance(0.4);
+  EXPECT_TRUE(panelShown());
+  EXPECT_EQ(panel()->alphaValue(), 1.0);
+  EXPECT_EQ(panelApplication(), "Mail");
+  advance(0.15);
+  EXPECT_EQ(panelApplication(), "Notes");
 }
 
 TEST_F(PreviewCoordinator, EnteringThePanelDuringTheFadeOfACancelledHideRestoresIt) {
@@ -429,6 +456,18 @@ TEST_F(PreviewNowPlaying, ThePresentedPublisherKeepsThePanelInStep) {
   coordinator->didClickMediaButton(MediaButton::playPause);
   drain();
   EXPECT_EQ(provider->commands, (std::vector<std::string>{"playPause"}));
+}
+
+TEST_F(PreviewNowPlaying, HidingThePanelLetsThePlayerGo) {
+  showPreview(kMailIcon);
+  ASSERT_TRUE(coordinator->presentedNowPlayingPublisher());
+  ASSERT_EQ(nowPlaying->made.size(), 1u);
+  click(kDesktop);
+  EXPECT_FALSE(coordinator->presentedNowPlayingPublisher());
+  EXPECT_FALSE(coordinator->presentedNowPlayingPublisherCancellable());
+  EXPECT_FALSE(coordinator->presentedDockIconElementFrame);
+  advance(1.1);
+  EXPECT_TRUE(nowPlaying->made[0].expired());
 }
 
 }  // namespace

@@ -251,8 +251,35 @@ TEST_F(PreviewViewTest, SnapButtonsPreviewTheirTargetOnlyAfterTheBarSettled) {
   h.clickOn(*h.symbols("rectangle.righthalf.inset.filled")[0]);
   auto calls = withoutPanelHover(h.delegate->take());
   ASSERT_GE(calls.size(), 2u);
-  EXPECT_EQ(calls[0], "snapClick A maximized");
-  EXPECT_EQ(calls.back(), "snapClick A right");
+  EXPECT_EQ(calls[0], "snapClick A maximized D2");
+  EXPECT_EQ(calls.back(), "snapClick A right D1");
+}
+
+TEST_F(PreviewViewTest, TheHoverGuardBelongsToTheShowingOfTheBar) {
+  auto d1 = fakeScreen(1, "D1", 0), d2 = fakeScreen(2, "D2", 1440);
+  PreviewHarness h(content({thumbnail(1, "A", snapActions(d1, d2))}));
+  h.hoverThumbnail(0);
+  const auto f = h.thumbnailFrame(0);
+  auto rightClick = [&] {
+    h.host->rightMouseDown({f.midX(), f.maxY() - 20});
+    h.host->layoutIfNeeded();
+  };
+  rightClick();
+  sched.advance(0.1);
+  // Hidden and shown again: this showing ignores the pointer for its own 0.2 s.
+  rightClick();
+  rightClick();
+  ASSERT_EQ(h.symbols("rectangle.lefthalf.inset.filled").size(), 1u);
+  h.moveTo(*h.symbols("rectangle.inset.filled")[0]);
+  sched.advance(0.15);
+  h.moveTo(*h.symbols("rectangle.lefthalf.inset.filled")[0]);
+  EXPECT_EQ(withoutPanelHover(h.delegate->take()), (std::vector<std::string>{"rightClick A true",
+                                                                            "rightClick A false",
+                                                                            "rightClick A true"}));
+  h.moveTo(*h.symbols("rectangle.inset.filled")[0]);
+  sched.advance(0.05);
+  h.moveTo(*h.symbols("rectangle.lefthalf.inset.filled")[0]);
+  EXPECT_EQ(withoutPanelHover(h.delegate->take()), (std::vector<std::string>{"snapHover A left D1"}));
 }
 
 TEST_F(PreviewViewTest, CloseButtonClearsTheHighlightAndReportsOnce) {

@@ -72,8 +72,9 @@ class RecordingDelegate : public DockPreviewViewDelegate {
     calls.push_back("snapHover " + c.title + " " + (alignment ? std::string(rawValue(*alignment)) : "none") + " " +
                     describe(screen));
   }
-  void didClickOnSnapButton(const DockPreviewThumbnailContent& c, SnapAlignment alignment) override {
-    calls.push_back("snapClick " + c.title + " " + std::string(rawValue(alignment)));
+  void didClickOnSnapButton(const DockPreviewThumbnailContent& c, std::shared_ptr<appkit::NSScreen> screen,
+                            SnapAlignment alignment) override {
+    calls.push_back("snapClick " + c.title + " " + std::string(rawValue(alignment)) + " " + describe(screen));
   }
   void didClickOnCloseButton(const DockPreviewThumbnailContent& c) override { calls.push_back("close " + c.title); }
   void didClickMediaButton(MediaButton button) override {
