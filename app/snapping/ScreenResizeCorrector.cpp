@@ -50,15 +50,60 @@ std::vector<CGRect> ScreenResizeCorrector::currentScreenRects() {
   return rects;
 }
 
+std::vector<ScreenResizeCorrector::Screen> ScreenResizeCorrector::currentScreens() {
+  std::vector<Screen> screens;
+  for (const auto& screen : appkit::NSScreen::screens()) {
+    screens.push_back(Screen{screen->displayNumber(), appkit::NSScreen::flippedRect(screen->visibleFrame())});
+  }
+  return screens;
+}
+
+ScreenResizeCorrector::ScreenChange ScreenResizeCorrector::changeBetween(const std::vector<Screen>& before,
+                                                                         const std::vector<Screen>& after) {
+  ScreenChange change;
+  for (const Screen& old : before) {
+    const Screen* now = nullptr;
+    for (const Screen& candidate : after) {
+      const bool same = old.displayNumber ? candidate.displayNumber == old.displayNumber
+                                          : !candidate.displayNumber && candidate.visibleFrame == old.visibleFrame;
+      if (same) {
+        now = &candidate;
+        break;
+      }
+    }
+    if (!now) {
+      change.removed.push_back(old.visibleFrame.size);
+    } else if (old.displayNumber && now->visibleFrame.size != old.visibleFrame.size) {
+      change.resized[*old.displayNumber] = old.visibleFrame.size;
+    }
+  }
+  return change;
+}
+
+std::vector<CGSize> ScreenResizeCorrector::ScreenChange::earlierSizes(
+    const std::optional<std::uint32_t>& displayNumber) const {
+  std::vector<CGSize> sizes = removed;
+  if (displayNumber) {
+    if (auto it = resized.find(*displayNumber); it != resized.end()) sizes.push_back(it->second);
+  }
+  return sizes;
+}
+
 void ScreenResizeCorrector::recordScreenRects() {
   const std::vector<CGRect> current = currentScreenRects();
   screenRects.insert(screenRects.end(), current.begin(), current.end());
   if (screenRects.size() >= kHistoryTrimThreshold) screenRects.erase(screenRects.begin());
+  screens_ = currentScreens();
 }
 
 void ScreenResizeCorrector::screenParametersDidChange() {
   log([enabled = enabled_] { return diagnostics::messages::screenParametersDidChange(enabled); });
-  if (!enabled_ || pendingScreenParameterChange) return;
+  if (pendingScreenParameterChange) return;
+  if (!enabled_) {
+    // Not acted on, but the next change is measured from here.
+    screens_ = currentScreens();
+    return;
+  }
   pendingScreenParameterChange = true;
   checkedApplicationBundleIDs.clear();
   startProcessing(0);
@@ -96,11 +141,13 @@ conc::Task<void> ScreenResizeCorrector::processIn(std::shared_ptr<ScreenResizeCo
 
   if (windowCount >= kMinimumWindowCount) {
     const std::vector<CGRect> oldRects = self->screenRects;
+    const ScreenChange change = changeBetween(self->screens_, currentScreens());
     self->recordScreenRects();
+    self->lastChange_ = change;
     self->log([oldRects] { return diagnostics::messages::oldScreenRects(oldRects); });
     for (const auto& summary : summaries) {
       self->log([title = summary.title] { return diagnostics::messages::checkingWindowsFor(title); });
-      self->queueCorrection(summary, oldRects);
+      self->queueCorrection(summary, change);
     }
     self->pendingScreenParameterChange = false;
     co_return;
@@ -118,22 +165,24 @@ conc::Task<void> ScreenResizeCorrector::processIn(std::shared_ptr<ScreenResizeCo
 }
 
 void ScreenResizeCorrector::checkApplicationIfNeeded(const ApplicationSummary& summary) {
-  if (!enabled_) return;
+  // Before any change, or after one that resized and removed nothing, no
+  // window can have lost its screen's size: whatever size it has, the user gave it.
+  if (!enabled_ || !lastChange_ || lastChange_->empty()) return;
   for (const auto& id : checkedApplicationBundleIDs) {
     if (id == summary.bundleID) return;
   }
   log([title = summary.title] { return diagnostics::messages::checkingWindowsFor(title); });
-  queueCorrection(summary, screenRects);
+  queueCorrection(summary, *lastChange_);
   checkedApplicationBundleIDs.push_back(summary.bundleID);
 }
 
-void ScreenResizeCorrector::queueCorrection(const ApplicationSummary& summary, const std::vector<CGRect>& rects) const {
-  AXUIElementContext::shared().perform([windows = summary.allWindows(), rects](AXUIElementContext::ControllerFactory&) {
-    correctWindows(windows, rects);
+void ScreenResizeCorrector::queueCorrection(const ApplicationSummary& summary, const ScreenChange& change) const {
+  AXUIElementContext::shared().perform([windows = summary.allWindows(), change](AXUIElementContext::ControllerFactory&) {
+    correctWindows(windows, change);
   });
 }
 
-void ScreenResizeCorrector::correctWindows(const std::vector<WindowSummary>& windows, const std::vector<CGRect>& rects) {
+void ScreenResizeCorrector::correctWindows(const std::vector<WindowSummary>& windows, const ScreenChange& change) {
   for (const WindowSummary& window : windows) {
     const AXUIElementController controller(window.element.element);
     const AXUIElementData data = controller.data();
@@ -144,9 +193,11 @@ void ScreenResizeCorrector::correctWindows(const std::vector<WindowSummary>& win
     const CGRect f = *data.frame;
 
     std::optional<CGRect> visible;
+    std::optional<std::uint32_t> displayNumber;
     for (const auto& screen : appkit::NSScreen::screens()) {
       if (appkit::NSScreen::flippedRect(screen->frame()).contains(f.origin)) {
         visible = appkit::NSScreen::flippedRect(screen->visibleFrame());
+        displayNumber = screen->displayNumber();
         break;
       }
     }
@@ -159,8 +210,8 @@ void ScreenResizeCorrector::correctWindows(const std::vector<WindowSummary>& win
     const bool atLeftEdge = f.origin.x >= v.origin.x && f.origin.x <= v.origin.x + kLeftEdgeTolerance;
     const bool alreadyFits = sizedTo(f.size, v.size);
     bool sizedToEarlierScreen = false;
-    for (const CGRect& s : rects) {
-      if (sizedTo(f.size, s.size)) {
+    for (const CGSize& s : change.earlierSizes(displayNumber)) {
+      if (sizedTo(f.size, s)) {
         sizedToEarlierScreen = true;
         break;
       }

@@ -155,6 +155,24 @@ class FakeNowPlayingCoordinator : public NowPlayingCoordinator {
   }
 };
 
+// The resize corrector, noting which applications the coordinator asks it to
+// check (it acts on them only after a change of the displays).
+class RecordingCorrector : public ScreenResizeCorrector {
+ public:
+  static std::shared_ptr<RecordingCorrector> make(std::shared_ptr<ApplicationRepository> repository) {
+    return std::shared_ptr<RecordingCorrector>(new RecordingCorrector(std::move(repository)));
+  }
+  std::vector<std::string> asked;
+  void checkApplicationIfNeeded(const ApplicationSummary& summary) override {
+    asked.push_back(summary.bundleID);
+    ScreenResizeCorrector::checkApplicationIfNeeded(summary);
+  }
+
+ private:
+  explicit RecordingCorrector(std::shared_ptr<ApplicationRepository> repository)
+      : ScreenResizeCorrector(std::move(repository)) {}
+};
+
 inline NowPlayingInfo track(std::string title, bool playing = true) {
   NowPlayingInfo info;
   info.artist = "Artist";
@@ -195,7 +213,7 @@ class CoordinatorTest : public desktest::DrivenDeskTest {
   std::shared_ptr<ApplicationRepository> repository = ApplicationRepository::make();
   std::shared_ptr<SnapController> snapController = SnapController::make();
   std::shared_ptr<SnapPreviewWindowController> overlayOwner = std::make_shared<SnapPreviewWindowController>();
-  std::shared_ptr<ScreenResizeCorrector> corrector = ScreenResizeCorrector::make(repository);
+  std::shared_ptr<RecordingCorrector> corrector = RecordingCorrector::make(repository);
   std::shared_ptr<FakeNowPlayingCoordinator> nowPlaying = std::make_shared<FakeNowPlayingCoordinator>();
   std::shared_ptr<RecordingTelemetry> telemetry = std::make_shared<RecordingTelemetry>();
   std::shared_ptr<AnalyticsManager> analytics = AnalyticsManager::make(telemetry);

@@ -42,8 +42,8 @@ TEST_F(PreviewCoordinator, RestingOnAnIconShowsThePanelAboveItAfterHalfASecond) 
   EXPECT_LE(f.origin.y + f.size.height, 875);
   EXPECT_EQ(coordinator->presentedDockIconElementFrame, (CGRect{310, 839, 52, 52}));
   EXPECT_EQ(trackingMode(), TrackingMode::entireScreen);
-  // The resize corrector checked the application once.
-  EXPECT_EQ(corrector->checkedApplicationBundleIDs, (std::vector<std::string>{"com.apple.mail"}));
+  // The resize corrector was asked to check the application.
+  EXPECT_EQ(corrector->asked, (std::vector<std::string>{"com.apple.mail"}));
 }
 
 TEST_F(PreviewCoordinator, MovingWithinOneIconDoesNotPostponeTheShow) {
@@ -136,7 +136,7 @@ TEST_F(PreviewCoordinator, LeavingTheDockWhileThePreviewIsBeingPreparedShowsNoth
   EXPECT_FALSE(panelShown());
   EXPECT_FALSE(coordinator->presentedDockIconElementFrame);
   EXPECT_EQ(trackingMode(), TrackingMode::dockOnly);
-  EXPECT_TRUE(corrector->checkedApplicationBundleIDs.empty());
+  EXPECT_TRUE(corrector->asked.empty());
 }
 
 TEST_F(PreviewCoordinator, ADockItemWithoutAFrameShowsNothing) {
@@ -273,14 +273,13 @@ TEST_F(PreviewCoordinator, AClickOnTheDockRestoresTheWindowsThisProgramMinimized
   world.setWindowMinimized(kDrafts, true);
   auto mail = controllerOf(kMail);
   mail->minimizedElements.push_back(windowElement(kMail, kDrafts));
-  corrector->checkedApplicationBundleIDs.clear();
   moveTo(kMailIcon);
   click(kMailIcon);
   // The restore holds the Accessibility queue for 0.2 s.
   advance(0.3);
   EXPECT_FALSE(world.window(kDrafts)->minimized);
   EXPECT_TRUE(mail->minimizedElements.empty());
-  EXPECT_EQ(corrector->checkedApplicationBundleIDs, (std::vector<std::string>{"com.apple.mail"}));
+  EXPECT_EQ(corrector->asked, (std::vector<std::string>{"com.apple.mail"}));
   EXPECT_FALSE(panelShown());
 }
 

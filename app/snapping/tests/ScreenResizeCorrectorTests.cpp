@@ -61,13 +61,14 @@ TEST_F(ScreenResizeCorrection, AWindowSizedToAnEarlierScreenIsFittedToTheCurrent
 }
 
 TEST_F(ScreenResizeCorrection, AWindowAlreadyAboutTheVisibleSizeIsLeftAlone) {
-  // 1435 x 730 is within 10 and 150 points below 1440 x 875: it already fits.
+  // 1435 x 730 matches the earlier 1440 x 875 and is within 10 and 150 points
+  // below the new 1445 x 880: it already fits.
   ASSERT_TRUE(world.setWindowFrame(21, CGRect(0, 25, 1435, 730)));
-  corrector->screenRects.push_back(CGRect(0, 0, 1440, 880));  // it also matches a recorded size
-  ASSERT_TRUE(world.setDisplayFrames(1, CGRect(0, 0, 1440, 900), CGRect(0, 0, 1440, 875)));
+  ASSERT_TRUE(world.setDisplayFrames(1, CGRect(0, 0, 1445, 905), CGRect(0, 0, 1445, 880)));
   corrector->screenParametersDidChange();
   drain();
-  EXPECT_EQ(frameOf(21), CGRect(0, 25, 1435, 730));
+  EXPECT_EQ(frameOf(21).size, (CGSize{1435, 730}));
+  EXPECT_TRUE(log.contains("[Full] - Not resizing:"));
 }
 
 TEST_F(ScreenResizeCorrection, WhileDisabledAChangeOnlyLogs) {
@@ -119,30 +120,92 @@ TEST_F(ScreenResizeCorrection, ARetryFindsTheWindowsOnceTheyAreBack) {
   EXPECT_EQ(frameOf(21), CGRect(0, 25, 1920, 1055));
 }
 
-TEST_F(ScreenResizeCorrection, EachApplicationIsCheckedOnceBetweenChanges) {
-  ApplicationSummary summary;
-  summary.title = "Mail";
-  summary.bundleID = "com.apple.mail";
-  growDisplay();  // without telling the corrector: the preview asks it instead
-  auto full = result<std::optional<ApplicationSummary>>([&] { return controllerFor(kMail)->getApplicationSummary(); });
-  ASSERT_TRUE(full && *full);
-  corrector->checkApplicationIfNeeded(**full);
+TEST_F(ScreenResizeCorrection, EachApplicationIsCheckedOnceAfterAChange) {
+  auto summary = [&] {
+    auto read = result<std::optional<ApplicationSummary>>([&] { return controllerFor(kMail)->getApplicationSummary(); });
+    return read && *read ? **read : ApplicationSummary{};
+  };
+  // Before any change nothing is checked, whatever the windows' sizes.
+  ASSERT_TRUE(world.setWindowFrame(21, CGRect(0, 25, 1430, 600)));
+  corrector->checkApplicationIfNeeded(summary());
+  drain();
+  EXPECT_TRUE(corrector->checkedApplicationBundleIDs.empty());
+  EXPECT_FALSE(log.contains("Checking windows for: Mail"));
+
+  growDisplay();
+  corrector->screenParametersDidChange();
+  drain();
+  EXPECT_EQ(frameOf(21), CGRect(0, 205, 1430, 600));
+  // Back at the old screen's size: the first check after the change fits it, a second one does not.
+  ASSERT_TRUE(world.setWindowFrame(21, CGRect(0, 25, 1430, 800)));
+  corrector->checkApplicationIfNeeded(summary());
   drain();
   EXPECT_EQ(frameOf(21), CGRect(0, 25, 1920, 1055));
   EXPECT_EQ(corrector->checkedApplicationBundleIDs, (std::vector<std::string>{"com.apple.mail"}));
-
   ASSERT_TRUE(world.setWindowFrame(21, CGRect(0, 25, 1430, 800)));
-  corrector->checkApplicationIfNeeded(**full);
+  corrector->checkApplicationIfNeeded(summary());
   drain();
-  EXPECT_EQ(frameOf(21), CGRect(0, 25, 1430, 800));  // not checked again
-  EXPECT_EQ(log.countContaining("Checking windows for: Mail"), 1u);
+  EXPECT_EQ(frameOf(21), CGRect(0, 25, 1430, 800));
 
   // An accepted change of screen parameters clears the list.
   corrector->screenParametersDidChange();
   EXPECT_TRUE(corrector->checkedApplicationBundleIDs.empty());
+}
+
+// A 1440 x 900 laptop and a 2560 x 1440 display on its right (H = 1440: the
+// laptop's visible area is (0, 565, 1440, 875), the display's (1440, 25,
+// 2560, 1415)). Mail fills the laptop; Notes has a window the user sized to
+// 1440 x 800 at the left edge of the large display.
+const char* const kLaptopAndDisplay = R"({
+  "displays": [
+    {"id": 1, "frame": [0, 0, 1440, 900], "spaces": [{"id": 1}]},
+    {"id": 2, "frame": [1440, 0, 2560, 1440], "spaces": [{"id": 10}]}
+  ],
+  "self": {"pid": 100, "bundleIdentifier": "com.morvalent.Morvalent", "name": "Morvalent"},
+  "applications": [
+    {"pid": 502, "bundleIdentifier": "com.apple.mail", "name": "Mail",
+     "windows": [{"id": 21, "title": "Full", "frame": [0, 565, 1430, 800]},
+                 {"id": 22, "title": "Other", "frame": [100, 700, 500, 400]}]},
+    {"pid": 503, "bundleIdentifier": "com.apple.Notes", "name": "Notes",
+     "windows": [{"id": 31, "title": "By hand", "frame": [1440, 25, 1440, 800]}]}
+  ],
+  "frontmost": 502
+})";
+
+class ResizeCorrectionOnTwoDisplays : public SnapTest {
+ protected:
+  ResizeCorrectionOnTwoDisplays() : SnapTest(kLaptopAndDisplay) {
+    repository->applicationControllers = {controllerFor(kMail), controllerFor(kNotes)};
+    corrector->screenRects = ScreenResizeCorrector::currentScreenRects();
+    corrector->setEnabled(true);
+  }
+  void checkBoth() {
+    for (pid_t pid : {kMail, kNotes}) {
+      auto read = result<std::optional<ApplicationSummary>>([&] { return controllerFor(pid)->getApplicationSummary(); });
+      ASSERT_TRUE(read && *read);
+      corrector->checkApplicationIfNeeded(**read);
+    }
+    drain();
+  }
+  std::shared_ptr<ScreenResizeCorrector> corrector = ScreenResizeCorrector::make(repository);
+};
+
+TEST_F(ResizeCorrectionOnTwoDisplays, OnlyWindowsThatFilledAChangedDisplayAreFitted) {
+  const CGRect byHand(1440, 25, 1440, 800);
+  // No change at all: the previews' checks touch nothing.
+  checkBoth();
+  EXPECT_EQ(frameOf(31), byHand);
+  EXPECT_EQ(frameOf(21), CGRect(0, 565, 1430, 800));
+
+  // The laptop's resolution grows; the large display stays as it was.
+  ASSERT_TRUE(world.setDisplayFrames(1, CGRect(0, 0, 1680, 1050)));
+  corrector->screenParametersDidChange();
   drain();
-  corrector->checkApplicationIfNeeded(summary);
-  EXPECT_EQ(corrector->checkedApplicationBundleIDs.size(), 1u);
+  ASSERT_TRUE(corrector->lastChange());
+  EXPECT_EQ(frameOf(21), CGRect(0, 415, 1680, 1025));
+  EXPECT_EQ(frameOf(22).size, (CGSize{500, 400}));
+  checkBoth();
+  EXPECT_EQ(frameOf(31), byHand);
 }
 
 TEST_F(ScreenResizeCorrection, WindowsWithoutAFrameOrAScreenAreSkipped) {
@@ -176,7 +239,7 @@ TEST_F(ScreenResizeCorrection, ARemovedDisplaysWindowsAreFittedToTheRemainingOne
   big.title = "Big";
   big.frame = CGRect(1440, 25, 1915, 1000);
   ASSERT_TRUE(world.createWindow(kMail, big));
-  corrector->screenRects = ScreenResizeCorrector::currentScreenRects();
+  corrector->recordScreenRects();
   ASSERT_TRUE(world.removeDisplay(2));
   corrector->screenParametersDidChange();
   drain();
