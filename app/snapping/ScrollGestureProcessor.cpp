@@ -10,7 +10,6 @@ constexpr double kSingleEventThreshold = 10.0;
 constexpr double kPreciseClamp = 2.0;
 constexpr double kPreciseStep = 7.5;
 constexpr double kWheelStep = 0.1;
-constexpr double kWheelEndDelay = 1.0;
 
 // Signed deltas: positive x is right, positive y is down, whatever the
 // user's natural-scrolling setting.
@@ -27,6 +26,36 @@ std::shared_ptr<ScrollGestureProcessor> ScrollGestureProcessor::create(TriggerCa
       new ScrollGestureProcessor(std::move(onTriggeringScrollGesture), std::move(onScrollGestureEnded)));
 }
 
+void ScrollGestureProcessor::endGesture() {
+  open_ = false;
+  phase = Phase::none();
+  if (onScrollGestureEnded) onScrollGestureEnded();
+}
+
+void ScrollGestureProcessor::noteEvent(Device device) {
+  if (open_ && device != device_) endGesture();
+  open_ = true;
+  device_ = device;
+  quietDeadline_ = dispatch::after(kQuietTime);
+  if (quietCheckPending_) return;
+  quietCheckPending_ = true;
+  auto self = shared_from_this();
+  dispatch::Queue::main()->asyncAfter(quietDeadline_, [self] { self->checkQuiet(); });
+}
+
+void ScrollGestureProcessor::checkQuiet() {
+  quietCheckPending_ = false;
+  if (!open_) return;
+  if (dispatch::now() >= quietDeadline_) {
+    endGesture();
+    return;
+  }
+  // A newer event came meanwhile: the gesture lasts until kQuietTime after it.
+  quietCheckPending_ = true;
+  auto self = shared_from_this();
+  dispatch::Queue::main()->asyncAfter(quietDeadline_, [self] { self->checkQuiet(); });
+}
+
 void ScrollGestureProcessor::processPreciseScroll(const std::shared_ptr<appkit::NSEvent>& event) {
   if (!event) return;
   const Distance d = signedDeltas(*event);
@@ -34,10 +63,8 @@ void ScrollGestureProcessor::processPreciseScroll(const std::shared_ptr<appkit::
   // Fingers that stop before lifting leave no momentum, so that gesture never
   // saw its end; a new touch ends it, or a fast swipe would leave the
   // recogniser deaf until some later momentum ended.
-  if (event->phase() == appkit::NSEventPhase::began && phase.kind != Phase::Kind::none) {
-    phase = Phase::none();
-    if (onScrollGestureEnded) onScrollGestureEnded();
-  }
+  if (event->phase() == appkit::NSEventPhase::began && open_) endGesture();
+  noteEvent(Device::precise);
 
   if (phase.kind != Phase::Kind::triggered && event->momentumPhase() != appkit::NSEventPhase::changed) {
     std::optional<Direction> single;
@@ -72,14 +99,12 @@ void ScrollGestureProcessor::processPreciseScroll(const std::shared_ptr<appkit::
     }
   }
 
-  if (event->momentumPhase() == appkit::NSEventPhase::ended) {
-    phase = Phase::none();
-    if (onScrollGestureEnded) onScrollGestureEnded();
-  }
+  if (event->momentumPhase() == appkit::NSEventPhase::ended) endGesture();
 }
 
 void ScrollGestureProcessor::processMouseWheel(const std::shared_ptr<appkit::NSEvent>& event) {
   if (!event) return;
+  noteEvent(Device::wheel);
   const Distance d = signedDeltas(*event);
   const Distance start = phase.kind == Phase::Kind::inProgress ? phase.distance : Distance{};
   const double sx = start.x + d.x;
@@ -99,15 +124,8 @@ void ScrollGestureProcessor::processMouseWheel(const std::shared_ptr<appkit::NSE
     phase = Phase::inProgress({sx, sy});
   }
 
+  // The gesture ends a second after the last notch (noteEvent).
   lastMouseWheelEvent = event;
-  // Only the last notch of a burst ends the gesture, a second after it.
-  auto self = shared_from_this();
-  dispatch::Queue::main()->asyncAfterDelay(kWheelEndDelay, [self, event] {
-    if (self->lastMouseWheelEvent && self->lastMouseWheelEvent == event) {
-      self->phase = Phase::none();
-      if (self->onScrollGestureEnded) self->onScrollGestureEnded();
-    }
-  });
 }
 
 const char* toString(ScrollGestureProcessor::Direction direction) {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/appkit/NSEvent.h"
+#include "platform/dispatch/Dispatch.h"
 
 class ScrollGestureProcessor : public std::enable_shared_from_this<ScrollGestureProcessor> {
  public:
@@ -38,7 +39,12 @@ class ScrollGestureProcessor : public std::enable_shared_from_this<ScrollGesture
   using TriggerCallback = std::function<void(Direction, bool isFastSwipe, const std::shared_ptr<appkit::NSEvent>&)>;
   using EndCallback = std::function<void()>;
 
-  // Held in a shared_ptr: the wheel's end check keeps the processor alive.
+  // A gesture is over once no scroll event came for this long, whatever the
+  // device: a trackpad swipe whose fingers stopped before lifting sends no
+  // momentum end, and must not stay open until some later scroll.
+  static constexpr double kQuietTime = 1.0;
+
+  // Held in a shared_ptr: the end check keeps the processor alive.
   static std::shared_ptr<ScrollGestureProcessor> create(TriggerCallback onTriggeringScrollGesture,
                                                         EndCallback onScrollGestureEnded);
 
@@ -57,6 +63,19 @@ class ScrollGestureProcessor : public std::enable_shared_from_this<ScrollGesture
  protected:
   ScrollGestureProcessor(TriggerCallback onTrigger, EndCallback onEnded)
       : onTriggeringScrollGesture(std::move(onTrigger)), onScrollGestureEnded(std::move(onEnded)) {}
+
+ private:
+  enum class Device { precise, wheel };
+  // Ends an open gesture of the other device, then keeps this event's gesture
+  // open until kQuietTime passes without a scroll event.
+  void noteEvent(Device device);
+  void endGesture();
+  void checkQuiet();
+
+  bool open_ = false;
+  Device device_ = Device::precise;
+  dispatch::Time quietDeadline_ = 0;  // kQuietTime after the last event
+  bool quietCheckPending_ = false;
 };
 
 const char* toString(ScrollGestureProcessor::Direction direction);

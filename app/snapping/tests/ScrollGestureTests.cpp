@@ -126,12 +126,24 @@ TEST(ScrollGestureProcessor, WheelNotchesStepAtOnceAndEndASecondAfterTheLast) {
   EXPECT_EQ(r.calls.size(), 3u);
 }
 
-TEST(ScrollGestureProcessor, AWheelNotchAfterAFastSwipeIsNotGated) {
-  Recorder r;
-  r.processor->processPreciseScroll(precise(20, 0, NSEventPhase::began));
+TEST(ScrollGestureProcessor, AGestureEndsAfterAQuietTimeOrWhenTheOtherDeviceScrolls) {
   dispatch::VirtualClockScope clock;
+  Recorder r;
+  // Fingers that stop before lifting: no momentum end comes.
+  r.processor->processPreciseScroll(precise(20, 0, NSEventPhase::began));
+  r.processor->processPreciseScroll(precise(0, 0, NSEventPhase::ended));
+  dispatch::Scheduler::shared().advance(0.9);
+  EXPECT_EQ(r.calls, (Strings{"right fast"}));
+  dispatch::Scheduler::shared().advance(0.2);
+  EXPECT_EQ(r.calls, (Strings{"right fast", "end"}));
+  EXPECT_EQ(r.processor->phase, ScrollGestureProcessor::Phase::none());
+  // A wheel notch within a trackpad gesture starts a gesture of its own.
+  r.processor->processPreciseScroll(precise(20, 0, NSEventPhase::began));
   r.processor->processMouseWheel(wheel(0.5, 0));
-  EXPECT_EQ(r.calls, (Strings{"right fast", "right"}));
+  EXPECT_EQ(r.calls, (Strings{"right fast", "end", "right fast", "end", "right"}));
+  dispatch::Scheduler::shared().advance(1.1);
+  EXPECT_EQ(r.calls.back(), "end");
+  EXPECT_EQ(r.calls.size(), 6u);
 }
 
 TEST(ScrollGestureViewModifier, TheHostingViewKeepsEveryScrollEventToItself) {

@@ -548,6 +548,22 @@ TEST_F(SwipeSnapping, AGestureWithoutMomentumEndsWhenTheNextTouchBegins) {
   EXPECT_FALSE(controller->swipeState);
 }
 
+TEST_F(SwipeSnapping, ASwipeWithoutMomentumIsOverBeforeTheNextWheelNotch) {
+  driver.trackpadScroll(onInbox(), std::vector<sim::InputDriver::Delta>(4, {-3, 0}));
+  EXPECT_EQ(frameOf(kInbox), kPrimaryLeft);
+  // At once, a wheel notch on Memo's title bar steps Memo.
+  driver.scrollWheel(onMemo(), 0, -1);
+  EXPECT_EQ(frameOf(kInbox), kPrimaryLeft);
+  EXPECT_EQ(frameOf(kMemo), kSecondary);
+
+  // With nothing after it, a swipe is over a second after its last event.
+  driver.trackpadScroll(CGPoint{300, 215}, std::vector<sim::InputDriver::Delta>(4, {3, 0}));
+  EXPECT_EQ(frameOf(kInbox), kPrimaryRight);
+  ASSERT_TRUE(controller->swipeState);
+  advance(1.1);
+  EXPECT_FALSE(controller->swipeState);
+}
+
 TEST_F(SwipeSnapping, WithoutDisplaysAGestureIsIgnored) {
   world.setManagedDisplaySpacesFails(true);
   driver.swipe(onInbox(), sim::InputDriver::SwipeDirection::left, true);
