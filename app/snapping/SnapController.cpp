@@ -37,7 +37,22 @@ bool operator==(const SnapController::SnapMode& a, const SnapController::SnapMod
 std::shared_ptr<SnapController> SnapController::make() {
   std::shared_ptr<SnapController> controller(new SnapController());
   controller->setUpScrollGestureProcessor();
+  std::weak_ptr<SnapController> weak = controller;
+  controller->windowClosingObserver_ = std::make_unique<WindowClosingObserver>([weak](const AXUIElementWrapper& window) {
+    if (auto self = weak.lock()) self->previousSnapRecords.erase(window);
+  });
   return controller;
+}
+
+void SnapController::rememberSnapRecord(const AXUIElementWrapper& window, SnapRecord record) {
+  previousSnapRecords.insert_or_assign(window, record);
+  // Closed meanwhile: nothing would ever report it.
+  if (windowClosingObserver_ && !windowClosingObserver_->watch(window)) previousSnapRecords.erase(window);
+}
+
+void SnapController::forgetSnapRecord(const AXUIElementWrapper& window) {
+  previousSnapRecords.erase(window);
+  if (windowClosingObserver_) windowClosingObserver_->unwatch(window);
 }
 
 SnapController::~SnapController() {
@@ -291,7 +306,7 @@ conc::Task<bool> SnapController::applySnapIn(std::shared_ptr<SnapController> sel
   if (taken.kind != SnapMode::Kind::snap || !taken.windowElement) {
     // Released without a snap: the window forgets its pre-snap frame.
     if (drag.kind == DragMode::Kind::dragging && drag.windowElement) {
-      self->previousSnapRecords.erase(*drag.windowElement);
+      self->forgetSnapRecord(*drag.windowElement);
     }
     co_return false;
   }
@@ -323,7 +338,7 @@ conc::Task<bool> SnapController::applySnapIn(std::shared_ptr<SnapController> sel
   const CGRect startingFrame = current != self->previousSnapRecords.end() ? current->second.startingFrame
                                : record                                   ? record->startingFrame
                                                                           : *before.frame;
-  self->previousSnapRecords.insert_or_assign(window, SnapRecord{startingFrame, *after.frame});
+  self->rememberSnapRecord(window, SnapRecord{startingFrame, *after.frame});
   co_return true;
 }
 

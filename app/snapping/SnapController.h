@@ -28,6 +28,7 @@
 #include "app/snapping/ScrollGestureProcessor.h"
 #include "app/snapping/SnapAlignment.h"
 #include "app/snapping/SnapDragCalculator.h"
+#include "app/snapping/WindowClosingObserver.h"
 #include "platform/appkit/NSEvent.h"
 #include "platform/appkit/NSScreen.h"
 #include "platform/appkit/NSWindow.h"
@@ -106,7 +107,8 @@ class SnapController : public DiagnosticLogging, public std::enable_shared_from_
 
   // ---------------------------------------------------------------- fields
   appkit::NSEventMonitorToken monitor;
-  // Keyed by the window's element (its CFHash, then CFEqual).
+  // Keyed by the window's element (its CFHash, then CFEqual). A record goes
+  // with its window: when the window closes or its application quits.
   std::unordered_map<AXUIElementWrapper, SnapRecord> previousSnapRecords;
   std::optional<double> lastEventDate;  // seconds since 1970
   std::shared_ptr<ScrollGestureProcessor> scrollGestureProcessor;
@@ -191,6 +193,8 @@ class SnapController : public DiagnosticLogging, public std::enable_shared_from_
 
  private:
   void setUpScrollGestureProcessor();
+  void rememberSnapRecord(const AXUIElementWrapper& window, SnapRecord record);
+  void forgetSnapRecord(const AXUIElementWrapper& window);
   void closeOverlayIfVisible() const;
 
   static conc::Task<void> handleIn(std::shared_ptr<SnapController> self, std::shared_ptr<appkit::NSEvent> event);
@@ -232,6 +236,7 @@ class SnapController : public DiagnosticLogging, public std::enable_shared_from_
   // still looking up its window must not leave a swipe state behind, or every
   // later scroll anywhere would keep stepping that window.
   std::uint64_t swipeEndCount_ = 0;
+  std::unique_ptr<WindowClosingObserver> windowClosingObserver_;
 };
 
 // ---------------------------------------------------------------- templates

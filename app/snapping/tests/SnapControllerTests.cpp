@@ -372,6 +372,23 @@ TEST_F(SnapTest, ThePreviewDrivesTheOverlayThroughTheSnapMode) {
   EXPECT_EQ(frameOf(kInbox), kInboxFrame);
 }
 
+TEST_F(SnapTest, ASnapRecordGoesWithItsWindow) {
+  for (auto [pid, window] : {std::pair{kMail, kInbox}, std::pair{kNotes, kMemo}}) {
+    ASSERT_TRUE(run([&, pid = pid, window = window]() -> conc::Task<void> {
+      return controller->snap(windowElement(pid, window), screen(0), SnapAlignment::left, [] {});
+    }));
+  }
+  ASSERT_EQ(controller->previousSnapRecords.size(), 2u);
+  ASSERT_TRUE(world.closeWindow(kInbox));
+  drain();
+  ASSERT_EQ(controller->previousSnapRecords.size(), 1u);
+  EXPECT_TRUE(controller->previousSnapRecords.contains(windowElement(kNotes, kMemo)));
+  // Quitting ends the application's windows.
+  ASSERT_TRUE(world.terminateApplication(kNotes));
+  drain();
+  EXPECT_TRUE(controller->previousSnapRecords.empty());
+}
+
 TEST_F(SnapTest, WithoutAnOverlayOwnerSnapsStillHappen) {
   overlayOwner.reset();
   controller->snapMode = SnapMode::snap(windowElement(kMail, kInbox), {SnapAlignment::left, screen(0)}, {});
