@@ -13,7 +13,7 @@ packages=(
   # libraries the system calls
   libsqlite3-dev sqlite3 zlib1g-dev libprotobuf-c-dev protobuf-c-compiler
   libcurl4-openssl-dev libssl-dev libplist-dev nlohmann-json3-dev libcpp-httplib-dev
-  libcairo2-dev libpango1.0-dev fonts-dejavu-core
+  libcairo2-dev libpango1.0-dev fonts-dejavu-core libpng-dev libjpeg62-turbo-dev
   # the crash engine: Mach-O fixtures and the 64-bit ARM build run under qemu
   lld-16 llvm-16 qemu-user g++-aarch64-linux-gnu
 )

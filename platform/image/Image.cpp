@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/image/Decode.h"
 #include "platform/image/PNG.h"
 
 namespace img {
@@ -23,7 +24,7 @@ Image Image::withBitmap(Bitmap bitmap) {
 }
 
 std::optional<Image> Image::withData(std::span<const uint8_t> data) {
-  auto bitmap = decodePNG(data);
+  auto bitmap = isJPEG(data) ? decodeJPEG(data) : decodePNG(data);
   if (!bitmap) return std::nullopt;
   return withBitmap(std::move(*bitmap));
 }

@@ -23,7 +23,7 @@ class Image {
   explicit Image(Size size);
   // An image of one bitmap whose size in points equals its size in pixels.
   static Image withBitmap(Bitmap bitmap);
-  // initWithData: a PNG in memory; nothing when it cannot be decoded.
+  // initWithData: a PNG or JPEG in memory; nothing when it cannot be decoded.
   static std::optional<Image> withData(std::span<const uint8_t> data);
   // initWithContentsOfFile: a PNG file; nothing when it cannot be read.
   static std::optional<Image> withContentsOfFile(const std::string& path);
