@@ -104,7 +104,8 @@ std::optional<NowPlayingInfo> ScriptingBridgeNowPlayingProvider::readPlayer(cons
   info.album = std::move(album);
   info.duration = duration;
   info.getPlaybackPosition = [application]() -> double {
-    if (!application->respondsToSelector(kPlayerPosition)) return 0;
+    // An event to a player the user quit would launch it again.
+    if (!application->isRunning() || !application->respondsToSelector(kPlayerPosition)) return 0;
     return finiteOrZero(application->doubleForSelector(kPlayerPosition));
   };
   info.artwork = std::move(artwork);

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/foundation/Log.h"
+#include "platform/image/Decode.h"
 
 SpotifyNowPlayingProvider::SpotifyNowPlayingProvider(std::shared_ptr<net::URLSession> session)
     : ScriptingBridgeNowPlayingProvider(kBundleIdentifier, "SpotifyNowPlayingProvider error:"),
@@ -38,35 +39,76 @@ std::optional<NowPlayingInfo> SpotifyNowPlayingProvider::readNowPlayingInfo() {
 
 std::optional<img::Image> SpotifyNowPlayingProvider::loadArtwork(const std::optional<std::string>& urlString) {
   if (!urlString) return std::nullopt;
-  if (auto cached = imageCache_.find(*urlString); cached != imageCache_.end()) return cached->second;
+  if (auto cached = imageCache_.find(*urlString)) return cached;
+  // One download per address at a time, and none for an address that failed lately.
+  if (downloading_.contains(*urlString) || failedLately(*urlString)) return std::nullopt;
 
   auto url = ns::URL::URLWithString(*urlString);
   if (!url) {
     ns::NSLog("Invalid artwork URL:" + *urlString);
+    rememberFailure(*urlString);
     return std::nullopt;
   }
   auto session = session_ ? session_ : sharedSession();
   std::weak_ptr<SpotifyNowPlayingProvider> weakSelf =
       std::static_pointer_cast<SpotifyNowPlayingProvider>(shared_from_this());
   std::string address = *urlString;
-  // Runs on the session's queue: it touches nothing but the image and the
-  // address before handing over to the main actor.
-  auto completion = [weakSelf, address](std::optional<ns::Data> data, std::shared_ptr<const net::HTTPURLResponse>,
+  downloading_.insert(address);
+  // Runs on the session's queue: it decodes there and hands only the image
+  // and the address to the main actor.
+  auto completion = [weakSelf, address](std::optional<ns::Data> data,
+                                        std::shared_ptr<const net::HTTPURLResponse> response,
                                         std::optional<ns::Error>) {
-    if (!data) return;
-    auto image = img::Image::withData(*data);
-    if (!image) return;
-    auto store = [weakSelf, address, image = *image]() -> conc::Task<void> {
-      if (auto self = weakSelf.lock()) self->imageCache_[address] = image;
-      if (auto self = weakSelf.lock()) {
-        auto read = self->refresh();
-        co_await std::move(read);
-      }
-    };
-    conc::spawnOnMain(std::move(store));
+    if (weakSelf.expired()) return;
+    auto image = artworkFrom(address, data, response);
+    conc::spawnOnMain([weakSelf, address, image]() -> conc::Task<void> {
+      auto self = weakSelf.lock();
+      if (!self) co_return;
+      self->downloadFinished(address, image);
+      if (!image) co_return;
+      auto read = self->refresh();
+      co_await std::move(read);
+    });
   };
   session->dataTaskWithRequest(net::URLRequest(*url), std::move(completion))->resume();
   return std::nullopt;
+}
+
+std::optional<img::Image> SpotifyNowPlayingProvider::artworkFrom(
+    const std::string& address, const std::optional<ns::Data>& data,
+    const std::shared_ptr<const net::HTTPURLResponse>& response) {
+  // No answer, or an error page: a failed download, not a bad image.
+  if (!data || (response && response->statusCode() >= 400)) return std::nullopt;
+  std::string problem;
+  auto bitmap = img::decodeImageFitting(*data, kArtworkPixelsWide, kArtworkPixelsHigh, &problem);
+  if (!bitmap) {
+    ns::NSLog("Undecodable artwork:" + address + " (" + problem + ")");
+    return std::nullopt;
+  }
+  return img::Image::withBitmap(std::move(*bitmap));
+}
+
+void SpotifyNowPlayingProvider::downloadFinished(const std::string& address, std::optional<img::Image> image) {
+  downloading_.erase(address);
+  if (image) {
+    imageCache_.insert(address, std::move(*image));
+  } else {
+    rememberFailure(address);
+  }
+}
+
+bool SpotifyNowPlayingProvider::failedLately(const std::string& address) {
+  auto it = failedUntil_.find(address);
+  if (it == failedUntil_.end()) return false;
+  if (dispatch::now() < it->second) return true;
+  failedUntil_.erase(it);
+  return false;
+}
+
+void SpotifyNowPlayingProvider::rememberFailure(const std::string& address) {
+  const dispatch::Time now = dispatch::now();
+  std::erase_if(failedUntil_, [now](const auto& entry) { return entry.second <= now; });
+  failedUntil_[address] = dispatch::after(kFailureMemory);
 }
 
 conc::Task<void> SpotifyNowPlayingProvider::playPause() { return sendCommand(SpotifyApplication::playpause); }

@@ -1,31 +1,46 @@
 #pragma once
 // The now-playing source of Spotify. Its artwork comes from the web address
-// the player reports; each downloaded image is kept for the provider's life.
+// the player reports: downloaded once at a time per address, decoded (PNG or
+// JPEG) to the size the Now Playing card can show, and kept in a cache
+// bounded in bytes. An address whose download or decoding failed is not asked
+// again for a while.
 
-#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <unordered_map>
 
+#include "app/nowplaying/ArtworkCache.h"
 #include "app/nowplaying/ScriptingBridgeNowPlayingProvider.h"
 #include "app/nowplaying/SpotifyScripting.h"
+#include "platform/dispatch/Dispatch.h"
 #include "platform/net/URLSession.h"
 
 class SpotifyNowPlayingProvider : public ScriptingBridgeNowPlayingProvider {
  public:
   static constexpr const char* kBundleIdentifier = "com.spotify.client";
-  using ImageCache = std::map<std::string, std::optional<img::Image>>;
+  // The Now Playing card is 240 x 80 points; artwork is decoded to fit twice that.
+  static constexpr int kArtworkPixelsWide = 480;
+  static constexpr int kArtworkPixelsHigh = 160;
+  // The decoded artwork kept: some forty square covers.
+  static constexpr std::size_t kArtworkCacheBytes = std::size_t{4} << 20;
+  // Seconds an address whose artwork could not be had is left alone.
+  static constexpr double kFailureMemory = 60;
 
   // Downloads go through `session`, or the process's shared session when none is given.
   static std::shared_ptr<SpotifyNowPlayingProvider> make(std::shared_ptr<net::URLSession> session = nullptr);
 
-  // Artwork address, as the player gave it, to its downloaded image. Main actor only.
-  const ImageCache& imageCache() const { return imageCache_; }
-  void setImageCache(ImageCache cache) { imageCache_ = std::move(cache); }
+  // Artwork address, as the player gave it, to its decoded image. Main actor only.
+  ArtworkCache& imageCache() { return imageCache_; }
+  const ArtworkCache& imageCache() const { return imageCache_; }
+  // Whether a download of the address is under way.
+  bool isDownloading(const std::string& address) const { return downloading_.contains(address); }
 
   std::optional<NowPlayingInfo> readNowPlayingInfo() override;
   // The cached image for the address; otherwise nothing now, and a download
-  // that caches the image and starts a new read when it brings one.
+  // (unless one is under way, or the address failed lately) that caches the
+  // image and starts a new read when it brings one.
   std::optional<img::Image> loadArtwork(const std::optional<std::string>& urlString);
 
   conc::Task<void> playPause() override;
@@ -38,7 +53,18 @@ class SpotifyNowPlayingProvider : public ScriptingBridgeNowPlayingProvider {
  protected:
   explicit SpotifyNowPlayingProvider(std::shared_ptr<net::URLSession> session);
 
+  // On the session's queue: the image the downloaded data makes, or nothing
+  // (a bad image is logged).
+  static std::optional<img::Image> artworkFrom(const std::string& address, const std::optional<ns::Data>& data,
+                                               const std::shared_ptr<const net::HTTPURLResponse>& response);
+
  private:
-  ImageCache imageCache_;
+  void downloadFinished(const std::string& address, std::optional<img::Image> image);
+  bool failedLately(const std::string& address);
+  void rememberFailure(const std::string& address);
+
+  ArtworkCache imageCache_{kArtworkCacheBytes};
+  std::set<std::string> downloading_;
+  std::unordered_map<std::string, dispatch::Time> failedUntil_;
   std::shared_ptr<net::URLSession> session_;
 };

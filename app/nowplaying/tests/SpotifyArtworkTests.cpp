@@ -6,8 +6,10 @@
 #include "app/nowplaying/SpotifyNowPlayingProvider.h"
 #include "app/nowplaying/tests/NowPlayingTestSupport.h"
 #include "platform/image/PNG.h"
+#include "platform/image/tests/EncodeSupport.h"
 #include "tools/ingestion-sink/IngestionSink.h"
 
+using nowplaying_test::solidImage;
 using nowplaying_test::spotifyTrack;
 
 namespace {
@@ -90,7 +92,7 @@ TEST_F(SpotifyArtworkTest, TheFirstReadStartsTheDownloadAndTheImageArrivesWithAR
   ASSERT_TRUE(dispatch::Scheduler::shared().runMainUntil(
       [&] { return provider->nowPlayingInfo() && provider->nowPlayingInfo()->artwork; }, kWait));
   EXPECT_EQ(provider->nowPlayingInfo()->artwork->size(), (img::Size{6, 4}));
-  ASSERT_EQ(provider->imageCache().count(address("/art/one.png")), 1u);
+  ASSERT_TRUE(provider->imageCache().contains(address("/art/one.png")));
   ASSERT_EQ(sink->requestCount(), 1u);
   EXPECT_EQ(sink->requests()[0].path, "/art/one.png");
   EXPECT_EQ(sink->requests()[0].method, "GET");
@@ -102,12 +104,12 @@ TEST_F(SpotifyArtworkTest, TheFirstReadStartsTheDownloadAndTheImageArrivesWithAR
   play("/art/one.png");
   auto again = provider->readNowPlayingInfo();
   ASSERT_TRUE(again->artwork.has_value());
-  EXPECT_TRUE(again->artwork->isSameObject(*provider->imageCache().at(address("/art/one.png"))));
+  EXPECT_TRUE(again->artwork->isSameObject(*provider->imageCache().find(address("/art/one.png"))));
   EXPECT_EQ(sink->requestCount(), 2u) << "no third download";
   EXPECT_EQ(log.count(), 0u);
 }
 
-TEST_F(SpotifyArtworkTest, AFailedDownloadStoresNothingAndTheNextReadTriesAgain) {
+TEST_F(SpotifyArtworkTest, AFailureIsRememberedForAWhileAndABadImageIsLogged) {
   serve({answer(500, "oops", "text/plain"), answer(200, "this is not a png")},
         answer(200, pngBody({1, 2, 3, 255}, 2, 2)));
   play("/art/flaky.png");
@@ -116,16 +118,66 @@ TEST_F(SpotifyArtworkTest, AFailedDownloadStoresNothingAndTheNextReadTriesAgain)
   ASSERT_TRUE(settle());
   EXPECT_TRUE(provider->imageCache().empty()) << "an error page is no image";
   EXPECT_FALSE(provider->nowPlayingInfo().has_value()) << "no read was started by the failure";
+  EXPECT_EQ(log.count(), 0u) << "a failed download leaves no trace";
+  // Polls within the next minute do not ask again.
+  for (int poll = 0; poll < 10; ++poll) {
+    advance(1);
+    provider->readNowPlayingInfo();
+  }
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(sink->requestCount(), 1u);
 
+  advance(SpotifyNowPlayingProvider::kFailureMemory);
   provider->readNowPlayingInfo();
   ASSERT_TRUE(settle());
   EXPECT_TRUE(provider->imageCache().empty()) << "data that is not an image stores nothing";
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{"Undecodable artwork:" + address("/art/flaky.png") +
+                                                   " (not a PNG or JPEG image)"}));
 
+  advance(SpotifyNowPlayingProvider::kFailureMemory);
   provider->readNowPlayingInfo();
   ASSERT_TRUE(settle());
   EXPECT_EQ(provider->imageCache().size(), 1u);
   EXPECT_EQ(sink->requestCount(), 3u);
-  EXPECT_EQ(log.count(), 0u) << "failed downloads leave no trace";
+}
+
+TEST_F(SpotifyArtworkTest, ASlowAddressIsDownloadedOnceAndJPEGArtworkIsShrunkToTheCard) {
+  auto big = img::Bitmap::filled(2000, 1000, img::Pixel{200, 40, 90, 255});
+  auto jpeg = imagetest::encodeJPEG(*big);
+  auto slow = answer(200, std::string(jpeg.begin(), jpeg.end()), "image/jpeg");
+  slow.delay = std::chrono::milliseconds(300);
+  serve({slow});
+  play("/art/big.jpg");
+  // Polls while the download is under way start no other.
+  for (int poll = 0; poll < 5; ++poll) EXPECT_FALSE(provider->readNowPlayingInfo()->artwork.has_value());
+  EXPECT_TRUE(provider->isDownloading(address("/art/big.jpg")));
+  ASSERT_TRUE(dispatch::Scheduler::shared().runMainUntil(
+      [&] { return provider->nowPlayingInfo() && provider->nowPlayingInfo()->artwork; }, kWait));
+  EXPECT_EQ(sink->requestCount(), 1u);
+  const auto& artwork = *provider->nowPlayingInfo()->artwork;
+  EXPECT_EQ(artwork.size(), (img::Size{320, 160}));
+  EXPECT_EQ(provider->imageCache().bytes(), 320u * 160u * 4u);
+  const img::Pixel p = artwork.bestRepresentation()->pixel(100, 80);
+  EXPECT_NEAR(p.r, 200, 6);
+  EXPECT_NEAR(p.g, 40, 6);
+  EXPECT_NEAR(p.b, 90, 6);
+}
+
+TEST(ArtworkCache, KeepsTheMostRecentlyUsedImagesWithinItsBytes) {
+  const std::size_t one = 8 * 8 * 4;
+  ArtworkCache cache(3 * one);
+  for (const char* address : {"a", "b", "c"}) cache.insert(address, solidImage({1, 2, 3, 255}));
+  EXPECT_TRUE(cache.find("a"));  // now the most recent
+  cache.insert("d", solidImage({4, 5, 6, 255}));
+  EXPECT_FALSE(cache.contains("b"));
+  EXPECT_TRUE(cache.contains("a") && cache.contains("c") && cache.contains("d"));
+  EXPECT_EQ(cache.bytes(), 3 * one);
+  // Replacing keeps one entry; an image larger than the budget is not kept.
+  cache.insert("d", solidImage({7, 8, 9, 255}, 4, 4));
+  EXPECT_EQ(cache.bytes(), 2 * one + 4 * 4 * 4);
+  cache.insert("huge", solidImage({0, 0, 0, 255}, 64, 64));
+  EXPECT_FALSE(cache.contains("huge"));
+  EXPECT_EQ(cache.size(), 3u);
 }
 
 TEST_F(SpotifyArtworkTest, AnUnreachableServerOrSchemeIsAFailedDownload) {
