@@ -12,9 +12,8 @@ bool WindowClosingObserver::watch(const AXUIElementWrapper& window) {
   pid_t pid = 0;
   if (!window.element || ax::AXUIElementGetPid(window.element, &pid) != ax::kAXErrorSuccess) return true;
   auto it = processes_.find(pid);
-  if (it != processes_.end() &&
-      std::any_of(it->second.windows.begin(), it->second.windows.end(),
-                  [&](const AXUIElementWrapper& w) { return w == window; })) {
+  if (it != processes_.end() && std::find(it->second.windows.begin(), it->second.windows.end(), window) !=
+                                    it->second.windows.end()) {
     return true;
   }
   if (it == processes_.end()) {
@@ -35,39 +34,31 @@ bool WindowClosingObserver::watch(const AXUIElementWrapper& window) {
   return error != ax::kAXErrorInvalidUIElement;
 }
 
-void WindowClosingObserver::unwatch(const AXUIElementWrapper& window) {
+void WindowClosingObserver::unwatch(const AXUIElementWrapper& window) { forget(window); }
+
+bool WindowClosingObserver::forget(const AXUIElementWrapper& window) {
   pid_t pid = 0;
-  if (!window.element || ax::AXUIElementGetPid(window.element, &pid) != ax::kAXErrorSuccess) return;
+  if (!window.element || ax::AXUIElementGetPid(window.element, &pid) != ax::kAXErrorSuccess) return false;
   auto it = processes_.find(pid);
-  if (it == processes_.end()) return;
+  if (it == processes_.end()) return false;
   auto& windows = it->second.windows;
   const auto found = std::find(windows.begin(), windows.end(), window);
-  if (found == windows.end()) return;
+  if (found == windows.end()) return false;
   ax::AXObserverRemoveNotification(it->second.observer, found->element, ax::kAXUIElementDestroyedNotification);
   windows.erase(found);
   if (windows.empty()) {
     stop(it->second);
     processes_.erase(it);
   }
+  return true;
 }
 
 void WindowClosingObserver::observerCallback(ax::AXObserverRef, ax::AXUIElementRef element,
                                              const std::string& notification, void* refcon) {
   if (!refcon || notification != ax::kAXUIElementDestroyedNotification) return;
-  static_cast<WindowClosingObserver*>(refcon)->closed(AXUIElementWrapper(std::move(element)));
-}
-
-void WindowClosingObserver::closed(const AXUIElementWrapper& window) {
-  pid_t pid = 0;
-  if (!window.element || ax::AXUIElementGetPid(window.element, &pid) != ax::kAXErrorSuccess) return;
-  auto it = processes_.find(pid);
-  if (it == processes_.end()) return;
-  auto& windows = it->second.windows;
-  const auto found = std::find(windows.begin(), windows.end(), window);
-  if (found == windows.end()) return;
-  const AXUIElementWrapper watched = *found;
-  unwatch(watched);
-  if (onClose_) onClose_(watched);
+  auto* self = static_cast<WindowClosingObserver*>(refcon);
+  const AXUIElementWrapper window(std::move(element));
+  if (self->forget(window) && self->onClose_) self->onClose_(window);
 }
 
 void WindowClosingObserver::stop(Process& process) {

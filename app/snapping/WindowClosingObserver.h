@@ -41,7 +41,8 @@ class WindowClosingObserver {
 
   static void observerCallback(ax::AXObserverRef observer, ax::AXUIElementRef element,
                                const std::string& notification, void* refcon);
-  void closed(const AXUIElementWrapper& window);
+  // Stops watching the window; false when it was not watched.
+  bool forget(const AXUIElementWrapper& window);
   // Removes the process's registrations and source.
   static void stop(Process& process);
 
