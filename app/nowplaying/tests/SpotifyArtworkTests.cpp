@@ -154,7 +154,7 @@ TEST_F(SpotifyArtworkTest, ASlowAddressIsDownloadedOnceAndJPEGArtworkIsShrunkToT
   ASSERT_TRUE(dispatch::Scheduler::shared().runMainUntil(
       [&] { return provider->nowPlayingInfo() && provider->nowPlayingInfo()->artwork; }, kWait));
   EXPECT_EQ(sink->requestCount(), 1u);
-  const auto& artwork = *provider->nowPlayingInfo()->artwork;
+  const img::Image artwork = *provider->nowPlayingInfo()->artwork;
   EXPECT_EQ(artwork.size(), (img::Size{320, 160}));
   EXPECT_EQ(provider->imageCache().bytes(), 320u * 160u * 4u);
   const img::Pixel p = artwork.bestRepresentation()->pixel(100, 80);
