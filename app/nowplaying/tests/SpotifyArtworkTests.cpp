@@ -212,10 +212,12 @@ TEST_F(SpotifyArtworkTest, ThePublisherShowsTheArtworkOnceItHasArrived) {
   play("/art/card.png");
   refresh();
   dispatch::Scheduler::shared().runUntilIdle();
-  auto publisher =
-      NowPlayingPublisher::make(provider->nowPlayingInfo(), NowPlayingPublisher::Subject(), false, provider);
-  ASSERT_TRUE(publisher->nowPlayingInfo().has_value());
-  EXPECT_FALSE(publisher->nowPlayingInfo()->artwork.has_value());
+  // On a fast loopback the download may already be back: start from the
+  // record as it was before it arrived.
+  auto before = provider->nowPlayingInfo();
+  ASSERT_TRUE(before.has_value());
+  before->artwork.reset();
+  auto publisher = NowPlayingPublisher::make(before, NowPlayingPublisher::Subject(), false, provider);
   std::vector<std::optional<NowPlayingInfo>> sent;
   auto sub = publisher->nowPlayingInfoPublisher().sink([&](const auto& info) { sent.push_back(info); });
   publisher->refresh();
