@@ -127,6 +127,8 @@ std::string URLErrorDescription(int64_t code) {
       return "The server's answer could not be understood.";
     case ns::NSURLErrorHTTPTooManyRedirects:
       return "Too many redirects.";
+    case ns::NSURLErrorAppTransportSecurityRequiresSecureConnection:
+      return "A secure connection is required: a redirect may not lead from https to http.";
     case ns::NSURLErrorCannotDecodeContentData:
       return "The response body could not be decoded.";
     case ns::NSURLErrorDataLengthExceedsMaximum:

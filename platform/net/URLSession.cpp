@@ -98,13 +98,88 @@ ns::Error cancelledError(const URLRequest& request, std::string_view why) {
   return makeURLError(ns::NSURLErrorCancelled, request.url().absoluteString(), why);
 }
 
+std::string lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+struct Origin {
+  std::string scheme;
+  std::string host;
+  int port = 0;
+  friend bool operator==(const Origin&, const Origin&) = default;
+};
+
+Origin originOf(const ns::URL& url) {
+  Origin origin{lower(url.scheme().value_or("")), lower(url.host().value_or("")), 0};
+  origin.port = url.port().value_or(origin.scheme == "https" ? 443 : origin.scheme == "http" ? 80 : 0);
+  return origin;
+}
+
+bool isRedirectStatus(int64_t status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// What may go along to another origin: the description of the body and of
+// what the client takes in return.
+bool travelsToOtherOrigins(std::string_view name) {
+  for (std::string_view kept :
+       {"Accept", "Accept-Language", "Content-Type", "Content-Encoding", "Content-Language", "User-Agent"}) {
+    if (HTTPHeaderFields::namesEqual(name, kept)) return true;
+  }
+  return false;
+}
+
+bool describesBody(std::string_view name) {
+  for (std::string_view field : {"Content-Type", "Content-Encoding", "Content-Language", "Content-Length"}) {
+    if (HTTPHeaderFields::namesEqual(name, field)) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+RedirectOutcome redirectedRequest(const URLRequest& original, const URLRequest& current, int64_t statusCode,
+                                  const ns::URL& location) {
+  if (!isRedirectStatus(statusCode)) return {};
+  const std::string from = lower(current.url().scheme().value_or(""));
+  const std::string to = lower(location.scheme().value_or(""));
+  if (to != "http" && to != "https") return {std::nullopt, ns::NSURLErrorUnsupportedURL};
+  if (from == "https" && to == "http")
+    return {std::nullopt, ns::NSURLErrorAppTransportSecurityRequiresSecureConnection};
+
+  URLRequest next = current;
+  next.setURL(location);
+  const std::string method = upper(current.HTTPMethod());
+  const bool becomesGet =
+      statusCode == 303 ? method != "HEAD" : (statusCode == 301 || statusCode == 302) && method == "POST";
+  if (becomesGet) {
+    next.setHTTPMethod("GET");
+    next.setHTTPBody(std::nullopt);
+  }
+  // Every hop starts again from the caller's own fields, so a return to the
+  // original origin gets them back.
+  HTTPHeaderFields fields;
+  const bool sameOrigin = originOf(location) == originOf(original.url());
+  for (const auto& [name, value] : original.allHTTPHeaderFields()) {
+    if (!sameOrigin && !travelsToOtherOrigins(name)) continue;
+    if (!next.HTTPBody() && describesBody(name)) continue;
+    fields.set(name, value);
+  }
+  next.setAllHTTPHeaderFields(std::move(fields));
+  return {std::move(next), 0};
+}
 
 // ------------------------------------------------------------------- Engine
 
 struct URLSessionDataTask::Engine : std::enable_shared_from_this<Engine> {
   struct Transfer {
+    Transfer(std::shared_ptr<URLSessionDataTask> task, URLRequest request, long redirects)
+        : task(std::move(task)), request(std::move(request)), redirects(redirects) {}
     std::shared_ptr<URLSessionDataTask> task;
+    // This hop: the task's request, or where a redirect led.
+    URLRequest request;
+    long redirects = 0;
     CURL* easy = nullptr;
     curl_slist* fields = nullptr;
     ns::Data body;
@@ -265,7 +340,13 @@ struct URLSessionDataTask::Engine : std::enable_shared_from_this<Engine> {
 
   void add(std::shared_ptr<URLSessionDataTask> task) {
     if (task->state() == URLSessionTaskState::Completed) return;  // cancelled before it got here
-    const URLRequest& request = task->originalRequest();
+    URLRequest request = task->originalRequest();
+    startTransfer(std::move(task), std::move(request), 0);
+  }
+
+  void startTransfer(std::shared_ptr<URLSessionDataTask> task, URLRequest hop, long redirects) {
+    auto transfer = std::make_unique<Transfer>(task, std::move(hop), redirects);
+    const URLRequest& request = transfer->request;
     const std::string url = request.url().absoluteString();
 
     auto fail = [&](int64_t code, std::string_view why) {
@@ -283,9 +364,6 @@ struct URLSessionDataTask::Engine : std::enable_shared_from_this<Engine> {
       fail(ns::NSURLErrorUnknown, "invalid HTTP method \"" + request.HTTPMethod() + "\"");
       return;
     }
-
-    auto transfer = std::make_unique<Transfer>();
-    transfer->task = task;
 
     // Header fields: the request's, then the session's additional ones.
     HTTPHeaderFields fields = request.allHTTPHeaderFields();
@@ -322,8 +400,9 @@ struct URLSessionDataTask::Engine : std::enable_shared_from_this<Engine> {
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    // Redirects are followed here, hop by hop, so that every hop's fields
+    // can be chosen (libcurl would send custom fields to any host).
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
@@ -396,6 +475,7 @@ struct URLSessionDataTask::Engine : std::enable_shared_from_this<Engine> {
     if (result == CURLE_OK) {
       long status = 0;
       curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
+      if (followRedirect(t, status)) return;
       char* effective = nullptr;
       curl_easy_getinfo(t->easy, CURLINFO_EFFECTIVE_URL, &effective);
       std::optional<ns::URL> url = effective ? ns::URL::URLWithString(effective) : std::nullopt;
@@ -422,6 +502,31 @@ struct URLSessionDataTask::Engine : std::enable_shared_from_this<Engine> {
     debug = "curl error " + std::to_string(static_cast<int>(result)) + ": " + debug;
     remove(task->taskIdentifier());
     task->complete(std::nullopt, nullptr, makeURLError(code, request.url().absoluteString(), debug));
+  }
+
+  // Goes on to where a redirect answer points, or fails the task when that
+  // hop is not allowed. False when the answer stands as the response.
+  bool followRedirect(Transfer* t, long status) {
+    char* target = nullptr;
+    if (!isRedirectStatus(status) || curl_easy_getinfo(t->easy, CURLINFO_REDIRECT_URL, &target) != CURLE_OK ||
+        !target) {
+      return false;
+    }
+    std::optional<ns::URL> location = ns::URL::URLWithString(target);
+    if (!location) return false;
+    auto task = t->task;
+    const long redirects = t->redirects + 1;
+    const std::string from = t->request.url().absoluteString();
+    RedirectOutcome next = redirectedRequest(task->originalRequest(), t->request, status, *location);
+    remove(task->taskIdentifier());  // t is gone from here on
+    if (redirects > kMaxRedirects) next = {std::nullopt, ns::NSURLErrorHTTPTooManyRedirects};
+    if (!next.request) {
+      const std::string why = "redirect from " + from + " to " + location->absoluteString() + " refused";
+      task->complete(std::nullopt, nullptr, makeURLError(next.errorCode, location->absoluteString(), why));
+      return true;
+    }
+    startTransfer(std::move(task), std::move(*next.request), redirects);
+    return true;
   }
 
   void expireIdle() {

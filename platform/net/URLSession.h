@@ -11,7 +11,9 @@
 // when the task is made), libcurl's "Accept: */*" and "Accept-Encoding" for the
 // encodings it decodes. Never a cookie the caller did not set, never
 // "Expect: 100-continue", never a made-up "Content-Type". TLS peers and host
-// names are always verified. Redirects are followed (at most 16).
+// names are always verified. Redirects are followed (at most 16) as
+// redirectedRequest() says: never from https to http, and the caller's header
+// fields reach no origin but the request's own.
 
 #include <atomic>
 #include <cstdint>
@@ -45,6 +47,26 @@ struct URLSessionConfiguration {
   // Added to every request that does not set the same field itself.
   HTTPHeaderFields HTTPAdditionalHeaders;
 };
+
+// The request a redirect leads to, or the NSURLErrorDomain code that ends the
+// task instead. `original` is the task's request, `current` the hop that was
+// answered with `statusCode` and a Location resolved to `location`.
+// - 303, and 301 or 302 after a POST, go on as GET without a body; 307 and
+//   308 keep the method and the body; other statuses are not redirects
+//   (nullopt and code 0: the answer stands).
+// - Only http and https are followed (NSURLErrorUnsupportedURL otherwise),
+//   and never from https to http
+//   (NSURLErrorAppTransportSecurityRequiresSecureConnection).
+// - Header fields the caller set go only to the origin (scheme, host, port)
+//   of the original request: a hop to any other origin carries just the
+//   fields that describe the body and what the client accepts, so a
+//   credential in a custom field never leaves for another host.
+struct RedirectOutcome {
+  std::optional<URLRequest> request;
+  int64_t errorCode = 0;
+};
+RedirectOutcome redirectedRequest(const URLRequest& original, const URLRequest& current, int64_t statusCode,
+                                  const ns::URL& location);
 
 enum class URLSessionTaskState { Running = 0, Suspended = 1, Canceling = 2, Completed = 3 };
 

@@ -301,6 +301,108 @@ TEST_F(URLSessionTest, RedirectIsFollowedAndTheResponseNamesTheFinalURL) {
   EXPECT_EQ(sink_->requests()[1].path, "/final?x=1");
 }
 
+TEST(URLSessionRedirect, EachHopKeepsOrDropsMethodBodyAndFields) {
+  net::URLRequest post(url("https://ingest.example/logs"));
+  post.setHTTPMethod("POST");
+  post.setHTTPBody(bytes("{}"));
+  post.setValue("application/json", "Content-Type");
+  post.setValue("gzip", "Content-Encoding");
+  post.setValue("secret", "App-Secret");
+  post.setValue("install", "Install-ID");
+  struct Case {
+    int64_t status;
+    std::string location;
+    int64_t errorCode;  // 0: followed, or not a redirect when `method` is empty
+    std::string method;
+    bool body;
+    std::vector<std::string> fields;
+  };
+  const std::vector<std::string> all{"Content-Type", "Content-Encoding", "App-Secret", "Install-ID"};
+  const std::vector<Case> cases{
+      {307, "https://ingest.example/v2", 0, "POST", true, all},
+      {308, "https://ingest.example:443/v2", 0, "POST", true, all},
+      {307, "https://other.example/v2", 0, "POST", true, {"Content-Type", "Content-Encoding"}},
+      {307, "https://ingest.example:8443/v2", 0, "POST", true, {"Content-Type", "Content-Encoding"}},
+      {302, "https://ingest.example/v2", 0, "GET", false, {"App-Secret", "Install-ID"}},
+      {303, "https://other.example/", 0, "GET", false, {}},
+      {301, "https://other.example/", 0, "GET", false, {}},
+      {307, "http://ingest.example/v2", ns::NSURLErrorAppTransportSecurityRequiresSecureConnection, "", false, {}},
+      {308, "ftp://ingest.example/v2", ns::NSURLErrorUnsupportedURL, "", false, {}},
+      {200, "https://ingest.example/v2", 0, "", false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.status) + " " + c.location);
+    const auto outcome = net::redirectedRequest(post, post, c.status, url(c.location));
+    EXPECT_EQ(outcome.errorCode, c.errorCode);
+    ASSERT_EQ(outcome.request.has_value(), !c.method.empty());
+    if (!outcome.request) continue;
+    EXPECT_EQ(outcome.request->url().absoluteString(), c.location);
+    EXPECT_EQ(outcome.request->HTTPMethod(), c.method);
+    EXPECT_EQ(outcome.request->HTTPBody().has_value(), c.body);
+    std::vector<std::string> names;
+    for (const auto& [name, value] : outcome.request->allHTTPHeaderFields()) names.push_back(name);
+    EXPECT_EQ(names, c.fields);
+  }
+
+  // Plain http may move up to https; a hop back to the original origin gets
+  // the caller's fields again.
+  net::URLRequest plain(url("http://ingest.example/logs"));
+  plain.setValue("secret", "App-Secret");
+  auto up = net::redirectedRequest(plain, plain, 301, url("https://elsewhere.example/logs"));
+  ASSERT_TRUE(up.request);
+  EXPECT_FALSE(up.request->valueForHTTPHeaderField("App-Secret"));
+  auto back = net::redirectedRequest(plain, *up.request, 307, url("http://ingest.example/logs"));
+  ASSERT_FALSE(back.request) << "https to http";
+  auto home = net::redirectedRequest(plain, plain, 307, url("http://ingest.example/v2"));
+  ASSERT_TRUE(home.request);
+  EXPECT_EQ(home.request->valueForHTTPHeaderField("App-Secret"), "secret");
+}
+
+TEST_F(URLSessionTest, ACrossOriginRedirectCarriesNoCallerFieldsAndLoopsEnd) {
+  auto other = sinktest::startSink();
+  Script script;
+  script.responses.push_back(answer(307, {{"Location", base() + "/same"}}));
+  script.responses.push_back(answer(307, {{"Location", other->baseURL() + "/elsewhere"}}));
+  sink_->setScript(script);
+
+  net::URLRequest request(url(base() + "/logs"));
+  request.setHTTPMethod("POST");
+  request.setHTTPBody(bytes("{\"logs\":[]}"));
+  request.setValue("application/json", "Content-Type");
+  request.setValue("secret-value", "App-Secret");
+  request.setValue("install-value", "Install-ID");
+  Outcome outcome = perform(request);
+  ASSERT_FALSE(outcome.error) << outcome.error->description();
+  EXPECT_EQ(outcome.response->statusCode(), 200);
+  EXPECT_EQ(outcome.response->url().absoluteString(), other->baseURL() + "/elsewhere");
+
+  const auto home = sink_->requests();
+  ASSERT_EQ(home.size(), 2u);
+  for (const auto& hop : home) {
+    EXPECT_EQ(hop.header("App-Secret"), "secret-value") << hop.path;
+    EXPECT_EQ(hop.header("Install-ID"), "install-value") << hop.path;
+  }
+  const auto away = other->requests();
+  ASSERT_EQ(away.size(), 1u);
+  EXPECT_EQ(away[0].method, "POST");
+  EXPECT_EQ(away[0].body, "{\"logs\":[]}");
+  EXPECT_EQ(away[0].header("Content-Type"), "application/json");
+  EXPECT_FALSE(away[0].hasHeader("App-Secret"));
+  EXPECT_FALSE(away[0].hasHeader("Install-ID"));
+
+  // A server that redirects to itself for ever ends the task after 16 hops.
+  Script loop;
+  loop.fallback = answer(302, {{"Location", "/again"}});
+  sink_->setScript(loop);
+  Outcome looped = perform(net::URLRequest(url(base() + "/again")));
+  ASSERT_TRUE(looped.error);
+  EXPECT_EQ(looped.error->code, ns::NSURLErrorHTTPTooManyRedirects);
+  EXPECT_EQ(sink_->requestCount(), 2u + 17u);
+  // The session's idle connection to the other sink would hold up its stop.
+  session_->invalidateAndCancel();
+  session_.reset();
+}
+
 // ------------------------------------------------------------------ failures
 
 TEST_F(URLSessionTest, RefusedConnectionIsCannotConnectToHost) {
