@@ -1,9 +1,10 @@
 #pragma once
 // SCNetworkReachability stand-in.
 //
-// Linux has no such service, and the machines this runs on are online: every
-// target reports "reachable" until the process-wide ReachabilitySource is
-// told otherwise (tests do that; a watcher of the system's links could).
+// Every target reports the state of the process-wide ReachabilitySource:
+// "reachable" until something says otherwise. NetworkWatcher, once started,
+// keeps it in step with the machine's links and default routes; tests inject
+// states of their own.
 // A reference with a callback that is scheduled on a run loop hears about
 // every change of the flags on that run loop. The only run loop here is a
 // dispatch queue, the main queue in practice; the mode is accepted for the
