@@ -1,13 +1,17 @@
 #include "tools/ingestion-sink/IngestionSink.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -75,7 +79,10 @@ double secondsSince1970() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-std::optional<ScriptedResponse> responseFromJson(const Json& j, std::string* error) {
+constexpr int64_t kMaxRepeat = 100'000;
+
+// `repeat` is set only where the caller allows the key (answers in the list).
+std::optional<ScriptedResponse> responseFromJson(const Json& j, std::string* error, int64_t* repeat = nullptr) {
   auto fail = [&](std::string message) -> std::optional<ScriptedResponse> {
     if (error) *error = std::move(message);
     return std::nullopt;
@@ -83,6 +90,18 @@ std::optional<ScriptedResponse> responseFromJson(const Json& j, std::string* err
   if (!j.is_object()) return fail("a response must be an object");
   ScriptedResponse r;
   for (const auto& [key, value] : j.items()) {
+    if (key == "drop") {
+      if (!value.is_boolean()) return fail("\"drop\" must be true or false");
+      r.drop = value.get<bool>();
+      continue;
+    }
+    if (key == "repeat" && repeat) {
+      if (!value.is_number_integer() || value.get<int64_t>() < 1 || value.get<int64_t>() > kMaxRepeat) {
+        return fail("\"repeat\" must be an integer from 1 to 100000");
+      }
+      *repeat = value.get<int64_t>();
+      continue;
+    }
     if (key == "status") {
       if (!value.is_number_integer() || value.get<int64_t>() < 100 || value.get<int64_t>() > 999) {
         return fail("\"status\" must be an integer from 100 to 999");
@@ -151,9 +170,10 @@ std::optional<Script> Script::fromJson(std::string_view text, std::string* error
   if (list) {
     for (std::size_t i = 0; i < list->size(); ++i) {
       std::string why;
-      auto response = responseFromJson((*list)[i], &why);
+      int64_t repeat = 1;
+      auto response = responseFromJson((*list)[i], &why, &repeat);
       if (!response) return fail("response " + std::to_string(i) + ": " + why);
-      script.responses.push_back(std::move(*response));
+      script.responses.insert(script.responses.end(), static_cast<std::size_t>(repeat), *response);
     }
   }
   return script;
@@ -309,6 +329,7 @@ struct Sink::Impl {
   bool started = false;
   bool stopping = false;
   bool listenerDone = false;
+  int port = 0;
 
   ~Impl() {
     if (log) std::fclose(log);
@@ -340,7 +361,7 @@ struct Sink::Impl {
       }
       r.sequence = records.size() + 1;
       r.time = secondsSince1970();
-      r.answeredStatus = answer.status;
+      r.answeredStatus = answer.drop ? 0 : answer.status;
       if (log) {
         const std::string line = r.toJsonLine() + "\n";
         std::fwrite(line.data(), 1, line.size(), log);
@@ -355,6 +376,10 @@ struct Sink::Impl {
       changed.wait_for(lock, answer.delay, [&] { return stopping; });
     }
 
+    if (answer.drop) {
+      dropConnection(req);
+      return;
+    }
     res.status = answer.status;
     std::string contentType = "text/plain; charset=utf-8";
     for (const auto& [name, value] : answer.headers) {
@@ -365,6 +390,30 @@ struct Sink::Impl {
       }
     }
     if (!answer.body.empty()) res.set_content(answer.body, contentType);
+  }
+
+  // The server does not hand its handlers the connection, so it is found by
+  // its two ends and shut: the client sees it close without a byte of answer
+  // (and what the server then writes goes nowhere).
+  void dropConnection(const httplib::Request& req) const {
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ignored)) {
+      int fd = -1;
+      const std::string name = entry.path().filename().string();
+      if (std::from_chars(name.data(), name.data() + name.size(), fd).ec != std::errc()) continue;
+      sockaddr_in local{};
+      sockaddr_in peer{};
+      socklen_t localLength = sizeof local;
+      socklen_t peerLength = sizeof peer;
+      if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 || local.sin_family != AF_INET ||
+          ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 || peer.sin_family != AF_INET) {
+        continue;
+      }
+      if (ntohs(local.sin_port) == port && ntohs(peer.sin_port) == req.remote_port) {
+        ::shutdown(fd, SHUT_RDWR);
+        return;
+      }
+    }
   }
 
   // Stops the server, also when it has not entered its accept loop yet (a
@@ -438,6 +487,7 @@ bool Sink::start(std::string* error) {
     return fail("cannot bind 127.0.0.1:" + std::to_string(port));
   }
   port_ = port;
+  impl.port = port;
 
   {
     std::lock_guard lock(impl.mutex);

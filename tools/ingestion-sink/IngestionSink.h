@@ -26,6 +26,9 @@ struct ScriptedResponse {
   std::string body;
   // Held back this long before answering (the request is recorded at once).
   std::chrono::milliseconds delay{0};
+  // Close the connection without any answer (after the delay), as a server
+  // that goes away mid-request would; recorded with status 0.
+  bool drop = false;
 };
 
 // Responses consumed one per request, in order; then the default for ever.
@@ -35,7 +38,9 @@ struct Script {
 
   // {"responses": [R...], "default": R} or a bare [R...], where R is
   // {"status": 503, "headers": {"x-dv-retry-after-ms": "2500"}, "body": "...",
-  //  "delayMs": 1500}; every key optional. nullopt and a message on bad input.
+  //  "delayMs": 1500, "drop": false, "repeat": 1}; every key optional, and
+  // "repeat" (in the list only) stands for that many answers in a row.
+  // nullopt and a message on bad input.
   static std::optional<Script> fromJson(std::string_view text, std::string* error = nullptr);
 };
 
@@ -52,6 +57,7 @@ struct RecordedRequest {
   std::optional<std::string> inflatedBody;
   // Why a gzip body did not inflate.
   std::optional<std::string> inflateError;
+  // 0 when the connection was dropped without an answer.
   int answeredStatus = 0;
 
   // Case-insensitive; the first field of that name.

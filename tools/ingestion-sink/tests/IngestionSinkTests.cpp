@@ -53,7 +53,8 @@ TEST(IngestionSinkScript, ParsesResponsesAndDefault) {
 TEST(IngestionSinkScript, RejectsBadScriptsWithAReason) {
   for (const char* bad : {"", "{", "42", R"({"responses": {}})", R"([{"status": 42}])", R"([{"status": "200"}])",
                           R"([{"delayMs": -1}])", R"([{"headers": {"a": 1}}])", R"([{"headers": {"a": "x\r\ny"}}])",
-                          R"([{"stauts": 200}])", R"({"default": 1})", R"({"extra": []})"}) {
+                          R"([{"stauts": 200}])", R"({"default": 1})", R"({"extra": []})", R"([{"drop": 1}])",
+                          R"([{"repeat": 0}])", R"([{"repeat": 1.5}])", R"({"default": {"repeat": 2}})"}) {
     std::string why;
     EXPECT_FALSE(Script::fromJson(bad, &why).has_value()) << bad;
     EXPECT_FALSE(why.empty()) << bad;
@@ -77,29 +78,38 @@ TEST(IngestionSinkGunzip, InflatesAndReportsDamage) {
 TEST(IngestionSink, AnswersFollowTheScriptThenTheDefault) {
   Options options;
   options.script = parseScript(R"({"responses": [{"status": 503, "headers": {"x-dv-retry-after-ms": "2500"}},
-                                           {"status": 429}],
+                                           {"drop": true}, {"status": 429, "repeat": 2}],
                              "default": {"status": 202, "body": "{}", "headers": {"Content-Type": "application/json"}}})");
   auto sink = startSink(options);
   auto c = client(*sink);
   std::vector<int> statuses;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 6; ++i) {
     auto res = c.Post("/logs", "{}", "application/json");
-    ASSERT_TRUE(res) << httplib::to_string(res.error());
+    if (i == 1) {
+      // Dropped: the connection closes without a byte of answer.
+      EXPECT_FALSE(res);
+      statuses.push_back(0);
+      continue;
+    }
+    ASSERT_TRUE(res) << i << ": " << httplib::to_string(res.error());
     statuses.push_back(res->status);
     if (i == 0) {
       EXPECT_EQ(res->get_header_value("x-dv-retry-after-ms"), "2500");
     }
-    if (i >= 2) {
+    if (i >= 4) {
       EXPECT_EQ(res->body, "{}");
       EXPECT_EQ(res->get_header_value("Content-Type"), "application/json");
     }
   }
-  EXPECT_EQ(statuses, (std::vector<int>{503, 429, 202, 202}));
+  EXPECT_EQ(statuses, (std::vector<int>{503, 0, 429, 429, 202, 202}));
   auto seen = sink->requests();
-  ASSERT_EQ(seen.size(), 4u);
-  for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i].sequence, i + 1);
-  EXPECT_EQ(seen[0].answeredStatus, 503);
-  EXPECT_EQ(seen[3].answeredStatus, 202);
+  ASSERT_EQ(seen.size(), 6u);
+  std::vector<int> answered;
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    EXPECT_EQ(seen[i].sequence, i + 1);
+    answered.push_back(seen[i].answeredStatus);
+  }
+  EXPECT_EQ(answered, statuses);
 
   // A new script starts from its first response.
   sink->setScript(parseScript(R"([{"status": 500}])"));
