@@ -340,35 +340,6 @@ TEST_F(DVACHttpClientTest, ARefusedConnectionCompletesWithTheError) {
   EXPECT_TRUE(client->pendingCalls().empty());
 }
 
-TEST_F(DVACHttpClientTest, ATLSFailureHoldsTheCallUntilResumeEvenWithoutAPause) {
-  LogRecorder log(DVACLogLevelInfo);
-  makeClient();
-  Completions completions;
-  // TLS spoken to a plain-HTTP port never gets a secure connection.
-  const ns::URL tlsURL = urlOf("https://127.0.0.1:" + std::to_string(sink->port()) + "/upload");
-  client->sendAsync(tlsURL, "POST", {}, bytes("x"), kShortIntervals, true, completions.handler());
-  const std::string held = "HTTP call failed with error: Could not establish secure connection.";
-  ASSERT_TRUE(log.waitForCount(held, 1));
-  ASSERT_TRUE(waitUntil([&] {
-    auto calls = client->pendingCalls();
-    return calls.size() == 1 && !calls[0]->isInProgress();
-  }));
-  EXPECT_FALSE(client->pendingCalls()[0]->hasPendingRetryTimer());
-  EXPECT_EQ(completions.count(), 0u);
-  EXPECT_FALSE(client->isPaused());
-
-  // Not paused, yet resume() sends the held call again.
-  client->resume();
-  ASSERT_TRUE(log.waitForCount(held, 2));
-  ASSERT_TRUE(waitUntil([&] { return !client->pendingCalls().at(0)->isInProgress(); }));
-  EXPECT_EQ(completions.count(), 0u);
-
-  // Disabling with deletion ends it.
-  client->setEnabled(false, true);
-  ASSERT_EQ(completions.count(), 1u);
-  EXPECT_EQ(completions.at(0).errorCode(), DVACCanceledErrorCode);
-}
-
 TEST_F(DVACHttpClientTest, NetworkDownPausesAndNetworkUpSendsWhatWaited) {
   LogRecorder log(DVACLogLevelInfo);
   makeClient(DVAC_Reachability::reachabilityForInternetConnection());
@@ -394,24 +365,6 @@ TEST_F(DVACHttpClientTest, NetworkDownPausesAndNetworkUpSendsWhatWaited) {
   EXPECT_EQ(sink->requests()[0].body, "while offline");
 }
 
-TEST_F(DVACHttpClientTest, AHeldCallGoesOutAgainWhenTheNetworkComesBack) {
-  LogRecorder log(DVACLogLevelInfo);
-  makeClient(DVAC_Reachability::reachabilityForInternetConnection());
-  ASSERT_TRUE(runMainUntil([&] { return log.contains("Internet connection is up."); }));
-  Completions completions;
-  const ns::URL tlsURL = urlOf("https://127.0.0.1:" + std::to_string(sink->port()) + "/upload");
-  client->sendAsync(tlsURL, "POST", {}, bytes("x"), kShortIntervals, true, completions.handler());
-  const std::string held = "HTTP call failed with error: Could not establish secure connection.";
-  ASSERT_TRUE(log.waitForCount(held, 1));
-  ASSERT_TRUE(waitUntil([&] { return !client->pendingCalls().at(0)->isInProgress(); }));
-
-  net::ReachabilitySource::shared().setReachable(false);
-  ASSERT_TRUE(runMainUntil([&] { return client->isPaused(); }));
-  net::ReachabilitySource::shared().setReachable(true);
-  ASSERT_TRUE(runMainUntil([&] { return log.count(held) == 2; }));
-  EXPECT_EQ(completions.count(), 0u);
-}
-
 TEST_F(DVACHttpClientTest, AZeroRequestTimeoutStillTimesOut) {
   dvac_http_test::setScript(*sink, R"([{"status": 200, "delayMs": 5000}])");
   net::URLSessionConfiguration configuration;
@@ -435,6 +388,153 @@ TEST_F(DVACHttpClientTest, ACallStillPendingWhenTheClientGoesIsCompleted) {
   client.reset();
   ASSERT_EQ(completions.count(), 1u);
   EXPECT_EQ(completions.at(0).errorCode(), DVACCanceledErrorCode);
+}
+
+// ------------------------------------------------ schedules, on the virtual clock
+
+// The default intervals (10, 300, 1200 s) and back-offs in virtual time; the
+// sink answers in real time. Attempts are counted as the client makes them:
+// libcurl itself may send a request again on a fresh connection when a
+// reused one closes without an answer.
+class DVACHttpClientScheduleTest : public DVACHttpClientTest {
+ protected:
+  void SetUp() override {
+    DVACHttpClientTest::SetUp();
+    makeClient(DVAC_Reachability::reachabilityForInternetConnection());
+    client->setDelegate(sends);
+    ASSERT_TRUE(settle([&] { return log.contains("Internet connection is up."); }));
+  }
+  void TearDown() override {
+    DVACHttpClientTest::TearDown();
+    dispatch::Scheduler::shared().runUntilIdle();
+  }
+  bool settle(const std::function<bool()>& condition) { return runMainUntil(condition); }
+  void advance(double seconds) { dispatch::Scheduler::shared().advance(seconds); }
+  void post(const std::string& body, Completions& completions) {
+    client->sendAsync(url(), "POST", {}, bytes(body), DVACHttpClientDefaultRetryIntervals(), true,
+                      completions.handler());
+  }
+  // The client has made this many attempts and has its answers.
+  bool answered(size_t attempts) {
+    return settle([&] {
+      auto calls = client->pendingCalls();
+      const bool quiet = std::none_of(calls.begin(), calls.end(), [](const auto& c) { return c->isInProgress(); });
+      return sends->count() == attempts && quiet;
+    });
+  }
+  // The announced back-offs, in seconds.
+  std::vector<int> backOffs() const {
+    std::vector<int> seconds;
+    for (const auto& line : log.messages(DVACLogLevelInfo)) {
+      if (line.starts_with("HTTP client resumes in ")) seconds.push_back(std::stoi(line.substr(23)));
+    }
+    return seconds;
+  }
+
+  dispatch::VirtualClockScope clock;
+  LogRecorder log{DVACLogLevelInfo};
+  std::shared_ptr<RecordingDelegate> sends = std::make_shared<RecordingDelegate>();
+};
+
+TEST_F(DVACHttpClientScheduleTest, CallsThatFindNoServerAreHeldWithARetryTimer) {
+  // No secure connection (TLS to a plain port), and a connection closed
+  // without an answer.
+  dvac_http_test::setScript(*sink, R"({"responses": [], "default": {"drop": true}})");
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"https://127.0.0.1:" + std::to_string(sink->port()) + "/upload",
+       "HTTP call failed with error: Could not establish secure connection."},
+      {sink->baseURL() + "/upload", "HTTP call failed with error: Internet connection is down."}};
+  for (const auto& [target, held] : cases) {
+    SCOPED_TRACE(target);
+    Completions completions;
+    client->sendAsync(urlOf(target), "POST", {}, bytes("x"), DVACHttpClientDefaultRetryIntervals(), true,
+                      completions.handler());
+    ASSERT_TRUE(settle([&] { return log.count(held) == 1 && !client->pendingCalls().at(0)->isInProgress(); }));
+    const auto call = client->pendingCalls().at(0);
+    EXPECT_TRUE(call->isHeldForNetwork());
+    EXPECT_TRUE(call->hasPendingRetryTimer());
+    EXPECT_EQ(call->retryCount(), 1);
+    EXPECT_EQ(completions.count(), 0u);
+    EXPECT_FALSE(client->isPaused());
+    client->setEnabled(false, true);
+    ASSERT_EQ(completions.count(), 1u);
+    EXPECT_EQ(completions.at(0).errorCode(), DVACCanceledErrorCode);
+    client->setEnabled(true, false);
+  }
+}
+
+TEST_F(DVACHttpClientScheduleTest, AHeldCallGoesOutOnItsScheduleAndWhenTheNetworkReturns) {
+  dvac_http_test::setScript(*sink, R"({"responses": [], "default": {"drop": true}})");
+  Completions completions;
+  post("held", completions);
+  ASSERT_TRUE(answered(1));
+  advance(10);  // the first retry waits 5 to 10 s
+  ASSERT_TRUE(answered(2));
+  EXPECT_EQ(client->pendingCalls().at(0)->retryCount(), 2);
+
+  // The second retry would wait minutes; the network coming back sends it now.
+  net::ReachabilitySource::shared().setReachable(false);
+  ASSERT_TRUE(settle([&] { return client->isPaused(); }));
+  net::ReachabilitySource::shared().setReachable(true);
+  ASSERT_TRUE(answered(3));
+  EXPECT_FALSE(client->isPaused());
+  dvac_http_test::setScript(*sink, R"([])");
+  advance(10);
+  ASSERT_TRUE(settle([&] { return completions.count() == 1; }));
+  EXPECT_EQ(completions.at(0).statusCode(), 200);
+  EXPECT_EQ(sends->count(), 4u);
+  for (const auto& request : sink->requests()) EXPECT_EQ(request.body, "held");
+}
+
+TEST_F(DVACHttpClientScheduleTest, SpentRetriesPauseTheClientOnlyUntilItsBackOff) {
+  // Four 503s spend a call's retries, and four dropped connections another's.
+  dvac_http_test::setScript(*sink, R"({"responses": [], "default": {"status": 503}})");
+  Completions burst;
+  post("burst", burst);
+  ASSERT_TRUE(answered(1));
+  size_t requests = 1;
+  for (double interval : {10.0, 300.0, 1200.0}) {
+    EXPECT_FALSE(client->isPaused());
+    advance(interval);
+    ASSERT_TRUE(answered(++requests));
+  }
+  ASSERT_TRUE(settle([&] { return burst.count() == 1; }));
+  EXPECT_EQ(burst.at(0).statusCode(), 503);
+  EXPECT_TRUE(client->isPaused());
+  ASSERT_EQ(backOffs().size(), 1u);
+  EXPECT_GE(backOffs()[0], 150);
+  EXPECT_LE(backOffs()[0], 300);
+
+  // Paused, a new call waits; the back-off resumes the client.
+  dvac_http_test::setScript(*sink, R"({"responses": [], "default": {"drop": true}})");
+  Completions dropped;
+  post("dropped", dropped);
+  advance(100);
+  EXPECT_EQ(sends->count(), 4u);
+  advance(200);
+  ASSERT_TRUE(answered(++requests));
+  EXPECT_FALSE(client->isPaused());
+  for (double interval : {10.0, 300.0, 1200.0}) {
+    advance(interval);
+    ASSERT_TRUE(answered(++requests));
+  }
+  // Held calls never complete on their own: the client pauses again, for
+  // twice as long, and only while the network is up does the back-off end it.
+  EXPECT_EQ(dropped.count(), 0u);
+  EXPECT_TRUE(client->isPaused());
+  ASSERT_EQ(backOffs().size(), 2u);
+  EXPECT_GE(backOffs()[1], 300);
+  EXPECT_LE(backOffs()[1], 600);
+  net::ReachabilitySource::shared().setReachable(false);
+  ASSERT_TRUE(settle([&] { return log.contains("Internet connection is down."); }));
+  advance(600);
+  EXPECT_TRUE(client->isPaused());
+  EXPECT_EQ(sends->count(), 8u);
+  dvac_http_test::setScript(*sink, R"([])");
+  net::ReachabilitySource::shared().setReachable(true);
+  ASSERT_TRUE(settle([&] { return dropped.count() == 1; }));
+  EXPECT_EQ(dropped.at(0).statusCode(), 200);
+  EXPECT_FALSE(client->isPaused());
 }
 
 }  // namespace

@@ -53,6 +53,10 @@ class DVACHttpCall : public std::enable_shared_from_this<DVACHttpCall> {
   void cancelRetryTimer();
   // A retry timer is armed and has not fired.
   bool hasPendingRetryTimer() const;
+  // Held for the network (no connection, a lost one, no secure one): the
+  // network coming back sends it at once, whatever its retry timer says.
+  bool isHeldForNetwork() const { return heldForNetwork_.load(); }
+  void setHeldForNetwork(bool held) { heldForNetwork_.store(held); }
 
   // Arms a one-shot timer on the default global queue that runs `event`. The
   // delay is `retryAfter` (milliseconds) when it is a number from 0 to one
@@ -68,6 +72,7 @@ class DVACHttpCall : public std::enable_shared_from_this<DVACHttpCall> {
   explicit DVACHttpCall(ns::URL url) : url_(std::move(url)) {}
 
   std::atomic<bool> inProgress_{false};
+  std::atomic<bool> heldForNetwork_{false};
   int32_t retryCount_ = 0;
   std::optional<ns::Data> data_;
   DVACHttpHeaders headers_;

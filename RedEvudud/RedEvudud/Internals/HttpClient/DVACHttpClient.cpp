@@ -1,7 +1,10 @@
 #include "RedEvudud/RedEvudud/Internals/HttpClient/DVACHttpClient.h"
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 #include "RedEvudud/RedEvudud/Internals/HttpClient/DVACHttpUtil.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACErrors.h"
@@ -93,6 +96,7 @@ DVACHttpClient::~DVACHttpClient() {
   std::vector<std::function<void()>> completions;
   {
     std::lock_guard lock(mutex_);
+    cancelBackOffLocked();
     if (session_) session_->finishTasksAndInvalidate();
     // Every call ends with its handler, even when its client goes first.
     for (const auto& call : pendingCalls_) {
@@ -136,6 +140,7 @@ void DVACHttpClient::sendCallAsync(const std::shared_ptr<DVACHttpCall>& call) {
   if (call->isInProgress()) return;
   if (!session_) return;
   call->cancelRetryTimer();
+  call->setHeldForNetwork(false);
 
   if (auto delegate = delegate_.lock()) delegate->willSendHTTPRequestToURL(call->url(), call->headers());
 
@@ -182,10 +187,9 @@ void DVACHttpClient::requestCompletedWithHttpCall(const std::shared_ptr<DVACHttp
   if (error) {
     const bool noInternet = DVACHttpUtil::isNoInternetConnectionError(*error);
     if (noInternet || DVACHttpUtil::isSSLConnectionError(*error)) {
-      // Held, without a timer, until the network comes back or resume().
-      call->resetRetry();
       DVACLogInfo(kDVACLogTag, std::string("HTTP call failed with error: ") +
                                    (noInternet ? "Internet connection is down." : "Could not establish secure connection."));
+      holdCall(call);
       return;
     }
     DVACLogError(kDVACLogTag, "HTTP request error with code: " + std::to_string(error->code) +
@@ -197,18 +201,11 @@ void DVACHttpClient::requestCompletedWithHttpCall(const std::shared_ptr<DVACHttp
   const int64_t statusCode = response ? response->statusCode() : 0;
   if (DVACHttpUtil::isRecoverableError(statusCode)) {
     if (!call->hasReachedMaxRetries()) {
-      const std::optional<double> retryAfter =
-          parseRetryAfter(response ? response->valueForHTTPHeaderField(kDVACRetryHeaderKey) : std::nullopt);
-      std::weak_ptr<DVACHttpClient> weakSelf = weak_from_this();
-      std::weak_ptr<DVACHttpCall> weakCall = call;
-      call->startRetryTimerWithStatusCode(statusCode, retryAfter, [weakSelf, weakCall] {
-        auto self = weakSelf.lock();
-        auto retried = weakCall.lock();
-        if (self && retried) self->retryCall(retried);
-      });
+      scheduleRetry(call, statusCode,
+                    parseRetryAfter(response ? response->valueForHTTPHeaderField(kDVACRetryHeaderKey) : std::nullopt));
       return;
     }
-    pause();
+    pauseAfterFailures();
     finishCallLocked(call, std::move(data), std::move(response), std::nullopt);
     return;
   }
@@ -220,7 +217,64 @@ void DVACHttpClient::requestCompletedWithHttpCall(const std::shared_ptr<DVACHttp
     return;
   }
 
+  backOffStep_ = 0;
   finishCallLocked(call, std::move(data), std::move(response), std::nullopt);
+}
+
+void DVACHttpClient::scheduleRetry(const std::shared_ptr<DVACHttpCall>& call, int64_t statusCode,
+                                   std::optional<double> retryAfter) {
+  std::weak_ptr<DVACHttpClient> weakSelf = weak_from_this();
+  std::weak_ptr<DVACHttpCall> weakCall = call;
+  call->startRetryTimerWithStatusCode(statusCode, retryAfter, [weakSelf, weakCall] {
+    auto self = weakSelf.lock();
+    auto retried = weakCall.lock();
+    if (self && retried) self->retryCall(retried);
+  });
+}
+
+void DVACHttpClient::holdCall(const std::shared_ptr<DVACHttpCall>& call) {
+  // It waits for the network to come back or for its next retry, whichever
+  // is first; a paused client sends it when it resumes.
+  call->setHeldForNetwork(true);
+  if (paused_) return;
+  if (!call->hasReachedMaxRetries()) {
+    scheduleRetry(call, 0, std::nullopt);
+    return;
+  }
+  pauseAfterFailures();
+}
+
+void DVACHttpClient::pauseAfterFailures() {
+  pause();
+  cancelBackOffLocked();
+  const double longest =
+      std::min(kDVACFirstPauseBackOffSeconds * std::ldexp(1.0, backOffStep_), kDVACLongestPauseBackOffSeconds);
+  if (longest < kDVACLongestPauseBackOffSeconds) ++backOffStep_;
+  const double delay = longest / 2 + longest / 2 * (::arc4random_uniform(1000) / 1000.0);
+  DVACLogInfo(kDVACLogTag, "HTTP client resumes in " + std::to_string(static_cast<int>(delay)) +
+                               " s unless the network changes first.");
+  const uint64_t generation = backOffGeneration_;
+  std::weak_ptr<DVACHttpClient> weakSelf = weak_from_this();
+  backOffTimer_ = dispatch::TimerSource::make(dispatch::Queue::global(dispatch::QoS::Default));
+  backOffTimer_->setTimer(dispatch::after(delay), 0, dispatch::kNanosPerSecond);
+  backOffTimer_->setEventHandler([weakSelf, generation] {
+    if (auto self = weakSelf.lock()) self->backOffElapsed(generation);
+  });
+  backOffTimer_->resume();
+}
+
+void DVACHttpClient::cancelBackOffLocked() {
+  ++backOffGeneration_;
+  if (backOffTimer_) backOffTimer_->cancel();
+  backOffTimer_.reset();
+}
+
+void DVACHttpClient::backOffElapsed(uint64_t generation) {
+  Locker lock(*this);
+  if (generation != backOffGeneration_ || !paused_ || !enabled_) return;
+  // Without a network the notification of its return resumes the client.
+  if (reachability_ && reachability_->currentReachabilityStatus() == NotReachable) return;
+  resume();
 }
 
 // ------------------------------------------------------- State and lifecycle
@@ -247,6 +301,7 @@ void DVACHttpClient::pause() {
 void DVACHttpClient::resume() {
   Locker lock(*this);
   if (!enabled_) return;
+  cancelBackOffLocked();
   const bool wasPaused = paused_;
   if (wasPaused) {
     DVACLogInfo(kDVACLogTag, "Resume HTTP client.");
@@ -256,9 +311,9 @@ void DVACHttpClient::resume() {
   const std::vector<std::shared_ptr<DVACHttpCall>> calls = pendingCalls_;
   for (const auto& call : calls) {
     if (call->isInProgress()) continue;
-    // Without a pause, a call waiting for its retry timer keeps waiting; only
-    // held calls go out again.
-    if (!wasPaused && call->hasPendingRetryTimer()) continue;
+    // Without a pause, a call waiting for its retry timer after an answer
+    // keeps waiting; only calls held for the network go out again.
+    if (!wasPaused && call->hasPendingRetryTimer() && !call->isHeldForNetwork()) continue;
     if (!isPendingLocked(call)) continue;
     sendCallAsync(call);
   }

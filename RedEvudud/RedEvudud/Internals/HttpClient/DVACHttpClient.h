@@ -4,9 +4,14 @@
 // Every request becomes a call that stays pending until its handler has run:
 // on the wire, waiting for its retry timer, or held while the network is
 // down. Recoverable statuses (0, 408, 429, 500 and up) are retried after the
-// call's jittered intervals (or the server's "x-dv-retry-after-ms"); once they
-// are used up the client pauses. A status that is neither recoverable nor a
-// success disables the client and fails every other pending call.
+// call's jittered intervals (or the server's "x-dv-retry-after-ms"), and so
+// is a call that found no network, lost its connection or got no secure one
+// (it also goes out again as soon as the network comes back). Once a call's
+// retries are used up the client pauses; while the network is up it resumes
+// by itself after a back-off that doubles from 5 to at most 60 minutes (reset
+// by a success), so no server hiccup stops it for the rest of the process. A
+// status that is neither recoverable nor a success disables the client and
+// fails every other pending call.
 //
 // All state changes happen under the client's recursive lock. Completion
 // handlers never run under it: they are collected and called once the
@@ -29,6 +34,10 @@
 #include "platform/net/URLSession.h"
 
 inline constexpr const char* kDVACRetryHeaderKey = "x-dv-retry-after-ms";
+// The back-off of a client paused by spent retries: the first, and the most
+// it doubles to; each wait is jittered between half of it and all of it.
+inline constexpr double kDVACFirstPauseBackOffSeconds = 300;
+inline constexpr double kDVACLongestPauseBackOffSeconds = 3600;
 
 class DVACHttpClient : public DVACHttpClientProtocol,
                        public DVACEnable,
@@ -111,6 +120,14 @@ class DVACHttpClient : public DVACHttpClientProtocol,
   void finishCallLocked(const std::shared_ptr<DVACHttpCall>& call, std::optional<ns::Data> data,
                         std::shared_ptr<const net::HTTPURLResponse> response, std::optional<ns::Error> error);
   void retryCall(const std::shared_ptr<DVACHttpCall>& call);
+  // Under the lock: the next attempt of the call after its retry delay.
+  void scheduleRetry(const std::shared_ptr<DVACHttpCall>& call, int64_t statusCode, std::optional<double> retryAfter);
+  // Under the lock: keeps a call that could not reach the server.
+  void holdCall(const std::shared_ptr<DVACHttpCall>& call);
+  // Under the lock: pauses, and resumes after the back-off while the network is up.
+  void pauseAfterFailures();
+  void cancelBackOffLocked();
+  void backOffElapsed(uint64_t generation);
 
   mutable std::recursive_mutex mutex_;
   mutable int lockDepth_ = 0;
@@ -128,4 +145,8 @@ class DVACHttpClient : public DVACHttpClientProtocol,
   // that was dropped (cancelled tasks included) are still delivered.
   const std::shared_ptr<dispatch::Queue> delegateQueue_;
   ns::ObserverToken reachabilityObserver_;
+  std::shared_ptr<dispatch::TimerSource> backOffTimer_;
+  uint64_t backOffGeneration_ = 0;
+  // Back-offs since the last success; each one doubles the next.
+  int backOffStep_ = 0;
 };
