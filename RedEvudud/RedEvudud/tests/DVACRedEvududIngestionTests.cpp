@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
-
 #include <stdlib.h>
 
+#include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "RedEvudud/RedEvudud/Internals/HttpClient/DVACHttpClient.h"
@@ -132,6 +132,40 @@ TEST_F(DVACRedEvududIngestionTest, InvalidContainersAreRefusedUnderTheirBatchId)
   }
   EXPECT_EQ(log.messages(DVACLogLevelError), std::vector<std::string>(3, "Invalid log container."));
   EXPECT_EQ(sink->requestCount(), 0u);
+}
+
+// Valid, but with a number JSON cannot hold.
+class UnwritableLog : public DVACLogWithProperties {
+ public:
+  ns::Value serializeToDictionary() const override {
+    ns::Value value = DVACLogWithProperties::serializeToDictionary();
+    dvac::setJSONValue(value, "ratio", ns::Value(std::nan("")));
+    return value;
+  }
+};
+
+TEST_F(DVACRedEvududIngestionTest, ABatchThatCannotBeWrittenFailsWithoutASend) {
+  LogRecorder log(DVACLogLevelError);
+  ingestion->setAppSecret(kSecret);
+  auto container = containerOf("unwritable", 2);
+  auto unwritable = std::make_shared<UnwritableLog>();
+  unwritable->setType("event");
+  unwritable->setTimestamp(ns::Date::fromTimeIntervalSince1970(1'700'000'000));
+  unwritable->setDevice(dvac_test::testDevice());
+  container->logs.push_back(unwritable);
+  ASSERT_TRUE(container->isValid());
+
+  Completions completions;
+  ingestion->sendAsync(container, completions.sendHandler());
+  ASSERT_TRUE(completions.waitFor(1));
+  EXPECT_EQ(completions.at(0).callId, "unwritable");
+  EXPECT_FALSE(completions.at(0).response);
+  EXPECT_EQ(completions.at(0).errorCode(), DVACLogInvalidContainerErrorCode);
+  EXPECT_EQ(sink->requestCount(), 0u);
+  EXPECT_TRUE(log.contains("Couldn't serialize log container to json: "));
+  EXPECT_TRUE(
+      log.contains("DVACRedEvududIngestion did not send batch unwritable: its logs could not be written as "
+                   "JSON; they stay stored."));
 }
 
 TEST_F(DVACRedEvududIngestionTest, WithoutASecretASendFailsAtOnce) {

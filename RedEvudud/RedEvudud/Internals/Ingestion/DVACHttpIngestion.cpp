@@ -153,9 +153,13 @@ void DVACHttpIngestion::sendAsync(const std::shared_ptr<DVACLogContainer>& data,
       const std::string text = baseURL_ + apiPath_;
       DVACLogError(kDVACLogTag, className() + " has no valid URL to send to: '" + text + "'.");
       refusal = net::makeURLError(ns::NSURLErrorBadURL, text);
+    } else if (std::optional<ns::Data> payload = getPayloadWithData(data); !payload && isPayloadRequired()) {
+      DVACLogError(kDVACLogTag, className() + " did not send batch " +
+                                    (data && data->batchId ? *data->batchId : std::string("(null)")) +
+                                    ": its logs could not be written as JSON; they stay stored.");
+      refusal = dvac::makeRedEvududError(DVACLogInvalidContainerErrorCode);
     } else {
       DVACHttpHeaders headers = getHeadersWithData(data, eTag);
-      std::optional<ns::Data> payload = getPayloadWithData(data);
       std::weak_ptr<DVACHttpIngestion> weakSelf = weak_from_this();
       httpClient_->sendAsync(
           *sendURL_, getHttpMethod(), headers, payload, callsRetryIntervals_, true,

@@ -66,6 +66,10 @@ class DVACHttpIngestion : public DVACIngestionProtocol,
   virtual DVACHttpHeaders getHeadersWithData(const std::shared_ptr<DVACLogContainer>& data,
                                              const std::optional<std::string>& eTag);
   virtual std::optional<ns::Data> getPayloadWithData(const std::shared_ptr<DVACLogContainer>& data);
+  // An endpoint whose requests need a body: a batch without one (it could
+  // not be written) is not sent, but failed with "Invalid log container.",
+  // so the channel keeps its logs.
+  virtual bool isPayloadRequired() const { return false; }
   virtual std::optional<std::string> obfuscateResponsePayload(const std::optional<std::string>& payload);
   virtual std::string getHttpMethod() const { return "POST"; }
 

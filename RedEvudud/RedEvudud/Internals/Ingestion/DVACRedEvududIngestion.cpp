@@ -61,7 +61,6 @@ DVACHttpHeaders DVACRedEvududIngestion::getHeadersWithData(const std::shared_ptr
 
 std::optional<ns::Data> DVACRedEvududIngestion::getPayloadWithData(const std::shared_ptr<DVACLogContainer>& data) {
   if (!data) return std::nullopt;
-  // A container that cannot be written goes out without a body (it logged why).
   std::optional<std::string> json = data->serializeLog();
   if (!json) return std::nullopt;
   return ns::Data(json->begin(), json->end());

@@ -37,7 +37,10 @@ class DVACRedEvududIngestion : public DVACHttpIngestion {
 
   DVACHttpHeaders getHeadersWithData(const std::shared_ptr<DVACLogContainer>& data,
                                      const std::optional<std::string>& eTag) override;
+  // The batch as one JSON document; nil when it cannot be written (the
+  // container logs why), and then the batch fails instead of going out empty.
   std::optional<ns::Data> getPayloadWithData(const std::shared_ptr<DVACLogContainer>& data) override;
+  bool isPayloadRequired() const override { return true; }
   // The text with every occurrence of the app secret masked.
   std::optional<std::string> obfuscateResponsePayload(const std::optional<std::string>& payload) override;
   // At verbose level: "URL: ..." and "Headers: ..." with the secret masked.
