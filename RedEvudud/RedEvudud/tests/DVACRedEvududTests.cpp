@@ -3,11 +3,8 @@
 // could send, and the switches of the entry itself.
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <thread>
@@ -204,9 +201,9 @@ TEST_F(DVACRedEvududTests, LogsEnqueuedWhileTheSinkIsDownGoOutOnceItAnswers) {
 TEST(DVACRedEvududRestartChild, EnqueueAndWaitToBeKilled) {
   const char* root = std::getenv("DVAC_RESTART_CHILD_ROOT");
   const char* url = std::getenv("DVAC_RESTART_CHILD_URL");
-  const char* fd = std::getenv("DVAC_RESTART_CHILD_FD");
-  const char* hold = std::getenv("DVAC_RESTART_CHILD_HOLD_FD");
-  if (!root || !url || !fd || !hold) GTEST_SKIP() << "runs only as the child of LogsSurviveAProcessKilledBeforeSending";
+  if (!ns::test::ChildTest::isChild() || !root || !url) {
+    GTEST_SKIP() << "runs only as the child of LogsSurviveAProcessKilledBeforeSending";
+  }
   SdkEnvironment environment(root);
   auto beta = serviceClass("Beta");
   DVACRedEvudud::setLogUrl(url);
@@ -216,13 +213,8 @@ TEST(DVACRedEvududRestartChild, EnqueueAndWaitToBeKilled) {
   for (int n = 0; n < 20; ++n) beta->service()->channelUnit()->enqueueItem(numberedLog(n), DVACLogFlagsNormal);
   ASSERT_TRUE(recorder->waitFor("didCompleteEnqueueing", 20));
   syncLogsQueue();
-  const std::string ready = "ready " + DVACRedEvudud::installId().UUIDString() + "\n";
-  ASSERT_EQ(::write(std::atoi(fd), ready.data(), ready.size()), static_cast<ssize_t>(ready.size()));
-  // Until SIGKILL; should the parent go away first, its end of this pipe
-  // closes and the read returns.
-  char byte = 0;
-  if (::read(std::atoi(hold), &byte, 1) < 0) std::_Exit(1);
-  std::_Exit(0);
+  ns::test::ChildTest::report("ready " + DVACRedEvudud::installId().UUIDString());
+  ns::test::ChildTest::holdUntilKilled();
 }
 
 TEST_F(DVACRedEvududTests, LogsSurviveAProcessKilledBeforeSending) {
@@ -230,55 +222,14 @@ TEST_F(DVACRedEvududTests, LogsSurviveAProcessKilledBeforeSending) {
   // The first process's sink never answers in time: nothing it sends can be
   // confirmed before it dies.
   auto holdingSink = dvac_http_test::startSink(R"({"responses": [], "default": {"status": 200, "delayMs": 120000}})");
-
-  // fds: the child reports "ready" on it. hold: the child waits on it, and
-  // sees it close if this process goes away before killing it.
-  int fds[2];
-  int hold[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  ASSERT_EQ(::pipe(hold), 0);
-  ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-  ::fcntl(hold[1], F_SETFD, FD_CLOEXEC);
-  char exe[4096];
-  const ssize_t length = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  ASSERT_GT(length, 0);
-  exe[length] = '\0';
-  std::vector<std::string> environment;
-  for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
-  environment.push_back("DVAC_RESTART_CHILD_ROOT=" + root.path());
-  environment.push_back("DVAC_RESTART_CHILD_URL=" + holdingSink->baseURL());
-  environment.push_back("DVAC_RESTART_CHILD_FD=" + std::to_string(fds[1]));
-  environment.push_back("DVAC_RESTART_CHILD_HOLD_FD=" + std::to_string(hold[0]));
-  std::vector<char*> envp;
-  for (auto& entry : environment) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  std::string filter = "--gtest_filter=DVACRedEvududRestartChild.EnqueueAndWaitToBeKilled";
-  std::vector<char*> argv{exe, filter.data(), nullptr};
-
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::execve(exe, argv.data(), envp.data());
-    ::_exit(127);
-  }
-  ::close(fds[1]);
-  ::close(hold[0]);
-  std::string line;
-  pollfd readable{fds[0], POLLIN, 0};
-  while (line.find('\n') == std::string::npos && ::poll(&readable, 1, 60'000) > 0) {
-    char buffer[128];
-    const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    line.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fds[0]);
-  ::kill(child, SIGKILL);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ::close(hold[1]);
+  ns::test::ChildTest child(
+      "DVACRedEvududRestartChild.EnqueueAndWaitToBeKilled",
+      {"DVAC_RESTART_CHILD_ROOT=" + root.path(), "DVAC_RESTART_CHILD_URL=" + holdingSink->baseURL()});
+  const std::string line = child.readLine(60).value_or("");
+  const int status = child.kill();
   ASSERT_TRUE(line.starts_with("ready ")) << "child said: '" << line << "'";
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-  const std::string childInstallId = line.substr(6, line.find('\n') - 6);
+  const std::string childInstallId = line.substr(6);
   holdingSink->stop();
 
   // A new process on the same files: here, with fresh shared instances.
