@@ -65,7 +65,11 @@ const std::shared_ptr<ScreenResizeCorrector>& AppDelegate::screenResizeCorrector
 
 void AppDelegate::applicationDidFinishLaunching(const ns::Notification&) { startApplication(); }
 
-void AppDelegate::applicationWillTerminate(const ns::Notification&) {}
+// Nothing is torn down; only the events already tracked (the permissions
+// failure that ends the process, above all) must reach the store first.
+void AppDelegate::applicationWillTerminate(const ns::Notification&) {
+  AnalyticsManager::shared()->applicationWillTerminate();
+}
 
 bool AppDelegate::applicationShouldHandleReopen(bool) {
   showDesktop();

@@ -16,6 +16,7 @@
 #include "RedEvudud/RedEvudud/Internals/Ingestion/DVACIngestionDefaults.h"
 #include "RedEvudud/RedEvudud/Internals/Ingestion/DVACRuvErirovevuChannelDelegate.h"
 #include "RedEvudud/RedEvudud/Internals/Model/DVACStartServiceLog.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACDispatcherUtil.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
 #include "platform/foundation/Log.h"
@@ -136,6 +137,13 @@ void DVACRedEvudud::setUserId(const std::optional<std::string>& userId) {
 }
 
 std::optional<std::string> DVACRedEvudud::userId() { return DVACUserIdContext::sharedInstance()->userId(); }
+
+bool DVACRedEvudud::waitUntilLogsStored(double timeoutSeconds) {
+  auto group = std::dynamic_pointer_cast<DVACChannelGroupDefault>(sharedInstance()->channelGroup());
+  if (!group) return true;
+  // The queue is serial: an empty block runs after everything queued before it.
+  return DVACDispatcherUtil::dispatchSyncWithTimeout(timeoutSeconds, group->logsDispatchQueue(), nullptr);
+}
 
 void DVACRedEvudud::setMaxStorageSize(int64_t sizeInBytes, std::function<void(bool success)> completionHandler) {
   sharedInstance()->setInstanceMaxStorageSize(sizeInBytes, std::move(completionHandler));

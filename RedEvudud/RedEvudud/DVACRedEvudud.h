@@ -67,6 +67,10 @@ class DVACRedEvudud : public std::enable_shared_from_this<DVACRedEvudud> {
   static void setUserId(const std::optional<std::string>& userId);
   static std::optional<std::string> userId();
   static void setMaxStorageSize(int64_t sizeInBytes, std::function<void(bool success)> completionHandler);
+  // Waits, at most `timeoutSeconds`, until the log work queued so far has run
+  // (above all, storing the logs already enqueued), so that a process about
+  // to end loses none of them. True when it has, or when there is no SDK.
+  static bool waitUntilLogsStored(double timeoutSeconds);
 
   static DVACLogLevel logLevel();
   // Also flushes the delegate forwarder's buffered traces.

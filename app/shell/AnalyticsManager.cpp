@@ -45,7 +45,6 @@ AnalyticsManager::AnalyticsManager(std::shared_ptr<AnalyticsTelemetry> telemetry
 
 void AnalyticsManager::start() {
   telemetry_->start(kAppSecret);
-  telemetry_->setAnalyticsEnabled(false);
   telemetry_->setCrashesEnabled(true);
   // Weak both ways: the client keeps the handler for the life of the process.
   std::weak_ptr<AnalyticsManager> weakSelf = weak_from_this();
@@ -62,11 +61,16 @@ void AnalyticsManager::applyAnalyticsMode() {
   const auto defaults = MorvalentDefaults::standard();
   if (defaults.preferencesOnboardingRequired()) {
     setMode(Mode::manualReportingOnly);
-    telemetry_->setAnalyticsEnabled(false);
+    if (analyticsSwitched_) telemetry_->setAnalyticsEnabled(false);
     return;
   }
   setMode(defaults.analyticsMode());
-  telemetry_->setAnalyticsEnabled(mode() != Mode::manualReportingOnly);
+  setAnalyticsEnabled(mode() != Mode::manualReportingOnly);
+}
+
+void AnalyticsManager::setAnalyticsEnabled(bool enabled) {
+  analyticsSwitched_ = true;
+  telemetry_->setAnalyticsEnabled(enabled);
 }
 
 void AnalyticsManager::trackPreferenceChange(const std::string& key) {
@@ -77,7 +81,7 @@ void AnalyticsManager::trackPreferenceChange(const std::string& key) {
 void AnalyticsManager::trackPermissionsFailure(bool accessibility, bool screenRecording) {
   if (MorvalentDefaults::standard().analyticsMode() == Mode::manualReportingOnly) return;
   // The process ends right after; the event must not wait for the mode rule.
-  telemetry_->setAnalyticsEnabled(true);
+  setAnalyticsEnabled(true);
   telemetry_->trackEvent("permissions failure",
                          Properties{{"accessibilityPermissions", accessibility ? "true" : "false"},
                                     {"screenRecordingPermissions", screenRecording ? "true" : "false"}},
@@ -109,6 +113,10 @@ void AnalyticsManager::notifyCrashAlertResponse(long response, AnalyticsTelemetr
     case appkit::NSAlertSecondButtonReturn: telemetry.notifyWithUserConfirmation(Confirmation::dontSend); break;
     default: break;
   }
+}
+
+bool AnalyticsManager::applicationWillTerminate() {
+  return telemetry_->waitUntilEventsStored(kTerminationStoreWaitSeconds);
 }
 
 void AnalyticsManager::trackEvent(const std::string& name) { telemetry_->trackEvent(name); }

@@ -38,9 +38,11 @@ class AnalyticsTelemetry {
 
   virtual ~AnalyticsTelemetry() = default;
 
-  // DVACRedEvudud start:withServices: with DVACAnalytics, then DVACCrashes.
+  // DVACRedEvudud start:withServices: with DVACCrashes. The Analytics
+  // service joins at its first switch (startService: DVACAnalytics): until
+  // then it records nothing, and what earlier runs left unsent stays stored.
   virtual void start(const std::string& appSecret) = 0;
-  // DVACAnalytics setEnabled:
+  // DVACAnalytics setEnabled:, after starting the service when it is not yet.
   virtual void setAnalyticsEnabled(bool enabled) = 0;
   // DVACCrashes setEnabled:
   virtual void setCrashesEnabled(bool enabled) = 0;
@@ -49,9 +51,13 @@ class AnalyticsTelemetry {
   // DVACCrashes notifyWithUserConfirmation:
   virtual void notifyWithUserConfirmation(UserConfirmation confirmation) = 0;
   // DVACAnalytics trackEvent:, trackEvent:withProperties:, trackEvent:withProperties:flags:
+  // (dropped while the service has not been started)
   virtual void trackEvent(const std::string& name) = 0;
   virtual void trackEvent(const std::string& name, const Properties& properties) = 0;
   virtual void trackEvent(const std::string& name, const Properties& properties, int flags) = 0;
+  // Waits, at most that long, until the events handed over so far are
+  // stored; true when they are.
+  virtual bool waitUntilEventsStored(double /*timeoutSeconds*/) { return true; }
 
   // The telemetry SDK's client (stateless: every call goes to the SDK's classes).
   static std::shared_ptr<AnalyticsTelemetry> redEvudud();
@@ -81,20 +87,32 @@ class AnalyticsManager final : public SnapAnalytics, public std::enable_shared_f
   Mode mode() const override { return mode_.load(); }
   void setMode(Mode mode) { mode_.store(mode); }
 
-  // Starts the client: SDK start, Analytics off until the mode rule runs,
-  // Crashes on, and the crash confirmation handler.
+  // How long termination waits for the events already tracked to be stored.
+  static constexpr double kTerminationStoreWaitSeconds = 2.0;
+
+  // Starts the client: SDK start, Crashes on, and the crash confirmation
+  // handler. The Analytics service is left to the mode rule: switching it
+  // off here would delete the events an earlier run left unsent, and until
+  // its first switch it records nothing anyway.
   void start();
 
   // The mode rule, run whenever "analyticsMode" or
   // "preferencesOnboardingRequired" changes: mode 0 and Analytics off while
   // the preferences onboarding is pending, else the stored mode, Analytics on
-  // unless it is 0.
+  // unless it is 0. While the onboarding is pending, a service this process
+  // has not switched yet is left unstarted rather than switched off: the
+  // events it keeps (the permissions failure that ended an earlier run) wait
+  // for the user's choice instead of being deleted.
   void applyAnalyticsMode();
 
   // "preference_" + key with the stored value's text under "Value" ("nil"
   // when nothing is stored). Whether it is recorded is the Analytics
   // service's decision (its enabled state follows the mode).
   void trackPreferenceChange(const std::string& key);
+
+  // The process is ending: waits, bounded, until the events already tracked
+  // are stored (the next launch sends them); false when the time ran out.
+  bool applicationWillTerminate();
 
   // The onboarding window was closed with a permission missing. Sent (as a
   // critical event) unless the stored mode is 0, even while Analytics is off.
@@ -116,9 +134,12 @@ class AnalyticsManager final : public SnapAnalytics, public std::enable_shared_f
 
  private:
   explicit AnalyticsManager(std::shared_ptr<AnalyticsTelemetry> telemetry);
+  void setAnalyticsEnabled(bool enabled);
   // The handler's body: `manager` is null once the manager is gone.
   static bool confirmCrashReports(AnalyticsManager* manager, AnalyticsTelemetry& telemetry);
 
   std::shared_ptr<AnalyticsTelemetry> telemetry_;
   std::atomic<Mode> mode_{Mode::manualReportingOnly};
+  // Whether this process has switched the Analytics service yet.
+  std::atomic<bool> analyticsSwitched_{false};
 };

@@ -13,10 +13,14 @@ namespace {
 // Every call goes to the SDK's class-level operations.
 class RedEvududTelemetry final : public AnalyticsTelemetry {
  public:
-  void start(const std::string& appSecret) override {
-    DVACRedEvudud::start(appSecret, {DVACAnalytics::serviceClass(), DVACCrashes::serviceClass()});
+  // Until then events are dropped quietly, as a stopped service would.
+  static bool analyticsStarted() { return DVACAnalytics::sharedInstance()->isStarted(); }
+
+  void start(const std::string& appSecret) override { DVACRedEvudud::start(appSecret, {DVACCrashes::serviceClass()}); }
+  void setAnalyticsEnabled(bool enabled) override {
+    if (!analyticsStarted()) DVACRedEvudud::startService(DVACAnalytics::serviceClass());
+    DVACAnalytics::setEnabled(enabled);
   }
-  void setAnalyticsEnabled(bool enabled) override { DVACAnalytics::setEnabled(enabled); }
   void setCrashesEnabled(bool enabled) override { DVACCrashes::serviceClass()->setEnabled(enabled); }
   void setUserConfirmationHandler(UserConfirmationHandler handler) override {
     if (!handler) {
@@ -29,13 +33,20 @@ class RedEvududTelemetry final : public AnalyticsTelemetry {
   void notifyWithUserConfirmation(UserConfirmation confirmation) override {
     DVACCrashes::notifyWithUserConfirmation(static_cast<DVACUserConfirmation>(confirmation));
   }
-  void trackEvent(const std::string& name) override { DVACAnalytics::trackEvent(name); }
+  void trackEvent(const std::string& name) override {
+    if (analyticsStarted()) DVACAnalytics::trackEvent(name);
+  }
   void trackEvent(const std::string& name, const Properties& properties) override {
+    if (!analyticsStarted()) return;
     DVACAnalytics::trackEvent(name, DVACPropertiesDictionary(properties.begin(), properties.end()));
   }
   void trackEvent(const std::string& name, const Properties& properties, int flags) override {
+    if (!analyticsStarted()) return;
     DVACAnalytics::trackEvent(name, DVACPropertiesDictionary(properties.begin(), properties.end()),
                               static_cast<DVACLogFlags>(flags));
+  }
+  bool waitUntilEventsStored(double timeoutSeconds) override {
+    return DVACRedEvudud::waitUntilLogsStored(timeoutSeconds);
   }
 };
 

@@ -43,7 +43,7 @@ TEST_F(AppDelegateTest, LaunchStartsTelemetryWiresTheComponentsAndRegistersTwelv
   launch();
   ASSERT_GE(telemetry->calls.size(), 4u);
   EXPECT_EQ(telemetry->calls[0].rfind("start:", 0), 0u);
-  EXPECT_EQ(telemetry->calls[1], "Analytics.setEnabled:NO");
+  EXPECT_EQ(telemetry->calls[1], "Crashes.setEnabled:YES");
   EXPECT_EQ(SnapAnalytics::shared(), AnalyticsManager::shared());
 
   ASSERT_TRUE(delegate->dockPreviewCoordinator && delegate->snapPreviewWindowController &&
@@ -416,5 +416,7 @@ TEST_F(AppDelegateTest, ShowPreferencesAndShowSettingsShowTheSameWindow) {
   EXPECT_EQ(delegate->preferencesViewCoordinator->windowController()->window(), window);
   EXPECT_TRUE(window->isVisible());
   delegate->showHelp(nullptr);
+  // Termination waits for the events already tracked to be stored.
   delegate->applicationWillTerminate(ns::Notification("NSApplicationWillTerminateNotification"));
+  EXPECT_EQ(telemetry->calls.back(), "waitUntilEventsStored:" + std::to_string(2.0));
 }

@@ -31,13 +31,17 @@ class AnalyticsManagerTest : public ShellTest {
 
 }  // namespace
 
-TEST_F(AnalyticsManagerTest, StartTurnsAnalyticsOffAndCrashesOnWithTheConfirmationHandler) {
+TEST_F(AnalyticsManagerTest, StartLeavesAnalyticsToTheModeRuleAndTurnsCrashesOnWithTheConfirmationHandler) {
   manager->start();
-  ASSERT_EQ(telemetry->calls.size(), 4u);
+  // Switching Analytics off here would delete what an earlier run left unsent.
+  ASSERT_EQ(telemetry->calls.size(), 3u);
   EXPECT_EQ(telemetry->calls[0], std::string("start:") + AnalyticsManager::kAppSecret);
-  EXPECT_EQ(telemetry->calls[1], "Analytics.setEnabled:NO");
-  EXPECT_EQ(telemetry->calls[2], "Crashes.setEnabled:YES");
-  EXPECT_EQ(telemetry->calls[3], "Crashes.setUserConfirmationHandler");
+  EXPECT_EQ(telemetry->calls[1], "Crashes.setEnabled:YES");
+  EXPECT_EQ(telemetry->calls[2], "Crashes.setUserConfirmationHandler");
+  manager->trackEvent("showDesktop");
+  EXPECT_TRUE(telemetry->recorded().empty());
+  EXPECT_TRUE(manager->applicationWillTerminate());
+  EXPECT_EQ(telemetry->calls.back(), "waitUntilEventsStored:" + std::to_string(2.0));
   // A UUID in the canonical 8-4-4-4-12 form.
   const std::string secret = AnalyticsManager::kAppSecret;
   ASSERT_EQ(secret.size(), 36u);
@@ -56,12 +60,14 @@ TEST_F(AnalyticsManagerTest, ModeIsZeroUntilTheFirstSettingsWindowHasBeenClosed)
   ASSERT_EQ(defaults().analyticsMode(), Mode::automaticAnalytics);
   manager->applyAnalyticsMode();
   EXPECT_EQ(manager->mode(), Mode::manualReportingOnly);
-  EXPECT_FALSE(telemetry->analyticsEnabled);
+  EXPECT_FALSE(telemetry->recording());
+  // Not started rather than switched off: what it keeps stays kept.
+  EXPECT_TRUE(telemetry->calls.empty());
 
   defaults().setPreferencesOnboardingRequired(false);
   manager->applyAnalyticsMode();
   EXPECT_EQ(manager->mode(), Mode::automaticAnalytics);
-  EXPECT_TRUE(telemetry->analyticsEnabled);
+  EXPECT_TRUE(telemetry->recording());
 }
 
 TEST_F(AnalyticsManagerTest, StoredModesOutsideTheRangeDisableAnalytics) {
@@ -82,7 +88,8 @@ TEST_F(AnalyticsManagerTest, SetOnboardingAgainFallsBackToTheManualMode) {
   defaults().setPreferencesOnboardingRequired(true);
   manager->applyAnalyticsMode();
   EXPECT_EQ(manager->mode(), Mode::manualReportingOnly);
-  EXPECT_FALSE(telemetry->analyticsEnabled);
+  EXPECT_FALSE(telemetry->recording());
+  EXPECT_EQ(telemetry->calls.back(), "Analytics.setEnabled:NO");
 }
 
 TEST_F(AnalyticsManagerTest, PreferenceEventsCarryTheStoredValueAsText) {
@@ -149,7 +156,7 @@ TEST_F(AnalyticsManagerTest, PreviewEventPropertiesUseTheirRawKeys) {
 
 TEST_F(AnalyticsManagerTest, PermissionsFailureIsSentEvenDuringTheOnboardingUnlessTheStoredModeIsZero) {
   manager->applyAnalyticsMode();  // onboarding pending: Analytics off
-  ASSERT_FALSE(telemetry->analyticsEnabled);
+  ASSERT_FALSE(telemetry->recording());
   manager->trackPermissionsFailure(true, false);
   auto events = telemetry->recorded();
   ASSERT_EQ(events.size(), 1u);

@@ -1,6 +1,8 @@
 #pragma once
 // A telemetry client that records what the analytics manager hands it: the
-// calls in order and every event with the Analytics switch at that moment.
+// calls in order and every event with whether the Analytics service would
+// have recorded it (started, as the real client starts it at its first
+// switch, and enabled).
 
 #include <optional>
 #include <string>
@@ -14,7 +16,7 @@ struct RecordedEvent {
   std::string name;
   std::optional<AnalyticsTelemetry::Properties> properties;
   std::optional<int> flags;
-  // Whether the Analytics service was enabled when the event came in.
+  // Whether the Analytics service was started and enabled when the event came in.
   bool analyticsEnabled = false;
 };
 
@@ -24,11 +26,16 @@ class RecordingTelemetry : public AnalyticsTelemetry {
   std::vector<RecordedEvent> events;
   std::vector<UserConfirmation> confirmations;
   UserConfirmationHandler handler;
+  bool analyticsStarted = false;
+  // The service's persisted switch: on until switched off.
   bool analyticsEnabled = true;
   bool crashesEnabled = false;
 
+  bool recording() const { return analyticsStarted && analyticsEnabled; }
+
   void start(const std::string& appSecret) override { calls.push_back("start:" + appSecret); }
   void setAnalyticsEnabled(bool enabled) override {
+    analyticsStarted = true;
     analyticsEnabled = enabled;
     calls.push_back(std::string("Analytics.setEnabled:") + (enabled ? "YES" : "NO"));
   }
@@ -44,12 +51,18 @@ class RecordingTelemetry : public AnalyticsTelemetry {
     confirmations.push_back(c);
     calls.push_back("Crashes.notifyWithUserConfirmation:" + std::to_string(static_cast<int>(c)));
   }
-  void trackEvent(const std::string& name) override { events.push_back({name, std::nullopt, std::nullopt, analyticsEnabled}); }
+  void trackEvent(const std::string& name) override {
+    events.push_back({name, std::nullopt, std::nullopt, recording()});
+  }
   void trackEvent(const std::string& name, const Properties& p) override {
-    events.push_back({name, p, std::nullopt, analyticsEnabled});
+    events.push_back({name, p, std::nullopt, recording()});
   }
   void trackEvent(const std::string& name, const Properties& p, int flags) override {
-    events.push_back({name, p, flags, analyticsEnabled});
+    events.push_back({name, p, flags, recording()});
+  }
+  bool waitUntilEventsStored(double timeoutSeconds) override {
+    calls.push_back("waitUntilEventsStored:" + std::to_string(timeoutSeconds));
+    return true;
   }
 
   std::vector<std::string> names() const {
@@ -63,7 +76,8 @@ class RecordingTelemetry : public AnalyticsTelemetry {
     return out;
   }
 
-  // Events the Analytics service would have recorded (it drops them while disabled).
+  // Events the Analytics service would have recorded (it drops them while
+  // not started or disabled).
   std::vector<RecordedEvent> recorded() const {
     std::vector<RecordedEvent> out;
     for (const auto& e : events) {
