@@ -17,6 +17,7 @@
 #include <thread>
 #include <variant>
 
+#include "RedEvudud/RedEvudud/Internals/Ingestion/DVACIngestionDefaults.h"
 #include "app/AppDelegate.h"
 #include "app/ApplicationMethods.h"
 #include "app/DemoScenario.h"
@@ -28,6 +29,7 @@
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/net/NetworkWatcher.h"
 #include "platform/scripting/SimulatedPlayers.h"
 #include "platform/sim/InputDriver.h"
 #include "platform/sim/InputScript.h"
@@ -189,6 +191,16 @@ void adoptScenarioBundle(const sim::Scenario& scenario) {
   ns::Bundle::setMain(ns::Bundle::withInfoDictionary(std::move(info), url->path()));
 }
 
+// The telemetry's reachability follows the machine's links and default
+// routes, as the platform's own notifications would. A sink on this machine
+// needs no network: on a machine without one its uploads are not held back.
+void watchTheNetwork() {
+  const auto url = ns::URL::URLWithString(DVACIngestionDefaults::defaultLogUrl());
+  const std::string host = url ? url->host().value_or("") : "";
+  if (host == "localhost" || host == "::1" || host.starts_with("127.")) return;
+  if (!net::NetworkWatcher::start()) ns::NSLog("morvalent: the network cannot be watched here; it counts as reachable");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -226,6 +238,7 @@ int main(int argc, char** argv) {
   }
 
   ns::NSLog("morvalent " MORVALENT_VERSION " started");
+  watchTheNetwork();
   installApplicationMethods();
   auto& application = appkit::NSApplication::shared();
   application.setDelegate(AppDelegate::make());
