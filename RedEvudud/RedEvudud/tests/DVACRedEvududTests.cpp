@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "RedEvudud/RedEvudud/Internals/HttpClient/DVACHttpClient.h"
 #include "RedEvudud/RedEvudud/Internals/Ingestion/DVACRedEvududIngestion.h"
 #include "RedEvudud/RedEvudud/Internals/Model/DVACStartServiceLog.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACErrors.h"
@@ -255,6 +256,126 @@ TEST_F(DVACRedEvududTests, LogsSurviveAProcessKilledBeforeSending) {
     }
     EXPECT_EQ(second.storedRows("Beta"), 0) << second.logsDatabasePath();
   }
+}
+
+// ------------------------------------------- delivery through a flaky server
+
+// The whole client on the virtual clock (retry intervals of 10, 300 and 1200
+// s, back-offs, flush timers) against the sink, which answers in real time.
+class DVACDeliveryTest : public ::testing::Test {
+ protected:
+  // The client goes with the work still queued for it, and then its
+  // connections, which would otherwise hold up the sink's stop.
+  void TearDown() override {
+    recorder.reset();
+    environment.reset();
+    dispatch::Scheduler::shared().runUntilIdle();
+  }
+  void launch(const std::vector<DVACServiceClass>& services) {
+    DVACRedEvudud::setLogUrl(sink->baseURL());
+    DVACRedEvudud::start(kSecret, services);
+    recorder = std::make_shared<RecordingDelegate>();
+    sdkGroup()->addDelegate(recorder);
+  }
+  std::shared_ptr<DVACHttpClient> client() const {
+    return std::dynamic_pointer_cast<DVACHttpClient>(sdkGroup()->redEvududIngestion()->httpClient());
+  }
+  // Every call has its answer and the logs queue has taken them in.
+  bool settle(const std::function<bool()>& condition) {
+    return dispatch::Scheduler::shared().runMainUntil(
+        [&] {
+          auto calls = client()->pendingCalls();
+          return condition() &&
+                 std::none_of(calls.begin(), calls.end(), [](const auto& call) { return call->isInProgress(); });
+        },
+        20);
+  }
+  void advance(double seconds) { dispatch::Scheduler::shared().advance(seconds); }
+  static void enqueue(const std::shared_ptr<TestServiceClass>& service, int from, int to) {
+    auto unit = service->service()->channelUnit();
+    for (int n = from; n < to; ++n) unit->enqueueItem(numberedLog(n), DVACLogFlagsNormal);
+  }
+  void answer(const std::string& script) { dvac_http_test::setScript(*sink, script); }
+  // The numbered logs of every batch the sink accepted.
+  std::vector<int> accepted() const {
+    std::vector<ingestion_sink::RecordedRequest> requests;
+    for (const auto& request : sink->requests()) {
+      if (request.answeredStatus >= 200 && request.answeredStatus < 300) requests.push_back(request);
+    }
+    auto numbers = eventNumbers(requests);
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+  }
+  // The numbers from..to-1 of each pair, in order.
+  static std::vector<int> ranges(std::initializer_list<std::pair<int, int>> spans) {
+    std::vector<int> numbers;
+    for (auto [from, to] : spans) {
+      for (int n = from; n < to; ++n) numbers.push_back(n);
+    }
+    return numbers;
+  }
+
+  dispatch::VirtualClockScope clock;
+  ns::test::TemporaryDirectory root{"dvac-delivery"};
+  std::unique_ptr<ingestion_sink::Sink> sink =
+      dvac_http_test::startSink(R"({"responses": [], "default": {"drop": true}})");
+  std::optional<SdkEnvironment> environment{std::in_place, root.path()};
+  std::shared_ptr<RecordingDelegate> recorder;
+};
+
+TEST_F(DVACDeliveryTest, EveryLogArrivesOnceThroughDropsBurstsAndARestart) {
+  auto beta = serviceClass("Beta", 500, batchOf("Beta", 10, 3));
+  launch({beta});
+  auto held = [&] {
+    auto calls = client()->pendingCalls();
+    return std::count_if(calls.begin(), calls.end(), [](const auto& c) { return c->isHeldForNetwork(); });
+  };
+
+  // Three full batches go out at once and every connection drops: the calls
+  // are held, each with its retry timer.
+  enqueue(beta, 0, 30);
+  ASSERT_TRUE(settle([&] { return held() == 3; }));
+  // A burst of 503s answers the first retries; the network going away and
+  // coming back sends the calls again at once, into the burst.
+  answer(R"({"responses": [], "default": {"status": 503}})");
+  advance(10);
+  ASSERT_TRUE(settle([&] { return held() == 0 && client()->pendingCalls().size() >= 3; }));
+  net::ScopedReachabilityFlags offline(0);
+  ASSERT_TRUE(settle([&] { return client()->isPaused(); }));
+  net::ReachabilitySource::shared().reset();
+  ASSERT_TRUE(settle([&] { return !client()->isPaused(); }));
+  // The server comes back.
+  answer("[]");
+  advance(10);
+  ASSERT_TRUE(settle([&] { return accepted() == ranges({{0, 30}}); }));
+
+  // A burst longer than the retries: the batch fails and waits in the store,
+  // the client pauses and resumes after its back-off.
+  answer(R"({"responses": [], "default": {"status": 503}})");
+  enqueue(beta, 30, 40);
+  for (double interval : {10.0, 300.0, 1200.0}) {
+    ASSERT_TRUE(settle([] { return true; }));
+    advance(interval);
+  }
+  ASSERT_TRUE(settle([&] { return recorder->numbers("didFail").size() >= 10 && client()->isPaused(); }));
+  answer("[]");
+  advance(kDVACFirstPauseBackOffSeconds);
+  ASSERT_TRUE(settle([&] { return !client()->isPaused(); }));
+  enqueue(beta, 40, 50);
+  ASSERT_TRUE(settle([&] { return accepted() == ranges({{0, 30}, {40, 50}}); }));
+  EXPECT_EQ(environment->storedRows("Beta"), 10);
+
+  // The next launch sends what was left.
+  environment.reset();
+  environment.emplace(root.path());
+  auto again = serviceClass("Beta", 500, batchOf("Beta", 10, 3));
+  launch({again});
+  advance(6);
+  ASSERT_TRUE(settle([&] { return accepted() == ranges({{0, 50}}); })) << ::testing::PrintToString(accepted());
+  advance(3600);
+  ASSERT_TRUE(settle([] { return true; }));
+  EXPECT_EQ(accepted(), ranges({{0, 50}}));
+  EXPECT_EQ(environment->storedRows("Beta"), 0);
 }
 
 TEST_F(DVACRedEvududTests, DisableVariableKeepsNamedServicesFromStarting) {
