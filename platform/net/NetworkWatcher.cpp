@@ -220,7 +220,9 @@ void RoutingState::applyRoute(const void* message, std::size_t length, bool remo
       default: break;
     }
   });
-  if (table != RT_TABLE_MAIN) return;
+  // Policy routing (a VPN's own table, say) counts too; the local table
+  // only ever leads back to this machine.
+  if (table == RT_TABLE_LOCAL) return;
   std::sort(parsed.interfaces.begin(), parsed.interfaces.end());
 
   // The kernel names a route it removes with everything it was added with.

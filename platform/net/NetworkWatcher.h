@@ -2,10 +2,10 @@
 // The machine's network as the kernel's routing tables see it, followed over
 // a routing netlink socket: links coming up and going down, default routes
 // appearing and going. While the watcher runs, ReachabilitySource reports
-// "reachable" exactly when some default route (IPv4 or IPv6, main table)
-// leaves through a link that is up, running and not a loopback, and every
-// change reaches the scheduled reachability targets, as the system's own
-// notifications would.
+// "reachable" exactly when some default route (IPv4 or IPv6, in any table but
+// the local one) leaves through a link that is up, running and not a
+// loopback, and every change reaches the scheduled reachability targets, as
+// the system's own notifications would.
 //
 // Nothing starts it behind the program's back: tests keep injecting states
 // through ReachabilitySource.

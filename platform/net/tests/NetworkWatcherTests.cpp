@@ -105,8 +105,8 @@ TEST(NetworkWatcherState, FollowsLinksAndDefaultRoutes) {
   local.destinationLength = 24;
   Messages::Route viaLoopback;
   viaLoopback.interfaces = {1};
-  Messages::Route otherTable;
-  otherTable.table = 1000;
+  Messages::Route localTable;
+  localTable.table = RT_TABLE_LOCAL;
   Messages::Route blackhole;
   blackhole.type = RTN_BLACKHOLE;
   Messages::Route multipath;
@@ -119,12 +119,16 @@ TEST(NetworkWatcherState, FollowsLinksAndDefaultRoutes) {
   steps.push_back({"links only", Messages().link(1, kUp | IFF_LOOPBACK).link(2, kUp).link(3, IFF_UP), false});
   steps.push_back({"a subnet route is no way out", Messages().route(local), false});
   steps.push_back({"nor a default through the loopback", Messages().route(viaLoopback), false});
-  steps.push_back({"nor one in another table", Messages().route(otherTable), false});
+  steps.push_back({"nor one in the local table", Messages().route(localTable), false});
   steps.push_back({"nor a blackhole", Messages().route(blackhole), false});
   steps.push_back({"default route through a running link", Messages().route({}), true});
   steps.push_back({"the link loses its carrier", Messages().link(2, IFF_UP), false});
   steps.push_back({"and gets it back", Messages().link(2, kUp), true});
   steps.push_back({"the route goes", Messages().route({}, true), false});
+  Messages::Route vpn;
+  vpn.table = 51820;
+  steps.push_back({"a default in a table of its own counts", Messages().route(vpn), true});
+  steps.push_back({"and goes", Messages().route(vpn, true), false});
   steps.push_back({"an IPv6 default through a link not running", Messages().route(ipv6()), false});
   steps.push_back({"the link starts running", Messages().link(3, kUp), true});
   steps.push_back({"the link is removed", Messages().link(3, 0, true), false});
