@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "RedEvudud/RedEvudud/Internals/Model/DVACLogContainer.h"
 #include "RedEvudud/RedEvudud/Internals/Model/DVACLogWithProperties.h"
 #include "RedEvudud/RedEvudud/Internals/Model/DVACStartServiceLog.h"
@@ -43,19 +41,9 @@ TEST(DVACLogContainerTest, SerializesTheLogsUnderOneKeyWithoutEscapingSlashes) {
   EXPECT_EQ(json::parse(*DVACLogContainer().serializeLog()), json({{"logs", json::array()}}));
 }
 
-// A log whose dictionary cannot be written as JSON.
-class UnwritableLog : public DVACAbstractLog {
- public:
-  ns::Value serializeToDictionary() const override {
-    ns::Value dict = DVACAbstractLog::serializeToDictionary();
-    dvac::setJSONValue(dict, "value", ns::Value(std::nan("")));
-    return dict;
-  }
-};
-
 TEST(DVACLogContainerTest, AnUnwritableLogGivesNothingAndAnError) {
   LogLines lines;
-  DVACLogContainer container("batch", {validLog("/a"), std::make_shared<UnwritableLog>()});
+  DVACLogContainer container("batch", {validLog("/a"), std::make_shared<dvac_test::UnwritableLog>()});
   EXPECT_FALSE(container.serializeLog());
   const auto errors = lines.at(DVACLogLevelError);
   ASSERT_EQ(errors.size(), 1u);

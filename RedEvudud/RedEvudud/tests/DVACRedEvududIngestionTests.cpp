@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "RedEvudud/RedEvudud/Internals/HttpClient/DVACHttpClient.h"
@@ -134,25 +133,11 @@ TEST_F(DVACRedEvududIngestionTest, InvalidContainersAreRefusedUnderTheirBatchId)
   EXPECT_EQ(sink->requestCount(), 0u);
 }
 
-// Valid, but with a number JSON cannot hold.
-class UnwritableLog : public DVACLogWithProperties {
- public:
-  ns::Value serializeToDictionary() const override {
-    ns::Value value = DVACLogWithProperties::serializeToDictionary();
-    dvac::setJSONValue(value, "ratio", ns::Value(std::nan("")));
-    return value;
-  }
-};
-
 TEST_F(DVACRedEvududIngestionTest, ABatchThatCannotBeWrittenFailsWithoutASend) {
   LogRecorder log(DVACLogLevelError);
   ingestion->setAppSecret(kSecret);
   auto container = containerOf("unwritable", 2);
-  auto unwritable = std::make_shared<UnwritableLog>();
-  unwritable->setType("event");
-  unwritable->setTimestamp(ns::Date::fromTimeIntervalSince1970(1'700'000'000));
-  unwritable->setDevice(dvac_test::testDevice());
-  container->logs.push_back(unwritable);
+  container->logs.push_back(std::make_shared<dvac_test::UnwritableLog>());
   ASSERT_TRUE(container->isValid());
 
   Completions completions;

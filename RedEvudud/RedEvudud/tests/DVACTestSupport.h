@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -26,6 +27,7 @@
 #include "RedEvudud/RedEvudud/Internals/HttpClient/DVACDependencyConfiguration.h"
 #include "RedEvudud/RedEvudud/Internals/Ingestion/DVACIngestionDefaults.h"
 #include "RedEvudud/RedEvudud/Internals/Ingestion/DVACTicketCache.h"
+#include "RedEvudud/RedEvudud/Internals/Model/DVACAbstractLog.h"
 #include "RedEvudud/RedEvudud/Internals/Storage/DVACLogDBStorage.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
@@ -145,6 +147,21 @@ inline std::shared_ptr<DVACDevice> testDevice() {
   device->appNamespace = "com.morvalent.Morvalent";
   return device;
 }
+
+// A valid log whose dictionary holds a number JSON cannot write.
+class UnwritableLog : public DVACAbstractLog {
+ public:
+  UnwritableLog() {
+    setType("unwritable");
+    setTimestamp(ns::Date::fromTimeIntervalSince1970(1'700'000'000));
+    setDevice(testDevice());
+  }
+  ns::Value serializeToDictionary() const override {
+    ns::Value dict = DVACAbstractLog::serializeToDictionary();
+    dvac::setJSONValue(dict, "value", ns::Value(std::nan("")));
+    return dict;
+  }
+};
 
 // Archived and unarchived through the SDK's keyed archiving.
 template <typename T>
