@@ -493,9 +493,9 @@ TEST_F(DVACHttpClientScheduleTest, SpentRetriesPauseTheClientOnlyUntilItsBackOff
   post("burst", burst);
   ASSERT_TRUE(answered(1));
   size_t requests = 1;
-  for (double interval : {10.0, 300.0, 1200.0}) {
+  for (int retry = 0; retry < 3; ++retry) {
     EXPECT_FALSE(client->isPaused());
-    advance(interval);
+    advance(dvac_http_test::announcedRetryDelay(log));
     ASSERT_TRUE(answered(++requests));
   }
   ASSERT_TRUE(settle([&] { return burst.count() == 1; }));
@@ -514,8 +514,8 @@ TEST_F(DVACHttpClientScheduleTest, SpentRetriesPauseTheClientOnlyUntilItsBackOff
   advance(200);
   ASSERT_TRUE(answered(++requests));
   EXPECT_FALSE(client->isPaused());
-  for (double interval : {10.0, 300.0, 1200.0}) {
-    advance(interval);
+  for (int retry = 0; retry < 3; ++retry) {
+    advance(dvac_http_test::announcedRetryDelay(log));
     ASSERT_TRUE(answered(++requests));
   }
   // Held calls never complete on their own: the client pauses again, for

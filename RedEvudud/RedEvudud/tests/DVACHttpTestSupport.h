@@ -104,6 +104,22 @@ class Completions {
   std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
+// The wait the last "Call attempt" warning announced, in seconds: on the
+// virtual clock a test moves time that far and no further, so that what the
+// retry's answer arms (the next retry, a back-off) cannot come due within
+// the same step while the answer is on its way.
+inline double announcedRetryDelay(const LogRecorder& log) {
+  const std::string marker = "it will be retried in ";
+  const auto warnings = log.messages(DVACLogLevelWarning);
+  for (auto it = warnings.rbegin(); it != warnings.rend(); ++it) {
+    if (const auto at = it->find(marker); at != std::string::npos) {
+      return std::stod(it->substr(at + marker.size())) / 1000.0 + 0.001;
+    }
+  }
+  ADD_FAILURE() << "no retry was announced";
+  return 0;
+}
+
 inline void setScript(ingestion_sink::Sink& sink, const std::string& scriptJson) {
   std::string error;
   auto script = ingestion_sink::Script::fromJson(scriptJson, &error);

@@ -352,10 +352,11 @@ TEST_F(DVACDeliveryTest, EveryLogArrivesOnceThroughDropsBurstsAndARestart) {
   // A burst longer than the retries: the batch fails and waits in the store,
   // the client pauses and resumes after its back-off.
   answer(R"({"responses": [], "default": {"status": 503}})");
+  dvac_http_test::LogRecorder retries(DVACLogLevelWarning);
   enqueue(beta, 30, 40);
-  for (double interval : {10.0, 300.0, 1200.0}) {
-    ASSERT_TRUE(settle([] { return true; }));
-    advance(interval);
+  for (size_t retry = 1; retry <= 3; ++retry) {
+    ASSERT_TRUE(settle([&] { return retries.count("it will be retried in") == retry; }));
+    advance(dvac_http_test::announcedRetryDelay(retries));
   }
   ASSERT_TRUE(settle([&] { return recorder->numbers("didFail").size() >= 10 && client()->isPaused(); }));
   answer("[]");
