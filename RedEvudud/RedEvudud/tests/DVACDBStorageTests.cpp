@@ -128,7 +128,6 @@ TEST_F(DVACDBStorageTest, DamagedFilesAreReplacedAtInitialization) {
          // Keep the header page only: the tables' pages are gone.
          fs::resize_file(p, 4096);
        }},
-      {"newer version", [](const std::string& p) { RawDatabase(p).exec("PRAGMA user_version = 9"); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,7 +1,9 @@
 #include "RedEvudud/RedEvudud/Internals/Storage/DVACDBStorage.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
@@ -26,6 +28,28 @@ void closeDatabase(sqlite3* db) {
   if (db) sqlite3_close_v2(db);
 }
 
+// The log is folded into the file once it holds this share of the size
+// limit, within these bounds (SQLite's own default is the upper one).
+constexpr int64_t kCheckpointShareOfLimit = 4;
+constexpr int64_t kMinimumCheckpointPages = 64;
+constexpr int64_t kMaximumCheckpointPages = 1000;
+
+// One step of a statement that returns no rows; SQLITE_OK when it is done.
+int stepNonSelection(sqlite3_stmt* statement, sqlite3* db) {
+  int result = sqlite3_step(statement);
+  if (result == SQLITE_DONE) return SQLITE_OK;
+  // The extended code may carry more detail than the step's.
+  const std::string code = std::to_string(result);
+  if (DVACDBStorage::isDamagedDatabaseResult(result)) {
+    DVACLogError(kDVACLogTag, "A database file is corrupted, result=" + code + "\n\t" + errorMessage(db));
+  } else if (result == SQLITE_FULL) {
+    DVACLogDebug(kDVACLogTag, "Query failed with error: " + code + "\n\t" + errorMessage(db));
+  } else {
+    DVACLogError(kDVACLogTag, "Could not execute the statement, result=" + code + "\n\t" + errorMessage(db));
+  }
+  return result;
+}
+
 // Removes what SQLite may have left beside a database file; a stale journal
 // must never be played back into the new file.
 void removeCompanionFiles(const ns::URL& url) {
@@ -44,6 +68,11 @@ void removeCompanionFiles(const ns::URL& url) {
 
 DVACDBStorage::DVACDBStorage(std::optional<DVACStorageSchema> schema, uint64_t version, std::string filename)
     : schema_(std::move(schema)), version_(version), filename_(std::move(filename)) {}
+
+DVACDBStorage::~DVACDBStorage() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  closeConnection(true);
+}
 
 std::shared_ptr<DVACDBStorage> DVACDBStorage::storageWithSchema(std::optional<DVACStorageSchema> schema,
                                                                 uint64_t version, std::string filename) {
@@ -83,6 +112,7 @@ void DVACDBStorage::initialize() {
 
 int DVACDBStorage::configureDatabase(bool* damaged) {
   *damaged = false;
+  closeConnection(true);
   const bool existed = DVACUtility::fileExistsForPathComponent(filename_);
   dbFileURL_ = DVACUtility::createFileAtPathComponent(filename_, std::nullopt, false, false);
   maxSizeInBytes_ = kDVACDefaultDatabaseSizeInBytes;
@@ -95,46 +125,46 @@ int DVACDBStorage::configureDatabase(bool* damaged) {
   int result = SQLITE_OK;
   sqlite3* db = openDatabaseAtFileURL(*dbFileURL_, &result);
   if (!db) return result;
-  auto finish = [&](int code) {
+  auto fail = [&](int code) {
     closeDatabase(db);
     if (isDamagedDatabaseResult(code)) *damaged = true;
     return code;
   };
 
   pageSize_ = getPageSizeInOpenedDatabase(db, &result);
-  if (isDamagedDatabaseResult(result)) return finish(result);
+  if (isDamagedDatabaseResult(result)) return fail(result);
   if (pageSize_ == 0) {
     DVACLogError(kDVACLogTag, "Failed to get storage page size.");
-    return finish(SQLITE_ERROR);
+    return fail(SQLITE_ERROR);
   }
 
   if (existed) {
     // A file cut short or overwritten in part opens fine and fails later, row
     // by row; find out now.
     DVACStorageRows check = executeSelectionQuery("PRAGMA quick_check(1);", db, nullptr, &result);
-    if (isDamagedDatabaseResult(result)) return finish(result);
+    if (isDamagedDatabaseResult(result)) return fail(result);
     const std::string* verdict = check.empty() || check.front().empty() ? nullptr : check.front().front().string();
     if (result == SQLITE_OK && (!verdict || *verdict != "ok")) {
       DVACLogError(kDVACLogTag,
                    "Integrity check of \"" + filename_ + "\" failed: " + (verdict ? *verdict : "no answer"));
-      return finish(SQLITE_CORRUPT);
+      return fail(SQLITE_CORRUPT);
     }
   }
 
   const uint64_t storedVersion = versionInOpenedDatabase(db, &result);
-  if (result != SQLITE_OK) return finish(result);
+  if (result != SQLITE_OK) return fail(result);
   if (existed && storedVersion > version_) {
-    // Written by a newer release whose layout this one cannot know.
+    // Written by a newer release: its rows are kept as long as the tables
+    // still have every column this layout reads and writes.
+    if (!hasUsableTables(db, &result)) return fail(result == SQLITE_OK ? SQLITE_NOTADB : result);
     DVACLogWarning(kDVACLogTag, "The database \"" + filename_ + "\" has version " + std::to_string(storedVersion) +
-                                    ", newer than " + std::to_string(version_) + ".");
-    *damaged = true;
-    return finish(SQLITE_NOTADB);
+                                    ", newer than " + std::to_string(version_) + "; its rows are kept.");
   }
 
   result = createTablesWithSchema(schema_, db);
   if (result != SQLITE_OK) {
     DVACLogError(kDVACLogTag, "Failed to create tables with schema with error \"" + std::to_string(result) + "\".");
-    return finish(result);
+    return fail(result);
   }
 
   if (!existed) {
@@ -146,9 +176,37 @@ int DVACDBStorage::configureDatabase(bool* damaged) {
     migrateDatabase(db, storedVersion);
   }
   result = enableAutoVacuumInOpenedDatabase(db);
-  if (isDamagedDatabaseResult(result)) return finish(result);
+  if (isDamagedDatabaseResult(result)) return fail(result);
   result = setVersion(version_, db);
-  return finish(result);
+  if (result != SQLITE_OK) return fail(result);
+  result = enableWriteAheadLogInOpenedDatabase(db);
+  if (result != SQLITE_OK) return fail(result);
+  adoptConnection(db);
+  return SQLITE_OK;
+}
+
+bool DVACDBStorage::hasUsableTables(sqlite3* db, int* result) {
+  *result = SQLITE_OK;
+  if (!schema_) return true;
+  for (const auto& [tableName, columnsSchema] : *schema_) {
+    DVACStorageBindableArray values;
+    values.addString(tableName);
+    const DVACStorageRows rows =
+        executeSelectionQuery("SELECT \"name\" FROM pragma_table_info(?)", db, &values, result);
+    if (*result != SQLITE_OK) return false;
+    if (rows.empty()) continue;  // made below
+    for (const auto& [columnName, words] : columnsSchema) {
+      const bool present = std::any_of(rows.begin(), rows.end(), [&](const DVACStorageRow& row) {
+        return !row.empty() && row.front().string() && *row.front().string() == columnName;
+      });
+      if (!present) {
+        DVACLogError(kDVACLogTag, "The table \"" + tableName + "\" of \"" + filename_ + "\" has no column \"" +
+                                      columnName + "\".");
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 void DVACDBStorage::recreateDatabase() {
@@ -161,31 +219,111 @@ void DVACDBStorage::recreateDatabase() {
 
 // ---- Instance operations ----------------------------------------------------
 
+// ---- The kept connection --------------------------------------------------------
+
+void DVACDBStorage::adoptConnection(sqlite3* db) {
+  connection_ = db;
+  connectionMaxPageCount_ = 0;
+  sqlite3_wal_hook(db, &DVACDBStorage::walCommitted, this);
+  rememberFile();
+}
+
+void DVACDBStorage::closeConnection(bool checkpoint) {
+  for (auto& [query, statement] : statements_) sqlite3_finalize(statement);
+  statements_.clear();
+  if (connection_) {
+    if (!checkpoint) sqlite3_db_config(connection_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    closeDatabase(connection_);
+  }
+  connection_ = nullptr;
+  connectedFile_.reset();
+  connectionMaxPageCount_ = 0;
+  wroteFile_ = false;
+}
+
+void DVACDBStorage::rememberFile() {
+  struct stat status {};
+  if (!dbFileURL_ || ::stat(dbFileURL_->path().c_str(), &status) != 0) {
+    connectedFile_.reset();
+    return;
+  }
+  connectedFile_ = FileIdentity{status.st_dev, status.st_ino, status.st_size,
+                                static_cast<int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
+}
+
+sqlite3* DVACDBStorage::connection(int* result) {
+  *result = SQLITE_OK;
+  if (connection_) {
+    const std::optional<FileIdentity> known = connectedFile_;
+    rememberFile();
+    if (known && connectedFile_ == known) return connection_;
+    // Replaced, removed or written behind our back: what the connection
+    // holds may no longer be the file. Its log stays for the next one.
+    closeConnection(false);
+  }
+  sqlite3* db = openDatabaseAtFileURL(*dbFileURL_, result);
+  if (!db) return nullptr;
+  *result = enableWriteAheadLogInOpenedDatabase(db);
+  if (*result != SQLITE_OK) {
+    closeDatabase(db);
+    return nullptr;
+  }
+  adoptConnection(db);
+  return db;
+}
+
+int DVACDBStorage::applyMaxPageCount(sqlite3* db) {
+  const int64_t wanted = maxSizeInBytes_.load() / pageSize_.load();
+  if (connectionMaxPageCount_ == wanted) return SQLITE_OK;
+  const int result = setMaxPageCount(wanted, db);
+  // SQLite never sets the limit below the pages in use; such a limit is
+  // asked for again on the next operation, as the file may have shrunk.
+  if (result == SQLITE_OK) connectionMaxPageCount_ = getMaxPageCountInOpenedDatabase(db);
+  return result;
+}
+
+int64_t DVACDBStorage::checkpointPages() const {
+  const int64_t limit = connectionMaxPageCount_ > 0 ? connectionMaxPageCount_ : kMaximumCheckpointPages;
+  return std::clamp(limit / kCheckpointShareOfLimit, kMinimumCheckpointPages, kMaximumCheckpointPages);
+}
+
+int DVACDBStorage::walCommitted(void* storage, sqlite3* db, const char* /*name*/, int pages) {
+  auto* self = static_cast<DVACDBStorage*>(storage);
+  if (pages >= self->checkpointPages()) {
+    // Passive: never waits for another connection's readers.
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    self->wroteFile_ = true;
+  }
+  return SQLITE_OK;
+}
+
 int DVACDBStorage::runOnOpenedDatabase(const std::function<int(sqlite3* db)>& block) {
   if (!dbFileURL_) {
     DVACLogError(kDVACLogTag, "Failed to open database with result: " + std::to_string(SQLITE_CANTOPEN) + ".");
     return SQLITE_CANTOPEN;
   }
   int result = SQLITE_OK;
-  sqlite3* db = openDatabaseAtFileURL(*dbFileURL_, &result);
+  sqlite3* db = connection(&result);
   if (!db) return result;
-  const int64_t pageSize = pageSize_.load();
-  if (pageSize == 0) {
+  if (pageSize_.load() == 0) {
     DVACLogError(kDVACLogTag, "The database was not configured correctly. The page size is expected to be non zero.");
-    closeDatabase(db);
     return SQLITE_ERROR;
   }
   // The limit belongs to the connection, so every new connection gets it.
-  result = setMaxPageCount(maxSizeInBytes_.load() / pageSize, db);
-  if (isDamagedDatabaseResult(result)) {
-    closeDatabase(db);
-    return result;
-  }
+  result = applyMaxPageCount(db);
+  if (isDamagedDatabaseResult(result)) return result;
   if (result != SQLITE_OK) {
     DVACLogError(kDVACLogTag, "Failed to open database with specified maximum size constraint.");
   }
   result = block(db);
-  closeDatabase(db);
+  if (!sqlite3_get_autocommit(db)) {
+    DVACLogError(kDVACLogTag, "A transaction was left open on \"" + filename_ + "\"; it is rolled back.");
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  if (wroteFile_) {
+    wroteFile_ = false;
+    rememberFile();
+  }
   return result;
 }
 
@@ -268,6 +406,7 @@ bool DVACDBStorage::dropTable(const std::string& tableName) {
 
 void DVACDBStorage::dropDatabase() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  closeConnection(false);
   if (dbFileURL_ && DVACUtility::deleteFileAtURL(dbFileURL_)) {
     removeCompanionFiles(*dbFileURL_);
     DVACLogVerbose(kDVACLogTag, "Database " + dbFileURL_->absoluteString() + " has been deleted.");
@@ -281,7 +420,7 @@ void DVACDBStorage::setMaxStorageSize(int64_t sizeInBytes, const std::function<v
   {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     int result = SQLITE_CANTOPEN;
-    sqlite3* db = dbFileURL_ ? openDatabaseAtFileURL(*dbFileURL_, &result) : nullptr;
+    sqlite3* db = dbFileURL_ ? connection(&result) : nullptr;
     if (!dbFileURL_) {
       DVACLogError(kDVACLogTag, "Failed to open database with result: " + std::to_string(result) + ".");
     }
@@ -319,9 +458,9 @@ void DVACDBStorage::setMaxStorageSize(int64_t sizeInBytes, const std::function<v
             maxSizeInBytes_ = currentMaxSize;
             success = true;
           }
+          connectionMaxPageCount_ = currentMaxPageCount;
         }
       }
-      closeDatabase(db);
     }
   }
   if (completionHandler) completionHandler(success);
@@ -415,6 +554,17 @@ int DVACDBStorage::enableAutoVacuumInOpenedDatabase(sqlite3* db) {
   return executeNonSelectionQuery("VACUUM;", db);
 }
 
+int DVACDBStorage::enableWriteAheadLogInOpenedDatabase(sqlite3* db) {
+  int result = SQLITE_OK;
+  const DVACStorageRows mode = executeSelectionQuery("PRAGMA journal_mode = WAL;", db, nullptr, &result);
+  if (result != SQLITE_OK) return result;
+  const std::string* name = mode.empty() || mode.front().empty() ? nullptr : mode.front().front().string();
+  if (!name || *name != "wal") {
+    DVACLogError(kDVACLogTag, "Could not use a write-ahead log; the journal mode is " + (name ? *name : "unknown") + ".");
+  }
+  return executeNonSelectionQuery("PRAGMA synchronous = NORMAL;", db);
+}
+
 int64_t DVACDBStorage::getPageSizeInOpenedDatabase(sqlite3* db, int* result) {
   return querySingleValue("PRAGMA page_size;", db, result);
 }
@@ -460,20 +610,28 @@ int DVACDBStorage::executeQuery(const std::string& query, sqlite3* db, const DVA
 
 int DVACDBStorage::executeNonSelectionQuery(const std::string& query, sqlite3* db,
                                             const DVACStorageBindableArray* values) {
-  return executeQuery(query, db, values, [db](sqlite3_stmt* statement) {
-    int result = sqlite3_step(statement);
-    if (result == SQLITE_DONE) return SQLITE_OK;
-    // The extended code may carry more detail than the step's.
-    const std::string code = std::to_string(result);
-    if (isDamagedDatabaseResult(result)) {
-      DVACLogError(kDVACLogTag, "A database file is corrupted, result=" + code + "\n\t" + errorMessage(db));
-    } else if (result == SQLITE_FULL) {
-      DVACLogDebug(kDVACLogTag, "Query failed with error: " + code + "\n\t" + errorMessage(db));
-    } else {
-      DVACLogError(kDVACLogTag, "Could not execute the statement, result=" + code + "\n\t" + errorMessage(db));
+  return executeQuery(query, db, values, [db](sqlite3_stmt* statement) { return stepNonSelection(statement, db); });
+}
+
+int DVACDBStorage::executeCachedNonSelectionQuery(const std::string& query, sqlite3* db,
+                                                  const DVACStorageBindableArray& values) {
+  if (db != connection_) return executeNonSelectionQuery(query, db, &values);
+  sqlite3_stmt*& statement = statements_[query];
+  if (!statement) {
+    const int result = sqlite3_prepare_v3(db, query.c_str(), static_cast<int>(query.size()) + 1,
+                                          SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+    if (result != SQLITE_OK || !statement) {
+      DVACLogError(kDVACLogTag,
+                   "Failed to prepare SQLite statement, result=" + std::to_string(result) + "\n\t" + errorMessage(db));
+      statements_.erase(query);
+      return result;
     }
-    return result;
-  });
+  }
+  int result = values.bindAllValuesWithStatement(statement, db);
+  if (result == SQLITE_OK) result = stepNonSelection(statement, db);
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
+  return result;
 }
 
 DVACStorageRows DVACDBStorage::executeSelectionQuery(const std::string& query, sqlite3* db,

@@ -4,13 +4,23 @@
 // "PRAGMA user_version", full auto-vacuum, a size limit through
 // "PRAGMA max_page_count", and prepared statements with bound values.
 //
-// No connection is kept: every operation opens the file, works and closes it.
-// Operations of one instance are serialised by the instance's own lock, so a
-// handle never crosses threads and two operations never race on the file.
-// A file that turns out to be damaged (not a database, corrupt, or written by
-// a newer schema) is deleted and made anew, so that the store keeps working.
+// The file is kept in write-ahead-log mode with normal sync: a committed
+// change survives the process being killed, and only a power cut may lose the
+// last moments. One connection is kept for the storage's life, so a save
+// costs one insert and no open, schema read or journal sync; the log is
+// checkpointed into the file once it holds a quarter of the size limit (at
+// most 1000 pages) and when the storage goes away.
+//
+// Operations of one instance are serialised by the instance's own lock, so
+// the kept handle is never used by two threads at once. A file that turns
+// out to be damaged (not a database, corrupt, or holding tables this layout
+// can't use) is deleted and made anew, so that the store keeps working; one
+// written by a newer schema keeps its rows and gets this schema's version.
+// A file changed behind the connection's back (replaced, removed, or written
+// by someone else's checkpoint) is reopened before the next operation.
 
 #include <sqlite3.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <cstdint>
@@ -53,7 +63,8 @@ class DVACDBStorage {
                                                           std::string filename);
   static std::shared_ptr<DVACDBStorage> storageWithVersion(uint64_t version, std::string filename);
 
-  virtual ~DVACDBStorage() = default;
+  // Checkpoints the log into the file and closes the connection.
+  virtual ~DVACDBStorage();
   DVACDBStorage(const DVACDBStorage&) = delete;
   DVACDBStorage& operator=(const DVACDBStorage&) = delete;
 
@@ -65,9 +76,10 @@ class DVACDBStorage {
   const std::string& filename() const { return filename_; }
   uint64_t version() const { return version_; }
 
-  // Opens the file, applies the size limit, runs the block and closes the
-  // file; returns the block's code, or the code that kept it from running.
-  // A damaged file met here is made anew and the block runs once more.
+  // Runs the block on the kept connection (opened when needed, with the size
+  // limit applied); returns the block's code, or the code that kept it from
+  // running. A damaged file met here is made anew and the block runs once
+  // more. A transaction the block leaves open is rolled back.
   int executeQueryUsingBlock(const std::function<int(sqlite3* db)>& block);
 
   int executeNonSelectionQuery(const std::string& query);
@@ -79,7 +91,8 @@ class DVACDBStorage {
                                 const DVACStorageBindableArray& values = {});
   bool createTable(const std::string& tableName, const DVACStorageColumnsSchema& columnsSchema);
   bool dropTable(const std::string& tableName);
-  // Deletes the file (and any journal left beside it).
+  // Closes the connection and deletes the file (and any journal, log or
+  // shared-memory file beside it).
   void dropDatabase();
 
   // Changes the size limit, rounded up to whole pages. Refuses to go below
@@ -105,6 +118,8 @@ class DVACDBStorage {
   static uint64_t versionInOpenedDatabase(sqlite3* db, int* result);
   static int setVersion(uint64_t version, sqlite3* db);
   static int enableAutoVacuumInOpenedDatabase(sqlite3* db);
+  // Write-ahead log with normal sync; the journal mode stays with the file.
+  static int enableWriteAheadLogInOpenedDatabase(sqlite3* db);
   static int64_t getPageSizeInOpenedDatabase(sqlite3* db, int* result = nullptr);
   static int64_t getPageCountInOpenedDatabase(sqlite3* db);
   static int64_t getMaxPageCountInOpenedDatabase(sqlite3* db);
@@ -140,10 +155,37 @@ class DVACDBStorage {
   // of several steps.
   std::recursive_mutex& storageLock() const { return mutex_; }
 
+  // The page limit in force on the connection the block runs on.
+  int64_t connectionMaxPageCount() const { return connectionMaxPageCount_; }
+
+  // A non-selection statement prepared once per connection and reused, for
+  // the statements run on every save; reported as executeNonSelectionQuery.
+  int executeCachedNonSelectionQuery(const std::string& query, sqlite3* db, const DVACStorageBindableArray& values);
+
  private:
+  struct FileIdentity {
+    dev_t device;
+    ino_t inode;
+    off_t size;
+    int64_t modifiedNanoseconds;
+    bool operator==(const FileIdentity&) const = default;
+  };
+
   int configureDatabase(bool* damaged);
   void recreateDatabase();
   int runOnOpenedDatabase(const std::function<int(sqlite3* db)>& block);
+  // The kept connection, opened anew when there is none or when the file is
+  // no longer the one it was left as.
+  sqlite3* connection(int* result);
+  void adoptConnection(sqlite3* db);
+  // Finalizes the kept statements and closes; without a checkpoint when the
+  // file is to be deleted or was changed by someone else.
+  void closeConnection(bool checkpoint);
+  void rememberFile();
+  int applyMaxPageCount(sqlite3* db);
+  int64_t checkpointPages() const;
+  bool hasUsableTables(sqlite3* db, int* result);
+  static int walCommitted(void* storage, sqlite3* db, const char* name, int pages);
 
   std::optional<ns::URL> dbFileURL_;
   std::atomic<int64_t> maxSizeInBytes_{0};
@@ -152,4 +194,12 @@ class DVACDBStorage {
   uint64_t version_;
   std::string filename_;
   mutable std::recursive_mutex mutex_;
+
+  sqlite3* connection_ = nullptr;
+  std::map<std::string, sqlite3_stmt*> statements_;
+  std::optional<FileIdentity> connectedFile_;
+  // Set when our own checkpoint wrote the file.
+  bool wroteFile_ = false;
+  // max_page_count as read back from the connection; 0 before it is set.
+  int64_t connectionMaxPageCount_ = 0;
 };

@@ -122,8 +122,16 @@ bool DVACLogDBStorage::saveLog(const std::shared_ptr<DVACLog>& log, const std::s
   const std::string base64Data = ns::base64Encode(*archive);
   const int64_t priority = static_cast<int64_t>(flags & DVACLogFlagsPriorityMask);
 
+  static const std::string insertLog = "INSERT INTO " + quoted(kDVACLogTableName) + " (" +
+                                       quoted(kDVACGroupIdColumnName) + ", " + quoted(kDVACLogColumnName) + ", " +
+                                       quoted(kDVACPriorityColumnName) + ") VALUES (?, ?, ?)";
+  static const std::string insertLogWithToken =
+      "INSERT INTO " + quoted(kDVACLogTableName) + " (" + quoted(kDVACGroupIdColumnName) + ", " +
+      quoted(kDVACLogColumnName) + ", " + quoted(kDVACTargetTokenColumnName) + ", " +
+      quoted(kDVACTargetKeyColumnName) + ", " + quoted(kDVACPriorityColumnName) + ") VALUES (?, ?, ?, ?, ?)";
+
   DVACStorageBindableArray values;
-  std::string query;
+  const std::string* query = &insertLog;
   DVACTargetTokenSet tokens = isCommonSchemaLog(*log) ? log->transmissionTargetTokens() : nullptr;
   if (tokens && !tokens->empty()) {
     const std::string& targetToken = *tokens->begin();
@@ -133,17 +141,13 @@ bool DVACLogDBStorage::saveLog(const std::shared_ptr<DVACLog>& log, const std::s
       DVACLogError(kDVACLogTag, "Could not encrypt the target token; the log is not stored.");
       return false;
     }
-    query = "INSERT INTO " + quoted(kDVACLogTableName) + " (" + quoted(kDVACGroupIdColumnName) + ", " +
-            quoted(kDVACLogColumnName) + ", " + quoted(kDVACTargetTokenColumnName) + ", " +
-            quoted(kDVACTargetKeyColumnName) + ", " + quoted(kDVACPriorityColumnName) + ") VALUES (?, ?, ?, ?, ?)";
+    query = &insertLogWithToken;
     values.addString(groupId);
     values.addString(base64Data);
     values.addString(*encryptedToken);
     values.addString(DVACUtility::targetKeyFromTargetToken(targetToken));
     values.addNumber(priority);
   } else {
-    query = "INSERT INTO " + quoted(kDVACLogTableName) + " (" + quoted(kDVACGroupIdColumnName) + ", " +
-            quoted(kDVACLogColumnName) + ", " + quoted(kDVACPriorityColumnName) + ") VALUES (?, ?, ?)";
     values.addString(groupId);
     values.addString(base64Data);
     values.addNumber(priority);
@@ -151,14 +155,16 @@ bool DVACLogDBStorage::saveLog(const std::shared_ptr<DVACLog>& log, const std::s
 
   std::lock_guard<std::recursive_mutex> lock(storageLock());
   int result = executeQueryUsingBlock([&](sqlite3* db) {
-    const int64_t maxSize = pageSize() * getMaxPageCountInOpenedDatabase(db);
+    const int64_t maxPages =
+        connectionMaxPageCount() > 0 ? connectionMaxPageCount() : getMaxPageCountInOpenedDatabase(db);
+    const int64_t maxSize = pageSize() * maxPages;
     if (static_cast<int64_t>(base64Data.size()) >= maxSize) {
       DVACLogError(kDVACLogTag, "Log is too large (" + std::to_string(base64Data.size()) +
                                     " bytes) to store in database. Current maximum database size is " +
                                     std::to_string(maxSize) + " bytes.");
       return SQLITE_ERROR;
     }
-    int insertResult = executeNonSelectionQuery(query, db, &values);
+    int insertResult = executeCachedNonSelectionQuery(*query, db, values);
     int64_t deletedCount = 0;
     if (insertResult == SQLITE_FULL) {
       // Make room: lowest priority first, oldest first, never a log that
@@ -180,7 +186,7 @@ bool DVACLogDBStorage::saveLog(const std::shared_ptr<DVACLog>& log, const std::s
         }
         ++deletedCount;
         DVACLogDebug(kDVACLogTag, "Deleted a log with id " + describe(candidateId) + " to store a new log.");
-        insertResult = executeNonSelectionQuery(query, db, &values);
+        insertResult = executeCachedNonSelectionQuery(*query, db, values);
         if (insertResult != SQLITE_FULL) break;
       }
     }
@@ -263,7 +269,16 @@ bool DVACLogDBStorage::loadLogsWithGroupId(const std::string& groupId, size_t li
 
 std::vector<DVACLogDBStorage::StoredLog> DVACLogDBStorage::logsWithCondition(const std::string& condition,
                                                                              const DVACStorageBindableArray& values) {
-  std::string query = "SELECT * FROM " + quoted(kDVACLogTableName);
+  // Named rather than "*": a table of a newer layout may have more columns,
+  // or the same ones in another order.
+  static const std::string select = [] {
+    std::string columns;
+    for (const auto& [name, words] : logsSchema().at(kDVACLogTableName)) {
+      columns += (columns.empty() ? "" : ", ") + quoted(name.c_str());
+    }
+    return "SELECT " + columns + " FROM " + quoted(kDVACLogTableName);
+  }();
+  std::string query = select;
   if (!condition.empty()) query += " WHERE " + condition;
   const DVACStorageRows rows = executeSelectionQuery(query, values);
 
