@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/foundation/Utf16.h"
+#include "platform/foundation/detail/BinaryPlist.h"
 #include "platform/foundation/detail/Plist.h"
 
 namespace ns {
@@ -58,28 +59,39 @@ Registry& registry() {
 
 // ====================================================================== archiver
 
+using detail::ArchiveTable;
+using detail::ArchiveValue;
+
 struct KeyedArchiver::Impl {
-    std::vector<PlistPtr> objects;
-    std::unordered_map<std::string, uint64_t> stringUids;
+    ArchiveTable table;
     std::unordered_map<const Object*, uint64_t> objectUids;
     std::unordered_set<const Object*> inProgress;
-    std::map<std::string, uint64_t> classUids;
-    struct Frame {
-        plist_t dict;
-        uint64_t unkeyed = 0;
+    // An archive names a handful of classes: a list is quickest.
+    struct ClassEntry {
+        uint32_t name;
+        std::vector<uint32_t> hierarchy;
+        uint64_t uid;
     };
-    std::vector<Frame> frames;
+    std::vector<ClassEntry> classes;
+    std::vector<uint64_t> unkeyed;  // per open object: the next "$n"
+    std::vector<uint64_t> uids;     // scratch for containers
     size_t depth = 0;
     uint64_t nullUid = 0;
     Error error;
 
-    uint64_t add(plist_t node) {
-        objects.emplace_back(node);
-        return objects.size() - 1;
+    void clear() {
+        table.clear();
+        objectUids.clear();
+        inProgress.clear();
+        classes.clear();
+        unkeyed.clear();
+        depth = 0;
+        nullUid = 0;
+        error = Error();
     }
 };
 
-KeyedArchiver::KeyedArchiver() : impl_(std::make_unique<Impl>()) {}
+KeyedArchiver::KeyedArchiver(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 KeyedArchiver::~KeyedArchiver() = default;
 
 void KeyedArchiver::failWithError(const Error& error) {
@@ -107,7 +119,7 @@ private:
 // Encoding of one value into "$objects"; returns its UID (0 for nil or failure).
 class Encoder {
 public:
-    Encoder(KeyedArchiver& archiver, KeyedArchiver::Impl& impl) : a_(archiver), s_(impl) {}
+    Encoder(KeyedArchiver& archiver, KeyedArchiver::Impl& impl) : a_(archiver), s_(impl), t_(impl.table) {}
 
     uint64_t encode(const Value& v);
     uint64_t classUid(const std::string& name, const std::vector<std::string>& hierarchy);
@@ -121,49 +133,56 @@ private:
     uint64_t encodeNull();
     uint64_t encodeContainer(const Value& v);
     uint64_t encodeObject(const std::shared_ptr<Object>& object);
-    plist_t uidArray(const std::vector<uint64_t>& uids) {
-        plist_t array = plist_new_array();
-        for (uint64_t u : uids) plist_array_append_item(array, plist_new_uid(u));
-        return array;
-    }
+    // The UIDs of the items, encoded in order; false on failure.
+    bool encodeItems(const std::vector<const Value*>& items, std::vector<uint64_t>& uids);
 
     KeyedArchiver& a_;
     KeyedArchiver::Impl& s_;
+    ArchiveTable& t_;
 };
 
 uint64_t Encoder::classUid(const std::string& name, const std::vector<std::string>& hierarchy) {
-    std::string key = name;
-    for (const auto& c : hierarchy) key += '\n' + c;
-    if (auto it = s_.classUids.find(key); it != s_.classUids.end()) return it->second;
+    for (const auto& entry : s_.classes) {
+        if (t_.textAt(entry.name) != name || entry.hierarchy.size() != hierarchy.size()) continue;
+        bool same = true;
+        for (size_t i = 0; same && i < hierarchy.size(); ++i) same = t_.textAt(entry.hierarchy[i]) == hierarchy[i];
+        if (same) return entry.uid;
+    }
     if (!detail::isPlistString(name)) {
         fail("class name is not valid UTF-8 or contains NUL");
         return 0;
     }
-    PlistPtr dict(plist_new_dict());
-    plist_dict_set_item(dict.get(), "$classname", plist_new_string(name.c_str()));
-    plist_t classes = plist_new_array();
     for (const auto& c : hierarchy) {
         if (!detail::isPlistString(c)) {
-            plist_free(classes);
             fail("class name is not valid UTF-8 or contains NUL");
             return 0;
         }
-        plist_array_append_item(classes, plist_new_string(c.c_str()));
     }
-    plist_dict_set_item(dict.get(), "$classes", classes);
-    const uint64_t uid = s_.add(dict.release());
-    s_.classUids.emplace(std::move(key), uid);
+    const uint64_t uid = t_.reserveObject();
+    t_.openObject();
+    t_.set(t_.text("$classname"), t_.string(name));
+    t_.set(t_.text("$classes"), t_.stringList(hierarchy));
+    t_.closeObject(uid);
+    KeyedArchiver::Impl::ClassEntry entry{t_.text(name), {}, uid};
+    for (const auto& c : hierarchy) entry.hierarchy.push_back(t_.text(c));
+    s_.classes.push_back(std::move(entry));
     return uid;
 }
 
 uint64_t Encoder::encodeString(const std::string& s) {
-    if (auto it = s_.stringUids.find(s); it != s_.stringUids.end()) return it->second;
-    if (!detail::isPlistString(s)) {
+    // A text met before has been checked.
+    const uint32_t known = t_.textCount();
+    const uint32_t id = t_.text(s);
+    if (id >= known && !detail::isPlistString(s)) {
         fail("cannot archive a string that is not valid UTF-8 or contains NUL");
         return 0;
     }
-    const uint64_t uid = s_.add(plist_new_string(s.c_str()));
-    s_.stringUids.emplace(s, uid);
+    if (const uint64_t uid = t_.uidOfText(id)) return uid;
+    ArchiveValue value;
+    value.kind = ArchiveValue::Kind::String;
+    value.index = id;
+    const uint64_t uid = t_.addObject(value);
+    t_.setUidOfText(id, uid);
     return uid;
 }
 
@@ -172,24 +191,25 @@ uint64_t Encoder::encodeNull() {
     if (s_.nullUid != 0) return s_.nullUid;
     const uint64_t c = classUid(kNullClass.name, kNullClass.hierarchy);
     if (a_.hasFailed()) return 0;
-    plist_t dict = plist_new_dict();
-    plist_dict_set_item(dict, "$class", plist_new_uid(c));
-    s_.nullUid = s_.add(dict);
-    return s_.nullUid;
+    const uint64_t uid = t_.reserveObject();
+    t_.openObject();
+    t_.set(t_.text("$class"), ArchiveValue::uid(c));
+    t_.closeObject(uid);
+    s_.nullUid = uid;
+    return uid;
 }
 
 uint64_t Encoder::encode(const Value& v) {
     if (a_.hasFailed()) return 0;
     switch (v.kind()) {
         case Value::Kind::Null: return 0;
-        case Value::Kind::Bool: return s_.add(plist_new_bool(*v.asBool() ? 1 : 0));
-        case Value::Kind::Int: return s_.add(plist_new_uint(static_cast<uint64_t>(*v.asInt64())));
-        case Value::Kind::Double: return s_.add(plist_new_real(*v.asDouble()));
+        case Value::Kind::Bool: return t_.addObject(ArchiveValue::boolean(*v.asBool()));
+        case Value::Kind::Int: return t_.addObject(ArchiveValue::integer(*v.asInt64()));
+        case Value::Kind::Double: return t_.addObject(ArchiveValue::real(*v.asDouble()));
         case Value::Kind::String: return encodeString(*v.string());
         case Value::Kind::Data: {
             const Data& d = *v.data();
-            static const char empty = 0;
-            return s_.add(plist_new_data(d.empty() ? &empty : reinterpret_cast<const char*>(d.data()), d.size()));
+            return t_.addObject(t_.data(d.data(), d.size()));
         }
         case Value::Kind::UInt:
         case Value::Kind::Date:
@@ -203,6 +223,15 @@ uint64_t Encoder::encode(const Value& v) {
     return 0;
 }
 
+bool Encoder::encodeItems(const std::vector<const Value*>& items, std::vector<uint64_t>& uids) {
+    uids.reserve(items.size());
+    for (const Value* item : items) {
+        uids.push_back(item->isNull() ? encodeNull() : encode(*item));
+        if (a_.hasFailed()) return false;
+    }
+    return true;
+}
+
 uint64_t Encoder::encodeContainer(const Value& v) {
     const NestingLevel level(s_.depth);
     if (level.tooDeep()) {
@@ -211,33 +240,39 @@ uint64_t Encoder::encodeContainer(const Value& v) {
     }
 
     // The container's slot comes before its contents, as in the platform's archives.
-    const uint64_t uid = s_.add(nullptr);
-    PlistPtr dict(plist_new_dict());
+    const uint64_t uid = t_.reserveObject();
     const BuiltinClass* cls = nullptr;
+    ArchiveValue first;
+    ArchiveValue second;
+    const char* firstKey = nullptr;
+    const char* secondKey = nullptr;
     switch (v.kind()) {
         case Value::Kind::UInt:
             cls = &kNumberClass;
-            plist_dict_set_item(dict.get(), "NS.uintval", plist_new_uint(*v.asUInt64()));
+            firstKey = "NS.uintval";
+            first = ArchiveValue::unsignedInteger(*v.asUInt64());
             break;
         case Value::Kind::Date:
             cls = &kDateClass;
-            plist_dict_set_item(dict.get(), "NS.time", plist_new_real(v.date()->timeIntervalSinceReferenceDate()));
+            firstKey = "NS.time";
+            first = ArchiveValue::real(v.date()->timeIntervalSinceReferenceDate());
             break;
         case Value::Kind::UUID: {
             cls = &kUUIDClass;
             const UUID uuid = *v.uuid();
             const auto& b = uuid.bytes();
-            plist_dict_set_item(dict.get(), "NS.uuidbytes", plist_new_data(reinterpret_cast<const char*>(b.data()), b.size()));
+            firstKey = "NS.uuidbytes";
+            first = t_.data(b.data(), b.size());
             break;
         }
         case Value::Kind::Array: {
             cls = &kArrayClass;
+            std::vector<const Value*> items;
+            for (const Value& item : *v.array()) items.push_back(&item);
             std::vector<uint64_t> uids;
-            for (const Value& item : *v.array()) {
-                uids.push_back(item.isNull() ? encodeNull() : encode(item));
-                if (a_.hasFailed()) return 0;
-            }
-            plist_dict_set_item(dict.get(), "NS.objects", uidArray(uids));
+            if (!encodeItems(items, uids)) return 0;
+            firstKey = "NS.objects";
+            first = t_.uidList(uids);
             break;
         }
         default: {
@@ -248,15 +283,20 @@ uint64_t Encoder::encodeContainer(const Value& v) {
                 values.push_back(item.isNull() ? encodeNull() : encode(item));
                 if (a_.hasFailed()) return 0;
             }
-            plist_dict_set_item(dict.get(), "NS.keys", uidArray(keys));
-            plist_dict_set_item(dict.get(), "NS.objects", uidArray(values));
+            firstKey = "NS.keys";
+            first = t_.uidList(keys);
+            secondKey = "NS.objects";
+            second = t_.uidList(values);
             break;
         }
     }
     const uint64_t c = classUid(cls->name, cls->hierarchy);
     if (a_.hasFailed()) return 0;
-    plist_dict_set_item(dict.get(), "$class", plist_new_uid(c));
-    s_.objects[uid].reset(dict.release());
+    t_.openObject();
+    t_.set(t_.text(firstKey), first);
+    if (secondKey) t_.set(t_.text(secondKey), second);
+    t_.set(t_.text("$class"), ArchiveValue::uid(c));
+    t_.closeObject(uid);
     return uid;
 }
 
@@ -279,39 +319,47 @@ uint64_t Encoder::encodeObject(const std::shared_ptr<Object>& object) {
         return 0;
     }
 
-    const uint64_t uid = s_.add(nullptr);
+    const uint64_t uid = t_.reserveObject();
     s_.objectUids.emplace(object.get(), uid);
     s_.inProgress.insert(object.get());
-    PlistPtr dict(plist_new_dict());
-    s_.frames.push_back({dict.get(), 0});
+    t_.openObject();
+    s_.unkeyed.push_back(0);
     coding->encodeWithCoder(a_);
-    s_.frames.pop_back();
+    s_.unkeyed.pop_back();
     s_.inProgress.erase(object.get());
     if (a_.hasFailed()) return 0;
     const uint64_t c = classUid(coding->className(), coding->classHierarchy());
     if (a_.hasFailed()) return 0;
-    plist_dict_set_item(dict.get(), "$class", plist_new_uid(c));
-    s_.objects[uid].reset(dict.release());
+    t_.set(t_.text("$class"), ArchiveValue::uid(c));
+    t_.closeObject(uid);
     return uid;
 }
 
 }  // namespace
 
-void KeyedArchiver::setInCurrentObject(std::string key, void* node) {
-    PlistPtr owned(node);
+void KeyedArchiver::setInCurrentObject(std::string_view key, bool escape, const ArchiveValue& value) {
     if (failed_) return;
-    if (!detail::isPlistString(key)) {
+    // "$"-prefixed keys are the archive's own; a caller's "$key" is stored as "$$key".
+    std::string escaped;
+    if (escape && !key.empty() && key[0] == '$') {
+        escaped = "$" + std::string(key);
+        key = escaped;
+    }
+    auto& table = impl_->table;
+    const uint32_t known = table.textCount();
+    const uint32_t id = table.text(key);
+    if (id >= known && (key.find('\0') != std::string_view::npos || !isValidUtf8(key))) {
         failWithError(codingError(NSCoderInvalidValueError, "archive key is not valid UTF-8 or contains NUL"));
         return;
     }
-    plist_dict_set_item(impl_->frames.back().dict, key.c_str(), owned.release());
+    table.set(id, value);
 }
 
 void KeyedArchiver::encodeObject(const Value& value, std::string_view key) {
     if (failed_) return;
     Encoder e(*this, *impl_);
     const uint64_t uid = e.encode(value);
-    setInCurrentObject(escapeKey(key), plist_new_uid(uid));
+    setInCurrentObject(key, true, ArchiveValue::uid(uid));
 }
 
 void KeyedArchiver::encodeObject(const std::optional<Value>& value, std::string_view key) {
@@ -324,57 +372,61 @@ void KeyedArchiver::encodeObject(const std::shared_ptr<const Coding>& object, st
 
 void KeyedArchiver::encodeObject(const Value& value) {
     if (failed_) return;
-    auto& frame = impl_->frames.back();
-    const std::string key = "$" + std::to_string(frame.unkeyed++);
+    const std::string key = "$" + std::to_string(impl_->unkeyed.back()++);
     Encoder e(*this, *impl_);
     const uint64_t uid = e.encode(value);
-    setInCurrentObject(key, plist_new_uid(uid));
+    setInCurrentObject(key, false, ArchiveValue::uid(uid));
 }
 
 void KeyedArchiver::encodeBool(bool value, std::string_view key) {
-    setInCurrentObject(escapeKey(key), plist_new_bool(value ? 1 : 0));
+    setInCurrentObject(key, true, ArchiveValue::boolean(value));
 }
 
 void KeyedArchiver::encodeInt64(int64_t value, std::string_view key) {
-    setInCurrentObject(escapeKey(key), plist_new_uint(static_cast<uint64_t>(value)));
+    setInCurrentObject(key, true, ArchiveValue::integer(value));
 }
 
 void KeyedArchiver::encodeUInt64(uint64_t value, std::string_view key) { encodeObject(Value(value), key); }
 
 void KeyedArchiver::encodeDouble(double value, std::string_view key) {
-    setInCurrentObject(escapeKey(key), plist_new_real(value));
+    setInCurrentObject(key, true, ArchiveValue::real(value));
 }
 
+namespace {
+
+// One table per thread, kept between archives so that archiving allocates
+// little beyond its output; an archive made while another is being made on
+// the same thread (from an encodeWithCoder) gets a table of its own.
+constexpr size_t kMaxRetainedArchiveBytes = 256 * 1024;
+thread_local std::unique_ptr<KeyedArchiver::Impl> tSpareArchiverImpl;
+
+}  // namespace
+
 std::optional<Data> KeyedArchiver::archivedDataWithRootObject(const Value& root, Error* error) {
-    KeyedArchiver archiver;
+    std::unique_ptr<Impl> impl = std::move(tSpareArchiverImpl);
+    if (!impl) impl = std::make_unique<Impl>();
+    impl->clear();
+    KeyedArchiver archiver(std::move(impl));
     auto& s = *archiver.impl_;
+    std::optional<Data> data;
     try {
-        s.add(plist_new_string(kNull));
-        PlistPtr top(plist_new_dict());
-        s.frames.push_back({top.get(), 0});
+        s.table.addObject(s.table.string(kNull));
+        s.table.openObject();
+        s.unkeyed.push_back(0);
         archiver.encodeObject(root, "root");
-        s.frames.pop_back();
+        s.unkeyed.pop_back();
         if (!archiver.failed_) {
-            PlistPtr archive(plist_new_dict());
-            plist_dict_set_item(archive.get(), "$version", plist_new_uint(static_cast<uint64_t>(kVersion)));
-            plist_dict_set_item(archive.get(), "$archiver", plist_new_string("NSKeyedArchiver"));
-            plist_dict_set_item(archive.get(), "$top", top.release());
-            plist_t objects = plist_new_array();
-            for (auto& o : s.objects) plist_array_append_item(objects, o.release());
-            s.objects.clear();
-            plist_dict_set_item(archive.get(), "$objects", objects);
-            Error writeError;
-            auto data = detail::writePlist(archive.get(), PropertyListFormat::Binary, &writeError);
-            if (data) return data;
-            archiver.failWithError(writeError);
+            s.table.closeTop();
+            data = s.table.write(kVersion);
         }
     } catch (const std::exception& e) {
         archiver.failWithError(codingError(NSCoderInvalidValueError, std::string("archiving failed: ") + e.what()));
     } catch (...) {
         archiver.failWithError(codingError(NSCoderInvalidValueError, "archiving failed"));
     }
-    if (error) *error = s.error;
-    return std::nullopt;
+    if (!data && error) *error = s.error;
+    if (s.table.retainedBytes() <= kMaxRetainedArchiveBytes) tSpareArchiverImpl = std::move(archiver.impl_);
+    return data;
 }
 
 // ====================================================================== unarchiver

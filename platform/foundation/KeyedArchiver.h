@@ -38,6 +38,10 @@
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
 
+namespace ns::detail {
+struct ArchiveValue;
+}
+
 namespace ns {
 
 class KeyedArchiver;
@@ -94,8 +98,8 @@ public:
     struct Impl;  // opaque
 
 private:
-    KeyedArchiver();
-    void setInCurrentObject(std::string key, void* node);
+    explicit KeyedArchiver(std::unique_ptr<Impl> impl);
+    void setInCurrentObject(std::string_view key, bool escape, const detail::ArchiveValue& value);
 
     std::unique_ptr<Impl> impl_;
     bool failed_ = false;

@@ -232,6 +232,27 @@ TEST_F(ArchiverTest, EveryValueKindRoundTripsWithItsKind) {
     EXPECT_EQ(roundTrip(Value("just a string")), Value("just a string"));
 }
 
+// Every width the binary writer picks: integers, lengths, references and
+// offsets at the edges of one, two, four and eight bytes.
+TEST_F(ArchiverTest, ArchivesReadBackAcrossEveryEncodingWidth) {
+    ns::Array items;
+    for (int64_t n : {int64_t{0xFF}, int64_t{0x100}, int64_t{0xFFFF}, int64_t{0x10000}, int64_t{0xFFFFFFFF},
+                      int64_t{0x100000000}, int64_t{-0x100000000}}) {
+        items.emplace_back(n);
+    }
+    items.emplace_back(uint64_t{1} << 63);
+    for (size_t length : {14, 15, 16, 300}) {
+        items.emplace_back(std::string(length, 'a'));
+        items.emplace_back(std::string(length, 'a') + "\u00e9\U0001F600");
+    }
+    items.emplace_back(ns::Data(70000, 0x5A));  // offsets past 64 KiB
+    ns::Array many;
+    for (int i = 0; i < 300; ++i) many.emplace_back("s" + std::to_string(i));  // references past 255
+    items.emplace_back(many);
+    const Value v(items);
+    EXPECT_EQ(roundTrip(v), v);
+}
+
 TEST_F(ArchiverTest, ObjectsRoundTripWithSharedReferences) {
     auto parent = std::make_shared<Record>();
     parent->type = "startSession";
