@@ -58,6 +58,18 @@ bool writeAll(int fd, const void* bytes, size_t size) {
   return true;
 }
 
+// Folds the store's log into its file for ever, as another connection may,
+// so that kills land during checkpoints too (besides the store's own).
+void checkpointForEver(const std::string& path) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) return;
+  sqlite3_busy_timeout(db, 2000);
+  for (;;) {
+    sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    std::this_thread::yield();
+  }
+}
+
 // Run in a process of its own by the kill test: saves logs for ever and
 // reports the index of every save that returned true through fd 3.
 TEST(DVACLogDBStorageChildProcess, WritesLogsUntilKilled) {
@@ -71,6 +83,7 @@ TEST(DVACLogDBStorageChildProcess, WritesLogsUntilKilled) {
   ns::test::ScopedStandardDefaults defaults;
 
   auto storage = DVACLogDBStorage::create();
+  std::thread(checkpointForEver, storage->dbFileURL()->path()).detach();
   for (int32_t i = std::atoi(start);; ++i) {
     std::shared_ptr<DVACLog> log = childLogHasToken(i)
                                        ? std::shared_ptr<DVACLog>(commonSchemaLog(childPayload(i), {childToken(i)}))
@@ -103,6 +116,9 @@ class DVACLogDBStorageReliabilityTest : public ::testing::Test {
 pid_t spawnWriter(const std::string& root, int start, int* readFd) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
+  // A small pipe keeps the writer close behind the reports read: it blocks
+  // rather than filling the store while the kill is pending.
+  ::fcntl(fds[0], F_SETPIPE_SZ, 4096);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], kChildAcknowledgementFd);
@@ -198,6 +214,7 @@ TEST_F(DVACLogDBStorageReliabilityTest, EverySaveThatReturnedSurvivesASigkill) {
   EXPECT_LE(stored.size(), acknowledged.size() + 3);
   dvac_test::RawDatabase raw(sdk_.pathOf("Logs.sqlite"));
   EXPECT_EQ(raw.texts("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+  EXPECT_EQ(raw.texts("PRAGMA journal_mode"), std::vector<std::string>{"wal"});
 }
 
 TEST_F(DVACLogDBStorageReliabilityTest, ConcurrentSavesLoadsAndDeletesStayConsistent) {

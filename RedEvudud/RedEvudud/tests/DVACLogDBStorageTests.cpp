@@ -346,6 +346,36 @@ TEST_F(DVACLogDBStorageTest, AFullStoreEvictsTheOldestLogsOfTheLowestPriorityFir
   for (const auto& p : loaded.payloads) EXPECT_EQ(p[0], 'c');
 }
 
+// Saves go to a write-ahead log with normal sync, which checkpoints keep
+// small; the size limit still evicts, and the files stay within it.
+TEST_F(DVACLogDBStorageTest, TheWriteAheadLogStaysSmallAndTheSizeLimitHolds) {
+  constexpr int64_t kLimit = 64 * 4096;
+  {
+    auto storage = DVACLogDBStorage::create();
+    auto pragma = [&](const char* name) { return storage->executeSelectionQuery(name).at(0).at(0).description(); };
+    EXPECT_EQ(pragma("PRAGMA journal_mode"), "wal");
+    EXPECT_EQ(pragma("PRAGMA synchronous"), "1");  // NORMAL
+    std::optional<bool> limited;
+    storage->setMaxStorageSize(kLimit, [&](bool success) { limited = success; });
+    ASSERT_EQ(limited, true);
+    int64_t largestLog = 0;
+    for (int i = 0; i < 160; ++i) {
+      ASSERT_TRUE(storage->saveLog(testLog("w" + std::to_string(i) + std::string(1500, '.')), "G", DVACLogFlagsNormal));
+      std::error_code noLog;
+      largestLog = std::max<int64_t>(largestLog, fs::file_size(path() + "-wal", noLog));
+    }
+    EXPECT_TRUE(log_.contains("Deleted a log with id"));
+    EXPECT_LE(std::stoll(pragma("PRAGMA page_count")), kLimit / 4096);
+    // Checkpointed at 64 pages: a log of a thousand pages would be a quarter
+    // of the default store.
+    EXPECT_LE(largestLog, 80 * (4096 + 24));
+  }
+  // The last connection folds the log in and removes it.
+  EXPECT_FALSE(fs::exists(path() + "-wal"));
+  EXPECT_LE(static_cast<int64_t>(fs::file_size(path())), kLimit);
+  EXPECT_EQ(RawDatabase(path()).texts("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+}
+
 TEST_F(DVACLogDBStorageTest, AStoreFullOfHigherPriorityLogsRefusesALowerOne) {
   auto storage = DVACLogDBStorage::create();
   storage->setMaxStorageSize(12 * 4096, nullptr);

@@ -197,6 +197,27 @@ TEST_F(DVACRedEvududTests, LogsEnqueuedWhileTheSinkIsDownGoOutOnceItAnswers) {
   EXPECT_EQ(environment_.storedRows("Beta"), 0);
 }
 
+// Listeners rely on "did complete enqueueing" meaning the store has the log:
+// another connection already sees it then.
+TEST_F(DVACRedEvududTests, CompletedEnqueueingMeansTheLogIsStored) {
+  struct Witness : DVACChannelDelegate {
+    void channelDidCompleteEnqueueingLog(const std::shared_ptr<DVACChannelProtocol>&, const std::shared_ptr<DVACLog>&,
+                                         const std::string&) override {
+      seen.push_back(dvac_test::storedRows("Beta"));
+    }
+    std::vector<int64_t> seen;
+  };
+  auto beta = serviceClass("Beta", 500, batchOf("Beta", 50, 3));
+  DVACRedEvudud::setLogUrl(sink_->baseURL());
+  DVACRedEvudud::start(kSecret, {beta});
+  auto witness = std::make_shared<Witness>();
+  auto unit = beta->service()->channelUnit();
+  unit->addDelegate(witness);
+  for (int n = 0; n < 3; ++n) unit->enqueueItem(numberedLog(n), DVACLogFlagsNormal);
+  syncLogsQueue();
+  EXPECT_EQ(witness->seen, (std::vector<int64_t>{1, 2, 3}));
+}
+
 // The other half of LogsSurviveAProcessKilledBeforeSending: run as a child
 // process of that test, never on its own.
 TEST(DVACRedEvududRestartChild, EnqueueAndWaitToBeKilled) {
