@@ -64,8 +64,9 @@ std::optional<ns::Data> DVACEncrypter::encryptData(const ns::Data& data) {
   const std::string keyTag = getCurrentKeyTag();
   auto key = getKeyWithKeyTag(keyTag);
   if (!key) return std::nullopt;
-  const ns::Data encryptionKey = getSubkey(*key, kDVACEncryptionKeySize);
-  const ns::Data macKey = getSubkey(*key, kDVACMacKeySize);
+  const Subkeys keys = subkeys(keyTag, *key);
+  const ns::Data& encryptionKey = keys.encryption;
+  const ns::Data& macKey = keys.mac;
   auto initializationVector = generateInitializationVector();
   if (!initializationVector) return std::nullopt;
   auto cipherText = performCryptoOperation(sec::kCCEncrypt, data, *initializationVector, encryptionKey);
@@ -133,8 +134,9 @@ std::optional<ns::Data> DVACEncrypter::decryptData(const ns::Data& data) {
       key = std::move(*masterKey);
       cipherText.assign(field, body.end());
     } else {
-      key = getSubkey(*masterKey, kDVACEncryptionKeySize);
-      const ns::Data macKey = getSubkey(*masterKey, kDVACMacKeySize);
+      const Subkeys keys = subkeys(keyTag, *masterKey);
+      key = keys.encryption;
+      const ns::Data& macKey = keys.mac;
       const ns::Data mac(field, field + kDVACMacSize);
       field += kDVACMacSize;
       cipherText.assign(field, body.end());
@@ -161,11 +163,20 @@ std::string DVACEncrypter::getCurrentKeyTag() {
     rotateToNewKeyTag(kDVACEncryptionKeyTagAlternate);
     return kDVACEncryptionKeyTagAlternate;
   }
-  std::string keyTag;
-  std::optional<ns::Date> expiry;
-  if (const std::string* text = metadata->string()) {
+  // The record is read for every encryption; it changes once a year.
+  static std::string parsedRecord;
+  static std::string keyTag;
+  static std::optional<ns::Date> expiry;
+  const std::string* text = metadata->string();
+  if (!text) {
+    parsedRecord.clear();
+    keyTag.clear();
+    expiry.reset();
+  } else if (*text != parsedRecord || keyTag.empty()) {
+    parsedRecord = *text;
     const size_t slash = text->find('/');
     keyTag = text->substr(0, slash);
+    expiry.reset();
     if (slash != std::string::npos) expiry = DVACUtility::dateFromISO8601(std::string_view(*text).substr(slash + 1));
   }
   if (isKnownKeyTag(keyTag) && expiry && *expiry >= ns::Date::now()) return keyTag;
@@ -190,6 +201,17 @@ std::optional<ns::Data> DVACEncrypter::cachedKey(const std::string& keyTag) cons
 void DVACEncrypter::cacheKey(const std::string& keyTag, const ns::Data& key) {
   std::lock_guard<std::mutex> lock(cacheMutex_);
   (keyTag == kDVACEncryptionKeyTagOriginal ? originalKeyData_ : alternateKeyData_) = key;
+}
+
+DVACEncrypter::Subkeys DVACEncrypter::subkeys(const std::string& keyTag, const ns::Data& key) {
+  std::lock_guard<std::mutex> lock(cacheMutex_);
+  std::optional<Subkeys>& cached = keyTag == kDVACEncryptionKeyTagOriginal ? originalSubkeys_ : alternateSubkeys_;
+  const std::optional<ns::Data>& master = keyTag == kDVACEncryptionKeyTagOriginal ? originalKeyData_ : alternateKeyData_;
+  // Only a key this encrypter keeps is remembered with its subkeys.
+  if (cached && master == key) return *cached;
+  Subkeys derived{getSubkey(key, kDVACEncryptionKeySize), getSubkey(key, kDVACMacKeySize)};
+  if (master == key) cached = derived;
+  return derived;
 }
 
 std::optional<ns::Data> DVACEncrypter::getKeyWithKeyTag(const std::string& keyTag) {

@@ -84,10 +84,19 @@ class DVACEncrypter {
   static bool isKnownKeyTag(const std::string& keyTag);
 
  private:
+  // The encryption and MAC subkeys of a master key, derived once per key:
+  // they cost two HMACs, and a save encrypts a token with them every time.
+  struct Subkeys {
+    ns::Data encryption;
+    ns::Data mac;
+  };
   std::optional<ns::Data> cachedKey(const std::string& keyTag) const;
   void cacheKey(const std::string& keyTag, const ns::Data& key);
+  Subkeys subkeys(const std::string& keyTag, const ns::Data& key);
 
   mutable std::mutex cacheMutex_;
   std::optional<ns::Data> originalKeyData_;
   std::optional<ns::Data> alternateKeyData_;
+  std::optional<Subkeys> originalSubkeys_;
+  std::optional<Subkeys> alternateSubkeys_;
 };
