@@ -11,40 +11,34 @@ namespace ns::detail {
 
 // ---- Values -----------------------------------------------------------------------
 
+namespace {
+
+ArchiveValue numbered(ArchiveValue::Kind kind, uint64_t number) {
+    ArchiveValue v;
+    v.kind = kind;
+    v.number = number;
+    return v;
+}
+
+}  // namespace
+
 ArchiveValue ArchiveValue::integer(int64_t value) {
-    ArchiveValue v;
-    v.kind = Kind::Integer;
-    std::memcpy(&v.number, &value, sizeof value);
-    return v;
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof value);
+    return numbered(Kind::Integer, bits);
 }
 
-ArchiveValue ArchiveValue::unsignedInteger(uint64_t value) {
-    ArchiveValue v;
-    v.kind = Kind::UnsignedInteger;
-    v.number = value;
-    return v;
-}
+ArchiveValue ArchiveValue::unsignedInteger(uint64_t value) { return numbered(Kind::UnsignedInteger, value); }
 
-ArchiveValue ArchiveValue::boolean(bool value) {
-    ArchiveValue v;
-    v.kind = Kind::Bool;
-    v.number = value ? 1 : 0;
-    return v;
-}
+ArchiveValue ArchiveValue::boolean(bool value) { return numbered(Kind::Bool, value ? 1 : 0); }
 
 ArchiveValue ArchiveValue::real(double value) {
-    ArchiveValue v;
-    v.kind = Kind::Real;
+    ArchiveValue v = numbered(Kind::Real, 0);
     v.realValue = value;
     return v;
 }
 
-ArchiveValue ArchiveValue::uid(uint64_t value) {
-    ArchiveValue v;
-    v.kind = Kind::Uid;
-    v.number = value;
-    return v;
-}
+ArchiveValue ArchiveValue::uid(uint64_t value) { return numbered(Kind::Uid, value); }
 
 // ---- Building -------------------------------------------------------------------------
 
