@@ -9,6 +9,7 @@
 #include "app/model/AXUIElementWrapper.h"
 #include "platform/accessibility/AXUIElement.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/sim/Scenario.h"
 #include "platform/sim/World.h"
 
 namespace {
@@ -93,5 +94,35 @@ void BM_HitTestAmongWindows(benchmark::State& state) {
   sim::World::shared().reset();
 }
 BENCHMARK(BM_HitTestAmongWindows)->Arg(500);
+
+// A scenario of `count` applications with one window each, as `morvalent
+// --scenario` loads it: parsing, then building the world.
+std::string manyApplicationsScenario(int count) {
+  nlohmann::ordered_json apps = nlohmann::ordered_json::array();
+  for (int i = 0; i < count; ++i) {
+    apps.push_back({{"pid", 1000 + i},
+                    {"bundleIdentifier", "com.example.app" + std::to_string(i)},
+                    {"name", "App " + std::to_string(i)},
+                    {"windows", {{{"id", i + 1}, {"title", "Window"}, {"frame", {(i * 7) % 2000, (i * 3) % 1000, 400, 300}}}}}});
+  }
+  nlohmann::ordered_json doc = {{"displays", {{{"id", 1}, {"frame", {0, 0, 2560, 1440}}}}}, {"applications", apps}};
+  return doc.dump();
+}
+
+void BM_LoadManyApplications(benchmark::State& state) {
+  const std::string json = manyApplicationsScenario(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    auto scenario = sim::Scenario::parse(json);
+    if (!scenario) {
+      state.SkipWithError("the scenario was refused");
+      break;
+    }
+    scenario->apply();
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+  state.SetLabel("items: applications");
+  sim::World::shared().reset();
+}
+BENCHMARK(BM_LoadManyApplications)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

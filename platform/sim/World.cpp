@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <unordered_set>
 
 #include "platform/foundation/Bundle.h"
 #include "platform/sim/CostMeter.h"
@@ -548,18 +549,17 @@ struct World::State {
     App& stored = apps.emplace(pid, std::move(a)).first->second;
     launchOrder.push_back(pid);
     post(Event::Kind::ApplicationLaunched, pid);
+    const std::size_t before = zOrder.size();
     for (const auto& w : spec.windows) createWindow(stored, w, Placement::Back);
     if (placement == Placement::Front) {
-      // The new windows come in front, the first of them frontmost.
-      std::vector<WindowID> order = stored.windows;
-      for (WindowID id : zOrder)
-        if (std::find(order.begin(), order.end(), id) == order.end()) order.push_back(id);
-      zOrder = std::move(order);
+      // The new windows, appended in creation order, come in front, the first
+      // of them frontmost; a rotation keeps adding applications linear.
+      std::rotate(zOrder.begin(), zOrder.begin() + static_cast<std::ptrdiff_t>(before), zOrder.end());
     }
     if (!stored.focused) {
-      for (WindowID id : zOrder) {
-        const Window* w = window(id);
-        if (w && w->pid == pid && !w->minimized) {
+      // Its windows stand in creation order in either placement.
+      for (WindowID id : stored.windows) {
+        if (!window(id)->minimized) {
           setFocus(stored, id);
           break;
         }
@@ -1634,11 +1634,13 @@ std::vector<WindowID> World::zOrder() const {
 void World::setZOrder(const std::vector<WindowID>& front) {
   std::lock_guard lock(state_->mutex);
   std::vector<WindowID> order;
+  order.reserve(state_->zOrder.size());
+  std::unordered_set<WindowID> placed;
   for (WindowID id : front) {
-    if (state_->window(id) && std::find(order.begin(), order.end(), id) == order.end()) order.push_back(id);
+    if (state_->window(id) && placed.insert(id).second) order.push_back(id);
   }
   for (WindowID id : state_->zOrder) {
-    if (std::find(order.begin(), order.end(), id) == order.end()) order.push_back(id);
+    if (placed.insert(id).second) order.push_back(id);
   }
   state_->zOrder = std::move(order);
 }

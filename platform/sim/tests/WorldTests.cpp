@@ -268,6 +268,27 @@ TEST(WorldEvents, MutatorsPostWhatTheSystemWould) {
   EXPECT_TRUE(r.saw(sim::Event::Kind::ScreenParametersChanged));
 }
 
+TEST(WorldEvents, ALaunchedApplicationsWindowsComeInFrontInCreationOrder) {
+  sim::ScopedScenario s(kTwoSpaces);
+  World& w = s.world();
+  sim::ApplicationSpec launched;
+  launched.pid = 600;
+  for (sim::WindowID id : {31, 32, 33}) {
+    sim::WindowSpec spec;
+    spec.id = id;
+    spec.spaces = {1};
+    spec.minimized = id == 31;
+    launched.windows.push_back(spec);
+  }
+  ASSERT_EQ(w.launchApplication(launched), 600);
+  EXPECT_EQ(w.zOrder(), (std::vector<sim::WindowID>{31, 32, 33, 21, 11, 14, 12, 13}));
+  EXPECT_EQ(w.application(600)->focusedWindow, 32u);  // the first that is not minimized
+
+  // Repeated and unknown ids are placed once or not at all.
+  w.setZOrder({13, 99, 13, 32});
+  EXPECT_EQ(w.zOrder(), (std::vector<sim::WindowID>{13, 32, 31, 33, 21, 11, 14, 12}));
+}
+
 TEST(WorldCoordinates, TopLeftIsMeasuredFromTheTallestDisplay) {
   sim::ScopedScenario s(R"({
     "displays": [{"id": 1, "frame": [0, 0, 1440, 900]}, {"id": 2, "frame": [1440, 0, 1920, 1200]}],
