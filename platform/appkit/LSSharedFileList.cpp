@@ -247,7 +247,7 @@ std::shared_ptr<LSSharedFileListFileStore> LSSharedFileListFileStore::atPath(std
 }
 
 std::string LSSharedFileListFileStore::defaultPath(std::string_view listType) {
-  const std::string directory = ns::paths::appendingPathComponent(ns::paths::preferencesDirectory(), "sharedfilelist");
+  const std::string directory = ns::paths::appendingPathComponent(ns::paths::simulatedSystemDirectory(), "sharedfilelist");
   return ns::paths::appendingPathComponent(directory, std::string(listType) + ".json");
 }
 

@@ -4,8 +4,8 @@
 // 14.0 start at login.
 //
 // A list lives in a store. The default store of a list type is a JSON file,
-// "<XDG config dir>/sharedfilelist/<list type>.json", read anew by every call
-// (so a redirected config directory is followed and edits by another copy of
+// "<simulatedSystemDirectory>/sharedfilelist/<list type>.json", read anew by
+// every call (so a redirected directory is followed and edits by another copy of
 // the program are seen) and replaced whole by a temporary file renamed over
 // it. A file that is not a well-formed list reads as an empty list and is
 // moved aside ("<file>.corrupt", "<file>.corrupt-1", ...) before anything is
@@ -83,8 +83,8 @@ class LSSharedFileListStore {
 // The JSON file of a list type (see the top of this file).
 class LSSharedFileListFileStore : public LSSharedFileListStore {
  public:
-  // The file of the list type under the current config directory, worked
-  // out at every call.
+  // The file of the list type under the simulated system's directory,
+  // worked out at every call.
   explicit LSSharedFileListFileStore(std::string listType);
   // A fixed file.
   static std::shared_ptr<LSSharedFileListFileStore> atPath(std::string path);

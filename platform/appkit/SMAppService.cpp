@@ -93,8 +93,8 @@ bool SMAppService::validIdentifier() const {
 }
 
 std::string SMAppService::entryPath() const {
-  return ns::paths::appendingPathComponent(ns::paths::appendingPathComponent(ns::paths::preferencesDirectory(), "autostart"),
-                                           bundleIdentifier_ + ".desktop");
+  return ns::paths::appendingPathComponent(
+      ns::paths::appendingPathComponent(ns::paths::simulatedSystemDirectory(), "autostart"), bundleIdentifier_ + ".desktop");
 }
 
 std::string SMAppService::execLineForProgram(const std::string& path) {

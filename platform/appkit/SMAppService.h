@@ -1,8 +1,11 @@
 #pragma once
 // SMAppService (ServiceManagement) for the main application: registering it
-// makes the program start at login. On this desktop the login item is a
-// freedesktop autostart entry, "<XDG config dir>/autostart/<bundle
-// identifier>.desktop", whose Exec line names the running executable.
+// makes the program start at login of the simulated system. The login item
+// is a freedesktop autostart entry whose Exec line names the running
+// executable, kept with the simulated system's state,
+// "<simulatedSystemDirectory>/autostart/<bundle identifier>.desktop": never
+// in the real session's autostart folder, which would start it at the next
+// login of the machine.
 //
 // The entry is this program's own only when its Exec line names this
 // executable: an entry left by another copy of the program is neither

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/foundation/Bundle.h"
+
 namespace ns::paths {
 
 namespace {
@@ -57,6 +59,11 @@ std::string cachesDirectory() {
 std::string preferencesDirectory() {
     if (auto r = root()) return appendingPathComponent(*r, "Preferences");
     return xdg("XDG_CONFIG_HOME", ".config");
+}
+
+std::string simulatedSystemDirectory() {
+    return appendingPathComponent(appendingPathComponent(applicationSupportDirectory(), kMainBundleIdentifier),
+                                  "SimulatedSystem");
 }
 
 std::string temporaryDirectory() {

@@ -16,6 +16,10 @@ std::string homeDirectory();
 std::string applicationSupportDirectory();
 std::string cachesDirectory();
 std::string preferencesDirectory();
+// The state the simulated system keeps for the user (its login items), kept
+// with the program's own data rather than in the real session's places:
+// "<Application Support>/com.morvalent.Morvalent/SimulatedSystem".
+std::string simulatedSystemDirectory();
 // $TMPDIR or /tmp; not redirected by setRootForTesting.
 std::string temporaryDirectory();
 

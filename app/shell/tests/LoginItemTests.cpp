@@ -38,7 +38,9 @@ TEST_F(LoginItemTest, FirstStartLeavesTheItemAbsentUntilTheSettingsWindowIsClose
   defaults().setPreferencesOnboardingRequired(false);
   updateLoginItem(*service);
   EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
-  EXPECT_EQ(service->entryPath(), paths.root() + "/Preferences/autostart/com.morvalent.Morvalent.desktop");
+  EXPECT_EQ(service->entryPath(), paths.root() +
+                                     "/ApplicationSupport/com.morvalent.Morvalent/SimulatedSystem/autostart/"
+                                     "com.morvalent.Morvalent.desktop");
   EXPECT_NE(entry().find("Exec=\"/opt/Morvalent Copy/bin/morvalent\"\n"), std::string::npos);
 }
 
@@ -256,9 +258,9 @@ TEST_F(SessionLoginItemTest, TheSystemVersionPicksThePath) {
 }
 
 TEST_F(SessionLoginItemTest, TheListOnDiskIsKeptInStep) {
-  // The real store, under the test's configuration directory.
+  // The real store, with the test's simulated system.
   appkit::LSSharedFileListSetStoreForTesting(appkit::kLSSharedFileListSessionLoginItems, nullptr);
-  const std::string path = paths.root() + "/Preferences/sharedfilelist/SessionLoginItems.json";
+  const std::string path = appkit::LSSharedFileListFileStore::defaultPath(appkit::kLSSharedFileListSessionLoginItems);
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream(path) << "{\"items\": [{\"id\": 4, \"url\": \"" << kMail << "\"}]}";
 

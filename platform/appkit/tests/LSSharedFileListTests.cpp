@@ -211,7 +211,8 @@ TEST_F(SessionLoginItems, TheListIsAFileThatOutlivesTheListObject) {
   ASSERT_TRUE(
       LSSharedFileListInsertItemURL(list, kLSSharedFileListItemBeforeFirst, std::nullopt, url("file:///A.app/")));
   ASSERT_TRUE(LSSharedFileListInsertItemURL(list, kLSSharedFileListItemLast, "B", url("file:///B.app/")));
-  EXPECT_EQ(file(), root.root() + "/Preferences/sharedfilelist/SessionLoginItems.json");
+  EXPECT_EQ(file(), root.root() + "/ApplicationSupport/com.morvalent.Morvalent/SimulatedSystem/sharedfilelist/"
+                    "SessionLoginItems.json");
 
   auto again = create();
   EXPECT_EQ(urlsOf(again), (std::vector<std::string>{"file:///A.app/", "file:///B.app/"}));
@@ -224,7 +225,7 @@ TEST_F(SessionLoginItems, TheListIsAFileThatOutlivesTheListObject) {
   EXPECT_EQ(urlsOf(list), (std::vector<std::string>{"file:///B.app/"}));
 }
 
-TEST_F(SessionLoginItems, ARedirectedConfigDirectoryIsFollowed) {
+TEST_F(SessionLoginItems, ARedirectedDirectoryIsFollowed) {
   auto list = create();
   ASSERT_TRUE(LSSharedFileListInsertItemURL(list, kLSSharedFileListItemLast, std::nullopt, url("file:///A.app/")));
   {
@@ -328,12 +329,14 @@ TEST_F(SessionLoginItems, AFileThatCannotBeReadIsLeftAlone) {
 }
 
 TEST_F(SessionLoginItems, NoListWhereItsDirectoryCannotBeMade) {
-  writeFile(root.root() + "/Preferences/sharedfilelist", "a file, not a directory");
+  const std::string directory = fs::path(file()).parent_path().string();
+  fs::create_directories(fs::path(directory).parent_path());
+  writeFile(directory, "a file, not a directory");
   EXPECT_FALSE(create());
-  auto store = LSSharedFileListFileStore::atPath(root.root() + "/Preferences/sharedfilelist/x.json");
+  auto store = LSSharedFileListFileStore::atPath(directory + "/x.json");
   EXPECT_FALSE(store->open());
   EXPECT_EQ(store->update([](LSSharedFileListEntries&) { return true; }), kLSSharedFileListErrIO);
-  EXPECT_EQ(readFile(root.root() + "/Preferences/sharedfilelist"), "a file, not a directory");
+  EXPECT_EQ(readFile(directory), "a file, not a directory");
 }
 
 TEST_F(SessionLoginItems, AFixedPathStoreKeepsItsOwnFile) {

@@ -52,7 +52,10 @@ TEST_F(LoginService, RegisterWritesAnEntryAndUnregisterRemovesIt) {
 
   ASSERT_TRUE(service->registerAndReturnError());
   EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
-  EXPECT_EQ(service->entryPath(), root.root() + "/Preferences/autostart/com.example.App.desktop");
+  // With the simulated system's state, not in the session's autostart folder.
+  EXPECT_EQ(service->entryPath(),
+            root.root() + "/ApplicationSupport/com.morvalent.Morvalent/SimulatedSystem/autostart/com.example.App.desktop");
+  EXPECT_FALSE(std::filesystem::exists(root.root() + "/Preferences"));
   std::ifstream in(service->entryPath());
   std::string first;
   std::getline(in, first);
@@ -91,12 +94,13 @@ TEST_F(LoginService, IdentifiersThatCannotNameAFileAreRefused) {
     EXPECT_EQ(error.code, SMAppServiceErrorInvalidIdentifier) << id;
     EXPECT_EQ(bad->status(), SMAppServiceStatus::notRegistered);
   }
-  EXPECT_FALSE(std::filesystem::exists(root.root() + "/Preferences/a"));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(service->entryPath()).parent_path() / "a"));
 }
 
 TEST_F(LoginService, AnUnwritableDirectoryIsAnError) {
-  std::filesystem::create_directories(root.root() + "/Preferences");
-  std::ofstream(root.root() + "/Preferences/autostart") << "a file, not a directory";
+  const auto autostart = std::filesystem::path(service->entryPath()).parent_path();
+  std::filesystem::create_directories(autostart.parent_path());
+  std::ofstream(autostart) << "a file, not a directory";
   ns::Error error;
   EXPECT_FALSE(service->registerAndReturnError(&error));
   EXPECT_EQ(error.code, SMAppServiceErrorWriteFailed);
