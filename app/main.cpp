@@ -287,6 +287,8 @@ int main(int argc, char** argv) {
   launched.reset();
   ns::NSLog("morvalent stopped");
   std::fflush(stdout);
-  // Nothing is torn down: the preferences and the telemetry store are on disk.
+  // Nothing is torn down: the telemetry store is on disk, and so are the
+  // preferences once their pending write is done (_Exit runs no exit handlers).
+  ns::UserDefaults::synchronizeAll();
   std::_Exit(scriptFailed ? 1 : 0);
 }

@@ -4,6 +4,8 @@
 
 #include "platform/foundation/Iso8601.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/TestSupport.h"
 #include "platform/foundation/KeyedArchiver.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Utf16.h"
@@ -67,5 +69,64 @@ void BM_Utf16Prefix125(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(ns::utf16Prefix(text, 125));
 }
 BENCHMARK(BM_Utf16Prefix125);
+
+// A preferences file of 200,000 keys, as a user's long-lived file may grow.
+constexpr int kLargePreferences = 200'000;
+
+const std::string& largePreferencesFile() {
+    static ns::test::TemporaryDirectory* dir = new ns::test::TemporaryDirectory;
+    static const std::string path = [] {
+        ns::Dictionary keys;
+        for (int i = 0; i < kLargePreferences; ++i) {
+            const std::string key = "com.example.key." + std::to_string(i);
+            if (i % 2 == 0) {
+                keys.emplace(key, ns::Value(int64_t{i}));
+            } else {
+                keys.emplace(key, ns::Value("value " + std::to_string(i)));
+            }
+        }
+        const std::string file = dir->file("large.plist");
+        auto data = ns::PropertyListSerialization::dataWithPropertyList(ns::Value(std::move(keys)),
+                                                                        ns::PropertyListFormat::Binary);
+        std::FILE* f = std::fopen(file.c_str(), "wb");
+        std::fwrite(data->data(), 1, data->size(), f);
+        std::fclose(f);
+        return file;
+    }();
+    return path;
+}
+
+// Start-up reads the whole file once.
+void BM_LargePreferencesLoad(benchmark::State& state) {
+    const std::string& path = largePreferencesFile();
+    for (auto _ : state) {
+        auto d = ns::UserDefaults::persistent(path);
+        if (d->persistentDomain().size() != kLargePreferences) state.SkipWithError("the file lost keys");
+    }
+}
+BENCHMARK(BM_LargePreferencesLoad)->Unit(benchmark::kMillisecond);
+
+// What a change costs the thread that makes it (the main thread, for the
+// application's preferences); the file is written behind it.
+void BM_LargePreferencesChange(benchmark::State& state) {
+    auto d = ns::UserDefaults::persistent(largePreferencesFile());
+    int64_t i = 0;
+    for (auto _ : state) d->setInteger("openAtStartup", ++i % 2);
+    if (!d->synchronize()) state.SkipWithError("the file was not written");
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LargePreferencesChange)->Unit(benchmark::kMicrosecond);
+
+// A burst of changes as at start-up, then a flush: the changes share writes.
+void BM_LargePreferencesBurstThenSynchronize(benchmark::State& state) {
+    auto d = ns::UserDefaults::persistent(largePreferencesFile());
+    for (auto _ : state) {
+        for (int64_t i = 0; i < state.range(0); ++i) d->setInteger("key." + std::to_string(i), i);
+        if (!d->synchronize()) state.SkipWithError("the file was not written");
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+    state.SetLabel("items: changes");
+}
+BENCHMARK(BM_LargePreferencesBurstThenSynchronize)->Arg(100)->Unit(benchmark::kMillisecond);
 
 }  // namespace

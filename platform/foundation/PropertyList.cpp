@@ -1,5 +1,6 @@
 #include "platform/foundation/PropertyList.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -287,24 +288,264 @@ PlistPtr parsePlist(const uint8_t* bytes, size_t size, Error* error, PropertyLis
     return PlistPtr(root);
 }
 
+// ---------------------------------------------------------------- binary writer
+
+namespace {
+
+// Writes "bplist00" in time linear in the number of objects, from a libplist
+// tree or straight from a Value (libplist's own writer, and its dictionaries,
+// slow down with the square of the size: seconds for a 200,000-key
+// preferences file). Objects are not shared; every reader accepts that.
+class BinaryWriter {
+public:
+    template <class Root>
+    std::optional<Data> write(const Root& root, std::string* reason) {
+        out_.assign({'b', 'p', 'l', 'i', 's', 't', '0', '0'});
+        if (!emit(root, 0, reason)) return std::nullopt;
+        const uint64_t count = offsets_.size();
+        const uint8_t refSize = bytesFor(count - 1);
+        for (const Container& c : containers_) {
+            offsets_[c.index] = out_.size();
+            writeHeader(c.marker, c.keys.empty() ? c.refs.size() : c.keys.size());
+            for (uint64_t ref : c.keys) writeBigEndian(ref, refSize);
+            for (uint64_t ref : c.refs) writeBigEndian(ref, refSize);
+        }
+        const uint64_t tableAt = out_.size();
+        const uint8_t offsetSize = bytesFor(tableAt);
+        for (uint64_t offset : offsets_) writeBigEndian(offset, offsetSize);
+        out_.insert(out_.end(), 6, 0);
+        out_.push_back(offsetSize);
+        out_.push_back(refSize);
+        writeBigEndian(count, 8);
+        writeBigEndian(0, 8);  // the top object
+        writeBigEndian(tableAt, 8);
+        return std::move(out_);
+    }
+
+private:
+    struct Container {
+        uint64_t index;
+        uint8_t marker;               // 0xA0 array, 0xD0 dictionary
+        std::vector<uint64_t> keys;   // dictionaries
+        std::vector<uint64_t> refs;   // elements, or values
+    };
+
+    static uint8_t bytesFor(uint64_t v) { return v <= 0xFF ? 1 : v <= 0xFFFF ? 2 : v <= 0xFFFFFFFFu ? 4 : 8; }
+    static bool refuse(std::string* reason, std::string why) {
+        if (reason) *reason = std::move(why);
+        return false;
+    }
+    void writeBigEndian(uint64_t v, uint8_t n) {
+        for (int shift = (n - 1) * 8; shift >= 0; shift -= 8) out_.push_back(static_cast<uint8_t>(v >> shift));
+    }
+    void writeHeader(uint8_t marker, uint64_t length) {
+        if (length < 15) {
+            out_.push_back(static_cast<uint8_t>(marker | length));
+            return;
+        }
+        out_.push_back(static_cast<uint8_t>(marker | 0x0F));
+        writeInteger(length);
+    }
+    uint64_t begin() {
+        offsets_.push_back(out_.size());
+        return offsets_.size() - 1;
+    }
+
+    // One object each.
+    void boolean(bool b) {
+        begin();
+        out_.push_back(b ? 0x09 : 0x08);
+    }
+    void number(uint64_t v) {
+        begin();
+        writeInteger(v);
+    }
+    // Integers up to 32 bits are unsigned; 64-bit ones carry the sign.
+    void writeInteger(uint64_t v) {
+        const uint8_t n = bytesFor(v);
+        out_.push_back(static_cast<uint8_t>(0x10 | (n == 1 ? 0 : n == 2 ? 1 : n == 4 ? 2 : 3)));
+        writeBigEndian(v, n);
+    }
+    void real(uint8_t marker, double d) {
+        begin();
+        uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        out_.push_back(marker);
+        writeBigEndian(bits, 8);
+    }
+    // ASCII as bytes, anything else as UTF-16 (big-endian).
+    uint64_t string(std::string_view s) {
+        const uint64_t index = begin();
+        if (std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+            writeHeader(0x50, s.size());
+            out_.insert(out_.end(), s.begin(), s.end());
+            return index;
+        }
+        const std::u16string units = toUtf16(s);
+        writeHeader(0x60, units.size());
+        for (char16_t u : units) writeBigEndian(u, 2);
+        return index;
+    }
+    void data(const uint8_t* bytes, uint64_t length) {
+        begin();
+        writeHeader(0x40, length);
+        if (length) out_.insert(out_.end(), bytes, bytes + length);
+    }
+    void uid(uint64_t v) {
+        begin();
+        const uint8_t n = bytesFor(v);
+        out_.push_back(static_cast<uint8_t>(0x80 | (n - 1)));
+        writeBigEndian(v, n);
+    }
+
+    bool emit(const plist_t& node, size_t depth, std::string* reason) {
+        if (!node) return refuse(reason, "missing node");
+        if (depth > kMaxPlistDepth) return refuse(reason, "nesting too deep");
+        switch (plist_get_node_type(node)) {
+            case PLIST_BOOLEAN: {
+                uint8_t b = 0;
+                plist_get_bool_val(node, &b);
+                boolean(b != 0);
+                return true;
+            }
+            case PLIST_UINT: {
+                uint64_t v = 0;
+                plist_get_uint_val(node, &v);
+                number(v);
+                return true;
+            }
+            case PLIST_REAL: {
+                double d = 0;
+                plist_get_real_val(node, &d);
+                real(0x23, d);
+                return true;
+            }
+            case PLIST_DATE: {
+                int32_t sec = 0, usec = 0;
+                plist_get_date_val(node, &sec, &usec);
+                real(0x33, static_cast<double>(sec) + static_cast<double>(usec) / 1e6);
+                return true;
+            }
+            case PLIST_STRING:
+            case PLIST_KEY: {
+                uint64_t length = 0;
+                const char* text = plist_get_string_ptr(node, &length);
+                string(text ? std::string_view(text, static_cast<size_t>(length)) : std::string_view());
+                return true;
+            }
+            case PLIST_DATA: {
+                uint64_t length = 0;
+                const char* bytes = plist_get_data_ptr(node, &length);
+                data(reinterpret_cast<const uint8_t*>(bytes), bytes ? length : 0);
+                return true;
+            }
+            case PLIST_UID: {
+                uint64_t v = 0;
+                plist_get_uid_val(node, &v);
+                uid(v);
+                return true;
+            }
+            case PLIST_ARRAY: {
+                Container c{begin(), 0xA0, {}, {}};
+                const uint32_t n = plist_array_get_size(node);
+                for (uint32_t i = 0; i < n; ++i) {
+                    c.refs.push_back(offsets_.size());
+                    if (!emit(plist_array_get_item(node, i), depth + 1, reason)) return false;
+                }
+                containers_.push_back(std::move(c));
+                return true;
+            }
+            case PLIST_DICT: {
+                Container c{begin(), 0xD0, {}, {}};
+                plist_dict_iter it = nullptr;
+                plist_dict_new_iter(node, &it);
+                bool ok = true;
+                for (;;) {
+                    char* key = nullptr;
+                    plist_t value = nullptr;
+                    plist_dict_next_item(node, it, &key, &value);
+                    if (value) c.keys.push_back(string(key));
+                    std::free(key);
+                    if (!value) break;
+                    c.refs.push_back(offsets_.size());
+                    if (!(ok = emit(value, depth + 1, reason))) break;
+                }
+                std::free(it);
+                containers_.push_back(std::move(c));
+                return ok;
+            }
+            default: return refuse(reason, "unsupported node");
+        }
+    }
+
+    // What valueToPlist refuses is refused here too.
+    bool emit(const Value& value, size_t depth, std::string* reason) {
+        if (depth > kMaxPlistDepth) return refuse(reason, "nesting too deep");
+        if (auto why = plistRefusal(value)) return refuse(reason, std::move(*why));
+        switch (value.kind()) {
+            case Value::Kind::Bool: boolean(*value.asBool()); return true;
+            case Value::Kind::Int: number(static_cast<uint64_t>(*value.asInt64())); return true;
+            case Value::Kind::UInt: number(*value.asUInt64()); return true;
+            case Value::Kind::Double: real(0x23, *value.asDouble()); return true;
+            case Value::Kind::String: string(*value.string()); return true;
+            case Value::Kind::Data: data(value.data()->data(), value.data()->size()); return true;
+            case Value::Kind::Date: {
+                const auto [sec, usec] = *plistDateParts(*value.date());
+                real(0x33, static_cast<double>(sec) + static_cast<double>(usec) / 1e6);
+                return true;
+            }
+            case Value::Kind::Array: {
+                Container c{begin(), 0xA0, {}, {}};
+                for (const Value& item : *value.array()) {
+                    c.refs.push_back(offsets_.size());
+                    if (!emit(item, depth + 1, reason)) return false;
+                }
+                containers_.push_back(std::move(c));
+                return true;
+            }
+            case Value::Kind::Dictionary:
+            case Value::Kind::OrderedDictionary: {
+                Container c{begin(), 0xD0, {}, {}};
+                for (const auto& [key, item] : value.dictionaryEntries()) {
+                    if (!isPlistString(key)) return refuse(reason, "dictionary key is not valid UTF-8 or contains NUL");
+                    c.keys.push_back(string(key));
+                    c.refs.push_back(offsets_.size());
+                    if (!emit(item, depth + 1, reason)) return false;
+                }
+                containers_.push_back(std::move(c));
+                return true;
+            }
+            default: return refuse(reason, "unknown value kind");
+        }
+    }
+
+    Data out_;
+    std::vector<uint64_t> offsets_;
+    std::vector<Container> containers_;
+};
+
+}  // namespace
+
+std::optional<Data> writeBinaryPlist(const Value& root, std::string* reason) {
+    return BinaryWriter().write(root, reason);
+}
+
 std::optional<Data> writePlist(plist_t root, PropertyListFormat format, Error* error) {
+    if (format == PropertyListFormat::Binary) {
+        std::string reason;
+        auto data = BinaryWriter().write(root, &reason);
+        if (!data) setError(error, NSPropertyListWriteInvalidError, "The property list could not be written: " + reason + ".");
+        return data;
+    }
     char* out = nullptr;
     uint32_t length = 0;
-    if (format == PropertyListFormat::Binary) {
-        plist_to_bin(root, &out, &length);
-    } else {
-        plist_to_xml(root, &out, &length);
-    }
+    plist_to_xml(root, &out, &length);
     if (!out) {
         setError(error, NSPropertyListWriteInvalidError, "The property list could not be written.");
         return std::nullopt;
     }
     Data data(reinterpret_cast<uint8_t*>(out), reinterpret_cast<uint8_t*>(out) + length);
-    if (format == PropertyListFormat::Binary) {
-        plist_to_bin_free(out);
-    } else {
-        plist_to_xml_free(out);
-    }
+    plist_to_xml_free(out);
     return data;
 }
 
@@ -348,9 +589,9 @@ std::optional<std::string> plistKey(plist_t node) {
     return out;
 }
 
-plist_t newPlistDate(const Date& date) {
+std::optional<std::pair<int32_t, int32_t>> plistDateParts(const Date& date) {
     const double t = date.timeIntervalSinceReferenceDate();
-    if (!std::isfinite(t)) return nullptr;
+    if (!std::isfinite(t)) return std::nullopt;
     constexpr double kMin = std::numeric_limits<int32_t>::min();
     constexpr double kMax = std::numeric_limits<int32_t>::max();
     double sec;
@@ -367,8 +608,13 @@ plist_t newPlistDate(const Date& date) {
         // date back, so dates before 2001 are kept to the second.
         sec = std::round(t);
     }
-    if (sec < kMin || sec > kMax) return nullptr;
-    return plist_new_date(static_cast<int32_t>(sec), static_cast<int32_t>(usec));
+    if (sec < kMin || sec > kMax) return std::nullopt;
+    return std::make_pair(static_cast<int32_t>(sec), static_cast<int32_t>(usec));
+}
+
+plist_t newPlistDate(const Date& date) {
+    const auto parts = plistDateParts(date);
+    return parts ? plist_new_date(parts->first, parts->second) : nullptr;
 }
 
 Date plistDate(plist_t node) {
@@ -379,39 +625,47 @@ Date plistDate(plist_t node) {
 
 bool isPlistString(const std::string& s) { return s.find('\0') == std::string::npos && isValidUtf8(s); }
 
+std::optional<std::string> plistRefusal(const Value& value) {
+    switch (value.kind()) {
+        case Value::Kind::Null: return "null cannot be stored in a property list";
+        case Value::Kind::UInt: {
+            const uint64_t u = *value.asUInt64();
+            if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+                return "unsigned integer " + std::to_string(u) + " is too large for a property list";
+            return std::nullopt;
+        }
+        case Value::Kind::String:
+            if (!isPlistString(*value.string())) return "string is not valid UTF-8 or contains NUL";
+            return std::nullopt;
+        case Value::Kind::Date:
+            if (!plistDateParts(*value.date())) return "date is outside the range a property list can hold";
+            return std::nullopt;
+        case Value::Kind::UUID: return "UUID cannot be stored in a property list";
+        case Value::Kind::Object:
+            return "object of class " + value.object()->className() + " cannot be stored in a property list";
+        default: return std::nullopt;
+    }
+}
+
 plist_t valueToPlist(const Value& value, std::string* reason, size_t depth) {
     auto refuse = [&](std::string why) -> plist_t {
         if (reason) *reason = std::move(why);
         return nullptr;
     };
     if (depth > kMaxPlistDepth) return refuse("nesting too deep");
+    if (auto why = plistRefusal(value)) return refuse(std::move(*why));
     switch (value.kind()) {
-        case Value::Kind::Null: return refuse("null cannot be stored in a property list");
         case Value::Kind::Bool: return plist_new_bool(*value.asBool() ? 1 : 0);
         case Value::Kind::Int: return plist_new_uint(static_cast<uint64_t>(*value.asInt64()));
-        case Value::Kind::UInt: {
-            const uint64_t u = *value.asUInt64();
-            if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
-                return refuse("unsigned integer " + std::to_string(u) + " is too large for a property list");
-            return plist_new_uint(u);
-        }
+        case Value::Kind::UInt: return plist_new_uint(*value.asUInt64());
         case Value::Kind::Double: return plist_new_real(*value.asDouble());
-        case Value::Kind::String: {
-            if (!isPlistString(*value.string())) return refuse("string is not valid UTF-8 or contains NUL");
-            return plist_new_string(value.string()->c_str());
-        }
+        case Value::Kind::String: return plist_new_string(value.string()->c_str());
         case Value::Kind::Data: {
             const Data& d = *value.data();
             static const char empty = 0;
             return plist_new_data(d.empty() ? &empty : reinterpret_cast<const char*>(d.data()), d.size());
         }
-        case Value::Kind::Date: {
-            plist_t node = newPlistDate(*value.date());
-            return node ? node : refuse("date is outside the range a property list can hold");
-        }
-        case Value::Kind::UUID: return refuse("UUID cannot be stored in a property list");
-        case Value::Kind::Object:
-            return refuse("object of class " + value.object()->className() + " cannot be stored in a property list");
+        case Value::Kind::Date: return newPlistDate(*value.date());
         case Value::Kind::Array: {
             PlistPtr array(plist_new_array());
             for (const Value& item : *value.array()) {
@@ -432,6 +686,9 @@ plist_t valueToPlist(const Value& value, std::string* reason, size_t depth) {
             }
             return dict.release();
         }
+        case Value::Kind::Null:
+        case Value::Kind::UUID:
+        case Value::Kind::Object: break;  // refused above
     }
     return refuse("unknown value kind");
 }
@@ -506,6 +763,13 @@ namespace ns {
 std::optional<Data> PropertyListSerialization::dataWithPropertyList(const Value& plist, PropertyListFormat format,
                                                                     Error* error) {
     std::string reason;
+    if (format == PropertyListFormat::Binary) {
+        auto data = detail::writeBinaryPlist(plist, &reason);
+        if (!data) {
+            detail::setError(error, NSPropertyListWriteInvalidError, "Property list invalid for format: " + reason + ".");
+        }
+        return data;
+    }
     detail::PlistPtr root(detail::valueToPlist(plist, &reason));
     if (!root) {
         detail::setError(error, NSPropertyListWriteInvalidError, "Property list invalid for format: " + reason + ".");

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <utility>
 
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Log.h"
@@ -26,6 +27,10 @@ namespace {
 // the process's static objects are torn down at exit.
 std::mutex& gStandardMutex = *new std::mutex;
 std::shared_ptr<UserDefaults>& gStandard = *new std::shared_ptr<UserDefaults>;
+
+// Every persistent store alive, synchronized by an exit handler.
+std::mutex& gLiveMutex = *new std::mutex;
+std::vector<std::weak_ptr<UserDefaults>>& gLive = *new std::vector<std::weak_ptr<UserDefaults>>;
 
 enum class ReadResult { Ok, Missing, Failed };
 
@@ -67,6 +72,56 @@ bool writePreferencesFile(const std::string& path, const Data& data, std::string
         return false;
     }
     return true;
+}
+
+// One change in the journal: its length (4 bytes, little-endian), then a
+// binary property list, [key, value] for a stored value and [key] for a
+// removal.
+std::optional<Data> journalRecord(const std::string& key, const std::optional<Value>& value) {
+    Array change{Value(key)};
+    if (value) change.push_back(*value);
+    auto plist = PropertyListSerialization::dataWithPropertyList(Value(std::move(change)), PropertyListFormat::Binary);
+    if (!plist || plist->size() > UINT32_MAX) return std::nullopt;
+    const auto n = static_cast<uint32_t>(plist->size());
+    Data record{static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
+                static_cast<uint8_t>(n >> 24)};
+    record.insert(record.end(), plist->begin(), plist->end());
+    return record;
+}
+
+// Applies the journal's changes in order; stops at the first one that is
+// cut short or unreadable and says why.
+size_t replayJournal(const Data& bytes, Dictionary& stored, std::string* problem) {
+    size_t pos = 0;
+    size_t count = 0;
+    while (pos < bytes.size()) {
+        if (bytes.size() - pos < 4) {
+            *problem = "it ends inside a change";
+            return count;
+        }
+        const uint32_t n = static_cast<uint32_t>(bytes[pos]) | static_cast<uint32_t>(bytes[pos + 1]) << 8 |
+                           static_cast<uint32_t>(bytes[pos + 2]) << 16 | static_cast<uint32_t>(bytes[pos + 3]) << 24;
+        pos += 4;
+        if (n > bytes.size() - pos) {
+            *problem = "it ends inside a change";
+            return count;
+        }
+        auto change = PropertyListSerialization::propertyListWithData(bytes.data() + pos, n);
+        const Array* parts = change ? change->array() : nullptr;
+        if (!parts || parts->empty() || parts->size() > 2 || !(*parts)[0].isString()) {
+            *problem = "a change is unreadable";
+            return count;
+        }
+        const std::string& key = *(*parts)[0].string();
+        if (parts->size() == 2) {
+            stored.insert_or_assign(key, (*parts)[1]);
+        } else {
+            stored.erase(key);
+        }
+        pos += n;
+        ++count;
+    }
+    return count;
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
@@ -132,7 +187,22 @@ std::shared_ptr<UserDefaults> UserDefaults::inMemory() {
 std::shared_ptr<UserDefaults> UserDefaults::persistent(std::string path, PropertyListFormat format) {
     std::shared_ptr<UserDefaults> d(new UserDefaults(std::move(path), format));
     d->load();
+    static std::once_flag exitHandler;
+    std::call_once(exitHandler, [] { std::atexit([] { synchronizeAll(); }); });
+    std::lock_guard<std::mutex> lock(gLiveMutex);
+    std::erase_if(gLive, [](const std::weak_ptr<UserDefaults>& w) { return w.expired(); });
+    gLive.push_back(d);
     return d;
+}
+
+void UserDefaults::synchronizeAll() {
+    std::vector<std::weak_ptr<UserDefaults>> live;
+    {
+        std::lock_guard<std::mutex> lock(gLiveMutex);
+        live = gLive;
+    }
+    for (const auto& w : live)
+        if (auto d = w.lock()) d->synchronize();
 }
 
 std::string UserDefaults::preferencesPathForBundleIdentifier(const std::string& bundleIdentifier) {
@@ -142,39 +212,70 @@ std::string UserDefaults::preferencesPathForBundleIdentifier(const std::string& 
 UserDefaults::UserDefaults(std::optional<std::string> path, PropertyListFormat format)
     : path_(std::move(path)), format_(format) {}
 
-UserDefaults::~UserDefaults() = default;
+UserDefaults::~UserDefaults() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    // The writer writes what is still pending before it ends.
+    if (writer_.joinable()) writer_.join();
+    if (journalFd_ >= 0) ::close(journalFd_);
+}
 
 // ---------------------------------------------------------------- file
 
 void UserDefaults::load() {
+    // The journal before the file: a writer that replaces the file in between
+    // has folded in everything this journal holds, and replaying changes the
+    // file already has is harmless.
+    Data journal;
+    int journalErr = 0;
+    const ReadResult journalRead = readFile(journalPath(), journal, journalErr);
     Data bytes;
     int err = 0;
     switch (readFile(*path_, bytes, err)) {
-        case ReadResult::Missing: return;
+        case ReadResult::Missing: break;
         case ReadResult::Failed:
-            // Unreadable but present: keep it intact and work in memory.
+            // Unreadable but present: keep it (and its journal) intact and work in memory.
             writable_ = false;
             NSLog("UserDefaults: couldn't read preferences file " + *path_ + " (" + std::strerror(err) +
                   "); using the registered defaults and keeping changes in memory only");
             return;
-        case ReadResult::Ok: break;
-    }
-    std::string problem;
-    if (bytes.empty()) {
-        problem = "it is empty";
-    } else {
-        Error error;
-        auto value = PropertyListSerialization::propertyListWithData(bytes, &error);
-        if (!value) {
-            problem = error.localizedDescription();
-        } else if (!value->isDictionary()) {
-            problem = std::string("its root is a ") + Value::kindName(value->kind()) + ", not a dictionary";
-        } else {
-            stored_ = std::move(*value->dictionary());
-            return;
+        case ReadResult::Ok: {
+            std::string problem;
+            if (bytes.empty()) {
+                problem = "it is empty";
+            } else {
+                Error error;
+                auto value = PropertyListSerialization::propertyListWithData(bytes, &error);
+                if (!value) {
+                    problem = error.localizedDescription();
+                } else if (!value->isDictionary()) {
+                    problem = std::string("its root is a ") + Value::kindName(value->kind()) + ", not a dictionary";
+                } else {
+                    stored_ = std::move(*value->dictionary());
+                }
+            }
+            if (!problem.empty()) moveAside(problem);
+            if (!writable_) return;
+            break;
         }
     }
-    moveAside(problem);
+    if (journalRead == ReadResult::Failed) {
+        journalBroken_ = true;
+        NSLog("UserDefaults: couldn't read preferences journal " + journalPath() + " (" + std::strerror(journalErr) +
+              "); the changes it holds are lost");
+    } else if (journalRead == ReadResult::Ok) {
+        std::string problem;
+        const size_t applied = replayJournal(journal, stored_, &problem);
+        if (!problem.empty()) {
+            // Nothing is added after the damage; the next write of the file replaces the journal.
+            journalBroken_ = true;
+            NSLog("UserDefaults: preferences journal " + journalPath() + " is damaged after " +
+                  std::to_string(applied) + " changes (" + problem + "); the rest of it is ignored");
+        }
+    }
 }
 
 void UserDefaults::moveAside(const std::string& problem) {
@@ -192,27 +293,122 @@ void UserDefaults::moveAside(const std::string& problem) {
           std::strerror(err) + "); left it in place, started with the registered defaults, changes stay in memory");
 }
 
-void UserDefaults::persist(uint64_t generation, const Dictionary& snapshot) {
-    std::lock_guard<std::mutex> lock(fileMutex_);
-    if (generation <= writtenGeneration_) return;  // a newer snapshot is already on disk
+void UserDefaults::recordChangeLocked(const std::string& key, const std::optional<Value>& value) {
+    if (!path_ || !writable_) return;
+    ++generation_;
+    journalLocked(key, value);
+    startWriterLocked();
+    wake_.notify_one();
+}
+
+void UserDefaults::journalLocked(const std::string& key, const std::optional<Value>& value) {
+    if (journalBroken_) return;
+    const auto fail = [this](const std::string& why) {
+        journalBroken_ = true;
+        NSLog("UserDefaults: couldn't add to preferences journal " + journalPath() + ": " + why +
+              "; changes reach the file only when it is written");
+    };
+    const auto record = journalRecord(key, value);
+    if (!record) return fail("a change could not be encoded");
+    if (journalFd_ < 0) {
+        const std::string dir = paths::deletingLastPathComponent(*path_);
+        Error error;
+        if (!dir.empty() && !paths::createDirectory(dir, &error)) return fail(error.localizedDescription());
+        journalFd_ = ::open(journalPath().c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        struct stat st {};
+        if (journalFd_ < 0 || ::fstat(journalFd_, &st) != 0) {
+            const int openErr = errno;
+            if (journalFd_ >= 0) ::close(journalFd_);
+            journalFd_ = -1;
+            return fail(std::strerror(openErr));
+        }
+        // What a journal left by an earlier run holds is already in stored_.
+        journalSize_ = static_cast<uint64_t>(st.st_size);
+    }
+    for (size_t done = 0; done < record->size();) {
+        const ssize_t n = ::write(journalFd_, record->data() + done, record->size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(std::strerror(errno));
+        }
+        done += static_cast<size_t>(n);
+        journalSize_ += static_cast<uint64_t>(n);
+    }
+}
+
+// After the file was written with every change in the journal's first
+// `covered` bytes: keeps only the changes that came in since.
+void UserDefaults::trimJournalLocked(uint64_t covered) {
+    if (!journalBroken_ && journalFd_ >= 0 && journalSize_ > covered) {
+        Data tail(journalSize_ - covered);
+        const ssize_t n = ::pread(journalFd_, tail.data(), tail.size(), static_cast<off_t>(covered));
+        if (n != static_cast<ssize_t>(tail.size()) || writeFileAtomically(journalPath(), tail, 0600) != 0) {
+            return;  // the whole journal stays; replaying its older changes is harmless
+        }
+        ::close(journalFd_);
+        journalFd_ = ::open(journalPath().c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+        journalSize_ = tail.size();
+        if (journalFd_ < 0) journalBroken_ = true;
+        return;
+    }
+    if (journalFd_ >= 0) ::close(journalFd_);
+    journalFd_ = -1;
+    journalSize_ = 0;
+    journalBroken_ = false;
+    ::unlink(journalPath().c_str());
+}
+
+void UserDefaults::startWriterLocked() {
+    if (!writer_.joinable()) writer_ = std::thread([this] { writerLoop(); });
+}
+
+void UserDefaults::writerLoop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stopping_ || writeRequested_ || generation_ > attemptedGeneration_; });
+        const bool retry = std::exchange(writeRequested_, false);
+        if (generation_ > attemptedGeneration_ || (retry && generation_ > writtenGeneration_)) {
+            // Every change made until now goes into this one write.
+            const uint64_t generation = generation_;
+            const uint64_t covered = journalSize_;
+            Dictionary snapshot = stored_;
+            lock.unlock();
+            const bool ok = writeFile(std::move(snapshot));
+            lock.lock();
+            attemptedGeneration_ = generation;
+            if (ok) {
+                writtenGeneration_ = generation;
+                trimJournalLocked(covered);
+            }
+        }
+        written_.notify_all();
+        if (stopping_ && generation_ <= attemptedGeneration_) return;
+    }
+}
+
+bool UserDefaults::writeFile(Dictionary snapshot) {
     Error error;
-    auto data = PropertyListSerialization::dataWithPropertyList(Value(snapshot), format_, &error);
+    auto data = PropertyListSerialization::dataWithPropertyList(Value(std::move(snapshot)), format_, &error);
     std::string failure;
     if (!data) {
         failure = error.localizedDescription();
     } else if (writePreferencesFile(*path_, *data, failure)) {
-        writtenGeneration_ = generation;
-        lastWriteSucceeded_ = true;
-        return;
+        return true;
     }
-    lastWriteSucceeded_ = false;
     NSLog("UserDefaults: couldn't write preferences file " + *path_ + ": " + failure);
+    return false;
 }
 
 bool UserDefaults::synchronize() {
     if (!path_) return true;
-    std::lock_guard<std::mutex> lock(fileMutex_);
-    return lastWriteSucceeded_;
+    std::unique_lock<std::mutex> lock(mutex_);
+    const uint64_t target = generation_;
+    if (writtenGeneration_ >= target) return true;
+    writeRequested_ = true;
+    startWriterLocked();
+    wake_.notify_one();
+    written_.wait(lock, [&] { return attemptedGeneration_ >= target && !writeRequested_; });
+    return writtenGeneration_ >= target;
 }
 
 // ---------------------------------------------------------------- values
@@ -264,38 +460,26 @@ bool UserDefaults::setObject(std::string_view key, const Value& input) {
         NSLog("UserDefaults: refused to store a value for a key that is not valid UTF-8 or contains NUL");
         return false;
     }
-    uint64_t generation = 0;
-    Dictionary snapshot;
-    bool persistNow = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stored_.insert_or_assign(std::string(key), value);
-        generation = ++generation_;
-        persistNow = path_ && writable_;
-        if (persistNow) snapshot = stored_;
+        recordChangeLocked(std::string(key), value);
     }
-    if (persistNow) persist(generation, snapshot);
     notify(std::string(key), value);
     return true;
 }
 
 void UserDefaults::removeObject(std::string_view key) {
-    uint64_t generation = 0;
-    Dictionary snapshot;
-    bool persistNow = false;
     std::optional<Value> after;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = stored_.find(key);
         if (it != stored_.end()) {
             stored_.erase(it);
-            generation = ++generation_;
-            persistNow = path_ && writable_;
-            if (persistNow) snapshot = stored_;
+            recordChangeLocked(std::string(key), std::nullopt);
         }
         after = lookupLocked(key);
     }
-    if (persistNow) persist(generation, snapshot);
     notify(std::string(key), after);
 }
 

@@ -2,6 +2,7 @@
 // NSUserDefaults stand-in: a key-value store with registered defaults, typed
 // getters, key observers and a property-list file behind it.
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/foundation/ObserverToken.h"
@@ -36,12 +38,19 @@ public:
     static void setStandard(std::shared_ptr<UserDefaults> defaults);
 
     static std::shared_ptr<UserDefaults> inMemory();
-    // Backed by a property-list file, read now and rewritten (temporary file,
-    // then rename) after each change. A missing file starts empty. A file that
+    // Backed by a property-list file. A missing file starts empty. A file that
     // is empty, damaged, not a property list or not a dictionary is moved aside
     // as "<path>.corrupt-<unix time>" with one NSLog line; the store then starts
     // with the registered values only. A file that exists but cannot be read or
     // moved is left alone and changes stay in memory.
+    //
+    // A change costs the caller one small append to "<path>.journal"; a
+    // writer thread of the store folds the changes into the file (temporary
+    // file, then rename), as many as came in while it wrote, and then drops
+    // the journal. Loading replays what a journal holds, so a change survives
+    // a crash of the process before it reached the file. synchronize() waits
+    // for the file; every live store is synchronized at exit(), and when it
+    // is destroyed. One store per file at a time.
     static std::shared_ptr<UserDefaults> persistent(std::string path,
                                                     PropertyListFormat format = PropertyListFormat::Binary);
     // "<Preferences directory>/<bundle identifier>.plist".
@@ -96,8 +105,13 @@ public:
     // out), outside the store's lock, so it may read or write the defaults.
     ObserverToken addObserver(std::string key, ObservingOptions options, ObserverCallback callback);
 
-    // Whether the last write of the file succeeded (true for in-memory stores).
+    // Writes every change made so far (and what a journal brought back at
+    // load) to the file and returns whether that succeeded (true for
+    // in-memory stores, and for stores whose file is left alone).
     bool synchronize();
+    // synchronize() of every persistent store still alive, for exits that
+    // skip the exit handlers (std::_Exit).
+    static void synchronizeAll();
     std::optional<std::string> path() const { return path_; }
 
 private:
@@ -106,10 +120,18 @@ private:
     UserDefaults(std::optional<std::string> path, PropertyListFormat format);
     void load();
     void moveAside(const std::string& what);
-    void persist(uint64_t generation, const Dictionary& snapshot);
+    // Adds a change (a value, or nullopt for a removal) to the journal and
+    // wakes the writer; mutex_ held.
+    void recordChangeLocked(const std::string& key, const std::optional<Value>& value);
+    void journalLocked(const std::string& key, const std::optional<Value>& value);
+    void trimJournalLocked(uint64_t covered);
+    void startWriterLocked();
+    void writerLoop();
+    bool writeFile(Dictionary snapshot);
     std::optional<Value> lookupLocked(std::string_view key) const;
     void notify(const std::string& key, const std::optional<Value>& value);
     void removeRegistration(const std::string& key, const std::shared_ptr<Registration>& registration);
+    std::string journalPath() const { return *path_ + ".journal"; }
 
     const std::optional<std::string> path_;
     const PropertyListFormat format_;
@@ -118,12 +140,22 @@ private:
     Dictionary stored_;
     Dictionary registered_;
     std::map<std::string, std::vector<std::shared_ptr<Registration>>, std::less<>> observers_;
-    uint64_t generation_ = 0;
     bool writable_ = true;  // false when the file on disk must not be replaced
 
-    std::mutex fileMutex_;
+    // The file and its journal, under mutex_. Generations count changes: the
+    // file holds every change up to `writtenGeneration_`, the journal (of
+    // `journalSize_` bytes) at least every change since.
+    uint64_t generation_ = 0;
     uint64_t writtenGeneration_ = 0;
-    bool lastWriteSucceeded_ = true;
+    uint64_t attemptedGeneration_ = 0;
+    bool writeRequested_ = false;  // a flush asked for, even with nothing new
+    int journalFd_ = -1;
+    uint64_t journalSize_ = 0;
+    bool journalBroken_ = false;  // no appends until the next write of the file
+    std::condition_variable wake_;
+    std::condition_variable written_;
+    std::thread writer_;
+    bool stopping_ = false;
 };
 
 }  // namespace ns

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/PropertyList.h"
@@ -41,6 +42,9 @@ bool checkXmlPlistNesting(const uint8_t* bytes, size_t size, std::string* reason
 PlistPtr parsePlist(const uint8_t* bytes, size_t size, Error* error, PropertyListFormat* format = nullptr);
 
 std::optional<Data> writePlist(plist_t root, PropertyListFormat format, Error* error);
+// "bplist00" straight from a value; nullopt with a reason for what a property
+// list cannot hold, as valueToPlist.
+std::optional<Data> writeBinaryPlist(const Value& root, std::string* reason);
 
 // Signed view of an integer node (libplist keeps every integer as uint64 bits).
 int64_t plistInt64(plist_t node);
@@ -52,11 +56,16 @@ std::optional<std::string> plistKey(plist_t node);
 // Date node <-> seconds since 1970. toPlistDate is nullptr outside the range a
 // libplist date can hold.
 plist_t newPlistDate(const Date& date);
+// The whole seconds and microseconds since 2001 a date is kept as.
+std::optional<std::pair<int32_t, int32_t>> plistDateParts(const Date& date);
 Date plistDate(plist_t node);
 
 // Strings a property list can carry: valid UTF-8 without NUL.
 bool isPlistString(const std::string& s);
 
+// Why a property list can't hold the value itself (containers are not looked
+// into); nullopt when it can.
+std::optional<std::string> plistRefusal(const Value& value);
 // Value -> node; nullptr with a reason for what a property list cannot hold.
 plist_t valueToPlist(const Value& value, std::string* reason, size_t depth = 0);
 // Node -> value; nullopt for UIDs or unknown kinds, or beyond the depth limit.

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <plist/plist.h>
 
 #include <cmath>
 #include <limits>
@@ -75,6 +76,42 @@ TEST(PropertyList, RoundTripsInBothFormats) {
             EXPECT_TRUE(std::signbit(*back->find("real")->asDouble()));
         }
     }
+}
+
+TEST(PropertyList, BinaryDocumentsReadAsLibplistsOwnDo) {
+    // Sizes on both sides of every width the format switches at: lengths in
+    // the marker or after it, 1-, 2- and 4-byte integers, references and offsets.
+    ns::Array many;
+    for (int i = 0; i < 300; ++i) many.push_back(i % 3 == 0 ? Value(int64_t{i}) : Value("item " + std::to_string(i)));
+    std::string longText(300, 'z');
+    longText.append("\u00e9\U0001F600");
+    const Value v(ns::OrderedDictionary{
+        {"fourteen chars", std::string(14, 'x')},
+        {"fifteen chars..", std::string(15, 'y')},
+        {"long \u00e9", longText},
+        {"ints", ns::Array{int64_t{255}, int64_t{256}, int64_t{65535}, int64_t{65536}, int64_t{4294967295},
+                           int64_t{4294967296}, int64_t{-1}, std::numeric_limits<int64_t>::min()}},
+        {"big", ns::Data(70000, 0xAB)},
+        {"when", ns::Date(1700000000.0)},  // whole seconds: libplist is fed from XML
+        {"before 2001", ns::Date(86400.0)},
+        {"many", many},
+        {"nested", ns::Dictionary{{"e", ns::Array{}}, {"d", ns::Dictionary{}}, {"f", 1.5}, {"b", false}}},
+    });
+    auto ours = PropertyListSerialization::dataWithPropertyList(v, PropertyListFormat::Binary);
+    ASSERT_TRUE(ours);
+    // The same value through libplist's writer.
+    auto xml = PropertyListSerialization::dataWithPropertyList(v, PropertyListFormat::XML);
+    plist_t node = nullptr;
+    plist_from_xml(reinterpret_cast<const char*>(xml->data()), static_cast<uint32_t>(xml->size()), &node);
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(node, &bytes, &length);
+    const ns::Data theirs(reinterpret_cast<uint8_t*>(bytes), reinterpret_cast<uint8_t*>(bytes) + length);
+    plist_to_bin_free(bytes);
+    plist_free(node);
+    EXPECT_EQ(read(*ours), read(theirs));
+    EXPECT_EQ(*read(*ours)->find("ints"), *v.find("ints"));
+    EXPECT_EQ(*read(*ours)->find("big"), *v.find("big"));
 }
 
 TEST(PropertyList, RefusesValuesItCannotHold) {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "platform/foundation/Log.h"
@@ -225,7 +227,8 @@ TEST_P(BadPreferencesFile, IsMovedAsideWithOneLogLine) {
     EXPECT_EQ(readBytes(dir.file(names[0])), bytes);  // kept as it was
 
     d->setBool("openAtStartup", false);
-    EXPECT_EQ(filesIn(dir.path()).size(), 2u);
+    EXPECT_TRUE(d->synchronize());
+    EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"com.example.plist", names[0]}));
     EXPECT_EQ(ns::UserDefaults::persistent(path)->object("openAtStartup"), Value(false));
     EXPECT_EQ(log.count(), 1u);
 }
@@ -255,17 +258,69 @@ INSTANTIATE_TEST_SUITE_P(
                     std::make_pair("brokenXml", std::string("<?xml version=\"1.0\"?><plist><dict><key>a</key>"))),
     [](const auto& info) { return std::string(info.param.first); });
 
-TEST(UserDefaults, UnreadablePathIsLeftAloneAndChangesStayInMemory) {
+TEST(UserDefaults, AnUnreadableFileIsLeftAloneAndChangesStayInMemory) {
+    // Ways a present file can't be read, also as root: a directory, a link to
+    // itself, and no permissions at all.
+    const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> ways = {
+        {"directory", [](const std::string& path) { fs::create_directory(path); }},
+        {"link loop", [](const std::string& path) { fs::create_symlink("prefs.plist", path); }},
+        {"mode 000", [](const std::string& path) {
+             writeBytes(path, "kept");
+             fs::permissions(path, fs::perms::none);
+         }},
+    };
+    for (const auto& [name, make] : ways) {
+        if (std::string(name) == "mode 000" && ::geteuid() == 0) continue;  // root reads it anyway
+        ns::test::TemporaryDirectory dir;
+        const std::string path = dir.file("prefs.plist");
+        make(path);
+        const fs::file_status before = fs::symlink_status(path);
+        ns::LogCapture log;
+        auto d = ns::UserDefaults::persistent(path);
+        EXPECT_EQ(log.count(), 1u) << name;
+        d->setObject("k", 1);
+        EXPECT_EQ(d->integerForKey("k"), 1) << name;
+        EXPECT_TRUE(d->synchronize()) << name;
+        d.reset();
+        EXPECT_EQ(fs::symlink_status(path).type(), before.type()) << name;
+        EXPECT_EQ(fs::symlink_status(path).permissions(), before.permissions()) << name;
+        EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"prefs.plist"}) << name;
+    }
+}
+
+TEST(UserDefaults, ChangesWaitInTheJournalUntilTheFileCanBeWritten) {
     ns::test::TemporaryDirectory dir;
-    const std::string path = dir.file("prefs.plist");
-    fs::create_directory(path);  // a directory where the file should be
-    ns::LogCapture log;
+    const std::string path = dir.file("p.plist");
+    const std::string journal = path + ".journal";
     auto d = ns::UserDefaults::persistent(path);
-    EXPECT_EQ(log.count(), 1u);
+    fs::create_directory(path);  // the file can't be written for now
+    ns::LogCapture log;
     d->setObject("k", 1);
-    EXPECT_EQ(d->integerForKey("k"), 1);
-    EXPECT_TRUE(fs::is_directory(path));
-    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"prefs.plist"});
+    EXPECT_FALSE(d->synchronize());
+    EXPECT_TRUE(log.contains("couldn't write preferences file"));
+    fs::remove(path);
+    // What a crash would leave: the change is in the journal only.
+    EXPECT_EQ(ns::UserDefaults::persistent(path)->object("k"), Value(1));
+
+    // Synchronizing every store at exit retries the write.
+    ns::UserDefaults::synchronizeAll();
+    EXPECT_FALSE(fs::exists(journal));
+    auto onDisk = ns::PropertyListSerialization::propertyListWithData(
+        reinterpret_cast<const uint8_t*>(readBytes(path).data()), readBytes(path).size());
+    EXPECT_EQ(onDisk, Value(ns::Dictionary{{"k", 1}}));
+
+    // A damaged journal gives back what it holds before the damage.
+    fs::remove(path);
+    fs::create_directory(path);
+    d->setObject("k", 2);
+    EXPECT_FALSE(d->synchronize());
+    std::ofstream(journal, std::ios::binary | std::ios::app) << std::string("\x40\0\0\0junk", 8);
+    fs::remove(path);
+    log.clear();
+    auto reopened = ns::UserDefaults::persistent(path);
+    EXPECT_EQ(reopened->object("k"), Value(2));
+    EXPECT_EQ(log.count(), 1u);
+    EXPECT_TRUE(log.contains("is damaged after 1 changes"));
 }
 
 TEST(UserDefaults, ObserverGetsInitialThenNewValuesAfterTheStore) {
