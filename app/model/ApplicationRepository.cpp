@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/preferences/Preferences.h"
+#include "platform/appkit/NSProcessInfo.h"
 #include "platform/appkit/NSWorkspace.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/windowserver/CGSSpace.h"
@@ -291,7 +292,8 @@ void ApplicationRepository::hideAllApplications() {
   auto self = shared_from_this();
   dispatch::Queue::main()->asyncAfterDelay(kHidePassDelay, [self, candidates] {
     self->hidePass(candidates);
-    if (!self->activatesFinderAfterHiding) return;
+    // Only from 14.0 on does the system need Finder brought forward after hiding.
+    if (!appkit::NSProcessInfo::processInfo().isOperatingSystemAtLeastVersion({14, 0, 0})) return;
     dispatch::Queue::main()->asyncAfterDelay(kHidePassDelay, [self] { self->activateFinderAfterHiding(); });
   });
 }

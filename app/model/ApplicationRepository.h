@@ -77,9 +77,6 @@ class ApplicationRepository final : public DiagnosticLogging,
   ns::ObserverToken activeApplicationObservation;
   std::vector<RecentActiveWindow> recentActiveWindows;  // newest first
   std::optional<RecentlyHidden> recentlyHidden;
-  // Hide-all activates Finder at its end, as the system has needed since
-  // macOS 14; the systems this program runs on behave that way.
-  bool activatesFinderAfterHiding = true;
 
   const std::shared_ptr<ApplicationController>& dockApplicationController() const { return dockApplicationController_; }
   // Stores the controller and tells the delegate, also when it did not change.

@@ -284,6 +284,24 @@ TEST_F(AppDelegateTest, ReopenWithRestoringOnAlternatesHideAllAndRestore) {
   EXPECT_TRUE(hidden(kMail));
 }
 
+TEST_F(AppDelegateTest, OnlyFromFourteenOnHideAllBringsFinderForward) {
+  for (const auto& [osVersion, finderForward] : {std::pair{"13.6", false}, std::pair{"14.0", true}}) {
+    delegate.reset();
+    scenario.reset();
+    resetShared();
+    // The desk of the other tests on a system of this version.
+    scenario = std::make_unique<sim::ScopedScenario>("{\"osVersion\": \"" + std::string(osVersion) + "\"," +
+                                                     std::string(kDesk).substr(1));
+    defaults().setMinimizeFinderWindowsEnabled(true);
+    launch();
+    delegate->applicationShouldHandleReopen(false);
+    advance(1);
+    EXPECT_TRUE(hidden(kMail)) << osVersion;
+    EXPECT_TRUE(world().window(11)->minimized) << osVersion;
+    EXPECT_EQ(world().frontmostApplication() == kFinder, finderForward) << osVersion;
+  }
+}
+
 TEST_F(AppDelegateTest, ReopenWithRestoringOffHidesAllEveryTime) {
   launch();
   delegate->applicationShouldHandleReopen(false);

@@ -377,7 +377,7 @@ TEST_F(ShowDesktopTest, FinderWindowsAreMinimizedTwiceAndFinderComesForwardWitho
 
 TEST_F(ShowDesktopTest, OnOlderSystemsFinderIsNotActivated) {
   minimizeFinderWindows(true);
-  repository->activatesFinderAfterHiding = false;
+  world.setOperatingSystemVersion({13, 6, 0});
   frontmostSelf();
   hideAll();
   EXPECT_EQ(world.frontmostApplication(), kSelf);
