@@ -36,8 +36,11 @@ bool NSViewController::installAppearanceHook(AppearanceHook hook) {
 void NSViewController::removeAppearanceHookForTesting() { hookSlot().reset(); }
 
 void NSViewController::notifyWillAppear() {
-  if (hookSlot() && hookSlot()->willAppear) hookSlot()->willAppear(*this);
-  viewWillAppear();
+  if (hookSlot() && hookSlot()->willAppear) {
+    hookSlot()->willAppear(*this, [this] { viewWillAppear(); });
+  } else {
+    viewWillAppear();
+  }
 }
 
 void NSViewController::notifyDidAppear() {

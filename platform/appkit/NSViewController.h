@@ -25,8 +25,7 @@ class NSViewController : public NSResponder, public std::enable_shared_from_this
   NSSize preferredContentSize() const { return preferredContentSize_; }
   void setPreferredContentSize(NSSize s) { preferredContentSize_ = s; }
 
-  // Overridable steps; the appearance hook runs before viewWillAppear and
-  // viewDidAppear.
+  // Overridable steps; see the appearance hook below.
   virtual void loadView();
   virtual void viewDidLoad() {}
   virtual void viewWillAppear() {}
@@ -36,8 +35,11 @@ class NSViewController : public NSResponder, public std::enable_shared_from_this
 
   // Process-wide observation of every controller's appearance (a page
   // tracker's). Installs once: a second installation is refused (false).
+  // `willAppear` takes the place of viewWillAppear, as a replaced method
+  // would: it gets the controller's own viewWillAppear to call where it
+  // wants. `didAppear` runs before viewDidAppear.
   struct AppearanceHook {
-    std::function<void(NSViewController&)> willAppear;
+    std::function<void(NSViewController&, const std::function<void()>& viewWillAppear)> willAppear;
     std::function<void(NSViewController&)> didAppear;
   };
   static bool installAppearanceHook(AppearanceHook hook);

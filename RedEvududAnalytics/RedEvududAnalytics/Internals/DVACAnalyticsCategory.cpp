@@ -1,5 +1,6 @@
 #include "RedEvududAnalytics/RedEvududAnalytics/Internals/DVACAnalyticsCategory.h"
 
+#include <functional>
 #include <mutex>
 
 #include "RedEvududAnalytics/RedEvududAnalytics/DVACAnalytics.h"
@@ -54,11 +55,12 @@ bool NSViewControllerPageViewLogging::swizzleViewWillAppear() {
   std::lock_guard lock(state().mutex);
   if (!state().installAttempted) {
     state().installAttempted = true;
-    // The platform runs the hook right before the controller's own
-    // viewWillAppear, which is what replacing the method and calling the
-    // previous implementation from it amounts to.
     appkit::NSViewController::AppearanceHook hook;
-    hook.willAppear = [](appkit::NSViewController& viewController) { dv_viewWillAppear(viewController); };
+    hook.willAppear = [](appkit::NSViewController& viewController, const std::function<void()>& previous) {
+      // The replaced implementation runs first, then the page is tracked.
+      previous();
+      dv_viewWillAppear(viewController);
+    };
     state().installed = appkit::NSViewController::installAppearanceHook(std::move(hook));
   }
   return state().installed;

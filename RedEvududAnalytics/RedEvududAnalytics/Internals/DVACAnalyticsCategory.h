@@ -36,7 +36,8 @@ class NSViewControllerPageViewLogging {
 
   // Once per process; false when another hook was there first.
   static bool swizzleViewWillAppear();
-  // Runs as every controller is about to appear.
+  // Runs as every controller is about to appear, after the controller's own
+  // viewWillAppear.
   static void dv_viewWillAppear(appkit::NSViewController& viewController);
   // The page name of a controller class; none for the container controllers
   // (tab, split and page controllers), whose children are the pages.

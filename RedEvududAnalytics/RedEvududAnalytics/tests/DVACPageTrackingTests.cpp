@@ -18,6 +18,12 @@ class SettingsViewController : public appkit::NSViewController {
   int appearances = 0;
 };
 class AboutViewController : public appkit::NSViewController {};
+// Shows a child page while it is about to appear itself.
+class ParentViewController : public appkit::NSViewController {
+ public:
+  void viewWillAppear() override { child.notifyWillAppear(); }
+  AboutViewController child;
+};
 class ViewController : public appkit::NSViewController {};
 class NSTabViewController : public appkit::NSViewController {};
 class NSSplitViewController : public appkit::NSViewController {};
@@ -73,9 +79,13 @@ TEST_F(DVACPageTrackingTests, PagesAppearingWhileTheServiceRunsAreTrackedAtOnce)
   ViewController plain;
   plain.notifyWillAppear();
   drain();
+  // A controller is tracked once its own viewWillAppear has run.
+  ParentViewController parent;
+  parent.notifyWillAppear();
+  drain();
   EXPECT_EQ(settings_.appearances, 1);
-  EXPECT_EQ(pageNames(*recorder), (std::vector<std::string>{"Settings", "ViewController"}));
-  EXPECT_EQ(environment_.storedRows("Analytics"), 3);
+  EXPECT_EQ(pageNames(*recorder), (std::vector<std::string>{"Settings", "ViewController", "About", "Parent"}));
+  EXPECT_EQ(environment_.storedRows("Analytics"), 5);
 }
 
 TEST_F(DVACPageTrackingTests, ContainerControllersAreNotPagesButTheirChildrenAre) {

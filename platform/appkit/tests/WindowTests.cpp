@@ -295,7 +295,10 @@ TEST_F(Windows, ViewControllersAppearWithTheirWindowAndTheHookInstallsOnce) {
   std::vector<std::string> log;
   NSViewController::removeAppearanceHookForTesting();
   ASSERT_TRUE(NSViewController::installAppearanceHook(
-      {[&log](NSViewController& vc) { log.push_back("hook:will:" + vc.className()); },
+      {[&log](NSViewController& vc, const std::function<void()>& viewWillAppear) {
+         log.push_back("hook:will:" + vc.className());
+         viewWillAppear();
+       },
        [&log](NSViewController& vc) { log.push_back("hook:did:" + vc.className()); }}));
   EXPECT_FALSE(NSViewController::installAppearanceHook({}));
   auto w = NSWindow::make(NSMakeRect(0, 0, 100, 100), NSWindowStyleMaskTitled);
