@@ -63,9 +63,42 @@ bool isAsciiAlphanumeric(unsigned char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// Non-ASCII bytes are kept: they are not hexadecimal digits, so a text with
-// them at either end is refused rather than guessed at.
-bool isTrimmed(unsigned char c) { return c < 0x80 && !isAsciiAlphanumeric(c); }
+// Whitespace and line breaks beyond ASCII (the Unicode White_Space set).
+bool isUnicodeSpace(char32_t c) {
+  return c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
+         c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+// The code point at the front or the back of a UTF-8 text and its length in
+// bytes; {0, 0} when the bytes there are not well-formed UTF-8.
+std::pair<char32_t, size_t> decodeAt(std::string_view text, bool back) {
+  size_t start = 0;
+  if (back) {
+    start = text.size() - 1;
+    while (start > 0 && text.size() - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+  }
+  const auto lead = static_cast<unsigned char>(text[start]);
+  const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+  if (length == 0 || start + length > text.size() || (back && start + length != text.size())) return {0, 0};
+  char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) {
+    const auto next = static_cast<unsigned char>(text[start + i]);
+    if ((next & 0xC0) != 0x80) return {0, 0};
+    c = (c << 6) | (next & 0x3F);
+  }
+  return {c, length};
+}
+
+// ASCII characters other than letters and digits ("#", spaces, line breaks)
+// and whitespace of any kind are trimmed. Other non-ASCII characters are
+// kept: they are not hexadecimal digits, so a text with them at either end is
+// refused rather than guessed at.
+size_t trimmedLength(std::string_view text, bool back) {
+  const auto [c, length] = decodeAt(text, back);
+  if (length == 0) return 0;
+  if (c < 0x80) return isAsciiAlphanumeric(static_cast<unsigned char>(c)) ? 0 : 1;
+  return isUnicodeSpace(c) ? length : 0;
+}
 
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -148,11 +181,20 @@ std::string hexString(const img::Color& color) {
 }
 
 std::optional<img::Color> colorWithHex(std::string_view hex) {
-  while (!hex.empty() && isTrimmed(static_cast<unsigned char>(hex.front()))) hex.remove_prefix(1);
-  while (!hex.empty() && isTrimmed(static_cast<unsigned char>(hex.back()))) hex.remove_suffix(1);
-  // The whole text must be one hexadecimal number that fits 64 bits; a text
-  // that only starts with one ("12345g", "0x12") is no colour at all.
-  if (hex.empty() || hex.size() > 16) return std::nullopt;
+  while (!hex.empty()) {
+    const size_t n = trimmedLength(hex, false);
+    if (n == 0) break;
+    hex.remove_prefix(n);
+  }
+  while (!hex.empty()) {
+    const size_t n = trimmedLength(hex, true);
+    if (n == 0) break;
+    hex.remove_suffix(n);
+  }
+  // The whole text must be hexadecimal digits; a text that only starts with
+  // them ("12345g", "0x12") is no colour at all. Digits beyond 64 bits only
+  // make a length that gives opaque black.
+  if (hex.empty()) return std::nullopt;
   uint64_t v = 0;
   for (char c : hex) {
     const int digit = hexDigit(c);

@@ -40,9 +40,10 @@ std::string name(const img::Color& color);
 // "#rrggbb" of red, green and blue clamped to 0...1, times 255, truncated.
 std::string hexString(const img::Color& color);
 
-// A colour from "#RGB", "#RRGGBB" or "#AARRGGBB" (any case; characters other
-// than letters and digits around the digits are ignored). Anything else
-// yields nothing.
+// A colour from "#RGB", "#RRGGBB" or "#AARRGGBB" (any case; ASCII characters
+// other than letters and digits, and whitespace and line breaks of any kind,
+// around the digits are ignored). Hexadecimal digits of any other count give
+// opaque black; a text that is not all hexadecimal digits yields nothing.
 std::optional<img::Color> colorWithHex(std::string_view hex);
 
 // Red, green and blue mirrored (255 − c × 255) ÷ 255; alpha kept.

@@ -69,11 +69,15 @@ TEST(TinctureHex, ParsesTheThreeForms) {
   EXPECT_EQ(tincture::colorWithHex("80FF0000"), Color(1, 0, 0, 128 / 255.0));
   EXPECT_EQ(tincture::colorWithHex("  #0a0B0c\n"), Color(10 / 255.0, 11 / 255.0, 12 / 255.0, 1));
   EXPECT_EQ(tincture::colorWithHex("(#abc)"), Color(0xaa / 255.0, 0xbb / 255.0, 0xcc / 255.0, 1));
+  // Whitespace and line breaks of any kind: no-break, ideographic and thin
+  // spaces, next line, line and paragraph separators.
+  EXPECT_EQ(tincture::colorWithHex("\u00a0#FFF\u3000"), Color(1, 1, 1, 1));
+  EXPECT_EQ(tincture::colorWithHex("\u2028\u0085 ff8000\u2029\u202f\r\n"), Color(1, 128 / 255.0, 0, 1));
 }
 
 TEST(TinctureHex, RefusesEverythingElse) {
-  for (const char* text : {"zz", "12345g", "0xFFFFFF", "0xFF", "#ff 800", "", "#", "12345678901234567",
-                           "f\xc3\xa9" "f", "\xc3\xa9" "fff", "#ff80\xc3\xa9"}) {
+  for (const char* text : {"zz", "12345g", "0xFFFFFF", "0xFF", "#ff 800", "", "#", "\u00a0", "f\xc3\xa9" "f",
+                           "\xc3\xa9" "fff", "#ff80\xc3\xa9", "fff\xa0", "\xe2\x80" "fff"}) {
     EXPECT_EQ(tincture::colorWithHex(text), std::nullopt) << text;
   }
   // Punctuation around the digits is trimmed away, as "#" is.
@@ -82,7 +86,8 @@ TEST(TinctureHex, RefusesEverythingElse) {
 }
 
 TEST(TinctureHex, OtherLengthsOfPureHexAreOpaqueBlack) {
-  for (const char* text : {"12345", "f", "ff80001", "fff0000ff", "ffffffffffffffff"}) {
+  for (const char* text : {"12345", "f", "ff80001", "fff0000ff", "ffffffffffffffff", "12345678901234567",
+                           " #00000000000000000000000000000000000000ff\n"}) {
     EXPECT_EQ(tincture::colorWithHex(text), Color(0, 0, 0, 1)) << text;
   }
 }
