@@ -231,8 +231,8 @@ int main(int argc, char** argv) {
   if (!setup.scenario.players.is_null()) {
     std::string why;
     if (!sb::SimulatedPlayers::load(setup.scenario.players.dump(), &why)) {
-      std::fprintf(stderr, "morvalent: %s: players: %s\n", options.scenario.value_or("the demo scenario").c_str(),
-                   why.c_str());
+      // The message names its place from "players" on.
+      std::fprintf(stderr, "morvalent: %s: %s\n", options.scenario.value_or("the demo scenario").c_str(), why.c_str());
       return 2;
     }
   }

@@ -806,11 +806,12 @@ bool load(std::string_view json, std::string* error) {
     checkKeys(root, {MusicPlayer::kBundleIdentifier, SpotifyPlayer::kBundleIdentifier}, "players");
     std::optional<PlayerConfig> music, spotify;
     if (root.contains(MusicPlayer::kBundleIdentifier)) {
-      music = parsePlayer(root[MusicPlayer::kBundleIdentifier], false, std::string(MusicPlayer::kBundleIdentifier));
+      music = parsePlayer(root[MusicPlayer::kBundleIdentifier], false,
+                          std::string("players.") + MusicPlayer::kBundleIdentifier);
     }
     if (root.contains(SpotifyPlayer::kBundleIdentifier)) {
-      spotify =
-          parsePlayer(root[SpotifyPlayer::kBundleIdentifier], true, std::string(SpotifyPlayer::kBundleIdentifier));
+      spotify = parsePlayer(root[SpotifyPlayer::kBundleIdentifier], true,
+                            std::string("players.") + SpotifyPlayer::kBundleIdentifier);
     }
     if (music) applyConfig(*MusicPlayer::shared(), *music);
     if (spotify) applyConfig(*SpotifyPlayer::shared(), *spotify);

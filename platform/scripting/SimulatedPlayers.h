@@ -258,7 +258,8 @@ void reset();
 // and for Spotify
 //   {"id", "name", "artist", "album", "duration" (milliseconds), "artworkUrl", "unanswered": [...]}.
 // A player that is given is reset first. False and a message naming the
-// place of the first problem on bad input; nothing is changed then.
+// place of the first problem from the document's root, called "players"
+// ("players.com.apple.Music.state: ..."), on bad input; nothing is changed then.
 bool load(std::string_view json, std::string* error = nullptr);
 }  // namespace SimulatedPlayers
 

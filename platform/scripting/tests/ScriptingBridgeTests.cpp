@@ -349,7 +349,7 @@ TEST_F(ScriptingBridgeTest, BadJsonIsRefusedWithItsPlaceAndChangesNothing) {
       {R"({"com.apple.music": {}})", "unknown key \"com.apple.music\""},
       {R"({"com.apple.Music": {"tracks": [{"duration": "long"}]}})", "com.apple.Music.tracks[0].duration"},
       {R"({"com.apple.Music": {"tracks": [], "current": 0}})", "com.apple.Music.current"},
-      {R"({"com.apple.Music": {"state": "quiet"}})", "com.apple.Music.state"},
+      {R"({"com.apple.Music": {"state": "quiet"}})", "players.com.apple.Music.state: "},
       {R"({"com.apple.Music": {"position": -1}})", "com.apple.Music.position"},
       {R"({"com.apple.Music": {"tracks": [{"artworks": [{"color": "#12"}]}]}})",
        "com.apple.Music.tracks[0].artworks[0].color"},
