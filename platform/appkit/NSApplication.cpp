@@ -155,6 +155,11 @@ void NSApplication::run(std::optional<dispatch::Time> until) {
   ns::NotificationCenter::defaultCenter()->post(willTerminate);
 }
 
+bool NSApplication::isHidden() const {
+  const auto self = NSRunningApplication::currentApplication();
+  return self && self->isHidden();
+}
+
 bool NSApplication::runFor(double seconds) {
   auto& scheduler = dispatch::Scheduler::shared();
   if (terminated_) return false;

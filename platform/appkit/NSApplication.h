@@ -109,6 +109,8 @@ class NSApplication {
 
   // Whether this program is the frontmost application.
   bool isActive() const { return active_; }
+  // Whether this program's process is hidden in the simulated desktop (any thread).
+  bool isHidden() const;
   // What the Dock sends when the user clicks the program's icon while it
   // runs: applicationShouldHandleReopen:hasVisibleWindows:.
   void reopen();

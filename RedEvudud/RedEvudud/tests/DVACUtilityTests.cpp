@@ -9,8 +9,10 @@
 #include "RedEvudud/RedEvudud/Internals/Util/DVACDispatcherUtil.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
+#include "platform/appkit/NSApplication.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Log.h"
+#include "platform/sim/World.h"
 
 namespace {
 
@@ -323,15 +325,15 @@ TEST(DVACDispatcherUtilTest, SyncWithTimeoutWaitsForTheBlockOrGivesUp) {
   EXPECT_EQ(runs.load(), 2);
 }
 
-TEST(DVACUtilityApplicationTest, StateFollowsTheThreadAndTheHiddenFlag) {
+TEST(DVACUtilityApplicationTest, StateFollowsTheThreadAndTheSharedApplication) {
   dispatch::VirtualClockScope clock;
+  sim::World& world = sim::World::shared();
+  world.reset();
   std::optional<DVACApplicationState> onMain;
-  bool hidden = false;
-  DVACUtility::setApplicationHiddenProvider([&] { return hidden; });
   dispatch::Queue::main()->async([&] { onMain = DVACUtility::applicationState(); });
   dispatch::Scheduler::shared().runUntilIdle();
   EXPECT_EQ(onMain, DVACApplicationStateActive);
-  hidden = true;
+  world.setApplicationHidden(world.selfPid(), true);
   dispatch::Queue::main()->async([&] { onMain = DVACUtility::sharedAppState(); });
   dispatch::Scheduler::shared().runUntilIdle();
   EXPECT_EQ(onMain, DVACApplicationStateBackground);
@@ -339,7 +341,33 @@ TEST(DVACUtilityApplicationTest, StateFollowsTheThreadAndTheHiddenFlag) {
   DVACApplicationState offMain = DVACApplicationStateActive;
   std::thread([&] { offMain = DVACUtility::sharedAppState(); }).join();
   EXPECT_EQ(offMain, DVACApplicationStateUnknown);
-  DVACUtility::setApplicationHiddenProvider(nullptr);
+  world.reset();
+}
+
+TEST(DVACUtilityApplicationTest, TheSharedApplicationItsDelegateAndOpeningAUrl) {
+  dispatch::VirtualClockScope clock;
+  sim::World& world = sim::World::shared();
+  world.reset();
+  sim::ApplicationSpec mail;
+  mail.bundleURL = "file:///Applications/Mail.app/";
+  const pid_t pid = world.launchApplication(mail);
+  struct Delegate : appkit::NSApplicationDelegate {};
+  auto delegate = std::make_shared<Delegate>();
+  appkit::NSApplication::shared().storeDelegate(delegate);
+  EXPECT_EQ(&DVACUtility::sharedApp(), &appkit::NSApplication::shared());
+  EXPECT_EQ(DVACUtility::sharedAppDelegate(), delegate);
+
+  std::vector<bool> results;
+  for (const char* url : {"file:///Applications/Mail.app/", "file:///Applications/None.app/"}) {
+    DVACUtility::sharedAppOpenUrl(*ns::URL::URLWithString(url), {}, [&](bool opened) { results.push_back(opened); });
+  }
+  EXPECT_TRUE(results.empty());  // on a later turn of the main queue
+  dispatch::Scheduler::shared().runUntilIdle();
+  EXPECT_EQ(results, (std::vector<bool>{true, false}));
+  EXPECT_EQ(world.frontmostApplication(), pid);
+  EXPECT_EQ(world.openedURLs().size(), 2u);
+  appkit::NSApplication::shared().resetForTesting();
+  world.reset();
 }
 
 }  // namespace

@@ -41,6 +41,7 @@
 #include "platform/foundation/TestSupport.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/security/Keychain.h"
+#include "platform/sim/World.h"
 #include "tools/ingestion-sink/IngestionSink.h"
 #include "tools/ingestion-sink/tests/SinkTestSupport.h"
 
@@ -119,7 +120,7 @@ class RecordingDelegate : public DVACChannelDelegate {
 inline void resetSharedInstances() {
   DVACAnalytics::resetSharedInstance();
   dvac_test::resetSharedInstances();
-  DVACUtility::setApplicationHiddenProvider(nullptr);
+  sim::World::shared().setApplicationHidden(sim::World::shared().selfPid(), false);
   DVACAnalyticsTransmissionTarget::setAuthenticationProvider(nullptr);
   NSViewControllerPageViewLogging::resetForTesting();
 }

@@ -12,6 +12,7 @@
 #include "RedEvududAnalytics/RedEvududAnalytics/tests/DVACAnalyticsTestSupport.h"
 #include "platform/appkit/NSApplicationActivation.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/sim/World.h"
 
 using namespace dvac_analytics_test;
 
@@ -35,7 +36,7 @@ class DVACSessionTrackerTests : public ::testing::Test {
   }
   ~DVACSessionTrackerTests() override {
     tracker_.reset();
-    DVACUtility::setApplicationHiddenProvider(nullptr);
+    sim::World::shared().setApplicationHidden(sim::World::shared().selfPid(), false);
     DVACSessionContext::resetSharedInstance();
     DVACRedEvududUserDefaults::resetSharedInstance();
   }
@@ -86,7 +87,7 @@ TEST_F(DVACSessionTrackerTests, StartOffTheMainThreadOrWhileHiddenOpensNoSession
   EXPECT_TRUE(recorder_->logs.empty());
   tracker_->stop();
 
-  DVACUtility::setApplicationHiddenProvider([] { return true; });
+  sim::World::shared().setApplicationHidden(sim::World::shared().selfPid(), true);
   tracker_->start();
   EXPECT_TRUE(recorder_->logs.empty());
   EXPECT_FALSE(currentSessionId());

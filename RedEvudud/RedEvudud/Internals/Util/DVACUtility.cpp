@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "platform/appkit/NSApplication.h"
+#include "platform/appkit/NSWorkspace.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Iso8601.h"
@@ -11,9 +13,6 @@ namespace {
 // Guards the shared date formatter's creation.
 std::mutex gFormatterMutex;
 std::shared_ptr<const DVACISO8601DateFormatter> gFormatter;
-
-std::mutex gHiddenProviderMutex;
-std::function<bool()> gApplicationHiddenProvider;
 
 }  // namespace
 
@@ -53,17 +52,19 @@ DVACApplicationState DVACUtility::applicationState() {
 
 DVACApplicationState DVACUtility::sharedAppState() {
   if (!dispatch::isMainThread()) return DVACApplicationStateUnknown;
-  std::function<bool()> provider;
-  {
-    std::lock_guard<std::mutex> lock(gHiddenProviderMutex);
-    provider = gApplicationHiddenProvider;
-  }
-  return provider && provider() ? DVACApplicationStateBackground : DVACApplicationStateActive;
+  return sharedApp().isHidden() ? DVACApplicationStateBackground : DVACApplicationStateActive;
 }
 
-void DVACUtility::setApplicationHiddenProvider(std::function<bool()> provider) {
-  std::lock_guard<std::mutex> lock(gHiddenProviderMutex);
-  gApplicationHiddenProvider = std::move(provider);
+appkit::NSApplication& DVACUtility::sharedApp() { return appkit::NSApplication::shared(); }
+
+std::shared_ptr<appkit::NSApplicationDelegate> DVACUtility::sharedAppDelegate() { return sharedApp().delegate(); }
+
+void DVACUtility::sharedAppOpenUrl(const ns::URL& url, const ns::Dictionary&,
+                                   std::function<void(bool)> completionHandler) {
+  dispatch::Queue::main()->async([url, completionHandler = std::move(completionHandler)] {
+    const bool opened = appkit::NSWorkspace::sharedWorkspace()->openURL(url);
+    if (completionHandler) completionHandler(opened);
+  });
 }
 
 int DVACUtility::currentAppEnvironment() { return DVACEnvironmentOther; }

@@ -15,6 +15,11 @@
 #include "platform/foundation/URL.h"
 #include "platform/foundation/Value.h"
 
+namespace appkit {
+class NSApplication;
+class NSApplicationDelegate;
+}  // namespace appkit
+
 enum DVACApplicationState : int {
   DVACApplicationStateActive = 0,
   DVACApplicationStateInactive = 1,
@@ -80,12 +85,17 @@ class DVACUtility {
   // ---- Application ---------------------------------------------------------
   // Unknown for an app extension, else sharedAppState().
   static DVACApplicationState applicationState();
-  // Unknown off the main thread; background while the application is hidden;
-  // active otherwise.
+  // Unknown off the main thread; background while the shared application
+  // is hidden; active otherwise.
   static DVACApplicationState sharedAppState();
-  // Tells whether the shared application is hidden; installed by the
-  // application shell (nothing installed: never hidden).
-  static void setApplicationHiddenProvider(std::function<bool()> provider);
+  // The shared application object and its delegate.
+  static appkit::NSApplication& sharedApp();
+  static std::shared_ptr<appkit::NSApplicationDelegate> sharedAppDelegate();
+  // Opens the URL with the shared workspace on a later turn of the main
+  // queue and hands the handler whether it was opened. The options are not
+  // looked at.
+  static void sharedAppOpenUrl(const ns::URL& url, const ns::Dictionary& options,
+                               std::function<void(bool)> completionHandler);
 
   // ---- Environment ---------------------------------------------------------
   static int currentAppEnvironment();
