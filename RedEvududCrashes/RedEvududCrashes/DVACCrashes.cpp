@@ -130,6 +130,11 @@ void DVACCrashes::notifyWithUserConfirmation(DVACUserConfirmation userConfirmati
   sharedInstance()->notifyInstanceWithUserConfirmation(userConfirmation);
 }
 
+void DVACCrashes::postponeUserConfirmation() {
+  DVACLogDebug(kTag, "No user confirmation was given; the crash reports stay for the next launch.");
+  sharedInstance()->clearUnprocessedReports();
+}
+
 std::shared_ptr<DVACCrashesDelegate> DVACCrashes::delegate() { return sharedInstance()->instanceDelegate(); }
 
 void DVACCrashes::setDelegate(const std::shared_ptr<DVACCrashesDelegate>& delegate) {

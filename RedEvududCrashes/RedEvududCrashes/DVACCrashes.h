@@ -85,6 +85,11 @@ class DVACCrashes : public DVACServiceAbstract, public DVACChannelDelegate {
   static DVACUserConfirmationHandler userConfirmationHandler();
   static void setUserConfirmationHandler(DVACUserConfirmationHandler handler);
   static void notifyWithUserConfirmation(DVACUserConfirmation userConfirmation);
+  // The user gave no answer (the question was dismissed): the service stops
+  // waiting for one and lets this run's reports go, without sending or
+  // deleting them; they, and the histories they need, stay for the next
+  // launch, which asks again.
+  static void postponeUserConfirmation();
   static std::shared_ptr<DVACCrashesDelegate> delegate();
   static void setDelegate(const std::shared_ptr<DVACCrashesDelegate>& delegate);
   // Only matters before the engine is configured.

@@ -111,7 +111,8 @@ void AnalyticsManager::notifyCrashAlertResponse(long response, AnalyticsTelemetr
   switch (response) {
     case appkit::NSAlertFirstButtonReturn: telemetry.notifyWithUserConfirmation(Confirmation::send); break;
     case appkit::NSAlertSecondButtonReturn: telemetry.notifyWithUserConfirmation(Confirmation::dontSend); break;
-    default: break;
+    // Dismissed without a choice: no decision, and the service is not left waiting for one.
+    default: telemetry.postponeUserConfirmation(); break;
   }
 }
 

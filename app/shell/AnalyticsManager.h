@@ -50,6 +50,9 @@ class AnalyticsTelemetry {
   virtual void setUserConfirmationHandler(UserConfirmationHandler handler) = 0;
   // DVACCrashes notifyWithUserConfirmation:
   virtual void notifyWithUserConfirmation(UserConfirmation confirmation) = 0;
+  // No answer for now: the crash service stops waiting and keeps the reports
+  // for the next launch.
+  virtual void postponeUserConfirmation() = 0;
   // DVACAnalytics trackEvent:, trackEvent:withProperties:, trackEvent:withProperties:flags:
   // (dropped while the service has not been started)
   virtual void trackEvent(const std::string& name) = 0;

@@ -33,6 +33,7 @@ class RedEvududTelemetry final : public AnalyticsTelemetry {
   void notifyWithUserConfirmation(UserConfirmation confirmation) override {
     DVACCrashes::notifyWithUserConfirmation(static_cast<DVACUserConfirmation>(confirmation));
   }
+  void postponeUserConfirmation() override { DVACCrashes::postponeUserConfirmation(); }
   void trackEvent(const std::string& name) override {
     if (analyticsStarted()) DVACAnalytics::trackEvent(name);
   }
@@ -60,6 +61,7 @@ class RedEvududTelemetry final : public AnalyticsTelemetry {
   void setCrashesEnabled(bool) override {}
   void setUserConfirmationHandler(UserConfirmationHandler) override {}
   void notifyWithUserConfirmation(UserConfirmation) override {}
+  void postponeUserConfirmation() override {}
   void trackEvent(const std::string&) override {}
   void trackEvent(const std::string&, const Properties&) override {}
   void trackEvent(const std::string&, const Properties&, int) override {}

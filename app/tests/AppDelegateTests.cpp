@@ -129,6 +129,26 @@ TEST_F(AppDelegateTest, TheDockMenuStaysEmptyUntilBothPermissionsAreGranted) {
   EXPECT_TRUE(delegate->preferencesViewCoordinator->windowController()->window()->isVisible());
 }
 
+TEST_F(AppDelegateTest, TheCrashAlertShowsOverTheOnboardingWindowAndADismissalDecidesNothing) {
+  // A stored mode other than the manual one does not count before the mode rule has run.
+  defaults().setAnalyticsMode(AnalyticsMode::automaticAnalytics);
+  world().setScreenCaptureAllowed(false);
+  appkit::NSAlert::clearShownMessages();
+  bool onboardingOpen = false;
+  appkit::NSAlert::setResponder([&](appkit::NSAlert&) {
+    onboardingOpen = delegate->permissionsViewCoordinator->windowController()->window()->isVisible();
+    return appkit::NSModalResponseAbort;
+  });
+  launch();
+  // What the crash service does once it has read the last run's reports.
+  EXPECT_TRUE(telemetry->handler({}));
+  EXPECT_EQ(appkit::NSAlert::shownMessages(), std::vector<std::string>{"Crash Reporting"});
+  EXPECT_TRUE(onboardingOpen);
+  EXPECT_TRUE(telemetry->confirmations.empty());
+  EXPECT_EQ(std::count(telemetry->calls.begin(), telemetry->calls.end(), "Crashes.postponeUserConfirmation"), 1);
+  EXPECT_TRUE(delegate->permissionsViewCoordinator->windowController()->window()->isVisible());
+}
+
 TEST_F(AppDelegateTest, TheFirstStartOpensTheSettingsWindowAndClosingItTurnsAnalyticsOn) {
   defaults().setPreferencesOnboardingRequired(true);
   launch();

@@ -50,13 +50,9 @@ NSModalResponse NSAlert::runModal() {
     state().shown.push_back(messageText_);
     responder = state().responder;
   }
-  NSModalResponse response = responder ? responder(*this) : NSAlertFirstButtonReturn;
-  // A response naming no button is read as the first button.
-  auto count = static_cast<NSModalResponse>(buttons_.size());
-  if (response < NSAlertFirstButtonReturn || response >= NSAlertFirstButtonReturn + count) {
-    response = NSAlertFirstButtonReturn;
-  }
-  return response;
+  // A response naming no button is an alert dismissed without a choice; it
+  // is never read as a button, which could act on the user's behalf.
+  return responder ? responder(*this) : NSAlertFirstButtonReturn;
 }
 
 void NSAlert::beginSheetModalForWindow(const std::shared_ptr<NSWindow>&,

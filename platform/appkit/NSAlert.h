@@ -1,7 +1,8 @@
 #pragma once
-// NSAlert. Nobody is at the screen: a responder decides which button is
-// pressed. The default responder presses the first button; tests and the
-// demo install their own.
+// NSAlert. Nobody is at the screen: a responder decides how the alert is
+// answered, by a button or otherwise (NSModalResponseStop or
+// NSModalResponseAbort for an alert dismissed without a choice). The default
+// responder presses the first button; tests and the demo install their own.
 
 #include <functional>
 #include <memory>
@@ -21,7 +22,8 @@ enum class NSAlertStyle { warning = 0, informational = 1, critical = 2 };
 class NSAlert {
  public:
   // Gets the alert as it is shown (it may tick the suppression check box)
-  // and returns the response: NSAlertFirstButtonReturn + the button's index.
+  // and returns the response: NSAlertFirstButtonReturn + the button's index,
+  // or another response, which runModal returns as it is.
   using Responder = std::function<NSModalResponse(NSAlert&)>;
   static void setResponder(Responder responder);
   static void resetResponder();

@@ -63,6 +63,9 @@ enum class NSWindowTitleVisibility { visible = 0, hidden = 1 };
 using NSModalResponse = long;
 inline constexpr NSModalResponse NSModalResponseOK = 1;
 inline constexpr NSModalResponse NSModalResponseCancel = 0;
+// A modal session ended without a button: stopped, or aborted.
+inline constexpr NSModalResponse NSModalResponseStop = -1000;
+inline constexpr NSModalResponse NSModalResponseAbort = -1001;
 
 inline constexpr double kTitleBarHeight = 28;
 

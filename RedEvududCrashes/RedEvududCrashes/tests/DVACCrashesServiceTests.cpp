@@ -353,6 +353,38 @@ TEST_F(DVACCrashesServiceTest, DontSendDeletesTheReportsAndClearsTheHistories) {
   EXPECT_FALSE(crashes->shouldAlwaysSend());
 }
 
+TEST_F(DVACCrashesServiceTest, APostponedConfirmationKeepsTheReportsForTheNextLaunch) {
+  writeFile(crashesDirectory() + "/100", reportBytes(1));
+  int handlerCalls = 0;
+  const auto ask = [&](const DVACErrorReports&) {
+    ++handlerCalls;
+    return true;
+  };
+  DVACCrashes::setUserConfirmationHandler(ask);
+  auto crashes = start();
+  processCrashes();
+  ASSERT_EQ(1u, crashes->unprocessedReports()->size());
+  const size_t sessions = DVACSessionContext::sharedInstance()->sessionHistory().size();
+  DVACCrashes::postponeUserConfirmation();
+  // No longer waiting, nothing sent, nothing deleted or forgotten.
+  EXPECT_TRUE(crashes->unprocessedReports()->empty());
+  EXPECT_TRUE(crashesUnit()->enqueued().empty());
+  EXPECT_EQ((std::vector<std::string>{"100"}), crashesDirectoryNames());
+  EXPECT_EQ(sessions, DVACSessionContext::sharedInstance()->sessionHistory().size());
+
+  // The next launch asks again, and the answer then applies.
+  DVACCrashes::resetSharedInstance();
+  group_ = std::make_shared<RecordingGroup>();
+  DVACCrashes::setUserConfirmationHandler(ask);
+  crashes = start();
+  processCrashes();
+  EXPECT_EQ(2, handlerCalls);
+  DVACCrashes::notifyWithUserConfirmation(DVACUserConfirmationSend);
+  EXPECT_EQ((std::vector<std::string>{"appleError"}), enqueuedTypes());
+  crashesUnit()->completeEnqueueing();
+  EXPECT_TRUE(crashesDirectoryNames().empty());
+}
+
 TEST_F(DVACCrashesServiceTest, AlwaysSendIsStoredAndThenNeverAsksAgain) {
   writeFile(crashesDirectory() + "/100", reportBytes(1));
   int handlerCalls = 0;

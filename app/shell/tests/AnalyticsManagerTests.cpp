@@ -209,13 +209,18 @@ TEST_F(AnalyticsManagerTest, TheAlertsThreeAnswers) {
   EXPECT_TRUE(telemetry->handler({}));
   EXPECT_EQ(telemetry->confirmations, (std::vector<Confirmation>{Confirmation::dontSend}));
 
-  // A dismissed alert (a response that names neither button) passes nothing on.
+  // A dismissed alert (a response that names neither button) decides nothing
+  // and leaves the service waiting for nothing.
   telemetry->confirmations.clear();
+  telemetry->calls.clear();
+  answerAlerts(appkit::NSModalResponseAbort);
+  EXPECT_TRUE(telemetry->handler({}));
   for (appkit::NSModalResponse other : {appkit::NSAlertThirdButtonReturn, appkit::NSModalResponseCancel,
-                                        appkit::NSModalResponseOK, -1000L}) {
+                                        appkit::NSModalResponseOK, appkit::NSModalResponseStop}) {
     AnalyticsManager::notifyCrashAlertResponse(other, *telemetry);
   }
   EXPECT_TRUE(telemetry->confirmations.empty());
+  EXPECT_EQ(telemetry->calls, std::vector<std::string>(5, "Crashes.postponeUserConfirmation"));
   AnalyticsManager::notifyCrashAlertResponse(appkit::NSAlertFirstButtonReturn, *telemetry);
   EXPECT_EQ(telemetry->confirmations, (std::vector<Confirmation>{Confirmation::send}));
 }

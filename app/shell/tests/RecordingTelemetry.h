@@ -51,6 +51,7 @@ class RecordingTelemetry : public AnalyticsTelemetry {
     confirmations.push_back(c);
     calls.push_back("Crashes.notifyWithUserConfirmation:" + std::to_string(static_cast<int>(c)));
   }
+  void postponeUserConfirmation() override { calls.push_back("Crashes.postponeUserConfirmation"); }
   void trackEvent(const std::string& name) override {
     events.push_back({name, std::nullopt, std::nullopt, recording()});
   }

@@ -91,10 +91,13 @@ TEST(Alerts, TheResponderChoosesTheButton) {
   });
   EXPECT_EQ(alert.runModal(), NSAlertThirdButtonReturn);
   EXPECT_TRUE(alert.suppressionButtonChecked());
-  NSAlert::setResponder([](NSAlert&) { return 5000L; });
-  EXPECT_EQ(alert.runModal(), NSAlertFirstButtonReturn);
+  // Answers other than the buttons come back as they are.
+  for (NSModalResponse other : {NSModalResponseAbort, NSModalResponseStop, 5000L}) {
+    NSAlert::setResponder([other](NSAlert&) { return other; });
+    EXPECT_EQ(alert.runModal(), other);
+  }
   NSAlert::resetResponder();
-  EXPECT_EQ(NSAlert::shownMessages().size(), 3u);
+  EXPECT_EQ(NSAlert::shownMessages().size(), 5u);
 }
 
 TEST(Alerts, AnAlertWithoutButtonsGetsOk) {
