@@ -431,8 +431,18 @@ TEST_F(ArchiverTest, GarbageAndTruncatedArchivesFailCleanly) {
 }
 
 TEST_F(ArchiverTest, HostileArchivesFailCleanly) {
-    // A UID past the end of "$objects".
+    // A UID past the end of "$objects", far or exactly one past it: as the
+    // root, inside an array, and as an object's class.
     decodeExpectingFailure(craftArchive({plist_new_string("$null")}, plist_new_uid(5)), "out of range");
+    decodeExpectingFailure(craftArchive({plist_new_string("$null")}, plist_new_uid(1)), "out of range");
+    decodeExpectingFailure(craftArchive({plist_new_string("$null"), arrayObject({3}, 2), classDict("NSArray")},
+                                        plist_new_uid(1)),
+                           "out of range");
+    {
+        plist_t o = plist_new_dict();
+        plist_dict_set_item(o, "$class", plist_new_uid(2));
+        decodeExpectingFailure(craftArchive({plist_new_string("$null"), o}, plist_new_uid(1)), "class");
+    }
     // No root.
     decodeExpectingFailure(craftArchive({plist_new_string("$null")}, nullptr), "no root");
     // A root that is not a reference.
