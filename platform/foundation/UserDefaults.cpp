@@ -1,6 +1,8 @@
 #include "platform/foundation/UserDefaults.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,6 +74,27 @@ bool writePreferencesFile(const std::string& path, const Data& data, std::string
         return false;
     }
     return true;
+}
+
+// Temporary files that writes cut short by a crash left beside the file or
+// its journal ("<name>.tmp-<pid>-<n>", "<name>.journal.tmp-<pid>-<n>"), of
+// processes that are gone.
+void removeStaleTemporaries(const std::string& path) {
+    const std::string dir = paths::deletingLastPathComponent(path);
+    const std::string name = paths::lastPathComponent(path);
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string entry = e->d_name;
+        for (const std::string& prefix : {name + ".tmp-", name + ".journal.tmp-"}) {
+            if (entry.compare(0, prefix.size(), prefix) != 0) continue;
+            const long pid = std::strtol(entry.c_str() + prefix.size(), nullptr, 10);
+            if (pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+                ::unlink(paths::appendingPathComponent(dir, entry).c_str());
+            }
+        }
+    }
+    ::closedir(d);
 }
 
 // One change in the journal: its length (4 bytes, little-endian), then a
@@ -262,6 +285,7 @@ void UserDefaults::load() {
             break;
         }
     }
+    removeStaleTemporaries(*path_);
     if (journalRead == ReadResult::Failed) {
         journalBroken_ = true;
         NSLog("UserDefaults: couldn't read preferences journal " + journalPath() + " (" + std::strerror(journalErr) +

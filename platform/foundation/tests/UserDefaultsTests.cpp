@@ -288,11 +288,21 @@ TEST(UserDefaults, AnUnreadableFileIsLeftAloneAndChangesStayInMemory) {
     }
 }
 
-TEST(UserDefaults, ChangesWaitInTheJournalUntilTheFileCanBeWritten) {
+TEST(UserDefaults, WhatACrashLeavesIsRecoveredOrCleanedUp) {
     ns::test::TemporaryDirectory dir;
     const std::string path = dir.file("p.plist");
     const std::string journal = path + ".journal";
+    // Writes a crash cut short leave temporary files; those of live processes stay.
+    const std::string gone = std::to_string(1 << 23);  // above any process id
+    const std::string mine = std::to_string(::getpid());
+    for (const std::string& name : {"p.plist.tmp-" + gone + "-0", "p.plist.journal.tmp-" + gone + "-3",
+                                    "p.plist.tmp-" + mine + "-0", "q.plist.tmp-" + gone + "-0"}) {
+        writeBytes(dir.file(name), "partial");
+    }
     auto d = ns::UserDefaults::persistent(path);
+    EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"p.plist.tmp-" + mine + "-0", "q.plist.tmp-" + gone + "-0"}));
+    fs::remove(dir.file("p.plist.tmp-" + mine + "-0"));
+    fs::remove(dir.file("q.plist.tmp-" + gone + "-0"));
     fs::create_directory(path);  // the file can't be written for now
     ns::LogCapture log;
     d->setObject("k", 1);
