@@ -373,6 +373,8 @@ private:
         out_.push_back(marker);
         writeBigEndian(bits, 8);
     }
+    // Seconds since 2001, as libplist keeps a date.
+    void date(int32_t sec, int32_t usec) { real(0x33, static_cast<double>(sec) + static_cast<double>(usec) / 1e6); }
     // ASCII as bytes, anything else as UTF-16 (big-endian).
     uint64_t string(std::string_view s) {
         const uint64_t index = begin();
@@ -423,7 +425,7 @@ private:
             case PLIST_DATE: {
                 int32_t sec = 0, usec = 0;
                 plist_get_date_val(node, &sec, &usec);
-                real(0x33, static_cast<double>(sec) + static_cast<double>(usec) / 1e6);
+                date(sec, usec);
                 return true;
             }
             case PLIST_STRING:
@@ -491,7 +493,7 @@ private:
             case Value::Kind::Data: data(value.data()->data(), value.data()->size()); return true;
             case Value::Kind::Date: {
                 const auto [sec, usec] = *plistDateParts(*value.date());
-                real(0x33, static_cast<double>(sec) + static_cast<double>(usec) / 1e6);
+                date(sec, usec);
                 return true;
             }
             case Value::Kind::Array: {
