@@ -1,6 +1,5 @@
 #include "platform/foundation/PropertyList.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "platform/foundation/Utf16.h"
+#include "platform/foundation/detail/BinaryPlist.h"
 #include "platform/foundation/detail/Plist.h"
 
 namespace ns::detail {
@@ -292,212 +292,72 @@ PlistPtr parsePlist(const uint8_t* bytes, size_t size, Error* error, PropertyLis
 
 namespace {
 
-// Writes "bplist00" in time linear in the number of objects, from a libplist
-// tree or straight from a Value (libplist's own writer, and its dictionaries,
-// slow down with the square of the size: seconds for a 200,000-key
-// preferences file). Objects are not shared; every reader accepts that.
+// Writes a value as "bplist00" in time linear in the number of objects
+// (libplist's writer, and its dictionaries, slow down with the square of the
+// size: seconds for a 200,000-key preferences file). Objects are not shared;
+// every reader accepts that. What valueToPlist refuses is refused here too.
 class BinaryWriter {
 public:
-    template <class Root>
-    std::optional<Data> write(const Root& root, std::string* reason) {
+    std::optional<Data> write(const Value& root, std::string* reason) {
         out_.assign({'b', 'p', 'l', 'i', 's', 't', '0', '0'});
         if (!emit(root, 0, reason)) return std::nullopt;
-        const uint64_t count = offsets_.size();
-        const uint8_t refSize = bytesFor(count - 1);
+        const unsigned refWidth = bplist::widthOf(offsets_.size() - 1);
         for (const Container& c : containers_) {
             offsets_[c.index] = out_.size();
-            writeHeader(c.marker, c.keys.empty() ? c.refs.size() : c.keys.size());
-            for (uint64_t ref : c.keys) writeBigEndian(ref, refSize);
-            for (uint64_t ref : c.refs) writeBigEndian(ref, refSize);
+            bplist::marker(out_, c.marker, c.keys.empty() ? c.refs.size() : c.keys.size());
+            for (uint64_t ref : c.keys) bplist::bigEndian(out_, ref, refWidth);
+            for (uint64_t ref : c.refs) bplist::bigEndian(out_, ref, refWidth);
         }
-        const uint64_t tableAt = out_.size();
-        const uint8_t offsetSize = bytesFor(tableAt);
-        for (uint64_t offset : offsets_) writeBigEndian(offset, offsetSize);
-        out_.insert(out_.end(), 6, 0);
-        out_.push_back(offsetSize);
-        out_.push_back(refSize);
-        writeBigEndian(count, 8);
-        writeBigEndian(0, 8);  // the top object
-        writeBigEndian(tableAt, 8);
+        bplist::finish(out_, offsets_, refWidth);
         return std::move(out_);
     }
 
 private:
+    // Written once every object it refers to has its number.
     struct Container {
         uint64_t index;
-        uint8_t marker;               // 0xA0 array, 0xD0 dictionary
+        uint8_t marker;               // 0xA array, 0xD dictionary
         std::vector<uint64_t> keys;   // dictionaries
         std::vector<uint64_t> refs;   // elements, or values
     };
 
-    static uint8_t bytesFor(uint64_t v) { return v <= 0xFF ? 1 : v <= 0xFFFF ? 2 : v <= 0xFFFFFFFFu ? 4 : 8; }
     static bool refuse(std::string* reason, std::string why) {
         if (reason) *reason = std::move(why);
         return false;
-    }
-    void writeBigEndian(uint64_t v, uint8_t n) {
-        for (int shift = (n - 1) * 8; shift >= 0; shift -= 8) out_.push_back(static_cast<uint8_t>(v >> shift));
-    }
-    void writeHeader(uint8_t marker, uint64_t length) {
-        if (length < 15) {
-            out_.push_back(static_cast<uint8_t>(marker | length));
-            return;
-        }
-        out_.push_back(static_cast<uint8_t>(marker | 0x0F));
-        writeInteger(length);
     }
     uint64_t begin() {
         offsets_.push_back(out_.size());
         return offsets_.size() - 1;
     }
-
-    // One object each.
-    void boolean(bool b) {
-        begin();
-        out_.push_back(b ? 0x09 : 0x08);
-    }
-    void number(uint64_t v) {
-        begin();
-        writeInteger(v);
-    }
-    // Integers up to 32 bits are unsigned; 64-bit ones carry the sign.
-    void writeInteger(uint64_t v) {
-        const uint8_t n = bytesFor(v);
-        out_.push_back(static_cast<uint8_t>(0x10 | (n == 1 ? 0 : n == 2 ? 1 : n == 4 ? 2 : 3)));
-        writeBigEndian(v, n);
-    }
     void real(uint8_t marker, double d) {
-        begin();
         uint64_t bits;
         std::memcpy(&bits, &d, sizeof bits);
         out_.push_back(marker);
-        writeBigEndian(bits, 8);
-    }
-    // Seconds since 2001, as libplist keeps a date.
-    void date(int32_t sec, int32_t usec) { real(0x33, static_cast<double>(sec) + static_cast<double>(usec) / 1e6); }
-    // ASCII as bytes, anything else as UTF-16 (big-endian).
-    uint64_t string(std::string_view s) {
-        const uint64_t index = begin();
-        if (std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-            writeHeader(0x50, s.size());
-            out_.insert(out_.end(), s.begin(), s.end());
-            return index;
-        }
-        const std::u16string units = toUtf16(s);
-        writeHeader(0x60, units.size());
-        for (char16_t u : units) writeBigEndian(u, 2);
-        return index;
-    }
-    void data(const uint8_t* bytes, uint64_t length) {
-        begin();
-        writeHeader(0x40, length);
-        if (length) out_.insert(out_.end(), bytes, bytes + length);
-    }
-    void uid(uint64_t v) {
-        begin();
-        const uint8_t n = bytesFor(v);
-        out_.push_back(static_cast<uint8_t>(0x80 | (n - 1)));
-        writeBigEndian(v, n);
+        bplist::bigEndian(out_, bits, 8);
     }
 
-    bool emit(const plist_t& node, size_t depth, std::string* reason) {
-        if (!node) return refuse(reason, "missing node");
-        if (depth > kMaxPlistDepth) return refuse(reason, "nesting too deep");
-        switch (plist_get_node_type(node)) {
-            case PLIST_BOOLEAN: {
-                uint8_t b = 0;
-                plist_get_bool_val(node, &b);
-                boolean(b != 0);
-                return true;
-            }
-            case PLIST_UINT: {
-                uint64_t v = 0;
-                plist_get_uint_val(node, &v);
-                number(v);
-                return true;
-            }
-            case PLIST_REAL: {
-                double d = 0;
-                plist_get_real_val(node, &d);
-                real(0x23, d);
-                return true;
-            }
-            case PLIST_DATE: {
-                int32_t sec = 0, usec = 0;
-                plist_get_date_val(node, &sec, &usec);
-                date(sec, usec);
-                return true;
-            }
-            case PLIST_STRING:
-            case PLIST_KEY: {
-                uint64_t length = 0;
-                const char* text = plist_get_string_ptr(node, &length);
-                string(text ? std::string_view(text, static_cast<size_t>(length)) : std::string_view());
-                return true;
-            }
-            case PLIST_DATA: {
-                uint64_t length = 0;
-                const char* bytes = plist_get_data_ptr(node, &length);
-                data(reinterpret_cast<const uint8_t*>(bytes), bytes ? length : 0);
-                return true;
-            }
-            case PLIST_UID: {
-                uint64_t v = 0;
-                plist_get_uid_val(node, &v);
-                uid(v);
-                return true;
-            }
-            case PLIST_ARRAY: {
-                Container c{begin(), 0xA0, {}, {}};
-                const uint32_t n = plist_array_get_size(node);
-                for (uint32_t i = 0; i < n; ++i) {
-                    c.refs.push_back(offsets_.size());
-                    if (!emit(plist_array_get_item(node, i), depth + 1, reason)) return false;
-                }
-                containers_.push_back(std::move(c));
-                return true;
-            }
-            case PLIST_DICT: {
-                Container c{begin(), 0xD0, {}, {}};
-                plist_dict_iter it = nullptr;
-                plist_dict_new_iter(node, &it);
-                bool ok = true;
-                for (;;) {
-                    char* key = nullptr;
-                    plist_t value = nullptr;
-                    plist_dict_next_item(node, it, &key, &value);
-                    if (value) c.keys.push_back(string(key));
-                    std::free(key);
-                    if (!value) break;
-                    c.refs.push_back(offsets_.size());
-                    if (!(ok = emit(value, depth + 1, reason))) break;
-                }
-                std::free(it);
-                containers_.push_back(std::move(c));
-                return ok;
-            }
-            default: return refuse(reason, "unsupported node");
-        }
-    }
-
-    // What valueToPlist refuses is refused here too.
     bool emit(const Value& value, size_t depth, std::string* reason) {
         if (depth > kMaxPlistDepth) return refuse(reason, "nesting too deep");
         if (auto why = plistRefusal(value)) return refuse(reason, std::move(*why));
+        const uint64_t index = begin();
         switch (value.kind()) {
-            case Value::Kind::Bool: boolean(*value.asBool()); return true;
-            case Value::Kind::Int: number(static_cast<uint64_t>(*value.asInt64())); return true;
-            case Value::Kind::UInt: number(*value.asUInt64()); return true;
+            case Value::Kind::Bool: out_.push_back(*value.asBool() ? 0x09 : 0x08); return true;
+            case Value::Kind::Int: bplist::integer(out_, static_cast<uint64_t>(*value.asInt64())); return true;
+            case Value::Kind::UInt: bplist::integer(out_, *value.asUInt64()); return true;
             case Value::Kind::Double: real(0x23, *value.asDouble()); return true;
-            case Value::Kind::String: string(*value.string()); return true;
-            case Value::Kind::Data: data(value.data()->data(), value.data()->size()); return true;
+            case Value::Kind::String: bplist::string(out_, *value.string()); return true;
+            case Value::Kind::Data:
+                bplist::marker(out_, 0x4, value.data()->size());
+                out_.insert(out_.end(), value.data()->begin(), value.data()->end());
+                return true;
             case Value::Kind::Date: {
+                // Seconds since 2001, as libplist keeps a date.
                 const auto [sec, usec] = *plistDateParts(*value.date());
-                date(sec, usec);
+                real(0x33, static_cast<double>(sec) + static_cast<double>(usec) / 1e6);
                 return true;
             }
             case Value::Kind::Array: {
-                Container c{begin(), 0xA0, {}, {}};
+                Container c{index, 0xA, {}, {}};
                 for (const Value& item : *value.array()) {
                     c.refs.push_back(offsets_.size());
                     if (!emit(item, depth + 1, reason)) return false;
@@ -507,10 +367,11 @@ private:
             }
             case Value::Kind::Dictionary:
             case Value::Kind::OrderedDictionary: {
-                Container c{begin(), 0xD0, {}, {}};
+                Container c{index, 0xD, {}, {}};
                 for (const auto& [key, item] : value.dictionaryEntries()) {
                     if (!isPlistString(key)) return refuse(reason, "dictionary key is not valid UTF-8 or contains NUL");
-                    c.keys.push_back(string(key));
+                    c.keys.push_back(begin());
+                    bplist::string(out_, key);
                     c.refs.push_back(offsets_.size());
                     if (!emit(item, depth + 1, reason)) return false;
                 }
@@ -533,21 +394,23 @@ std::optional<Data> writeBinaryPlist(const Value& root, std::string* reason) {
 }
 
 std::optional<Data> writePlist(plist_t root, PropertyListFormat format, Error* error) {
-    if (format == PropertyListFormat::Binary) {
-        std::string reason;
-        auto data = BinaryWriter().write(root, &reason);
-        if (!data) setError(error, NSPropertyListWriteInvalidError, "The property list could not be written: " + reason + ".");
-        return data;
-    }
     char* out = nullptr;
     uint32_t length = 0;
-    plist_to_xml(root, &out, &length);
+    if (format == PropertyListFormat::Binary) {
+        plist_to_bin(root, &out, &length);
+    } else {
+        plist_to_xml(root, &out, &length);
+    }
     if (!out) {
         setError(error, NSPropertyListWriteInvalidError, "The property list could not be written.");
         return std::nullopt;
     }
     Data data(reinterpret_cast<uint8_t*>(out), reinterpret_cast<uint8_t*>(out) + length);
-    plist_to_xml_free(out);
+    if (format == PropertyListFormat::Binary) {
+        plist_to_bin_free(out);
+    } else {
+        plist_to_xml_free(out);
+    }
     return data;
 }
 

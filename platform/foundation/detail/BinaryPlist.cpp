@@ -178,9 +178,8 @@ void ArchiveTable::closeTop() {
 
 // ---- Writing ----------------------------------------------------------------------------
 
-namespace {
+namespace bplist {
 
-// Bytes of the smallest of 1, 2, 4 and 8 that holds the value.
 unsigned widthOf(uint64_t value) {
     if (value <= 0xFF) return 1;
     if (value <= 0xFFFF) return 2;
@@ -188,9 +187,53 @@ unsigned widthOf(uint64_t value) {
     return 8;
 }
 
-unsigned log2Of(unsigned width) { return width == 1 ? 0 : width == 2 ? 1 : width == 4 ? 2 : 3; }
+void bigEndian(Data& out, uint64_t value, unsigned width) {
+    for (unsigned i = width; i-- > 0;) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
 
-}  // namespace
+void integer(Data& out, uint64_t bits) {
+    const unsigned width = widthOf(bits);
+    out.push_back(static_cast<uint8_t>(0x10 | (width == 1 ? 0 : width == 2 ? 1 : width == 4 ? 2 : 3)));
+    bigEndian(out, bits, width);
+}
+
+void marker(Data& out, uint8_t high, uint64_t count) {
+    if (count < 15) {
+        out.push_back(static_cast<uint8_t>(high << 4 | count));
+    } else {
+        out.push_back(static_cast<uint8_t>(high << 4 | 0x0F));
+        integer(out, count);
+    }
+}
+
+void string(Data& out, std::string_view text) {
+    bool ascii = true;
+    for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) {
+        marker(out, 0x5, text.size());
+        out.insert(out.end(), text.begin(), text.end());
+        return;
+    }
+    const std::u16string units = toUtf16(text);
+    marker(out, 0x6, units.size());
+    for (char16_t unit : units) bigEndian(out, unit, 2);
+}
+
+void finish(Data& out, const std::vector<uint64_t>& offsets, unsigned refWidth) {
+    const uint64_t tableOffset = out.size();
+    const unsigned offsetWidth = widthOf(tableOffset);
+    for (uint64_t offset : offsets) bigEndian(out, offset, offsetWidth);
+    out.insert(out.end(), 6, 0);
+    out.push_back(static_cast<uint8_t>(offsetWidth));
+    out.push_back(static_cast<uint8_t>(refWidth));
+    bigEndian(out, offsets.size(), 8);
+    bigEndian(out, 0, 8);  // the top object is the first
+    bigEndian(out, tableOffset, 8);
+}
+
+}  // namespace bplist
+
+using bplist::widthOf;
 
 // Objects are numbered as they are placed: every text first (index 1 + id),
 // then each container followed by the values it holds. A string value is its
@@ -263,50 +306,14 @@ Data ArchiveTable::write(int64_t version) {
         offsets_.push_back(out_.size());
         writeItem(item);
     }
-    const uint64_t tableOffset = out_.size();
-    const unsigned offsetWidth = widthOf(tableOffset);
-    for (uint64_t offset : offsets_) bigEndian(offset, offsetWidth);
-    out_.insert(out_.end(), 6, 0);
-    out_.push_back(static_cast<uint8_t>(offsetWidth));
-    out_.push_back(static_cast<uint8_t>(refWidth_));
-    bigEndian(count, 8);
-    bigEndian(0, 8);  // the top object is the first
-    bigEndian(tableOffset, 8);
+    bplist::finish(out_, offsets_, refWidth_);
     return Data(out_.begin(), out_.end());
 }
 
-void ArchiveTable::bigEndian(uint64_t value, unsigned width) {
-    for (unsigned i = width; i-- > 0;) out_.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void ArchiveTable::writeUnsigned(uint64_t value) {
-    const unsigned width = widthOf(value);
-    out_.push_back(static_cast<uint8_t>(0x10 | log2Of(width)));
-    bigEndian(value, width);
-}
-
-// A marker with its count in the low nibble, or 0xF and an integer after it.
-void ArchiveTable::writeMarker(uint8_t high, uint64_t count) {
-    if (count < 15) {
-        out_.push_back(static_cast<uint8_t>(high << 4 | count));
-    } else {
-        out_.push_back(static_cast<uint8_t>(high << 4 | 0x0F));
-        writeUnsigned(count);
-    }
-}
-
-void ArchiveTable::writeString(std::string_view text) {
-    bool ascii = true;
-    for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii) {
-        writeMarker(0x5, text.size());
-        out_.insert(out_.end(), text.begin(), text.end());
-        return;
-    }
-    const std::u16string units = toUtf16(text);
-    writeMarker(0x6, units.size());
-    for (char16_t unit : units) bigEndian(unit, 2);
-}
+void ArchiveTable::bigEndian(uint64_t value, unsigned width) { bplist::bigEndian(out_, value, width); }
+void ArchiveTable::writeUnsigned(uint64_t value) { bplist::integer(out_, value); }
+void ArchiveTable::writeMarker(uint8_t high, uint64_t count) { bplist::marker(out_, high, count); }
+void ArchiveTable::writeString(std::string_view text) { bplist::string(out_, text); }
 
 void ArchiveTable::writeItem(const Item& item) {
     switch (item.kind) {

@@ -15,6 +15,22 @@
 
 namespace ns::detail {
 
+// The pieces of "bplist00" every writer here shares.
+namespace bplist {
+// Bytes of the smallest of 1, 2, 4 and 8 that holds the value.
+unsigned widthOf(uint64_t value);
+void bigEndian(Data& out, uint64_t value, unsigned width);
+// An integer object in the smallest width: up to 32 bits unsigned, 64 bits
+// two's complement.
+void integer(Data& out, uint64_t bits);
+// A marker with its count in the low nibble, or 0xF and an integer after it.
+void marker(Data& out, uint8_t high, uint64_t count);
+// ASCII as bytes, anything else as UTF-16, big-endian.
+void string(Data& out, std::string_view text);
+// The offset table and the trailer, the first object being the top one.
+void finish(Data& out, const std::vector<uint64_t>& offsets, unsigned refWidth);
+}  // namespace bplist
+
 // One property-list value inside the table.
 struct ArchiveValue {
     enum class Kind : uint8_t { Integer, UnsignedInteger, Bool, Real, String, Data, Uid, UidList, StringList };
