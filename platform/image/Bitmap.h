@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -17,6 +19,9 @@ struct Pixel {
 
   bool operator==(const Pixel&) const = default;
 };
+
+// A channel value on the 0...255 scale as a byte: rounded to nearest, clamped.
+inline uint8_t channelByte(double value) { return static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L)); }
 
 // An 8-bit RGBA bitmap (the bitmap image representation and the Quartz image
 // of the platform in one). Its layout is checked when it is made: at least one

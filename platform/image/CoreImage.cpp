@@ -10,8 +10,6 @@
 namespace img {
 namespace {
 
-uint8_t toByte(double value) { return static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L)); }
-
 // A pixel index from an extent edge, kept within 0...limit whatever the edge.
 int pixelIndex(double edge, int limit) { return static_cast<int>(std::clamp(edge, 0.0, static_cast<double>(limit))); }
 
@@ -67,7 +65,9 @@ struct WorkingSpace {
   }
   Point point(uint8_t r, uint8_t g, uint8_t b) const { return {table[r], table[g], table[b]}; }
   Pixel pixel(const Point& p, uint8_t alpha) const {
-    auto encode = [this](double c) { return toByte((perceptual ? std::clamp(c, 0.0, 1.0) : linearToSrgb(c)) * 255.0); };
+    auto encode = [this](double c) {
+      return channelByte((perceptual ? std::clamp(c, 0.0, 1.0) : linearToSrgb(c)) * 255.0);
+    };
     return {encode(p[0]), encode(p[1]), encode(p[2]), alpha};
   }
 };
@@ -135,8 +135,9 @@ std::optional<CIImage> CIAreaAverage::outputImage() const {
     alpha += a;
   });
   Pixel out{};
-  if (alpha > 0) out = {toByte(colour[0] / alpha), toByte(colour[1] / alpha), toByte(colour[2] / alpha), 0};
-  out.a = toByte(alpha / (inputExtent.width * inputExtent.height) * 255.0);
+  if (alpha > 0)
+    out = {channelByte(colour[0] / alpha), channelByte(colour[1] / alpha), channelByte(colour[2] / alpha), 0};
+  out.a = channelByte(alpha / (inputExtent.width * inputExtent.height) * 255.0);
   auto bitmap = Bitmap::filled(1, 1, out);
   return CIImage(std::move(*bitmap));
 }
@@ -236,7 +237,7 @@ std::optional<CIImage> CIKMeans::outputImage() const {
   auto output = Bitmap::create(inputCount, 1);
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t c = order[i];
-    const uint8_t alpha = total > 0 ? toByte(clusterWeights[c] / total * 255.0) : 0;
+    const uint8_t alpha = total > 0 ? channelByte(clusterWeights[c] / total * 255.0) : 0;
     output->setPixel(static_cast<int>(i), 0, space.pixel(means[c], alpha));
   }
   return CIImage(std::move(*output));

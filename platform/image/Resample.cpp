@@ -53,8 +53,6 @@ std::vector<Taps> axisTaps(int source, int destination) {
 
 using Premultiplied = std::array<double, 4>;
 
-uint8_t toByte(double value) { return static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L)); }
-
 }  // namespace
 
 std::optional<Bitmap> redraw(const Bitmap& source, int pixelsWide, int pixelsHigh) {
@@ -95,13 +93,13 @@ std::optional<Bitmap> redraw(const Bitmap& source, int pixelsWide, int pixelsHig
         const Premultiplied& p = horizontal[static_cast<std::size_t>(t.first + static_cast<int>(k)) * pixelsWide + x];
         for (int c = 0; c < 4; ++c) sum[c] += p[c] * t.weights[k];
       }
-      const uint8_t alpha = toByte(sum[3]);
+      const uint8_t alpha = channelByte(sum[3]);
       if (alpha == 0) {
         result->setPixel(x, y, Pixel{0, 0, 0, 0});
         continue;
       }
       const double a = sum[3] / 255.0;
-      result->setPixel(x, y, Pixel{toByte(sum[0] / a), toByte(sum[1] / a), toByte(sum[2] / a), alpha});
+      result->setPixel(x, y, Pixel{channelByte(sum[0] / a), channelByte(sum[1] / a), channelByte(sum[2] / a), alpha});
     }
   }
   return result;

@@ -39,17 +39,12 @@ Port g_ports[kMaxPorts];
 std::atomic<int> g_generation{0};
 std::atomic<uint64_t> g_sequence{1};
 
-int* futexWord(std::atomic<int>* a) { return reinterpret_cast<int*>(a); }
+using detail::futexWord;
+using detail::monotonicMs;
 
 void bump() {
     g_generation.fetch_add(1, std::memory_order_acq_rel);
     ::syscall(SYS_futex, futexWord(&g_generation), FUTEX_WAKE_PRIVATE, 0x7fffffff, nullptr, nullptr, 0);
-}
-
-int64_t monotonicMs() {
-    struct timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 // Waits for the generation to move on from seen; false when the deadline

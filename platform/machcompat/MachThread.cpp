@@ -18,7 +18,7 @@
 namespace mach {
 namespace {
 
-enum SlotState : int {
+enum SuspendState : int {
     kIdle = 0,
     kRequested = 1,
     kSuspended = 2,
@@ -40,7 +40,8 @@ std::atomic<int> g_timeoutMs{500};
 
 int gettidRaw() { return static_cast<int>(::syscall(SYS_gettid)); }
 
-int* futexWord(std::atomic<int>* a) { return reinterpret_cast<int*>(a); }
+using detail::futexWord;
+using detail::monotonicMs;
 
 void futexWake(std::atomic<int>* a) {
     ::syscall(SYS_futex, futexWord(a), FUTEX_WAKE_PRIVATE, 0x7fffffff, nullptr, nullptr, 0);
@@ -104,12 +105,6 @@ void suspendHandler(int, siginfo_t*, void* uc) {
 constexpr int kX86SlotCs = 14;
 constexpr int kX86SlotFs = 15;
 constexpr int kX86SlotGs = 16;
-
-int64_t monotonicMs() {
-    struct timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 }  // namespace
 

@@ -19,12 +19,12 @@
 namespace mach {
 namespace {
 
-std::mutex g_mutex;
+std::mutex g_factsMutex;
 std::map<std::string, std::optional<std::string>> g_overrides;
 std::optional<std::string> g_systemFilesRoot;
 
 std::string systemPath(const std::string& absolutePath) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(g_factsMutex);
     return g_systemFilesRoot ? *g_systemFilesRoot + absolutePath : absolutePath;
 }
 
@@ -101,7 +101,7 @@ std::string int32Bytes(int32_t v) { return std::string(reinterpret_cast<const ch
 // The answer for a name, as bytes (strings with their terminating zero).
 std::optional<std::string> answer(const std::string& name) {
     {
-        std::lock_guard<std::mutex> lock(g_mutex);
+        std::lock_guard<std::mutex> lock(g_factsMutex);
         auto it = g_overrides.find(name);
         if (it != g_overrides.end()) return it->second;
     }
@@ -237,7 +237,7 @@ std::optional<std::string> hardwareModel() {
 std::optional<std::string> hardwareVendor() { return readSystemValue("/sys/class/dmi/id/sys_vendor"); }
 
 void setSystemFilesRootForTesting(std::optional<std::string> root) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(g_factsMutex);
     g_systemFilesRoot = std::move(root);
 }
 
@@ -259,7 +259,7 @@ OperatingSystemVersion operatingSystemVersion() {
 }
 
 void setSysctlOverride(const char* name, const void* value, size_t length) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(g_factsMutex);
     if (!value) {
         g_overrides[name] = std::nullopt;
     } else {
@@ -270,7 +270,7 @@ void setSysctlOverride(const char* name, const void* value, size_t length) {
 void setSysctlUnavailable(const char* name) { setSysctlOverride(name, nullptr, 0); }
 
 void clearSysctlOverrides() {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(g_factsMutex);
     g_overrides.clear();
 }
 

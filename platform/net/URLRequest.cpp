@@ -10,7 +10,8 @@ namespace {
 
 char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
-std::string_view trimmed(std::string_view s) {
+// Without leading and trailing spaces and tabs.
+std::string_view trimmedBlanks(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
   return s;
@@ -100,7 +101,7 @@ HTTPURLResponse::HTTPURLResponse(ns::URL url, int64_t statusCode, std::string HT
 int64_t HTTPURLResponse::expectedContentLength() const {
   auto text = headers_.value("Content-Length");
   if (!text) return -1;
-  std::string_view t = trimmed(*text);
+  std::string_view t = trimmedBlanks(*text);
   int64_t n = -1;
   auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
   if (ec != std::errc() || ptr != t.data() + t.size() || n < 0) return -1;
@@ -111,7 +112,7 @@ std::optional<std::string> HTTPURLResponse::MIMEType() const {
   auto type = headers_.value("Content-Type");
   if (!type) return std::nullopt;
   std::string_view t(*type);
-  t = trimmed(t.substr(0, t.find(';')));
+  t = trimmedBlanks(t.substr(0, t.find(';')));
   if (t.empty()) return std::nullopt;
   std::string out(t);
   std::transform(out.begin(), out.end(), out.begin(), lower);

@@ -57,7 +57,7 @@ bool isFieldValue(std::string_view s) {
   return std::none_of(s.begin(), s.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
 }
 
-std::string_view trimmed(std::string_view s) {
+std::string_view trimmedWhitespace(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n')) {
     s.remove_prefix(1);
   }
@@ -548,13 +548,13 @@ struct URLSessionDataTask::Engine : std::enable_shared_from_this<Engine> {
     auto* t = static_cast<Transfer*>(userdata);
     const size_t length = size * count;
     t->touch();
-    std::string_view line = trimmed(std::string_view(buffer, length));
+    std::string_view line = trimmedWhitespace(std::string_view(buffer, length));
     if (line.starts_with("HTTP/")) {
       // A new response head (after a redirect or an interim 1xx) replaces the last.
       t->responseFields.clear();
       t->responseVersion = std::string(line.substr(0, line.find(' ')));
     } else if (auto colon = line.find(':'); colon != std::string_view::npos && colon > 0) {
-      t->responseFields.add(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+      t->responseFields.add(trimmedWhitespace(line.substr(0, colon)), trimmedWhitespace(line.substr(colon + 1)));
     }
     return length;
   }

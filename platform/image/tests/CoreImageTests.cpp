@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/image/CoreImage.h"
+#include "platform/image/tests/TestPixels.h"
 
 namespace {
 
@@ -14,9 +15,9 @@ using img::CIImage;
 using img::Pixel;
 using img::Rect;
 
-constexpr Pixel kRed{255, 0, 0, 255};
-constexpr Pixel kGreen{0, 255, 0, 255};
-constexpr Pixel kBlue{0, 0, 255, 255};
+using imagetest::kBlue;
+using imagetest::kGreen;
+using imagetest::kRed;
 
 std::vector<Pixel> pixels(const CIImage& image) {
   std::vector<Pixel> out;

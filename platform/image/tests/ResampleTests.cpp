@@ -1,14 +1,15 @@
 #include <gtest/gtest.h>
 
 #include "platform/image/Resample.h"
+#include "platform/image/tests/TestPixels.h"
 
 namespace {
 
 using img::Bitmap;
 using img::Pixel;
 
-constexpr Pixel kRed{255, 0, 0, 255};
-constexpr Pixel kBlue{0, 0, 255, 255};
+using imagetest::kBlue;
+using imagetest::kRed;
 
 TEST(ImgRedraw, SameSizeCopiesEveryPixel) {
   auto source = Bitmap::create(5, 3, 64);

@@ -1,9 +1,24 @@
 #pragma once
 // Hooks between the files of the Mach stand-in.
 
+#include <time.h>
+
+#include <atomic>
+#include <cstdint>
+
 #include "platform/machcompat/Mach.h"
 
 namespace mach::detail {
+
+// The word a futex call waits on or wakes: the atomic's own storage.
+inline int* futexWord(std::atomic<int>* a) { return reinterpret_cast<int*>(a); }
+
+// CLOCK_MONOTONIC in milliseconds (async-signal-safe).
+inline int64_t monotonicMs() {
+    struct timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 
 bool isFakeTask(task_t task);
 bool isSelf(task_t task);
