@@ -11,7 +11,7 @@ constexpr double kDegrees = 180.0 / std::numbers::pi;
 
 double round2(double value) { return rounded(value, FloatingPointRoundingRule::toNearestOrEven, 100); }
 
-double linearise(double c) { return (c > 0.04045 ? std::pow((c + 0.055) / 1.055, 2.4) : c / 12.92) * 100.0; }
+double linearPercent(double c) { return (c > 0.04045 ? std::pow((c + 0.055) / 1.055, 2.4) : c / 12.92) * 100.0; }
 
 double labF(double t) { return t > 0.008856 ? std::cbrt(t) : 7.787 * t + 16.0 / 116.0; }
 
@@ -62,9 +62,9 @@ double magenta(const img::Color& color) { return cmykComponent(green(color), key
 double yellow(const img::Color& color) { return cmykComponent(blue(color), key(color)); }
 
 XYZ xyz(const RGBComponents& c) {
-  const double r = linearise(c.red);
-  const double g = linearise(c.green);
-  const double b = linearise(c.blue);
+  const double r = linearPercent(c.red);
+  const double g = linearPercent(c.green);
+  const double b = linearPercent(c.blue);
   return {round2(0.4124 * r + 0.3576 * g + 0.1805 * b), round2(0.2126 * r + 0.7152 * g + 0.0722 * b),
           round2(0.0193 * r + 0.1192 * g + 0.9505 * b)};
 }

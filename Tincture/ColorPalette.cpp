@@ -9,7 +9,7 @@
 namespace tincture {
 namespace {
 
-double linearise(double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); }
+double luminanceChannel(double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); }
 
 double ratioValue(const img::Color& first, const img::Color& second) { return contrastRatio(first, second).ratio; }
 
@@ -17,7 +17,7 @@ double ratioValue(const img::Color& first, const img::Color& second) { return co
 
 double relativeLuminance(const img::Color& color) {
   const RGBComponents c = rgb(color);
-  const double l = 0.2126 * linearise(c.red) + 0.7152 * linearise(c.green) + 0.0722 * linearise(c.blue);
+  const double l = 0.2126 * luminanceChannel(c.red) + 0.7152 * luminanceChannel(c.green) + 0.0722 * luminanceChannel(c.blue);
   return rounded(l, FloatingPointRoundingRule::toNearestOrEven, 1000);
 }
 

@@ -86,19 +86,19 @@ lqcrash_error_t read_width(lqcrash_async_mobject* mobj, const lqcrash_async_byte
                            pl_vm_off_t offset, unsigned width, uint64_t* value) {
     switch (width) {
         case 1: {
-            uint8_t v;
+            uint8_t v = 0;
             lqcrash_error_t err = lqcrash_async_mobject_read_uint8(mobj, location, offset, &v);
             *value = v;
             return err;
         }
         case 2: {
-            uint16_t v;
+            uint16_t v = 0;
             lqcrash_error_t err = lqcrash_async_mobject_read_uint16(mobj, bo, location, offset, &v);
             *value = v;
             return err;
         }
         case 4: {
-            uint32_t v;
+            uint32_t v = 0;
             lqcrash_error_t err = lqcrash_async_mobject_read_uint32(mobj, bo, location, offset, &v);
             *value = v;
             return err;

@@ -4,20 +4,18 @@
 #include <limits>
 
 #include "Tincture/ColorDifference.h"
+#include "Tincture/tests/TestImages.h"
 
 namespace {
+
+using namespace tincture::testing;
 
 using img::Color;
 using tincture::ColorDifferenceResult;
 using tincture::DeltaEFormula;
 using tincture::Lab;
-using Kind = ColorDifferenceResult::Kind;
+using DifferenceKind = ColorDifferenceResult::Kind;
 
-constexpr Color kRed(1, 0, 0);
-constexpr Color kGreen(0, 1, 0);
-constexpr Color kBlue(0, 0, 1);
-constexpr Color kWhite(1, 1, 1);
-constexpr Color kBlack(0, 0, 0);
 
 // The inverse conversions, to bring colours back from Lab and CMYK.
 tincture::XYZ xyzFromLab(const Lab& lab) {
@@ -39,25 +37,25 @@ tincture::RGBComponents rgbFromXYZ(const tincture::XYZ& xyz) {
 }
 
 TEST(TinctureColorSpaces, KnownColoursInXYZAndLab) {
-  EXPECT_EQ(tincture::xyz(kWhite), (tincture::XYZ{95.05, 100.0, 108.9}));
-  EXPECT_EQ(tincture::lab(kWhite), (Lab{100.0, 0.01, -0.01}));
-  EXPECT_EQ(tincture::xyz(kRed), (tincture::XYZ{41.24, 21.26, 1.93}));
-  EXPECT_EQ(tincture::lab(kRed), (Lab{53.23, 80.11, 67.22}));
-  EXPECT_EQ(tincture::xyz(kBlack), (tincture::XYZ{0, 0, 0}));
-  EXPECT_EQ(tincture::lab(kBlack), (Lab{0, 0, 0}));
+  EXPECT_EQ(tincture::xyz(kWhiteColor), (tincture::XYZ{95.05, 100.0, 108.9}));
+  EXPECT_EQ(tincture::lab(kWhiteColor), (Lab{100.0, 0.01, -0.01}));
+  EXPECT_EQ(tincture::xyz(kRedColor), (tincture::XYZ{41.24, 21.26, 1.93}));
+  EXPECT_EQ(tincture::lab(kRedColor), (Lab{53.23, 80.11, 67.22}));
+  EXPECT_EQ(tincture::xyz(kBlackColor), (tincture::XYZ{0, 0, 0}));
+  EXPECT_EQ(tincture::lab(kBlackColor), (Lab{0, 0, 0}));
   // Published sRGB references, to the library's two decimals.
-  const Lab green = tincture::lab(kGreen);
+  const Lab green = tincture::lab(kGreenColor);
   EXPECT_NEAR(green.L, 87.73, 0.02);
   EXPECT_NEAR(green.a, -86.18, 0.02);
   EXPECT_NEAR(green.b, 83.18, 0.02);
-  const Lab blue = tincture::lab(kBlue);
+  const Lab blue = tincture::lab(kBlueColor);
   EXPECT_NEAR(blue.L, 32.30, 0.02);
   EXPECT_NEAR(blue.a, 79.19, 0.02);
   EXPECT_NEAR(blue.b, -107.86, 0.02);
 }
 
 TEST(TinctureColorSpaces, ColoursGoThroughEverySpaceAndBack) {
-  const Color colours[] = {kRed,  kGreen, kBlue, kWhite, kBlack, Color(0.5, 0.5, 0.5), Color(0.2, 0.4, 0.6),
+  const Color colours[] = {kRedColor,  kGreenColor, kBlueColor, kWhiteColor, kBlackColor, Color(0.5, 0.5, 0.5), Color(0.2, 0.4, 0.6),
                            Color(0.9, 0.1, 0.75), Color(0.03, 0.02, 0.01), Color(1, 0.5, 0)};
   for (const Color& c : colours) {
     SCOPED_TRACE(c.description());
@@ -74,35 +72,35 @@ TEST(TinctureColorSpaces, ColoursGoThroughEverySpaceAndBack) {
 }
 
 TEST(TinctureColorSpaces, CMYKOfBlackIsKeyOnly) {
-  EXPECT_EQ(tincture::key(kBlack), 1.0);
-  EXPECT_EQ(tincture::cyan(kBlack), 0.0);
-  EXPECT_EQ(tincture::magenta(kBlack), 0.0);
-  EXPECT_EQ(tincture::yellow(kBlack), 0.0);
-  EXPECT_EQ(tincture::key(kRed), 0.0);
-  EXPECT_EQ(tincture::cyan(kRed), 0.0);
-  EXPECT_EQ(tincture::magenta(kRed), 1.0);
-  EXPECT_EQ(tincture::yellow(kRed), 1.0);
+  EXPECT_EQ(tincture::key(kBlackColor), 1.0);
+  EXPECT_EQ(tincture::cyan(kBlackColor), 0.0);
+  EXPECT_EQ(tincture::magenta(kBlackColor), 0.0);
+  EXPECT_EQ(tincture::yellow(kBlackColor), 0.0);
+  EXPECT_EQ(tincture::key(kRedColor), 0.0);
+  EXPECT_EQ(tincture::cyan(kRedColor), 0.0);
+  EXPECT_EQ(tincture::magenta(kRedColor), 1.0);
+  EXPECT_EQ(tincture::yellow(kRedColor), 1.0);
   EXPECT_DOUBLE_EQ(tincture::key(Color(0.5, 0.25, 0)), 0.5);
   EXPECT_DOUBLE_EQ(tincture::magenta(Color(0.5, 0.25, 0)), 0.5);
 }
 
 TEST(TinctureColorDifference, ClassesAndBoundaries) {
-  EXPECT_EQ(tincture::classification(0).kind, Kind::indentical);
-  EXPECT_EQ(tincture::classification(1.0), (ColorDifferenceResult{Kind::similar, 1.0}));
-  EXPECT_EQ(tincture::classification(2.0).kind, Kind::close);
-  EXPECT_EQ(tincture::classification(10.0).kind, Kind::near);
-  EXPECT_EQ(tincture::classification(50.0).kind, Kind::different);
-  EXPECT_EQ(tincture::classification(50.01).kind, Kind::far);
-  EXPECT_EQ(tincture::classification(std::numeric_limits<double>::quiet_NaN()).kind, Kind::far);
+  EXPECT_EQ(tincture::classification(0).kind, DifferenceKind::indentical);
+  EXPECT_EQ(tincture::classification(1.0), (ColorDifferenceResult{DifferenceKind::similar, 1.0}));
+  EXPECT_EQ(tincture::classification(2.0).kind, DifferenceKind::close);
+  EXPECT_EQ(tincture::classification(10.0).kind, DifferenceKind::near);
+  EXPECT_EQ(tincture::classification(50.0).kind, DifferenceKind::different);
+  EXPECT_EQ(tincture::classification(50.01).kind, DifferenceKind::far);
+  EXPECT_EQ(tincture::classification(std::numeric_limits<double>::quiet_NaN()).kind, DifferenceKind::far);
 }
 
 TEST(TinctureColorDifference, ResultsOrderByValueAlone) {
-  const ColorDifferenceResult similar3{Kind::similar, 3.0};
-  const ColorDifferenceResult near5{Kind::near, 5.0};
+  const ColorDifferenceResult similar3{DifferenceKind::similar, 3.0};
+  const ColorDifferenceResult near5{DifferenceKind::near, 5.0};
   EXPECT_LT(similar3, near5);
-  EXPECT_LT((ColorDifferenceResult{Kind::far, 0.5}), (ColorDifferenceResult{Kind::similar, 0.9}));
-  const ColorDifferenceResult similar1{Kind::similar, 1.0};
-  const ColorDifferenceResult close1{Kind::close, 1.0};
+  EXPECT_LT((ColorDifferenceResult{DifferenceKind::far, 0.5}), (ColorDifferenceResult{DifferenceKind::similar, 0.9}));
+  const ColorDifferenceResult similar1{DifferenceKind::similar, 1.0};
+  const ColorDifferenceResult close1{DifferenceKind::close, 1.0};
   EXPECT_NE(similar1, close1);
   EXPECT_LE(similar1, close1);
   EXPECT_GE(similar1, close1);
@@ -113,30 +111,30 @@ TEST(TinctureColorDifference, EachFormulaOnKnownPairs) {
   for (DeltaEFormula f : {DeltaEFormula::euclidean, DeltaEFormula::CIE76, DeltaEFormula::CIE94,
                           DeltaEFormula::CIEDE2000}) {
     EXPECT_EQ(tincture::difference(Color(0.3, 0.6, 0.2), Color(0.3, 0.6, 0.2), f),
-              (ColorDifferenceResult{Kind::indentical, 0}));
+              (ColorDifferenceResult{DifferenceKind::indentical, 0}));
   }
-  EXPECT_EQ(tincture::difference(kRed, kGreen, DeltaEFormula::euclidean), (ColorDifferenceResult{Kind::far, 360.62}));
+  EXPECT_EQ(tincture::difference(kRedColor, kGreenColor, DeltaEFormula::euclidean), (ColorDifferenceResult{DifferenceKind::far, 360.62}));
   // Black and white are 100 apart in L alone for CIE76 and CIE94.
-  EXPECT_EQ(tincture::difference(kBlack, kWhite, DeltaEFormula::CIE76).value, 100.0);
-  EXPECT_EQ(tincture::difference(kBlack, kWhite, DeltaEFormula::CIE94).value, 100.0);
+  EXPECT_EQ(tincture::difference(kBlackColor, kWhiteColor, DeltaEFormula::CIE76).value, 100.0);
+  EXPECT_EQ(tincture::difference(kBlackColor, kWhiteColor, DeltaEFormula::CIE94).value, 100.0);
   // CIE94 weighs by the first colour's chroma.
-  EXPECT_NE(tincture::difference(kRed, Color(0.8, 0.3, 0.3), DeltaEFormula::CIE94).value,
-            tincture::difference(Color(0.8, 0.3, 0.3), kRed, DeltaEFormula::CIE94).value);
+  EXPECT_NE(tincture::difference(kRedColor, Color(0.8, 0.3, 0.3), DeltaEFormula::CIE94).value,
+            tincture::difference(Color(0.8, 0.3, 0.3), kRedColor, DeltaEFormula::CIE94).value);
 }
 
 TEST(TinctureColorDifference, CIEDE2000IsComputedAndClassified) {
-  EXPECT_EQ(tincture::difference(kBlack, kWhite, DeltaEFormula::CIEDE2000), (ColorDifferenceResult{Kind::far, 100.0}));
+  EXPECT_EQ(tincture::difference(kBlackColor, kWhiteColor, DeltaEFormula::CIEDE2000), (ColorDifferenceResult{DifferenceKind::far, 100.0}));
   const auto slight = tincture::difference(Color(0.5, 0.5, 0.5), Color(0.5, 0.5, 0.503), DeltaEFormula::CIEDE2000);
-  EXPECT_EQ(slight.kind, Kind::similar);
+  EXPECT_EQ(slight.kind, DifferenceKind::similar);
   EXPECT_GT(slight.value, 0);
   const auto close = tincture::difference(Color(0.5, 0.5, 0.5), Color(0.5, 0.5, 0.51), DeltaEFormula::CIEDE2000);
-  EXPECT_EQ(close.kind, Kind::close);
-  const auto apart = tincture::difference(kRed, kBlue, DeltaEFormula::CIEDE2000);
-  EXPECT_EQ(apart.kind, Kind::far);
+  EXPECT_EQ(close.kind, DifferenceKind::close);
+  const auto apart = tincture::difference(kRedColor, kBlueColor, DeltaEFormula::CIEDE2000);
+  EXPECT_EQ(apart.kind, DifferenceKind::far);
   EXPECT_NEAR(apart.value, 52.88, 0.05);
-  EXPECT_EQ(tincture::difference(kRed, Color(0.6, 0.1, 0.1), DeltaEFormula::CIEDE2000).kind, Kind::different);
-  const auto clearlyNot = tincture::difference(kRed, Color(0.9, 0.2, 0.2), DeltaEFormula::CIEDE2000);
-  EXPECT_EQ(clearlyNot.kind, Kind::near);
+  EXPECT_EQ(tincture::difference(kRedColor, Color(0.6, 0.1, 0.1), DeltaEFormula::CIEDE2000).kind, DifferenceKind::different);
+  const auto clearlyNot = tincture::difference(kRedColor, Color(0.9, 0.2, 0.2), DeltaEFormula::CIEDE2000);
+  EXPECT_EQ(clearlyNot.kind, DifferenceKind::near);
 }
 
 // Pairs from Sharma, Wu and Dalal's CIEDE2000 test data.

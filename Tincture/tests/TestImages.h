@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/image/Bitmap.h"
+#include "platform/image/Color.h"
 #include "platform/image/Image.h"
 
 namespace tincture::testing {
@@ -11,6 +12,12 @@ namespace tincture::testing {
 constexpr img::Pixel kRed{255, 0, 0, 255};
 constexpr img::Pixel kGreen{0, 255, 0, 255};
 constexpr img::Pixel kBlue{0, 0, 255, 255};
+
+constexpr img::Color kRedColor(1, 0, 0);
+constexpr img::Color kGreenColor(0, 1, 0);
+constexpr img::Color kBlueColor(0, 0, 1);
+constexpr img::Color kWhiteColor(1, 1, 1);
+constexpr img::Color kBlackColor(0, 0, 0);
 
 // An image whose point size equals its pixel size.
 inline img::Image imageOf(img::Bitmap bitmap) { return img::Image::withBitmap(std::move(bitmap)); }

@@ -11,7 +11,6 @@ namespace appkit {
 
 namespace {
 
-sim::World& world() { return sim::World::shared(); }
 
 // One object per launch while the world is not reset.
 class Cache {
@@ -23,7 +22,7 @@ class Cache {
 
   std::shared_ptr<NSRunningApplication> object(const sim::ApplicationInfo& info) {
     std::lock_guard lock(mutex_);
-    const std::uint64_t epoch = world().epoch();
+    const std::uint64_t epoch = sim::World::shared().epoch();
     if (epoch != epoch_) {
       objects_.clear();
       epoch_ = epoch;
@@ -55,12 +54,12 @@ NSRunningApplication::NSRunningApplication(std::uint64_t serial, pid_t pid, std:
       launchDate_(launchDate) {}
 
 std::shared_ptr<NSRunningApplication> NSRunningApplication::currentApplication() {
-  return runningApplicationWithProcessIdentifier(world().selfPid());
+  return runningApplicationWithProcessIdentifier(sim::World::shared().selfPid());
 }
 
 std::shared_ptr<NSRunningApplication> NSRunningApplication::runningApplicationWithProcessIdentifier(pid_t pid) {
   connectToSimulatedDesktop();
-  auto info = world().application(pid);
+  auto info = sim::World::shared().application(pid);
   return info ? Cache::shared().object(*info) : nullptr;
 }
 
@@ -68,46 +67,46 @@ std::vector<std::shared_ptr<NSRunningApplication>> NSRunningApplication::running
     const std::string& bundleIdentifier) {
   connectToSimulatedDesktop();
   std::vector<std::shared_ptr<NSRunningApplication>> out;
-  for (const auto& info : world().runningApplications()) {
+  for (const auto& info : sim::World::shared().runningApplications()) {
     if (info.bundleIdentifier == bundleIdentifier) out.push_back(Cache::shared().object(info));
   }
   return out;
 }
 
 std::shared_ptr<NSRunningApplication> NSRunningApplication::withLaunchSerial(std::uint64_t serial) {
-  auto info = world().applicationBySerial(serial);
+  auto info = sim::World::shared().applicationBySerial(serial);
   return info ? Cache::shared().object(*info) : nullptr;
 }
 
 NSApplicationActivationPolicy NSRunningApplication::activationPolicy() const {
-  auto info = world().applicationBySerial(serial_);
+  auto info = sim::World::shared().applicationBySerial(serial_);
   return info ? static_cast<NSApplicationActivationPolicy>(info->activationPolicy)
               : NSApplicationActivationPolicy::Prohibited;
 }
 
 bool NSRunningApplication::isHidden() const {
-  auto info = world().applicationBySerial(serial_);
+  auto info = sim::World::shared().applicationBySerial(serial_);
   return info && info->hidden;
 }
 
 bool NSRunningApplication::isActive() const {
-  return !isTerminated() && world().frontmostApplication() == pid_;
+  return !isTerminated() && sim::World::shared().frontmostApplication() == pid_;
 }
 
 bool NSRunningApplication::isTerminated() const {
-  auto info = world().applicationBySerial(serial_);
+  auto info = sim::World::shared().applicationBySerial(serial_);
   return !info || info->terminated;
 }
 
-bool NSRunningApplication::hide() { return !isTerminated() && world().setApplicationHidden(pid_, true); }
+bool NSRunningApplication::hide() { return !isTerminated() && sim::World::shared().setApplicationHidden(pid_, true); }
 
-bool NSRunningApplication::unhide() { return !isTerminated() && world().setApplicationHidden(pid_, false); }
+bool NSRunningApplication::unhide() { return !isTerminated() && sim::World::shared().setApplicationHidden(pid_, false); }
 
 bool NSRunningApplication::activateWithOptions(NSApplicationActivationOptions /*options*/) {
-  return !isTerminated() && world().activateApplication(pid_);
+  return !isTerminated() && sim::World::shared().activateApplication(pid_);
 }
 
-bool NSRunningApplication::terminate() { return !isTerminated() && world().terminateApplication(pid_); }
+bool NSRunningApplication::terminate() { return !isTerminated() && sim::World::shared().terminateApplication(pid_); }
 
 bool NSRunningApplication::isEqual(const ns::Object& other) const {
   auto* o = dynamic_cast<const NSRunningApplication*>(&other);

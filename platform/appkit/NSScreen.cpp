@@ -11,7 +11,6 @@ namespace appkit {
 
 namespace {
 
-sim::World& world() { return sim::World::shared(); }
 
 // The screen objects of the present display configuration.
 class Screens {
@@ -23,11 +22,11 @@ class Screens {
 
   std::vector<std::shared_ptr<NSScreen>> current() {
     std::lock_guard lock(mutex_);
-    const auto key = std::make_pair(world().epoch(), world().screenConfigurationGeneration());
+    const auto key = std::make_pair(sim::World::shared().epoch(), sim::World::shared().screenConfigurationGeneration());
     if (key != key_ || !valid_) {
       screens_.clear();
       ids_.clear();
-      for (const auto& d : world().displays()) {
+      for (const auto& d : sim::World::shared().displays()) {
         screens_.push_back(std::make_shared<NSScreen>(d.id, d.frame, d.visibleFrame, d.scale, d.name,
                                                       d.hasScreenNumber));
         ids_.push_back(d.id);
@@ -74,7 +73,7 @@ std::vector<std::shared_ptr<NSScreen>> NSScreen::screens() {
 
 std::shared_ptr<NSScreen> NSScreen::mainScreen() {
   connectToSimulatedDesktop();
-  auto key = world().keyDisplay();
+  auto key = sim::World::shared().keyDisplay();
   if (!key) return nullptr;
   if (auto screen = Screens::shared().forDisplay(*key)) return screen;
   auto all = screens();
@@ -89,9 +88,9 @@ std::shared_ptr<NSScreen> NSScreen::screenWithMouse() {
   return nullptr;
 }
 
-CGPoint NSScreen::flippedPoint(CGPoint point) { return world().flippedPoint(point); }
+CGPoint NSScreen::flippedPoint(CGPoint point) { return sim::World::shared().flippedPoint(point); }
 
-CGRect NSScreen::flippedRect(const CGRect& rect) { return world().flippedRect(rect); }
+CGRect NSScreen::flippedRect(const CGRect& rect) { return sim::World::shared().flippedRect(rect); }
 
 std::optional<std::uint32_t> NSScreen::displayNumber() const {
   auto it = deviceDescription_.find("NSScreenNumber");

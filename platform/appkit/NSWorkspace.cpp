@@ -12,7 +12,6 @@ namespace {
 
 constexpr const char* kFrontmostChanged = "frontmostApplication";
 
-sim::World& world() { return sim::World::shared(); }
 
 ns::Dictionary applicationInfo(std::uint64_t serial) {
   ns::Dictionary info;
@@ -24,7 +23,7 @@ ns::Dictionary applicationInfo(std::uint64_t serial) {
 class Bridge {
  public:
   Bridge() {
-    token_ = world().addObserver([](const sim::Event& event) { forward(event); });
+    token_ = sim::World::shared().addObserver([](const sim::Event& event) { forward(event); });
   }
 
  private:
@@ -97,18 +96,18 @@ std::shared_ptr<NSWorkspace> NSWorkspace::sharedWorkspace() {
 
 std::vector<std::shared_ptr<NSRunningApplication>> NSWorkspace::runningApplications() const {
   std::vector<std::shared_ptr<NSRunningApplication>> out;
-  for (const auto& info : world().runningApplications()) {
+  for (const auto& info : sim::World::shared().runningApplications()) {
     if (auto app = NSRunningApplication::withLaunchSerial(info.serial)) out.push_back(std::move(app));
   }
   return out;
 }
 
 std::shared_ptr<NSRunningApplication> NSWorkspace::frontmostApplication() const {
-  auto pid = world().frontmostApplication();
+  auto pid = sim::World::shared().frontmostApplication();
   return pid ? NSRunningApplication::runningApplicationWithProcessIdentifier(*pid) : nullptr;
 }
 
-bool NSWorkspace::openURL(const ns::URL& url) { return world().openURL(url); }
+bool NSWorkspace::openURL(const ns::URL& url) { return sim::World::shared().openURL(url); }
 
 ns::ObserverToken NSWorkspace::observeFrontmostApplication(std::function<void()> handler, bool initial) {
   if (initial) handler();

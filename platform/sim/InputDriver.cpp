@@ -9,7 +9,6 @@ namespace sim {
 
 namespace {
 
-constexpr double kTitleBarHeight = 28;
 // The close, minimize and zoom buttons: a press there does not grab the window.
 constexpr double kButtonsLeft = 7;
 constexpr double kButtonsRight = 61;

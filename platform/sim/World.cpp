@@ -13,7 +13,6 @@ namespace sim {
 namespace {
 
 constexpr double kMenuBarHeight = 25;
-constexpr double kTitleBarHeight = 28;
 constexpr pid_t kDefaultSelfPid = 100;
 
 struct Display {

@@ -37,6 +37,9 @@ namespace sim {
 
 // ---------------------------------------------------------------- specs
 
+// Height of every simulated window's title bar, where a press grabs the window.
+inline constexpr double kTitleBarHeight = 28;
+
 struct SpaceSpec {
   SpaceID id = 0;
   int type = kSpaceTypeUser;

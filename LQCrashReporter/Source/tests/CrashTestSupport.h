@@ -26,6 +26,10 @@ namespace lqtest {
 
 inline std::string fixturesDir() { return LQCRASH_FIXTURES_DIR; }
 
+// Stores to an unmapped page (not null: the sanitizers would stop at that).
+inline volatile uintptr_t g_unmapped = 16;
+inline void storeToUnmappedPage() { *reinterpret_cast<volatile int*>(g_unmapped) = 1; }
+
 inline std::vector<uint8_t> readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -188,11 +188,9 @@ TEST(LQCrashMachServer, TaskPortSetsRoundTripThroughTheKernel) {
     task_set_exception_ports(mach_task_self(), EXC_MASK_EMULATION, MACH_PORT_NULL, EXCEPTION_DEFAULT, 0);
 }
 
-// Stores to an unmapped page (not null: the sanitizers would stop at that).
-volatile uintptr_t g_unmapped = 16;
 kern_return_t faultingCallback(task_t, thread_t, exception_type_t, mach_exception_data_t, mach_msg_type_number_t,
                                void*) {
-    *reinterpret_cast<volatile int*>(g_unmapped) = 1;
+    lqtest::storeToUnmappedPage();
     return KERN_FAILURE;
 }
 

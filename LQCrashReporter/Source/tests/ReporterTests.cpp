@@ -117,10 +117,8 @@ TEST(LQCrashReporter, LiveReportsLeaveNoTemporaryFile) {
     EXPECT_EQ(0, entries);
 }
 
-// Stores to an unmapped page (not null: the sanitizers would stop at that).
-volatile uintptr_t g_unmapped = 16;
 void crashNow() {
-    *reinterpret_cast<volatile int*>(g_unmapped) = 1;
+    lqtest::storeToUnmappedPage();
 }
 
 int g_uncaughtAborts = 0;

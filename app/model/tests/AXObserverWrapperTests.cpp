@@ -9,13 +9,13 @@
 
 namespace {
 
-const char* const kDesk = R"({
+const char* const kObserverDesk = R"({
   "displays": [{"id": 1, "frame": [0, 0, 1000, 800]}],
   "applications": [{"pid": 501, "name": "Mail",
                     "windows": [{"id": 11, "frame": [0, 100, 300, 200]}, {"id": 12, "frame": [400, 100, 300, 200]}]}]
 })";
 
-struct RecordingDelegate : AXObserverWrapperDelegate {
+struct RecordingObserverDelegate : AXObserverWrapperDelegate {
   std::vector<std::string> calls;
   std::vector<sim::ElementID> elements;
   void windowCreated(const ax::AXUIElementRef& element) override {
@@ -35,10 +35,10 @@ struct RecordingDelegate : AXObserverWrapperDelegate {
 class AXObserverWrapperTest : public ::testing::Test {
  protected:
   dispatch::VirtualClockScope clock;
-  sim::ScopedScenario scenario{kDesk};
+  sim::ScopedScenario scenario{kObserverDesk};
   sim::World& world = sim::World::shared();
   ns::LogCapture log;
-  std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
+  std::shared_ptr<RecordingObserverDelegate> delegate = std::make_shared<RecordingObserverDelegate>();
 
   std::unique_ptr<AXObserverWrapper> started(pid_t pid = 501) {
     auto wrapper = std::make_unique<AXObserverWrapper>(pid, ax::AXUIElementCreateApplication(pid));

@@ -11,7 +11,7 @@ namespace {
 using modeltest::drain;
 using modeltest::start;
 
-const char* const kDesk = R"({
+const char* const kElementDesk = R"({
   "displays": [{"id": 1, "frame": [0, 0, 1000, 800]}],
   "applications": [
     {"pid": 501, "name": "Mail", "bundleURL": "file:///Applications/Mail.app/",
@@ -30,7 +30,7 @@ const char* const kDesk = R"({
 class AXUIElementTest : public ::testing::Test {
  protected:
   dispatch::VirtualClockScope clock;
-  sim::ScopedScenario scenario{kDesk};
+  sim::ScopedScenario scenario{kElementDesk};
   sim::World& world = sim::World::shared();
 
   static AXUIElementWrapper window(pid_t pid, std::uint32_t id) {
@@ -289,7 +289,7 @@ TEST_F(AXUIElementTest, APauseHoldsTheQueueButNotTheMainQueue) {
 
 // The same round trips with the Accessibility queue on its own thread.
 TEST(AXUIElementRealClock, RoundTripsAndCostlyJobsOnTheQueuesThread) {
-  sim::ScopedScenario scenario(kDesk);
+  sim::ScopedScenario scenario(kElementDesk);
   dispatch::Scheduler::shared().adoptMainThread();
   auto slow = start<AXUIElementData>([] {
     return AXUIElementWrapper(std::make_shared<ax::AXUIElement>(sim::ElementID{502, sim::ElementKind::Window, 21}))

@@ -9,7 +9,7 @@ namespace {
 
 using namespace apptest;
 
-struct RecordingDelegate : ApplicationControllerDelegate {
+struct RecordingControllerDelegate : ApplicationControllerDelegate {
   std::vector<std::shared_ptr<ApplicationController>> closes;
   void applicationControllerWindowDidClose(const std::shared_ptr<ApplicationController>& c) override {
     closes.push_back(c);
@@ -82,7 +82,7 @@ TEST_F(ApplicationControllerTest, CollidingHashesChangeNothing) {
 }
 
 TEST_F(ApplicationControllerTest, CreatedAndClosedWindowsRebuildTheListsAndClosesReachTheDelegate) {
-  auto delegate = std::make_shared<RecordingDelegate>();
+  auto delegate = std::make_shared<RecordingControllerDelegate>();
   mail->delegate = delegate;
   update(mail);
   auto created = world.createWindow(kMail, sim::WindowSpec{.title = "New", .frame = CGRect(200, 300, 400, 300)});

@@ -7,6 +7,7 @@
 namespace {
 
 // Stand-ins named like the application's types, so the gate sees their names.
+namespace standin {
 struct ScreenResizeCorrector : DiagnosticLogging {
   void say(const std::string& m) const {
     log([&] { return m; });
@@ -17,6 +18,7 @@ struct ApplicationController : DiagnosticLogging {
     log([&] { return m; });
   }
 };
+}  // namespace standin
 namespace inner {
 template <class T>
 struct SnapController : DiagnosticLogging {};
@@ -41,7 +43,7 @@ class DiagnosticLoggingTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(DiagnosticLoggingTest, NothingIsWrittenWithoutAMatchingModule) {
-  ScreenResizeCorrector corrector;
+  standin::ScreenResizeCorrector corrector;
   corrector.say("absent");
   modules({});
   corrector.say("empty");
@@ -54,26 +56,26 @@ TEST_F(DiagnosticLoggingTest, NothingIsWrittenWithoutAMatchingModule) {
 
 TEST_F(DiagnosticLoggingTest, AValueThatIsNotAStringArrayCountsAsEmpty) {
   defaults->setObject("loggingModules", ns::Value("_all"));
-  ScreenResizeCorrector().say("x");
+  standin::ScreenResizeCorrector().say("x");
   defaults->setObject("loggingModules", ns::Value(ns::Array{ns::Value("_all"), ns::Value(int64_t{3})}));
-  ScreenResizeCorrector().say("x");
+  standin::ScreenResizeCorrector().say("x");
   EXPECT_EQ(capture.count(), 0u);
 }
 
 TEST_F(DiagnosticLoggingTest, AllEnablesEveryTypeAndANameOnlyItsOwn) {
   modules({"_all"});
-  ScreenResizeCorrector().say("a");
-  ApplicationController().say("b");
+  standin::ScreenResizeCorrector().say("a");
+  standin::ApplicationController().say("b");
   EXPECT_EQ(capture.lines(), (std::vector<std::string>{"ScreenResizeCorrector: a", "ApplicationController: b"}));
   capture.clear();
   modules({"ScreenResizeCorrector"});
-  ScreenResizeCorrector().say("c");
-  ApplicationController().say("d");
+  standin::ScreenResizeCorrector().say("c");
+  standin::ApplicationController().say("d");
   EXPECT_EQ(capture.lines(), (std::vector<std::string>{"ScreenResizeCorrector: c"}));
 }
 
 TEST_F(DiagnosticLoggingTest, APreferenceChangeTakesEffectWithTheNextLine) {
-  ApplicationController controller;
+  standin::ApplicationController controller;
   controller.say("before");
   modules({"ApplicationController"});
   controller.say("after");
@@ -82,7 +84,7 @@ TEST_F(DiagnosticLoggingTest, APreferenceChangeTakesEffectWithTheNextLine) {
 
 TEST_F(DiagnosticLoggingTest, TheMessageIsBuiltOnlyWhenTheGatePasses) {
   int built = 0;
-  ScreenResizeCorrector corrector;
+  standin::ScreenResizeCorrector corrector;
   diagnostics::log(corrector, [&] {
     ++built;
     return std::string("m");
@@ -98,14 +100,14 @@ TEST_F(DiagnosticLoggingTest, TheMessageIsBuiltOnlyWhenTheGatePasses) {
 
 TEST_F(DiagnosticLoggingTest, PercentSignsAreWrittenLiterally) {
   modules({"_all"});
-  ScreenResizeCorrector corrector;
+  standin::ScreenResizeCorrector corrector;
   corrector.say(diagnostics::messages::windowNoFrame(std::string("100%d %s %n")));
   EXPECT_EQ(capture.lines(), (std::vector<std::string>{"ScreenResizeCorrector: [100%d %s %n] - No Frame"}));
 }
 
 TEST_F(DiagnosticLoggingTest, TypeNamesDropNamespacesAndTemplateArguments) {
   EXPECT_EQ(diagnostics::typeName(typeid(inner::SnapController<int>)), "SnapController");
-  const DiagnosticLogging& base = ApplicationController();
+  const DiagnosticLogging& base = standin::ApplicationController();
   EXPECT_EQ(diagnostics::typeName(typeid(base)), "ApplicationController") << "the dynamic type names the line";
 }
 

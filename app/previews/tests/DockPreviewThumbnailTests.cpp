@@ -33,7 +33,7 @@ const ui::Node* firstOfKind(const ui::Node& root, ui::NodeKind kind) {
   return root.findFirst([kind](const ui::Node& n) { return n.kind == kind; });
 }
 
-std::shared_ptr<appkit::NSScreen> screen(std::uint32_t id, double x) {
+std::shared_ptr<appkit::NSScreen> displayScreen(std::uint32_t id, double x) {
   return std::make_shared<appkit::NSScreen>(id, CGRect(x, 0, 1440, 900), CGRect(x, 0, 1440, 875), 1.0,
                                             "D" + std::to_string(id), true);
 }
@@ -162,7 +162,7 @@ TEST(PositionIndicator, HighlightChangesOnlyTheBackground) {
 // ---- snap button ----
 
 TEST(SnapButton, SymbolsOfTheActions) {
-  auto s = screen(1, 0);
+  auto s = displayScreen(1, 0);
   EXPECT_EQ(DockPreviewThumbnailSnapButton::symbolName(ButtonAction::snap(SnapAlignment::left, s)),
             "rectangle.lefthalf.inset.filled");
   EXPECT_EQ(DockPreviewThumbnailSnapButton::symbolName(ButtonAction::snap(SnapAlignment::maximized, s)),
@@ -175,7 +175,7 @@ TEST(SnapButton, SymbolsOfTheActions) {
 }
 
 TEST(SnapButton, OnlyTheHighlightedScreensButtonIsHighlighted) {
-  auto a = screen(1, 0), b = screen(2, 1440);
+  auto a = displayScreen(1, 0), b = displayScreen(2, 1440);
   auto lit = ButtonAction::snap(SnapAlignment::left, b);
   auto make = [&](ButtonAction action, std::optional<ButtonAction> highlighted) {
     return ui::View(DockPreviewThumbnailSnapButton{highlighted, action, ui::Binding<bool>::constant(true), false, {}, {}});
@@ -200,7 +200,7 @@ TEST(SnapButton, OnlyTheHighlightedScreensButtonIsHighlighted) {
 TEST(SnapButton, ReportsOnlyChangesAndNothingWhileDisabled) {
   bool enabled = false;
   std::vector<std::string> reports;
-  auto action = ButtonAction::screen(screen(1, 0));
+  auto action = ButtonAction::screen(displayScreen(1, 0));
   auto host = ui::Host::make(ui::HStack(
       {ui::View(DockPreviewThumbnailSnapButton{std::nullopt, action,
                                                ui::Binding<bool>([&] { return enabled; }, [&](bool v) { enabled = v; }),
@@ -235,7 +235,7 @@ TEST(SnapButton, ReportsOnlyChangesAndNothingWhileDisabled) {
 }
 
 TEST(SnapButton, AClickReportsItsOwnActionWhateverTheHighlight) {
-  auto a = screen(1, 0);
+  auto a = displayScreen(1, 0);
   std::vector<ButtonAction> clicks;
   auto action = ButtonAction::snap(SnapAlignment::right, a);
   auto host = ui::Host::make(ui::View(DockPreviewThumbnailSnapButton{
@@ -258,7 +258,7 @@ TEST(ThumbnailView, CornerRadiusFromTheCaptureSize) {
 
 TEST_F(ThumbnailTest, HighlightShowsTheRingBadgeAndButtonsWithoutMovingTheImage) {
   auto entry = located(ScreenDisplayMode::right, SpaceDisplayMode::normal);
-  entry.snapButtonActions = {ButtonAction::screen(screen(1, 0))};
+  entry.snapButtonActions = {ButtonAction::screen(displayScreen(1, 0))};
   auto make = [&](bool highlighted) {
     return ui::View(DockPreviewThumbnailView{ui::AppStorage<bool>("scrollPreviewSnappingEnabled", true), false,
                                              highlighted, std::nullopt, entry, {}})

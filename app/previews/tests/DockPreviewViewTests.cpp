@@ -19,7 +19,7 @@ using ScreenDisplayMode = DockPreviewThumbnailContent::ScreenDisplayMode;
 using SpaceDisplayMode = DockPreviewThumbnailContent::SpaceDisplayMode;
 
 // Two displays side by side; the pointer is on the left one.
-const char* const kTwoDisplays = R"({
+const char* const kViewDisplays = R"({
   "displays": [
     {"id": 1, "name": "Left", "frame": [0, 0, 1440, 900], "visibleFrame": [0, 70, 1440, 805], "spaces": [{"id": 1}]},
     {"id": 2, "name": "Right", "frame": [1440, 0, 1920, 1080], "spaces": [{"id": 10}]}
@@ -329,7 +329,7 @@ TEST_F(PreviewViewTest, WithoutADelegateEveryActionIsANoOp) {
 // ---- swipes ----
 
 TEST_F(PreviewViewTest, SwipesStepFromTheStoredTargetAndStartAfreshOnAnotherThumbnail) {
-  sim::ScopedScenario scenario(kTwoDisplays);
+  sim::ScopedScenario scenario(kViewDisplays);
   auto snapshot = ScreenAndSpaceRepository::getScreensAndSpaces();
   ASSERT_TRUE(snapshot);
   ASSERT_EQ(snapshot->screens().size(), 2u);
@@ -366,7 +366,7 @@ TEST_F(PreviewViewTest, SwipesStepFromTheStoredTargetAndStartAfreshOnAnotherThum
 }
 
 TEST_F(PreviewViewTest, ScrollingDoesNothingWhileThePreferenceIsOff) {
-  sim::ScopedScenario scenario(kTwoDisplays);
+  sim::ScopedScenario scenario(kViewDisplays);
   ns::UserDefaults::standard()->setObject("scrollPreviewSnappingEnabled", ns::Value(false));
   auto a = thumbnail(1, "A");
   a.screenSummary = ScreenAndSpaceRepository::getScreensAndSpaces()->screens()[0];

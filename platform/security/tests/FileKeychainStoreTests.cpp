@@ -10,6 +10,7 @@
 
 #include "platform/security/FileKeychainStore.h"
 #include "platform/foundation/TestSupport.h"
+#include "platform/security/tests/TestBytes.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ namespace fs = std::filesystem;
 using sec::Bytes;
 using sec::SecItemQuery;
 
-Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+using sectest::bytesOf;
 
 std::string readText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

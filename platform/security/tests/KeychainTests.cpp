@@ -9,6 +9,7 @@
 
 #include "platform/security/FileKeychainStore.h"
 #include "platform/security/Keychain.h"
+#include "platform/security/tests/TestBytes.h"
 #include "platform/foundation/TestSupport.h"
 
 namespace {
@@ -16,7 +17,7 @@ namespace {
 using sec::Bytes;
 using sec::SecItemQuery;
 
-Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+using sectest::bytesOf;
 
 struct MemoryBackend {
   std::shared_ptr<sec::KeychainStore> make() { return std::make_shared<sec::MemoryKeychainStore>(); }

@@ -8,7 +8,7 @@
 
 namespace {
 
-const char* const kDesk = R"({
+const char* const kScriptedDesk = R"({
   "displays": [{"id": 1, "frame": [0, 0, 1440, 900]}],
   "applications": [
     {"pid": 502, "name": "Mail", "windows": [{"id": 21, "title": "Inbox", "frame": [100, 100, 600, 400]}]}
@@ -28,7 +28,7 @@ const char* const kDesk = R"({
 
 class InputScriptTest : public ::testing::Test {
  protected:
-  sim::ScopedScenario scenario{kDesk};
+  sim::ScopedScenario scenario{kScriptedDesk};
   sim::InputDriver& driver = sim::InputDriver::shared();
   std::vector<sim::InputEvent> events;
   double waited = 0;
@@ -50,7 +50,7 @@ class InputScriptTest : public ::testing::Test {
 };
 
 TEST_F(InputScriptTest, PlaysAScenariosScript) {
-  auto parsed = sim::Scenario::parse(kDesk);
+  auto parsed = sim::Scenario::parse(kScriptedDesk);
   ASSERT_TRUE(parsed);
   std::string error;
   auto script = sim::InputScript::parse(parsed->script, &error);
