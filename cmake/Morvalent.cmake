@@ -69,8 +69,12 @@ function(morvalent_test target)
   target_compile_options(${target} PRIVATE ${MORVALENT_WARNINGS})
   target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
   # GoogleTest and GoogleMock are the heaviest headers every test file reads.
-  target_precompile_headers(${target} PRIVATE <gtest/gtest.h> <gmock/gmock.h> <string> <vector> <memory>
-    <functional> <map> <optional>)
+  # A unity batch reads them once anyway, and there a precompiled header costs
+  # more to build than it saves.
+  if(NOT MORVALENT_UNITY)
+    target_precompile_headers(${target} PRIVATE <gtest/gtest.h> <gmock/gmock.h> <string> <vector> <memory>
+      <functional> <map> <optional>)
+  endif()
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
     PROPERTIES TIMEOUT ${ARG_TIMEOUT} ${ARG_PROPERTIES})
 endfunction()
