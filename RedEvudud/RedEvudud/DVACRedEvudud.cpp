@@ -18,20 +18,11 @@
 #include "RedEvudud/RedEvudud/Internals/Model/DVACStartServiceLog.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACDispatcherUtil.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACSharedSlot.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
 #include "platform/foundation/Log.h"
 
 namespace {
-
-std::mutex& sharedMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-std::shared_ptr<DVACRedEvudud>& sharedSlot() {
-  static auto* slot = new std::shared_ptr<DVACRedEvudud>();
-  return *slot;
-}
 
 std::string trimmed(const std::string& text) {
   const char* space = " \t\n\r\f\v";
@@ -39,12 +30,6 @@ std::string trimmed(const std::string& text) {
   if (begin == std::string::npos) return {};
   const size_t end = text.find_last_not_of(space);
   return text.substr(begin, end - begin + 1);
-}
-
-std::string joined(const std::vector<std::string>& parts) {
-  std::string out;
-  for (const auto& part : parts) out += (out.empty() ? "" : ", ") + part;
-  return out;
 }
 
 bool persistedFlag(const char* key) {
@@ -58,8 +43,8 @@ bool persistedFlag(const char* key) {
 // ------------------------------------------------------------ Construction
 
 std::shared_ptr<DVACRedEvudud> DVACRedEvudud::sharedInstance() {
-  std::lock_guard lock(sharedMutex());
-  auto& slot = sharedSlot();
+  std::lock_guard lock(DVACSharedSlot<DVACRedEvudud>::mutex());
+  auto& slot = DVACSharedSlot<DVACRedEvudud>::instance();
   if (!slot) slot = std::shared_ptr<DVACRedEvudud>(new DVACRedEvudud());
   return slot;
 }
@@ -67,9 +52,9 @@ std::shared_ptr<DVACRedEvudud> DVACRedEvudud::sharedInstance() {
 void DVACRedEvudud::resetSharedInstance() {
   std::shared_ptr<DVACRedEvudud> old;
   {
-    std::lock_guard lock(sharedMutex());
-    old = std::move(sharedSlot());
-    sharedSlot().reset();
+    std::lock_guard lock(DVACSharedSlot<DVACRedEvudud>::mutex());
+    old = std::move(DVACSharedSlot<DVACRedEvudud>::instance());
+    DVACSharedSlot<DVACRedEvudud>::instance().reset();
   }
 }
 
@@ -289,7 +274,7 @@ void DVACRedEvudud::startServices(const DVACServiceList& services, const std::op
   const DVACServiceList sorted = sortServices(services);
   std::vector<std::string> classNames;
   for (const auto& service : sorted) classNames.push_back(service ? service->className() : "(null)");
-  DVACLogVerbose(kDVACLogTag, "Start services " + joined(classNames) + " from " +
+  DVACLogVerbose(kDVACLogTag, "Start services " + DVACUtility::joinStrings(classNames, ", ") + " from " +
                                   (fromApplication ? "an application" : "a library"));
   std::vector<std::string> started;
   for (const auto& service : sorted) {

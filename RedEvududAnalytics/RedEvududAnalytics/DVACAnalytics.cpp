@@ -10,6 +10,7 @@
 #include "RedEvudud/RedEvudud/Internals/Util/DVACDispatcherUtil.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACSharedSlot.h"
 #include "RedEvududAnalytics/RedEvududAnalytics/Internals/DVACAnalyticsCategory.h"
 #include "RedEvududAnalytics/RedEvududAnalytics/Internals/Session/DVACSessionTracker.h"
 #include "RedEvududAnalytics/RedEvududAnalytics/Model/DVACEventLog.h"
@@ -18,16 +19,6 @@
 #include "RedEvududAnalytics/RedEvududAnalytics/TransmissionTarget/DVACAnalyticsTransmissionTarget.h"
 
 namespace {
-
-std::mutex& sharedMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-std::shared_ptr<DVACAnalytics>& sharedSlot() {
-  static auto* slot = new std::shared_ptr<DVACAnalytics>();
-  return *slot;
-}
 
 // The class object. Its switch is the base's, but it lands on the service's
 // own setInstanceEnabled so the transmission targets follow.
@@ -66,8 +57,8 @@ std::string criticalGroupId() { return std::string(kDVACAnalyticsGroupId) + "_" 
 // ------------------------------------------------------------ Construction
 
 std::shared_ptr<DVACAnalytics> DVACAnalytics::sharedInstance() {
-  std::lock_guard lock(sharedMutex());
-  auto& slot = sharedSlot();
+  std::lock_guard lock(DVACSharedSlot<DVACAnalytics>::mutex());
+  auto& slot = DVACSharedSlot<DVACAnalytics>::instance();
   if (!slot) {
     slot = std::shared_ptr<DVACAnalytics>(new DVACAnalytics());
     slot->init();
@@ -78,8 +69,8 @@ std::shared_ptr<DVACAnalytics> DVACAnalytics::sharedInstance() {
 void DVACAnalytics::resetSharedInstance() {
   std::shared_ptr<DVACAnalytics> old;
   {
-    std::lock_guard lock(sharedMutex());
-    old = std::exchange(sharedSlot(), nullptr);
+    std::lock_guard lock(DVACSharedSlot<DVACAnalytics>::mutex());
+    old = std::exchange(DVACSharedSlot<DVACAnalytics>::instance(), nullptr);
   }
   if (old) old->sessionTracker()->stop();
 }

@@ -56,6 +56,9 @@ class DVACAnalytics : public DVACServiceAbstract, public DVACChannelDelegate, pu
   // ---- Class level -----------------------------------------------------------
   // Made once, on first use.
   static std::shared_ptr<DVACAnalytics> sharedInstance();
+  // The shared instance's lock, which the transmission targets and their
+  // property configurators take as well.
+  static std::recursive_mutex& sharedSynchronizationLock() { return sharedInstance()->synchronizationLock(); }
   // Stops the session tracker and forgets the instance; the next use makes a
   // fresh one.
   static void resetSharedInstance();

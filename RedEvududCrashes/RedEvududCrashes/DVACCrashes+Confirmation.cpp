@@ -15,12 +15,6 @@
 #include "RedEvududCrashes/RedEvududCrashes/Internals/Model/DVACHandledErrorLog.h"
 #include "RedEvududCrashes/RedEvududCrashes/Internals/Util/DVACErrorLogFormatter.h"
 
-namespace {
-
-constexpr const char* kTag = kDVACCrashesLogTag;
-
-}  // namespace
-
 // ---------------------------------------------------------------- Confirmation
 
 bool DVACCrashes::shouldAlwaysSend() {
@@ -33,18 +27,20 @@ bool DVACCrashes::sendCrashReportsOrAwaitUserConfirmation() {
   const auto reports = unprocessedReports();
   if (!reports || reports->empty()) return alwaysSend;
   if (alwaysSend) {
-    DVACLogDebug(kTag, "The flag for user confirmation is set to DVACUserConfirmationAlways, continue sending logs");
+    DVACLogDebug(kDVACCrashesLogTag,
+                 "The flag for user confirmation is set to DVACUserConfirmationAlways, continue sending logs");
     handleUserConfirmation(DVACUserConfirmationSend);
     return alwaysSend;
   }
   if (isAutomaticProcessingEnabled()) {
     if (!instanceUserConfirmationHandler() || !userPromptedForConfirmation()) {
-      DVACLogDebug(kTag, "The user confirmation handler is not implemented or returned NO, continue sending logs");
+      DVACLogDebug(kDVACCrashesLogTag,
+                   "The user confirmation handler is not implemented or returned NO, continue sending logs");
       handleUserConfirmation(DVACUserConfirmationSend);
     }
     return alwaysSend;
   }
-  DVACLogDebug(kTag,
+  DVACLogDebug(kDVACCrashesLogTag,
                "Automatic crash processing is disabled and \"AlwaysSend\" is false. Awaiting user confirmation.");
   return alwaysSend;
 }
@@ -92,7 +88,7 @@ bool DVACCrashes::userPromptedForConfirmation() {
 
 void DVACCrashes::notifyInstanceWithUserConfirmation(DVACUserConfirmation userConfirmation) {
   if (!instanceUserConfirmationHandler() && !unprocessedReports()) {
-    DVACLogError(kTag,
+    DVACLogError(kDVACCrashesLogTag,
                  "Incorrect usage of notifyWithUserConfirmation: it should only be called from "
                  "userConfirmationHandler. For more information refer to the documentation.");
     return;
@@ -135,7 +131,7 @@ void DVACCrashes::handleUserConfirmation(DVACUserConfirmation userConfirmation) 
         if (attachment && !attachment->device()) attachment->setDevice(log->device());
       }
     } else {
-      DVACLogDebug(kTag, "attachmentsWithCrashes is not implemented");
+      DVACLogDebug(kDVACCrashesLogTag, "attachmentsWithCrashes is not implemented");
     }
     if (const auto& timestamp = log->timestamp()) {
       log->setSid(DVACSessionContext::sharedInstance()->sessionIdAt(*timestamp));
@@ -181,13 +177,14 @@ void DVACCrashes::sendInstanceErrorAttachments(
     if (!attachment) continue;
     attachment->errorId = incidentIdentifier;
     if (!validatePropertiesForAttachment(*attachment)) {
-      DVACLogError(kTag, "Not all required fields are present in DVACErrorAttachmentLog.");
+      DVACLogError(kDVACCrashesLogTag, "Not all required fields are present in DVACErrorAttachmentLog.");
       continue;
     }
     if (attachment->data->size() > kDVACMaxAttachmentSize) {
-      DVACLogError(kTag, "Discarding attachment with size above " + std::to_string(kDVACMaxAttachmentSize) +
-                             " bytes: size=" + std::to_string(attachment->data->size()) +
-                             ", fileName=" + attachment->filename.value_or("(null)") + ".");
+      DVACLogError(kDVACCrashesLogTag, "Discarding attachment with size above " +
+                                           std::to_string(kDVACMaxAttachmentSize) +
+                                           " bytes: size=" + std::to_string(attachment->data->size()) +
+                                           ", fileName=" + attachment->filename.value_or("(null)") + ".");
       continue;
     }
     if (auto unit = channelUnit()) unit->enqueueItem(attachment, DVACLogFlagsNormal);

@@ -17,22 +17,15 @@
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
 #include "RedEvududCrashes/RedEvududCrashes/DVACCrashes.h"
 #include "RedEvududCrashes/RedEvududCrashes/Internals/DVACCrashesBufferedLog.h"
+#include "RedEvududCrashes/RedEvududCrashes/Internals/Util/DVACCrashesUtil.h"
 
 namespace {
-
-constexpr const char* kTag = kDVACCrashesLogTag;
 
 std::string replacingAll(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
     text.replace(at, from.size(), to);
   }
   return text;
-}
-
-std::optional<ns::Data> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return ns::Data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 bool truncateFile(const std::string& path) {
@@ -79,15 +72,15 @@ void DVACCrashes::channelDidPrepareLog(const std::shared_ptr<DVACChannelProtocol
   if (auto tokens = log->transmissionTargetTokens(); tokens && !tokens->empty()) {
     token = targetTokenEncrypter_->encryptString(*tokens->begin()).value_or("");
   }
-  DVACLogVerbose(kTag, "Storing a log to Crashes Buffer: (sid: " + describe(log->sid()) +
-                           ", type: " + describe(log->type()) + ")");
+  DVACLogVerbose(kDVACCrashesLogTag, "Storing a log to Crashes Buffer: (sid: " + describe(log->sid()) +
+                                         ", type: " + describe(log->type()) + ")");
 
   double oldest = std::numeric_limits<double>::max();
   int index = 0;
   bool foundFree = false;
   for (int i = 0; i < kDVACCrashesLogBufferSize; ++i) {
     if (DVACCrashesBufferedLogIsFree(i)) {
-      DVACLogVerbose(kTag, "Found an empty buffer position.");
+      DVACLogVerbose(kDVACCrashesLogTag, "Found an empty buffer position.");
       index = i;
       foundFree = true;
       break;
@@ -98,12 +91,12 @@ void DVACCrashes::channelDidPrepareLog(const std::shared_ptr<DVACChannelProtocol
       oldest = timestamp;
       char text[128];
       std::snprintf(text, sizeof text, "Remembering index %d for oldest timestamp %f.", i, timestamp);
-      DVACLogVerbose(kTag, std::string(text));
+      DVACLogVerbose(kDVACCrashesLogTag, std::string(text));
     }
   }
-  if (!foundFree) DVACLogVerbose(kTag, "Reached end of buffer. Next step is overwriting the oldest one.");
+  if (!foundFree) DVACLogVerbose(kDVACCrashesLogTag, "Reached end of buffer. Next step is overwriting the oldest one.");
   DVACCrashesBufferedLogFill(index, *archive, token, internalId, ns::Date::now().timeIntervalSince1970());
-  if (!foundFree) DVACLogVerbose(kTag, "Overwrote buffered log at index " + std::to_string(index) + ".");
+  if (!foundFree) DVACLogVerbose(kDVACCrashesLogTag, "Overwrote buffered log at index " + std::to_string(index) + ".");
 }
 
 void DVACCrashes::channelDidCompleteEnqueueingLog(const std::shared_ptr<DVACChannelProtocol>&,
@@ -118,7 +111,7 @@ void DVACCrashes::channelDidCompleteEnqueueingLog(const std::shared_ptr<DVACChan
   for (int i = 0; i < kDVACCrashesLogBufferSize; ++i) {
     const std::string slotId = DVACCrashesBufferedLogInternalId(i);
     if (slotId.empty() || slotId != internalId) continue;
-    DVACLogVerbose(kTag, "Deleting a log from buffer with id " + internalId);
+    DVACLogVerbose(kDVACCrashesLogTag, "Deleting a log from buffer with id " + internalId);
     DVACCrashesBufferedLogClear(i);
     if (DVACCrashesBufferDumped.load() != 0) {
       if (auto path = DVACCrashesBufferedLogBufferPath(i)) {
@@ -126,9 +119,10 @@ void DVACCrashes::channelDidCompleteEnqueueingLog(const std::shared_ptr<DVACChan
         // Its token goes with it, or the next log dumped into this slot
         // without one would be replayed with it.
         if (auto tokenPath = DVACCrashesBufferedLogTargetTokenPath(i)) ::unlink(tokenPath->c_str());
-        DVACLogVerbose(kTag, "Deleted a log from Crashes Buffer (sid: " + describe(log ? log->sid() : std::nullopt) +
-                                 ", type: " + describe(log ? log->type() : std::nullopt) + ")");
-        DVACLogVerbose(kTag, "Deleted crash buffer file: " + *path + ".");
+        DVACLogVerbose(kDVACCrashesLogTag,
+                       "Deleted a log from Crashes Buffer (sid: " + describe(log ? log->sid() : std::nullopt) +
+                           ", type: " + describe(log ? log->type() : std::nullopt) + ")");
+        DVACLogVerbose(kDVACCrashesLogTag, "Deleted crash buffer file: " + *path + ".");
       }
     }
   }
@@ -153,7 +147,7 @@ void DVACCrashes::processLogBufferAfterCrash() {
     if (url.pathExtension() != kDVACLogBufferFileExtension) continue;
     const std::string path = url.path();
     const std::string tokenPath = replacingAll(path, kDVACLogBufferFileExtension, kDVACTargetTokenFileExtension);
-    auto data = readFile(path);
+    auto data = DVACCrashesUtil::readFile(path);
     if (!data || data->empty()) {
       // A token beside an empty slot belongs to no log.
       ::unlink(tokenPath.c_str());
@@ -165,7 +159,7 @@ void DVACCrashes::processLogBufferAfterCrash() {
         DVACLogError(kDVACLogTag, "Deserialization failed for log: The log deserialized to NULL.");
         continue;
       }
-      if (auto tokenData = readFile(tokenPath)) {
+      if (auto tokenData = DVACCrashesUtil::readFile(tokenPath)) {
         const std::string encrypted(tokenData->begin(), tokenData->end());
         if (auto token = targetTokenEncrypter_->decryptString(encrypted)) {
           log->addTransmissionTargetToken(*token);
@@ -174,7 +168,7 @@ void DVACCrashes::processLogBufferAfterCrash() {
         }
         DVACUtility::deleteFileAtURL(ns::URL::fileURLWithPath(tokenPath));
       }
-      DVACLogDebug(kTag, "Re-enqueueing buffered log, type: " + describe(log->type()) + ".");
+      DVACLogDebug(kDVACCrashesLogTag, "Re-enqueueing buffered log, type: " + describe(log->type()) + ".");
       unit->enqueueItem(log, DVACLogFlagsNormal);
     }
     truncateFile(path);
@@ -184,7 +178,7 @@ void DVACCrashes::processLogBufferAfterCrash() {
 void DVACCrashes::emptyLogBufferFiles() {
   auto entries = DVACUtility::contentsOfDirectory(logBufferPathComponent_, {"NSURLFileSizeKey"});
   if (!entries) {
-    DVACLogError(kTag, "Couldn't get files in the directory \"" + logBufferPathComponent_ + "\"");
+    DVACLogError(kDVACCrashesLogTag, "Couldn't get files in the directory \"" + logBufferPathComponent_ + "\"");
     return;
   }
   for (const auto& url : *entries) {

@@ -16,6 +16,7 @@
 #include "RedEvudud/RedEvudud/Internals/Util/DVACEncrypter.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACSharedSlot.h"
 #include "RedEvududCrashes/RedEvududCrashes/DVACWrapperCrashesHelper.h"
 #include "RedEvududCrashes/RedEvududCrashes/Internals/DVACApplicationForwarder.h"
 #include "RedEvududCrashes/RedEvududCrashes/Internals/DVACCrashesBufferedLog.h"
@@ -26,18 +27,6 @@
 #include "RedEvududCrashes/RedEvududCrashes/Internals/Util/DVACErrorLogFormatter.h"
 
 namespace {
-
-constexpr const char* kTag = kDVACCrashesLogTag;
-
-std::mutex& sharedMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-std::shared_ptr<DVACCrashes>& sharedSlot() {
-  static auto* slot = new std::shared_ptr<DVACCrashes>();
-  return *slot;
-}
 
 // Delayed crash processing runs once per process (per shared instance).
 std::atomic<bool> g_delayedProcessingDone{false};
@@ -79,19 +68,13 @@ bool isReportFileName(const std::string& name) {
   return true;
 }
 
-std::optional<ns::Data> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return ns::Data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- Class level
 
 std::shared_ptr<DVACCrashes> DVACCrashes::sharedInstance() {
-  std::lock_guard lock(sharedMutex());
-  auto& slot = sharedSlot();
+  std::lock_guard lock(DVACSharedSlot<DVACCrashes>::mutex());
+  auto& slot = DVACSharedSlot<DVACCrashes>::instance();
   if (!slot) slot = std::shared_ptr<DVACCrashes>(new DVACCrashes());
   return slot;
 }
@@ -99,9 +82,9 @@ std::shared_ptr<DVACCrashes> DVACCrashes::sharedInstance() {
 void DVACCrashes::resetSharedInstance() {
   std::shared_ptr<DVACCrashes> old;
   {
-    std::lock_guard lock(sharedMutex());
-    old = std::move(sharedSlot());
-    sharedSlot().reset();
+    std::lock_guard lock(DVACSharedSlot<DVACCrashes>::mutex());
+    old = std::move(DVACSharedSlot<DVACCrashes>::instance());
+    DVACSharedSlot<DVACCrashes>::instance().reset();
     g_delayedProcessingDone.store(false);
   }
 }
@@ -131,7 +114,7 @@ void DVACCrashes::notifyWithUserConfirmation(DVACUserConfirmation userConfirmati
 }
 
 void DVACCrashes::postponeUserConfirmation() {
-  DVACLogDebug(kTag, "No user confirmation was given; the crash reports stay for the next launch.");
+  DVACLogDebug(kDVACCrashesLogTag, "No user confirmation was given; the crash reports stay for the next launch.");
   sharedInstance()->clearUnprocessedReports();
 }
 
@@ -148,11 +131,12 @@ void DVACCrashes::generateTestCrash() {
   std::lock_guard lock(crashes->synchronizationLock());
   if (!crashes->canBeUsed()) return;
   if (DVACUtility::currentAppEnvironment() == 0) {
-    DVACLogWarning(kTag, "GenerateTestCrash was just called in an App Store environment. The call will be ignored.");
+    DVACLogWarning(kDVACCrashesLogTag,
+                   "GenerateTestCrash was just called in an App Store environment. The call will be ignored.");
     return;
   }
   if (isDebuggerAttached()) {
-    DVACLogWarning(kTag, "The debugger is attached. The following crash cannot be detected by the SDK!");
+    DVACLogWarning(kDVACCrashesLogTag, "The debugger is attached. The following crash cannot be detected by the SDK!");
   }
   __builtin_trap();
 }
@@ -216,7 +200,7 @@ void DVACCrashes::startWithChannelGroup(const std::shared_ptr<DVACChannelGroupPr
   if (channelGroup) channelGroup->addDelegate(self());
   processLogBufferAfterCrash();
   processMemoryWarningInLastSession();
-  DVACLogVerbose(kTag, "Started crash service.");
+  DVACLogVerbose(kDVACCrashesLogTag, "Started crash service.");
 }
 
 void DVACCrashes::updateConfigurationWithAppSecret(const std::optional<std::string>& appSecret,
@@ -260,7 +244,7 @@ void DVACCrashes::applyEnabledState(bool isEnabled) {
     if (!this->isEnabled() && reporter) reporter->purgePendingCrashReport();
     if (reporter && reporter->hasPendingCrashReport()) {
       didCrashInLastSession_ = true;
-      DVACLogDebug(kTag, "The application crashed in the last session.");
+      DVACLogDebug(kDVACCrashesLogTag, "The application crashed in the last session.");
       handleLatestCrashReport();
     }
     const auto files = persistedCrashReports();
@@ -272,11 +256,11 @@ void DVACCrashes::applyEnabledState(bool isEnabled) {
       clearContextHistoryAndKeepCurrentSession();
     }
     if (isDebuggerAttached()) {
-      DVACLogInfo(kTag,
+      DVACLogInfo(kDVACCrashesLogTag,
                   "Crashes service has been enabled but the service cannot detect crashes due to running the "
                   "application with a debugger attached.");
     } else {
-      DVACLogInfo(kTag, "Crashes service has been enabled.");
+      DVACLogInfo(kDVACCrashesLogTag, "Crashes service has been enabled.");
     }
     return;
   }
@@ -288,7 +272,7 @@ void DVACCrashes::applyEnabledState(bool isEnabled) {
     memoryPressureSource_.reset();
   }
   if (source) source->cancel();
-  DVACLogDebug(kTag, "Cleaning up all crash files.");
+  DVACLogDebug(kDVACCrashesLogTag, "Cleaning up all crash files.");
   DVACWrapperExceptionManager::deleteAllWrapperExceptions();
   deleteAllFromCrashesDirectory();
   emptyLogBufferFiles();
@@ -297,24 +281,25 @@ void DVACCrashes::applyEnabledState(bool isEnabled) {
   clearUnprocessedReports();
   clearContextHistoryAndKeepCurrentSession();
   DVACRedEvududUserDefaults::shared()->removeObjectForKey(kDVACAppDidReceiveMemoryWarningKey);
-  DVACLogInfo(kTag, "Crashes service has been disabled.");
+  DVACLogInfo(kDVACCrashesLogTag, "Crashes service has been disabled.");
 }
 
 // ---------------------------------------------------------------- Engine
 
 void DVACCrashes::configureCrashReporterWithUncaughtExceptionHandlerEnabled(bool enableUncaughtExceptionHandler) {
   if (lqCrashReporter()) {
-    DVACLogDebug(kTag, "Already configured LQCrashReporter.");
+    DVACLogDebug(kDVACCrashesLogTag, "Already configured LQCrashReporter.");
     return;
   }
   if (enableUncaughtExceptionHandler) {
-    DVACLogDebug(kTag, "EnableUncaughtExceptionHandler is set to YES");
+    DVACLogDebug(kDVACCrashesLogTag, "EnableUncaughtExceptionHandler is set to YES");
   } else {
-    DVACLogDebug(kTag, "EnableUncaughtExceptionHandler is set to NO, we're running in a wrapper runtime.");
+    DVACLogDebug(kDVACCrashesLogTag,
+                 "EnableUncaughtExceptionHandler is set to NO, we're running in a wrapper runtime.");
   }
   DVLQCrashReporterSignalHandlerType signalHandlerType = DVLQCrashReporterSignalHandlerTypeBSD;
   if (isMachExceptionHandlerEnabled()) {
-    DVACLogVerbose(kTag, "Enabled Mach exception handler.");
+    DVACLogVerbose(kDVACCrashesLogTag, "Enabled Mach exception handler.");
     signalHandlerType = DVLQCrashReporterSignalHandlerTypeMach;
   }
   auto configuration = DVLQCrashReporterConfig::initWithSignalHandlerType(
@@ -323,7 +308,8 @@ void DVACCrashes::configureCrashReporterWithUncaughtExceptionHandlerEnabled(bool
   try {
     reporter = DVLQCrashReporter::initWithConfiguration(configuration);
   } catch (const ns::NSException& exception) {
-    DVACLogError(kTag, "Could not enable crash reporter: " + exception.reason().value_or(exception.name()));
+    DVACLogError(kDVACCrashesLogTag,
+                 "Could not enable crash reporter: " + exception.reason().value_or(exception.name()));
     return;
   }
   {
@@ -332,7 +318,8 @@ void DVACCrashes::configureCrashReporterWithUncaughtExceptionHandlerEnabled(bool
   }
   DVACWrapperExceptionManager::setCrashReporter(reporter);
   if (isDebuggerAttached()) {
-    DVACLogWarning(kTag, "Detecting crashes is NOT enabled due to running the app with a debugger attached.");
+    DVACLogWarning(kDVACCrashesLogTag,
+                   "Detecting crashes is NOT enabled due to running the app with a debugger attached.");
     return;
   }
 
@@ -341,11 +328,12 @@ void DVACCrashes::configureCrashReporterWithUncaughtExceptionHandlerEnabled(bool
   try {
     reporter->setCrashCallbacks(&callbacks);
   } catch (const ns::NSException& exception) {
-    DVACLogError(kTag, "Could not enable crash reporter: " + exception.reason().value_or(exception.name()));
+    DVACLogError(kDVACCrashesLogTag,
+                 "Could not enable crash reporter: " + exception.reason().value_or(exception.name()));
   }
   ns::Error error;
   if (!reporter->enableCrashReporterAndReturnError(&error)) {
-    DVACLogError(kTag, "Could not enable crash reporter: " + error.localizedDescription());
+    DVACLogError(kDVACCrashesLogTag, "Could not enable crash reporter: " + error.localizedDescription());
   }
   const ns::NSUncaughtExceptionHandler currentHandler = ns::NSGetUncaughtExceptionHandler();
   if (currentHandler && currentHandler != initialHandler) {
@@ -353,15 +341,17 @@ void DVACCrashes::configureCrashReporterWithUncaughtExceptionHandlerEnabled(bool
       std::lock_guard lock(stateMutex_);
       exceptionHandler_ = currentHandler;
     }
-    DVACLogDebug(kTag, "Exception handler successfully initialized.");
+    DVACLogDebug(kDVACCrashesLogTag, "Exception handler successfully initialized.");
   } else if (currentHandler && !enableUncaughtExceptionHandler) {
     {
       std::lock_guard lock(stateMutex_);
       exceptionHandler_ = currentHandler;
     }
-    DVACLogDebug(kTag, "Exception handler successfully initialized but it has not been registered due to the wrapper SDK.");
+    DVACLogDebug(kDVACCrashesLogTag,
+                 "Exception handler successfully initialized but it has not been registered due to the wrapper SDK.");
   } else {
-    DVACLogError(kTag, "Exception handler could not be set. Make sure there is no other exception handler set up!");
+    DVACLogError(kDVACCrashesLogTag,
+                 "Exception handler could not be set. Make sure there is no other exception handler set up!");
   }
   DVACCrashesUncaughtCXXExceptionHandlerManager::addCXXExceptionHandler(DVACCrashesUncaughtCXXExceptionHandler);
   DVACApplicationForwarder::registerForwarding();
@@ -379,7 +369,7 @@ void DVACCrashes::processMemoryWarningInLastSession() {
   bool received = false;
   if (auto value = settings->objectForKey(kDVACAppDidReceiveMemoryWarningKey)) received = value->asBool().value_or(false);
   didReceiveMemoryWarningInLastSession_ = received;
-  if (received) DVACLogDebug(kTag, "The application received a low memory warning in the last session.");
+  if (received) DVACLogDebug(kDVACCrashesLogTag, "The application received a low memory warning in the last session.");
   settings->removeObjectForKey(kDVACAppDidReceiveMemoryWarningKey);
 }
 
@@ -396,17 +386,17 @@ void DVACCrashes::handleLatestCrashReport() {
   // saved: then it stays the only copy, for the next launch to save.
   bool keepPendingReport = false;
   if (DVACUtility::fileExistsForPathComponent(analyzerInProgressFilePathComponent_)) {
-    DVACLogError(kTag, "Error on loading the crash report, it will be purged.");
+    DVACLogError(kDVACCrashesLogTag, "Error on loading the crash report, it will be purged.");
   } else {
     createAnalyzerFile();
     ns::Error error;
     auto data = reporter->loadPendingCrashReportDataAndReturnError(&error);
     if (!data) {
-      DVACLogError(kTag, "Couldn't load crash report: " + error.localizedDescription());
+      DVACLogError(kDVACCrashesLogTag, "Couldn't load crash report: " + error.localizedDescription());
     } else {
       auto report = DVLQCrashReport::initWithData(*data, &error);
       if (!report) {
-        DVACLogWarning(kTag, "Couldn't parse crash report: " + error.localizedDescription());
+        DVACLogWarning(kDVACCrashesLogTag, "Couldn't parse crash report: " + error.localizedDescription());
       } else {
         char name[64];
         std::snprintf(name, sizeof name, "%.0f", ns::Date::now().timeIntervalSinceReferenceDate());
@@ -417,7 +407,7 @@ void DVACCrashes::handleLatestCrashReport() {
         }
         const auto saved = DVACUtility::createFileAtPathComponent(component, data, true, false);
         if (!saved) {
-          DVACLogError(kTag, "Couldn't save the crash report; it is kept for the next launch.");
+          DVACLogError(kDVACCrashesLogTag, "Couldn't save the crash report; it is kept for the next launch.");
           keepPendingReport = true;
         }
         auto errorReport = DVACErrorLogFormatter::errorReportFromCrashReport(report);
@@ -439,7 +429,7 @@ std::vector<ns::URL> DVACCrashes::persistedCrashReports() {
   auto entries = DVACUtility::contentsOfDirectory(crashesPathComponent_, {"NSURLNameKey", "NSURLFileSizeKey",
                                                                          "NSURLIsRegularFileKey"});
   if (!entries) {
-    DVACLogError(kTag, "No persisted crashes found.");
+    DVACLogError(kDVACCrashesLogTag, "No persisted crashes found.");
     return reports;
   }
   for (const auto& url : *entries) {
@@ -459,7 +449,7 @@ void DVACCrashes::startDelayedCrashProcessing() {
     if (!crashes) return;
     if (crashes->isAutomaticProcessingEnabled() &&
         DVACUtility::applicationState() == DVACApplicationStateBackground) {
-      DVACLogWarning(kTag, "Crashes will not be processed because the application is in the background.");
+      DVACLogWarning(kDVACCrashesLogTag, "Crashes will not be processed because the application is in the background.");
       return;
     }
     bool expected = false;
@@ -470,10 +460,10 @@ void DVACCrashes::startDelayedCrashProcessing() {
 }
 
 void DVACCrashes::startCrashProcessing() {
-  DVACLogDebug(kTag, "Start delayed CrashManager processing");
+  DVACLogDebug(kDVACCrashesLogTag, "Start delayed CrashManager processing");
   const auto handler = exceptionHandler();
   if (handler && handler != ns::NSGetUncaughtExceptionHandler()) {
-    DVACLogWarning(kTag,
+    DVACLogWarning(kDVACCrashesLogTag,
                    "Another exception handler was added. If this invokes any kind of exit() after processing the "
                    "exception, which causes any subsequent error handler not to be invoked, these crashes will NOT "
                    "be reported to Red Evudud!");
@@ -483,7 +473,7 @@ void DVACCrashes::startCrashProcessing() {
 
 void DVACCrashes::processCrashReports() {
   if (!isEnabled()) {
-    DVACLogDebug(kTag, "Crashes service is disabled; discard all crash reports");
+    DVACLogDebug(kDVACCrashesLogTag, "Crashes service is disabled; discard all crash reports");
     deleteAllFromCrashesDirectory();
     DVACWrapperExceptionManager::deleteAllWrapperExceptions();
     return;
@@ -503,13 +493,13 @@ void DVACCrashes::processCrashReports() {
   };
   std::vector<Decoded> decoded;
   for (const auto& url : crashFiles()) {
-    auto data = readFile(url.path());
+    auto data = DVACCrashesUtil::readFile(url.path());
     if (!data || data->empty()) continue;
     ns::Error error;
     auto report = DVLQCrashReport::initWithData(*data, &error);
     if (!report) {
-      DVACLogWarning(kTag, "Crash report found but couldn't parse it, discard the crash report: " +
-                               error.localizedDescription());
+      DVACLogWarning(kDVACCrashesLogTag, "Crash report found but couldn't parse it, discard the crash report: " +
+                                             error.localizedDescription());
       continue;
     }
     // The error report comes from the same log, so both carry one error id;
@@ -524,7 +514,7 @@ void DVACCrashes::processCrashReports() {
   DVACWrapperExceptionManager::correlateLastSavedWrapperExceptionToReport(errorReports);
 
   for (auto& entry : decoded) {
-    DVACLogVerbose(kTag, "Crash reports found");
+    DVACLogVerbose(kDVACCrashesLogTag, "Crash reports found");
     // A wrapper exception correlated just now belongs in the log too.
     if (!entry.log->exception) {
       if (auto wrapper = DVACWrapperExceptionManager::cachedWrapperExceptionWithUUIDString(entry.log->errorId)) {
@@ -535,19 +525,22 @@ void DVACCrashes::processCrashReports() {
     const bool automatic = isAutomaticProcessingEnabled();
     if (!automatic || shouldProcessErrorReport(entry.errorReport)) {
       if (automatic) {
-        DVACLogDebug(kTag, "shouldProcessErrorReport is not implemented or returned YES, processing the crash report: " +
-                               DVLQCrashReportTextFormatter::stringValueForCrashReport(report, DVLQCrashReportTextFormatiOS));
+        DVACLogDebug(kDVACCrashesLogTag,
+                     "shouldProcessErrorReport is not implemented or returned YES, processing the crash report: " +
+                         DVLQCrashReportTextFormatter::stringValueForCrashReport(report, DVLQCrashReportTextFormatiOS));
       } else {
-        DVACLogDebug(kTag, "Automatic crash processing is disabled, storing the crash report for later processing: " +
-                               DVLQCrashReportTextFormatter::stringValueForCrashReport(report, DVLQCrashReportTextFormatiOS));
+        DVACLogDebug(kDVACCrashesLogTag,
+                     "Automatic crash processing is disabled, storing the crash report for later processing: " +
+                         DVLQCrashReportTextFormatter::stringValueForCrashReport(report, DVLQCrashReportTextFormatiOS));
       }
       std::lock_guard lock(stateMutex_);
       unprocessedLogs_->push_back(entry.log);
       unprocessedReports_->push_back(entry.errorReport);
       unprocessedFilePaths_->push_back(entry.url);
     } else {
-      DVACLogDebug(kTag, "shouldProcessErrorReport returned NO, discard the crash report: " +
-                             DVLQCrashReportTextFormatter::stringValueForCrashReport(report, DVLQCrashReportTextFormatiOS));
+      DVACLogDebug(kDVACCrashesLogTag,
+                   "shouldProcessErrorReport returned NO, discard the crash report: " +
+                       DVLQCrashReportTextFormatter::stringValueForCrashReport(report, DVLQCrashReportTextFormatiOS));
       forgetCrash(entry.url, entry.errorReport->incidentIdentifier());
     }
   }
@@ -572,7 +565,7 @@ bool DVACCrashes::shouldProcessErrorReport(const std::shared_ptr<DVACErrorReport
 
 void DVACCrashes::createAnalyzerFile() {
   if (!DVACUtility::createFileAtPathComponent(analyzerInProgressFilePathComponent_, std::nullopt, false, false)) {
-    DVACLogError(kTag, "Couldn't create crash analyzer file.");
+    DVACLogError(kDVACCrashesLogTag, "Couldn't create crash analyzer file.");
   }
 }
 

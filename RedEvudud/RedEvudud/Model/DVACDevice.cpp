@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kDeviceRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACDevice>("DVACDevice");
   return true;
 }();

@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kWrapperSdkRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACWrapperSdk>("DVACWrapperSdk");
   return true;
 }();

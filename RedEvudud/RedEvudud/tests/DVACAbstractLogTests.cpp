@@ -16,7 +16,7 @@ using dvac_model_test::minimalDevice;
 using dvac_model_test::parsedJSON;
 using nlohmann::json;
 
-const ns::Date kWhen = ns::Date::fromTimeIntervalSince1970(1'700'000'000.123);  // 2023-11-14T22:13:20.123Z
+const ns::Date kAbstractLogWhen = ns::Date::fromTimeIntervalSince1970(1'700'000'000.123);  // 2023-11-14T22:13:20.123Z
 
 // An object to use as a tag.
 class Marker : public ns::Object {
@@ -33,7 +33,7 @@ class Marker : public ns::Object {
 std::shared_ptr<DVACAbstractLog> completeLog() {
   auto log = std::make_shared<DVACAbstractLog>();
   log->setType("event");
-  log->setTimestamp(kWhen);
+  log->setTimestamp(kAbstractLogWhen);
   log->setSid("5F2C0B6A-3E40-4E7B-9A59-4C6A1B2F3D4E");
   log->setDistributionGroupId("group");
   log->setUserId("alice");
@@ -44,7 +44,7 @@ std::shared_ptr<DVACAbstractLog> completeLog() {
 TEST(DVACAbstractLogTest, SerializesOnlyTheFieldsThatAreSet) {
   DVACAbstractLog log;
   log.setType("startService");
-  log.setTimestamp(kWhen);
+  log.setTimestamp(kAbstractLogWhen);
   log.setTag(std::make_shared<Marker>(1));
   log.addTransmissionTargetToken("abc-def");
   EXPECT_EQ(parsedJSON(log.serializeToDictionary()),
@@ -99,7 +99,7 @@ TEST(DVACAbstractLogTest, ValidityNamesTheFirstMissingField) {
     LogLines log;
     DVACAbstractLog noDevice;
     noDevice.setType("event");
-    noDevice.setTimestamp(kWhen);
+    noDevice.setTimestamp(kAbstractLogWhen);
     EXPECT_FALSE(noDevice.isValid());
     EXPECT_EQ(log.at(DVACLogLevelVerbose), std::vector<std::string>{"DVACAbstractLog: \"device\" is not valid."});
   }
@@ -136,7 +136,7 @@ TEST(DVACAbstractLogTest, EqualityComparesFieldsAndTagButNotTokens) {
 
   b = completeLog();
   b->setTag(a->tag());
-  b->setTimestamp(kWhen.addingTimeInterval(0.001));
+  b->setTimestamp(kAbstractLogWhen.addingTimeInterval(0.001));
   EXPECT_FALSE(a->isEqual(*b));
 
   b = completeLog();
@@ -160,7 +160,7 @@ TEST(DVACAbstractLogTest, ArchivingRestoresTheCodedFieldsOnly) {
   ASSERT_TRUE(restored);
   EXPECT_EQ(restored->className(), "DVACAbstractLog");
   EXPECT_EQ(restored->type(), "event");
-  EXPECT_EQ(restored->timestamp(), kWhen);
+  EXPECT_EQ(restored->timestamp(), kAbstractLogWhen);
   EXPECT_EQ(restored->sid(), log->sid());
   EXPECT_EQ(restored->distributionGroupId(), "group");
   EXPECT_EQ(restored->userId(), "alice");
@@ -258,7 +258,7 @@ TEST(DVACAbstractLogTest, ConversionSkipsTokensWithoutTargetKeyOnlyInTheIKey) {
 TEST(DVACAbstractLogTest, ConversionOfALogWithoutDeviceOrUserLeavesThoseFieldsOut) {
   DVACAbstractLog log;
   log.setType("event");
-  log.setTimestamp(kWhen);
+  log.setTimestamp(kAbstractLogWhen);
   log.addTransmissionTargetToken("abc-1");
   auto csLogs = log.toCommonSchemaLogsWithFlags(DVACLogFlagsNone);
   ASSERT_TRUE(csLogs);

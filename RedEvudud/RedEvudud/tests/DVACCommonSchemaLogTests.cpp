@@ -12,13 +12,13 @@ using dvac_model_test::LogLines;
 using dvac_model_test::parsedJSON;
 using nlohmann::json;
 
-const ns::Date kWhen = ns::Date::fromTimeIntervalSince1970(1'600'000'000.5);  // 2020-09-13T12:26:40.500Z
+const ns::Date kCSLogWhen = ns::Date::fromTimeIntervalSince1970(1'600'000'000.5);  // 2020-09-13T12:26:40.500Z
 
 std::shared_ptr<DVACCommonSchemaLog> fullLog() {
   auto log = std::make_shared<DVACCommonSchemaLog>();
   log->setVer("3.0");
   log->setName("dockPreview_SelectWindow");
-  log->setTimestamp(kWhen);
+  log->setTimestamp(kCSLogWhen);
   log->setIKey("o:abc");
   log->setFlags(2);
   log->setPopSample(100.0);
@@ -95,14 +95,14 @@ TEST(DVACCommonSchemaLogTest, ValidityNeedsTimestampVerAndNameInOrder) {
   {
     LogLines lines;
     DVACCommonSchemaLog log;
-    log.setTimestamp(kWhen);
+    log.setTimestamp(kCSLogWhen);
     EXPECT_FALSE(log.isValid());
     EXPECT_EQ(lines.at(DVACLogLevelVerbose), std::vector<std::string>{"DVACCommonSchemaLog: \"ver\" is not valid."});
   }
   {
     LogLines lines;
     DVACCommonSchemaLog log;
-    log.setTimestamp(kWhen);
+    log.setTimestamp(kCSLogWhen);
     log.setVer("3.0");
     EXPECT_FALSE(log.isValid());
     EXPECT_EQ(lines.at(DVACLogLevelVerbose), std::vector<std::string>{"DVACCommonSchemaLog: \"name\" is not valid."});
@@ -110,7 +110,7 @@ TEST(DVACCommonSchemaLogTest, ValidityNeedsTimestampVerAndNameInOrder) {
   // No type, device or iKey needed.
   LogLines lines;
   DVACCommonSchemaLog log;
-  log.setTimestamp(kWhen);
+  log.setTimestamp(kCSLogWhen);
   log.setVer("3.0");
   log.setName("n");
   EXPECT_TRUE(log.isValid());

@@ -12,6 +12,7 @@ namespace {
 namespace fs = std::filesystem;
 using dvac_test::LogRecorder;
 using dvac_test::RawDatabase;
+using dvac_test::writeFile;
 
 const DVACStorageSchema kSchema = {
     {"items",
@@ -48,11 +49,6 @@ class FailingBindable : public DVACStorageBindableType {
  public:
   int bindWithStatement(sqlite3_stmt*, int) const override { return SQLITE_MISMATCH; }
 };
-
-void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
 
 class DVACDBStorageTest : public ::testing::Test {
  protected:

@@ -15,12 +15,8 @@ namespace {
 using dvac_model_test::FakeClock;
 using dvac_model_test::IsolatedSettings;
 using dvac_model_test::LogLines;
+using dvac_test::writeFile;
 using nlohmann::json;
-
-void writeFile(const std::string& path, const std::string& content) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
 
 // A machine described by files under a temporary root, an application bundle,
 // a main screen and a fake clock.

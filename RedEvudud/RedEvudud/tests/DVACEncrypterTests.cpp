@@ -18,7 +18,7 @@ using dvac_test::LogRecorder;
 const std::string kOriginal = kDVACEncryptionKeyTagOriginal;
 const std::string kAlternate = kDVACEncryptionKeyTagAlternate;
 
-ns::Data bytes(std::string_view text) { return ns::Data(text.begin(), text.end()); }
+using dvac_test::bytes;
 ns::Data concat(std::initializer_list<ns::Data> parts) {
   ns::Data out;
   for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());

@@ -14,7 +14,7 @@
 
 namespace {
 
-const ns::Date kWhen = ns::Date::fromTimeIntervalSince1970(1'700'000'000.25);
+const ns::Date kArchivedWhen = ns::Date::fromTimeIntervalSince1970(1'700'000'000.25);
 
 // What an earlier release wrote: the same fields under its own class names.
 class LegacySessionHistoryInfo : public ns::Coding {
@@ -56,7 +56,7 @@ class DVACArchivingTest : public ::testing::Test {
 
   std::optional<ns::Data> legacyArchive(const std::string& className, std::optional<ns::Value> sessionId) {
     auto legacy = std::make_shared<LegacySessionHistoryInfo>(className);
-    legacy->timestamp = kWhen;
+    legacy->timestamp = kArchivedWhen;
     legacy->sessionId = std::move(sessionId);
     return ns::KeyedArchiver::archivedDataWithRootObject(ns::Value(ns::Array{ns::Value(legacy)}));
   }
@@ -65,49 +65,50 @@ class DVACArchivingTest : public ::testing::Test {
 };
 
 TEST_F(DVACArchivingTest, EveryHistoryRecordRoundTrips) {
-  auto base = roundTrip(std::make_shared<DVACHistoryInfo>(kWhen));
+  auto base = roundTrip(std::make_shared<DVACHistoryInfo>(kArchivedWhen));
   ASSERT_TRUE(base);
   EXPECT_EQ(base->className(), "DVACHistoryInfo");
-  EXPECT_EQ(base->timestamp, kWhen);
+  EXPECT_EQ(base->timestamp, kArchivedWhen);
 
-  auto session = roundTrip(std::make_shared<DVACSessionHistoryInfo>(kWhen, "8C4A3F5E-0000-4000-8000-000000000001"));
+  auto session =
+      roundTrip(std::make_shared<DVACSessionHistoryInfo>(kArchivedWhen, "8C4A3F5E-0000-4000-8000-000000000001"));
   ASSERT_TRUE(session);
-  EXPECT_EQ(session->timestamp, kWhen);
+  EXPECT_EQ(session->timestamp, kArchivedWhen);
   EXPECT_EQ(session->sessionId, "8C4A3F5E-0000-4000-8000-000000000001");
 
-  auto noSession = roundTrip(std::make_shared<DVACSessionHistoryInfo>(kWhen, std::nullopt));
+  auto noSession = roundTrip(std::make_shared<DVACSessionHistoryInfo>(kArchivedWhen, std::nullopt));
   ASSERT_TRUE(noSession);
   EXPECT_EQ(noSession->sessionId, std::nullopt);
-  EXPECT_EQ(noSession->timestamp, kWhen);
+  EXPECT_EQ(noSession->timestamp, kArchivedWhen);
 
   auto empty = roundTrip(std::make_shared<DVACHistoryInfo>());
   ASSERT_TRUE(empty);
   EXPECT_EQ(empty->timestamp, std::nullopt);
 
   // The test record keeps only its timestamp.
-  auto test = roundTrip(std::make_shared<DVACTestSessionInfo>(kWhen, "lost"));
+  auto test = roundTrip(std::make_shared<DVACTestSessionInfo>(kArchivedWhen, "lost"));
   ASSERT_TRUE(test);
   EXPECT_EQ(test->className(), "DVACTestSessionInfo");
-  EXPECT_EQ(test->timestamp, kWhen);
+  EXPECT_EQ(test->timestamp, kArchivedWhen);
   EXPECT_EQ(test->sessionId, std::nullopt);
   EXPECT_EQ(capture_.count(), 0u);
 }
 
 TEST_F(DVACArchivingTest, HistoryArraysKeepOrderAndClasses) {
   ns::Array history{
-      ns::Value(std::make_shared<DVACSessionHistoryInfo>(kWhen, "a")),
-      ns::Value(std::make_shared<DVACSessionHistoryInfo>(kWhen.addingTimeInterval(5), std::nullopt)),
-      ns::Value(std::make_shared<DVACHistoryInfo>(kWhen.addingTimeInterval(9))),
+      ns::Value(std::make_shared<DVACSessionHistoryInfo>(kArchivedWhen, "a")),
+      ns::Value(std::make_shared<DVACSessionHistoryInfo>(kArchivedWhen.addingTimeInterval(5), std::nullopt)),
+      ns::Value(std::make_shared<DVACHistoryInfo>(kArchivedWhen.addingTimeInterval(9))),
   };
   auto value = DVACUtility::unarchiveKeyedData(DVACUtility::archiveKeyedData(ns::Value(history)));
   ASSERT_TRUE(value);
   EXPECT_EQ(*value, ns::Value(history));  // class and fields, element by element
   auto second = value->at(1)->objectAs<DVACSessionHistoryInfo>();
   ASSERT_TRUE(second);
-  EXPECT_EQ(second->timestamp, kWhen.addingTimeInterval(5));
+  EXPECT_EQ(second->timestamp, kArchivedWhen.addingTimeInterval(5));
   // Equality is by class, then fields.
-  EXPECT_FALSE(DVACHistoryInfo(kWhen).isEqual(DVACTestSessionInfo(kWhen, std::nullopt)));
-  EXPECT_FALSE(DVACSessionHistoryInfo(kWhen, "a").isEqual(DVACSessionHistoryInfo(kWhen, "b")));
+  EXPECT_FALSE(DVACHistoryInfo(kArchivedWhen).isEqual(DVACTestSessionInfo(kArchivedWhen, std::nullopt)));
+  EXPECT_FALSE(DVACSessionHistoryInfo(kArchivedWhen, "a").isEqual(DVACSessionHistoryInfo(kArchivedWhen, "b")));
 }
 
 TEST_F(DVACArchivingTest, OldClassNamesDecodeOnceTheMigrationsAreRegistered) {
@@ -125,7 +126,7 @@ TEST_F(DVACArchivingTest, OldClassNamesDecodeOnceTheMigrationsAreRegistered) {
   auto record = value->at(0)->objectAs<DVACSessionHistoryInfo>();
   ASSERT_TRUE(record);
   EXPECT_EQ(record->className(), "DVACSessionHistoryInfo");
-  EXPECT_EQ(record->timestamp, kWhen);
+  EXPECT_EQ(record->timestamp, kArchivedWhen);
   EXPECT_EQ(record->sessionId, "old-session");
   // Re-archived, it is written under today's name.
   auto again = DVACUtility::archiveKeyedData(*value);
@@ -142,7 +143,7 @@ TEST_F(DVACArchivingTest, LaterMigrationEntriesReplaceEarlierOnes) {
   ASSERT_TRUE(value);
   auto record = value->at(0)->objectAs<DVACTestSessionInfo>();
   ASSERT_TRUE(record);
-  EXPECT_EQ(record->timestamp, kWhen);
+  EXPECT_EQ(record->timestamp, kArchivedWhen);
   EXPECT_EQ(record->sessionId, std::nullopt);
 }
 
@@ -170,7 +171,7 @@ TEST_F(DVACArchivingTest, GarbageAndTruncatedBytesGiveNilAndOneError) {
   EXPECT_EQ(capture_.countContaining("Unarchiving NSData failed with error: "), 2u);
 
   auto data = DVACUtility::archiveKeyedData(
-      ns::Value(ns::Array{ns::Value(std::make_shared<DVACSessionHistoryInfo>(kWhen, "sid"))}));
+      ns::Value(ns::Array{ns::Value(std::make_shared<DVACSessionHistoryInfo>(kArchivedWhen, "sid"))}));
   ASSERT_TRUE(data);
   for (size_t size = 0; size < data->size(); ++size) {
     ns::Data truncated(data->begin(), data->begin() + static_cast<long>(size));
@@ -180,8 +181,8 @@ TEST_F(DVACArchivingTest, GarbageAndTruncatedBytesGiveNilAndOneError) {
 
 TEST_F(DVACArchivingTest, DamagedBytesNeverCrash) {
   auto data = DVACUtility::archiveKeyedData(ns::Value(ns::Array{
-      ns::Value(std::make_shared<DVACSessionHistoryInfo>(kWhen, "sid")),
-      ns::Value(std::make_shared<DVACHistoryInfo>(kWhen)),
+      ns::Value(std::make_shared<DVACSessionHistoryInfo>(kArchivedWhen, "sid")),
+      ns::Value(std::make_shared<DVACHistoryInfo>(kArchivedWhen)),
   }));
   ASSERT_TRUE(data);
   DVACLogger::setLogHandler(nullptr);  // thousands of expected errors

@@ -22,7 +22,7 @@ using dvac_http_test::waitUntil;
 // Short enough that a test never waits long, long enough to be measurable.
 const std::vector<double> kShortIntervals = {0.02, 0.02, 0.02};
 
-class RecordingDelegate : public DVACHttpClientDelegate {
+class RecordingHttpDelegate : public DVACHttpClientDelegate {
  public:
   void willSendHTTPRequestToURL(const ns::URL& url, const DVACHttpHeaders& headers) override {
     std::lock_guard lock(mutex);
@@ -66,7 +66,7 @@ class DVACHttpClientTest : public ::testing::Test {
 
 TEST_F(DVACHttpClientTest, RequestShapeOnTheWire) {
   makeClient();
-  auto delegate = std::make_shared<RecordingDelegate>();
+  auto delegate = std::make_shared<RecordingHttpDelegate>();
   client->setDelegate(delegate);
   Completions completions;
   send(bodyOfSize(1399), completions, {{"Install-ID", "00000000-0000-0000-0000-000000000001"}});
@@ -433,7 +433,7 @@ class DVACHttpClientScheduleTest : public DVACHttpClientTest {
 
   dispatch::VirtualClockScope clock;
   LogRecorder log{DVACLogLevelInfo};
-  std::shared_ptr<RecordingDelegate> sends = std::make_shared<RecordingDelegate>();
+  std::shared_ptr<RecordingHttpDelegate> sends = std::make_shared<RecordingHttpDelegate>();
 };
 
 TEST_F(DVACHttpClientScheduleTest, CallsThatFindNoServerAreHeldWithARetryTimer) {

@@ -133,7 +133,7 @@ inline ns::URL urlOf(const std::string& text) {
   return url ? *url : *ns::URL::URLWithString("http://127.0.0.1:9/");
 }
 
-inline ns::Data bytes(const std::string& text) { return ns::Data(text.begin(), text.end()); }
+using dvac_test::bytes;
 
 // A body of exactly `size` bytes of JSON-ish text that compresses well.
 inline ns::Data bodyOfSize(size_t size) {

@@ -10,12 +10,12 @@ namespace {
 using dvac_model_test::LogLines;
 using nlohmann::json;
 
-const ns::Date kWhen = ns::Date::fromTimeIntervalSince1970(1'700'000'000);
+const ns::Date kContainerWhen = ns::Date::fromTimeIntervalSince1970(1'700'000'000);
 
 std::shared_ptr<DVACLogWithProperties> validLog(const std::string& url) {
   auto log = std::make_shared<DVACLogWithProperties>();
   log->setType("event");
-  log->setTimestamp(kWhen);
+  log->setTimestamp(kContainerWhen);
   log->setDevice(dvac_model_test::minimalDevice());
   log->setProperties(DVACPropertiesDictionary{{"url", url}});
   return log;
@@ -75,7 +75,7 @@ TEST(DVACLogContainerTest, ValidityNeedsLogsAndStopsAtTheFirstInvalidOne) {
 
 TEST(DVACLogContainerTest, RoundTripsWithItsLogsInOrder) {
   auto start = std::make_shared<DVACStartServiceLog>();
-  start->setTimestamp(kWhen);
+  start->setTimestamp(kContainerWhen);
   start->setServices(std::vector<std::string>{"Analytics"});
   auto container = std::make_shared<DVACLogContainer>(
       "8D2F4E10-0000-4000-8000-000000000001", std::vector<std::shared_ptr<DVACLog>>{validLog("/a"), start});

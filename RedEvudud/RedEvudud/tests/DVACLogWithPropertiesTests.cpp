@@ -8,12 +8,12 @@ namespace {
 using dvac_model_test::parsedJSON;
 using nlohmann::json;
 
-const ns::Date kWhen = ns::Date::fromTimeIntervalSince1970(1'700'000'000);
+const ns::Date kPropertiesLogWhen = ns::Date::fromTimeIntervalSince1970(1'700'000'000);
 
 TEST(DVACLogWithPropertiesTest, WritesPropertiesOnlyWhenThereAreSome) {
   DVACLogWithProperties log;
   log.setType("event");
-  log.setTimestamp(kWhen);
+  log.setTimestamp(kPropertiesLogWhen);
   EXPECT_EQ(parsedJSON(log.serializeToDictionary()), json({{"type", "event"}, {"timestamp", "2023-11-14T22:13:20.000Z"}}));
   log.setProperties(DVACPropertiesDictionary{});
   EXPECT_FALSE(parsedJSON(log.serializeToDictionary()).contains("properties"));
@@ -41,7 +41,7 @@ TEST(DVACLogWithPropertiesTest, EqualityComparesBaseAndProperties) {
 TEST(DVACLogWithPropertiesTest, RoundTripsBaseFieldsAndProperties) {
   auto log = std::make_shared<DVACLogWithProperties>();
   log->setType("event");
-  log->setTimestamp(kWhen);
+  log->setTimestamp(kPropertiesLogWhen);
   log->setUserId("u");
   log->setDevice(dvac_model_test::fullDevice());
   log->setProperties(DVACPropertiesDictionary{{"k", "v"}, {"empty", ""}});

@@ -24,7 +24,6 @@ using dvac_channel_test::RecordingDelegate;
 
 namespace {
 
-constexpr const char* kSecret = "0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d";
 // The start-service log waits for the core unit's 6 second timer.
 constexpr double kFlushWait = 30.0;
 
@@ -92,7 +91,7 @@ class DVACRedEvududTests : public ::testing::Test {
   // has been delivered, so the tests after it own the sink's script.
   void startAndDeliverStartServiceLog(const std::vector<DVACServiceClass>& services) {
     DVACRedEvudud::setLogUrl(sink_->baseURL());
-    DVACRedEvudud::start(kSecret, services);
+    DVACRedEvudud::start(kAppSecret, services);
     recorder_ = std::make_shared<RecordingDelegate>();
     sdkGroup()->addDelegate(recorder_);
     ASSERT_TRUE(sink_->waitForRequests(1, kFlushWait));
@@ -114,7 +113,7 @@ TEST_F(DVACRedEvududTests, StartUploadsOneStartServiceLogAndEmptiesTheStore) {
   DVACIngestionDefaults::resetForTesting();
   auto alpha = serviceClass("Alpha", 999);
   auto beta = serviceClass("Beta");
-  DVACRedEvudud::start(kSecret, {beta, alpha});
+  DVACRedEvudud::start(kAppSecret, {beta, alpha});
   auto recorder = std::make_shared<RecordingDelegate>();
   sdkGroup()->addDelegate(recorder);
 
@@ -127,7 +126,7 @@ TEST_F(DVACRedEvududTests, StartUploadsOneStartServiceLogAndEmptiesTheStore) {
   const auto& request = requests[0];
   EXPECT_EQ(request.method, "POST");
   EXPECT_EQ(request.path, "/logs?api-version=1.0.0");
-  EXPECT_EQ(request.header("App-Secret"), kSecret);
+  EXPECT_EQ(request.header("App-Secret"), kAppSecret);
   EXPECT_EQ(request.header("Install-ID"), DVACRedEvudud::installId().UUIDString());
   EXPECT_EQ(request.header("Content-Type"), "application/json");
   EXPECT_EQ(request.answeredStatus, 200);
@@ -209,7 +208,7 @@ TEST_F(DVACRedEvududTests, CompletedEnqueueingMeansTheLogIsStored) {
   };
   auto beta = serviceClass("Beta", 500, batchOf("Beta", 50, 3));
   DVACRedEvudud::setLogUrl(sink_->baseURL());
-  DVACRedEvudud::start(kSecret, {beta});
+  DVACRedEvudud::start(kAppSecret, {beta});
   auto witness = std::make_shared<Witness>();
   auto unit = beta->service()->channelUnit();
   unit->addDelegate(witness);
@@ -229,7 +228,7 @@ TEST(DVACRedEvududRestartChild, EnqueueAndWaitToBeKilled) {
   SdkEnvironment environment(root);
   auto beta = serviceClass("Beta");
   DVACRedEvudud::setLogUrl(url);
-  DVACRedEvudud::start(kSecret, {beta});
+  DVACRedEvudud::start(kAppSecret, {beta});
   auto recorder = std::make_shared<RecordingDelegate>();
   sdkGroup()->addDelegate(recorder);
   for (int n = 0; n < 20; ++n) beta->service()->channelUnit()->enqueueItem(numberedLog(n), DVACLogFlagsNormal);
@@ -260,7 +259,7 @@ TEST_F(DVACRedEvududTests, LogsSurviveAProcessKilledBeforeSending) {
     SdkEnvironment second(root.path());
     auto beta = serviceClass("Beta");
     DVACRedEvudud::setLogUrl(sink_->baseURL());
-    DVACRedEvudud::start(kSecret, {beta});
+    DVACRedEvudud::start(kAppSecret, {beta});
     auto recorder = std::make_shared<RecordingDelegate>();
     sdkGroup()->addDelegate(recorder);
     ASSERT_TRUE(recorder->waitFor("didSucceed", 20, kFlushWait));
@@ -294,7 +293,7 @@ class DVACDeliveryTest : public ::testing::Test {
   }
   void launch(const std::vector<DVACServiceClass>& services) {
     DVACRedEvudud::setLogUrl(sink->baseURL());
-    DVACRedEvudud::start(kSecret, services);
+    DVACRedEvudud::start(kAppSecret, services);
     recorder = std::make_shared<RecordingDelegate>();
     sdkGroup()->addDelegate(recorder);
   }
@@ -403,7 +402,7 @@ TEST_F(DVACDeliveryTest, EveryLogArrivesOnceThroughDropsBurstsAndARestart) {
 TEST_F(DVACRedEvududTests, DisableVariableKeepsNamedServicesFromStarting) {
   ScopedEnvironmentVariable disable("RED_EVUDUD_DISABLE", " Alpha , Unknown ");
   DVACRedEvudud::setLogUrl(sink_->baseURL());
-  DVACRedEvudud::configureWithAppSecret(kSecret);
+  DVACRedEvudud::configureWithAppSecret(kAppSecret);
   auto recorder = std::make_shared<RecordingDelegate>();
   sdkGroup()->addDelegate(recorder);
   auto alpha = serviceClass("Alpha", 999);
@@ -428,7 +427,7 @@ TEST_F(DVACRedEvududTests, DisableAllStartsNothing) {
   ScopedEnvironmentVariable disable("RED_EVUDUD_DISABLE", "All");
   auto alpha = serviceClass("Alpha", 999);
   DVACRedEvudud::setLogUrl(sink_->baseURL());
-  DVACRedEvudud::start(kSecret, {alpha, serviceClass("Beta")});
+  DVACRedEvudud::start(kAppSecret, {alpha, serviceClass("Beta")});
   EXPECT_FALSE(alpha->service()->isStarted());
   EXPECT_TRUE(DVACRedEvudud::sharedInstance()->services().empty());
   EXPECT_TRUE(log_.contains("No services have been started."));
@@ -479,21 +478,21 @@ class DVACRedEvududEntryTests : public ::testing::Test {
 TEST_F(DVACRedEvududEntryTests, ASecondStartFromTheApplicationFailsButStartServiceStillWorks) {
   auto alpha = serviceClass("Alpha");
   auto beta = serviceClass("Beta");
-  DVACRedEvudud::start(kSecret, {alpha});
-  DVACRedEvudud::start(kSecret, {beta});
+  DVACRedEvudud::start(kAppSecret, {alpha});
+  DVACRedEvudud::start(kAppSecret, {beta});
   EXPECT_TRUE(log_.contains("Red Evudud SDK has already been configured."));
   EXPECT_TRUE(log_.contains("Red Evudud SDK configuration failed."));
   EXPECT_FALSE(beta->service()->isStarted());
   DVACRedEvudud::startService(beta);
   EXPECT_TRUE(beta->service()->isStarted());
-  EXPECT_EQ(beta->service()->appSecret(), kSecret);
+  EXPECT_EQ(beta->service()->appSecret(), kAppSecret);
   EXPECT_TRUE(DVACRedEvudud::isConfigured());
 }
 
 TEST_F(DVACRedEvududEntryTests, StartServiceBeforeConfigurationAndInvalidServices) {
   DVACRedEvudud::startService(serviceClass("Alpha"));
   EXPECT_FALSE(DVACRedEvudud::isConfigured());
-  DVACRedEvudud::configureWithAppSecret(kSecret);
+  DVACRedEvudud::configureWithAppSecret(kAppSecret);
   DVACRedEvudud::startService(nullptr);
   EXPECT_TRUE(log_.contains("Cannot start service (null). Provided value is nil or invalid."));
 }
@@ -509,14 +508,14 @@ TEST_F(DVACRedEvududEntryTests, StorageSizeIsCheckedAndAcceptedOnce) {
   ASSERT_EQ(results.size(), 2u);
   EXPECT_EQ(results, (std::vector<bool>{false, false}));
   // The accepted size is applied when the group is made.
-  DVACRedEvudud::start(kSecret, {});
+  DVACRedEvudud::start(kAppSecret, {});
   syncLogsQueue();
   ASSERT_EQ(results.size(), 3u);
   EXPECT_TRUE(results.back());
 }
 
 TEST_F(DVACRedEvududEntryTests, StorageSizeAfterConfigurationIsRefused) {
-  DVACRedEvudud::start(kSecret, {});
+  DVACRedEvudud::start(kAppSecret, {});
   std::optional<bool> result;
   DVACRedEvudud::setMaxStorageSize(40960, [&](bool ok) { result = ok; });
   EXPECT_EQ(result, false);
@@ -535,7 +534,7 @@ TEST_F(DVACRedEvududEntryTests, InstallIdIsMadeOnceAndAnUnreadableOneReplaced) {
 TEST_F(DVACRedEvududEntryTests, StartingWhileDisabledHoldsTheNamesUntilEnabled) {
   DVACRedEvududUserDefaults::shared()->setObject(ns::Value(false), "RedEvududIsEnabled");
   auto alpha = serviceClass("Alpha");
-  DVACRedEvudud::start(kSecret, {alpha});
+  DVACRedEvudud::start(kAppSecret, {alpha});
   EXPECT_EQ(DVACRedEvudud::sharedInstance()->startedServiceNames(), (std::vector<std::string>{"Alpha"}));
   EXPECT_FALSE(alpha->service()->isEnabled());
   auto recorder = std::make_shared<RecordingDelegate>();
@@ -557,7 +556,7 @@ TEST_F(DVACRedEvududEntryTests, NetworkSwitchPersistsAndPausesTheGroup) {
   DVACRedEvudud::setNetworkRequestsAllowed(false);
   EXPECT_FALSE(DVACRedEvudud::isNetworkRequestsAllowed());
   EXPECT_TRUE(log_.contains("Red Evudud SDK network requests are forbidden."));
-  DVACRedEvudud::start(kSecret, {});
+  DVACRedEvudud::start(kAppSecret, {});
   auto ingestion = sdkGroup()->redEvududIngestion();
   EXPECT_FALSE(ingestion->isEnabled());
   DVACRedEvudud::setNetworkRequestsAllowed(true);
@@ -569,7 +568,7 @@ TEST_F(DVACRedEvududEntryTests, NetworkSwitchPersistsAndPausesTheGroup) {
 // own lock, and the SDK calls into the ingestion while holding the
 // instance's: the question must not need the instance's lock.
 TEST_F(DVACRedEvududEntryTests, NetworkPermissionIsReadWithoutTheInstanceLock) {
-  DVACRedEvudud::start(kSecret, {});
+  DVACRedEvudud::start(kAppSecret, {});
   auto ingestion = sdkGroup()->redEvududIngestion();
   std::atomic<bool> answered{false};
   std::atomic<bool> askedInTime{false};
@@ -590,7 +589,7 @@ TEST_F(DVACRedEvududEntryTests, NetworkPermissionIsReadWithoutTheInstanceLock) {
 }
 
 TEST_F(DVACRedEvududEntryTests, LogUrlGoesToTheIngestionOnceConfigured) {
-  DVACRedEvudud::start(kSecret, {});
+  DVACRedEvudud::start(kAppSecret, {});
   DVACRedEvudud::setLogUrl("http://127.0.0.1:8");
   EXPECT_EQ(sdkGroup()->logUrl(), "http://127.0.0.1:8");
   EXPECT_EQ(DVACRedEvudud::logUrl(), "http://127.0.0.1:8");
@@ -600,7 +599,7 @@ TEST_F(DVACRedEvududEntryTests, LogUrlGoesToTheIngestionOnceConfigured) {
 TEST_F(DVACRedEvududEntryTests, UserIdNeedsTheApplicationsConfiguration) {
   DVACRedEvudud::setUserId("alice");
   EXPECT_TRUE(log_.contains("RedEvudud must be configured from application, libraries cannot call setUserId."));
-  DVACRedEvudud::start(kSecret, {});
+  DVACRedEvudud::start(kAppSecret, {});
   DVACRedEvudud::setUserId("alice");
   EXPECT_EQ(DVACRedEvudud::userId(), "alice");
   DVACRedEvudud::setUserId(std::string(257, 'x'));

@@ -29,6 +29,8 @@
 
 namespace dvac_sdk_test {
 
+inline constexpr const char* kAppSecret = "0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d";
+
 // A service whose name, priority and unit are chosen by the test.
 class TestService : public DVACServiceAbstract {
  public:

@@ -13,8 +13,6 @@ using dvac_channel_test::RecordingDelegate;
 
 namespace {
 
-constexpr const char* kSecret = "0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d";
-
 class DVACServiceAbstractTests : public ::testing::Test {
  protected:
   void SetUp() override { DVACRedEvudud::setLogUrl("http://127.0.0.1:9"); }
@@ -31,7 +29,7 @@ TEST_F(DVACServiceAbstractTests, FreshInstallIsEnabledAndTheFirstSwitchOffDelete
   EXPECT_TRUE(service->isEnabled());
   EXPECT_FALSE(DVACRedEvududUserDefaults::shared()->objectForKey("AnalyticsIsEnabled"));
 
-  DVACRedEvudud::start(kSecret, {analytics});
+  DVACRedEvudud::start(kAppSecret, {analytics});
   auto recorder = std::make_shared<RecordingDelegate>();
   sdkGroup()->addDelegate(recorder);
   service->channelUnit()->enqueueItem(numberedLog(1), DVACLogFlagsNormal);
@@ -50,7 +48,7 @@ TEST_F(DVACServiceAbstractTests, FreshInstallIsEnabledAndTheFirstSwitchOffDelete
 
 TEST_F(DVACServiceAbstractTests, SettingTheCurrentValueDoesNothing) {
   auto analytics = serviceClass("Analytics");
-  DVACRedEvudud::start(kSecret, {analytics});
+  DVACRedEvudud::start(kAppSecret, {analytics});
   auto service = analytics->service();
   const size_t applied = service->appliedStates.size();
   service->setEnabled(true);
@@ -71,7 +69,7 @@ TEST_F(DVACServiceAbstractTests, ClassSwitchBeforeConfigurationIsRefused) {
 
 TEST_F(DVACServiceAbstractTests, ClassSwitchWhileTheSdkIsDisabledIsRefusedBothWays) {
   auto analytics = serviceClass("Analytics");
-  DVACRedEvudud::start(kSecret, {analytics});
+  DVACRedEvudud::start(kAppSecret, {analytics});
   DVACRedEvudud::setEnabled(false);
   // The SDK's own cascade switched the service off.
   EXPECT_FALSE(analytics->service()->isEnabled());
@@ -90,7 +88,7 @@ TEST_F(DVACServiceAbstractTests, ClassSwitchWhileTheSdkIsDisabledIsRefusedBothWa
 TEST_F(DVACServiceAbstractTests, AServiceStoredAsDisabledStartsWithoutBeingSwitched) {
   DVACRedEvududUserDefaults::shared()->setObject(ns::Value(false), "AnalyticsIsEnabled");
   auto analytics = serviceClass("Analytics");
-  DVACRedEvudud::start(kSecret, {analytics});
+  DVACRedEvudud::start(kAppSecret, {analytics});
   auto service = analytics->service();
   EXPECT_TRUE(service->isStarted());
   EXPECT_TRUE(service->channelUnit());
@@ -104,10 +102,10 @@ TEST_F(DVACServiceAbstractTests, LateConfigurationFromTheApplication) {
   // A library without a secret cannot start a service that needs one.
   EXPECT_FALSE(analytics->service()->isStarted());
   EXPECT_TRUE(log_.contains("Red Evudud was started without app secret, but the service requires it."));
-  DVACRedEvudud::start(kSecret, {analytics});
+  DVACRedEvudud::start(kAppSecret, {analytics});
   EXPECT_TRUE(analytics->service()->isStarted());
   EXPECT_TRUE(analytics->service()->isStartedFromApplication());
-  EXPECT_EQ(analytics->service()->appSecret(), kSecret);
+  EXPECT_EQ(analytics->service()->appSecret(), kAppSecret);
 }
 
 }  // namespace

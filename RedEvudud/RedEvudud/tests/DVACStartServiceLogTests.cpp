@@ -8,12 +8,12 @@ namespace {
 using dvac_model_test::parsedJSON;
 using nlohmann::json;
 
-const ns::Date kWhen = ns::Date::fromTimeIntervalSince1970(1'700'000'000.5);
+const ns::Date kStartServiceWhen = ns::Date::fromTimeIntervalSince1970(1'700'000'000.5);
 
 TEST(DVACStartServiceLogTest, HasItsTypeAndWritesServicesWithTheFlag) {
   DVACStartServiceLog log;
   EXPECT_EQ(log.type(), "startService");
-  log.setTimestamp(kWhen);
+  log.setTimestamp(kStartServiceWhen);
   log.setSid("sid");
   log.setIsRuvErirovevuEnabled(true);
   // Without services neither key is written.
@@ -46,7 +46,7 @@ TEST(DVACStartServiceLogTest, EqualityIgnoresTheRuvErirovevuFlag) {
 
 TEST(DVACStartServiceLogTest, RoundTripsServicesAndFlag) {
   auto log = std::make_shared<DVACStartServiceLog>();
-  log->setTimestamp(kWhen);
+  log->setTimestamp(kStartServiceWhen);
   log->setDevice(dvac_model_test::minimalDevice());
   log->setServices(std::vector<std::string>{"Crashes", "Analytics"});
   log->setIsRuvErirovevuEnabled(true);

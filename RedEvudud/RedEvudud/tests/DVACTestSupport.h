@@ -11,11 +11,14 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -132,6 +135,14 @@ class LogRecorder {
   };
   std::shared_ptr<State> state_ = std::make_shared<State>();
 };
+
+inline ns::Data bytes(std::string_view text) { return ns::Data(text.begin(), text.end()); }
+
+// Replaces the file's content, making its folder first when needed.
+inline void writeFile(const std::string& path, const std::string& content) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
 
 // A device record that passes the log checks.
 inline std::shared_ptr<DVACDevice> testDevice() {

@@ -11,7 +11,7 @@ using dvac_model_test::FakeClock;
 using dvac_model_test::IsolatedSettings;
 using dvac_model_test::LogLines;
 
-class RecordingDelegate : public DVACUserIdContextDelegate {
+class RecordingUserIdDelegate : public DVACUserIdContextDelegate {
  public:
   void userIdContextDidUpdateUserId(DVACUserIdContext& context, const std::optional<std::string>& userId) override {
     // Called outside the lock: reading the context back must not deadlock.
@@ -50,7 +50,7 @@ TEST_F(DVACUserIdContextTest, FirstLoadPersistsThisLaunchsRecord) {
 
 TEST_F(DVACUserIdContextTest, SettingTheSameIdTwiceWritesOnceAndTellsDelegatesOnce) {
   auto context = DVACUserIdContext::sharedInstance();
-  auto delegate = std::make_shared<RecordingDelegate>();
+  auto delegate = std::make_shared<RecordingUserIdDelegate>();
   context->addDelegate(delegate);
   context->addDelegate(delegate);
   clock_.advance(3);
@@ -72,7 +72,7 @@ TEST_F(DVACUserIdContextTest, SettingTheSameIdTwiceWritesOnceAndTellsDelegatesOn
   EXPECT_EQ(delegate->seen.size(), 2u);
 
   // A delegate that went away is skipped.
-  auto gone = std::make_shared<RecordingDelegate>();
+  auto gone = std::make_shared<RecordingUserIdDelegate>();
   context->addDelegate(gone);
   gone.reset();
   context->setUserId("carol");

@@ -8,6 +8,7 @@
 
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
+#include "RedEvudud/RedEvudud/tests/DVACTestSupport.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/TestSupport.h"
@@ -16,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-ns::Data bytes(std::string_view text) { return ns::Data(text.begin(), text.end()); }
+using dvac_test::bytes;
 
 class DVACUtilityFileTest : public ::testing::Test {
  protected:

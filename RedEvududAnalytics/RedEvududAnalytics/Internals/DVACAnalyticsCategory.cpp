@@ -17,13 +17,9 @@ struct PageTrackingState {
   bool installed = false;
 };
 
-PageTrackingState& state() {
+PageTrackingState& pageTrackingState() {
   static auto* state = new PageTrackingState();
   return *state;
-}
-
-bool endsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 }  // namespace
@@ -33,18 +29,18 @@ bool endsWith(const std::string& text, const std::string& suffix) {
 void DVACAnalyticsCategory::activateCategory() { NSViewControllerPageViewLogging::swizzleViewWillAppear(); }
 
 std::optional<std::string> DVACAnalyticsCategory::missedPageViewName() {
-  std::lock_guard lock(state().mutex);
-  return state().missedPageViewName;
+  std::lock_guard lock(pageTrackingState().mutex);
+  return pageTrackingState().missedPageViewName;
 }
 
 void DVACAnalyticsCategory::setMissedPageViewName(std::optional<std::string> pageName) {
-  std::lock_guard lock(state().mutex);
-  state().missedPageViewName = std::move(pageName);
+  std::lock_guard lock(pageTrackingState().mutex);
+  pageTrackingState().missedPageViewName = std::move(pageName);
 }
 
 std::optional<std::string> DVACAnalyticsCategory::takeMissedPageViewName() {
-  std::lock_guard lock(state().mutex);
-  return std::exchange(state().missedPageViewName, std::nullopt);
+  std::lock_guard lock(pageTrackingState().mutex);
+  return std::exchange(pageTrackingState().missedPageViewName, std::nullopt);
 }
 
 void DVACAnalyticsCategory::resetForTesting() { setMissedPageViewName(std::nullopt); }
@@ -52,23 +48,23 @@ void DVACAnalyticsCategory::resetForTesting() { setMissedPageViewName(std::nullo
 // --------------------------------------------------------------------- Hook
 
 bool NSViewControllerPageViewLogging::swizzleViewWillAppear() {
-  std::lock_guard lock(state().mutex);
-  if (!state().installAttempted) {
-    state().installAttempted = true;
+  std::lock_guard lock(pageTrackingState().mutex);
+  if (!pageTrackingState().installAttempted) {
+    pageTrackingState().installAttempted = true;
     appkit::NSViewController::AppearanceHook hook;
     hook.willAppear = [](appkit::NSViewController& viewController, const std::function<void()>& previous) {
       // The replaced implementation runs first, then the page is tracked.
       previous();
       dv_viewWillAppear(viewController);
     };
-    state().installed = appkit::NSViewController::installAppearanceHook(std::move(hook));
+    pageTrackingState().installed = appkit::NSViewController::installAppearanceHook(std::move(hook));
   }
-  return state().installed;
+  return pageTrackingState().installed;
 }
 
 bool NSViewControllerPageViewLogging::isInstalled() {
-  std::lock_guard lock(state().mutex);
-  return state().installed;
+  std::lock_guard lock(pageTrackingState().mutex);
+  return pageTrackingState().installed;
 }
 
 std::optional<std::string> NSViewControllerPageViewLogging::pageNameForClassName(const std::string& className) {
@@ -78,7 +74,7 @@ std::optional<std::string> NSViewControllerPageViewLogging::pageNameForClassName
   const size_t dot = className.rfind('.');
   std::string name = dot == std::string::npos ? className : className.substr(dot + 1);
   const std::string suffix = kViewControllerSuffix;
-  if (endsWith(name, suffix) && name.size() > suffix.size()) name.resize(name.size() - suffix.size());
+  if (name.ends_with(suffix) && name.size() > suffix.size()) name.resize(name.size() - suffix.size());
   return name;
 }
 
@@ -96,10 +92,10 @@ void NSViewControllerPageViewLogging::dv_viewWillAppear(appkit::NSViewController
 
 void NSViewControllerPageViewLogging::resetForTesting() {
   {
-    std::lock_guard lock(state().mutex);
-    if (state().installed) appkit::NSViewController::removeAppearanceHookForTesting();
-    state().installAttempted = false;
-    state().installed = false;
+    std::lock_guard lock(pageTrackingState().mutex);
+    if (pageTrackingState().installed) appkit::NSViewController::removeAppearanceHookForTesting();
+    pageTrackingState().installAttempted = false;
+    pageTrackingState().installed = false;
   }
   DVACAnalyticsCategory::resetForTesting();
 }

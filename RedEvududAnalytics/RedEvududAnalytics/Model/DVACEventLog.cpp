@@ -10,37 +10,22 @@
 #include "RedEvudud/RedEvudud/Internals/Model/DVACLongTypedProperty.h"
 #include "RedEvudud/RedEvudud/Internals/Model/DVACStringTypedProperty.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
+#include "RedEvududAnalytics/RedEvududAnalytics/DVACAnalytics.h"
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kEventLogRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACEventLog>("DVACEventLog");
   return true;
 }();
 
-constexpr const char* kAnalyticsTag = "RedEvududAnalytics";
-constexpr const char* kId = "id";
+constexpr const char* kEventLogId = "id";
 constexpr const char* kTypedProperties = "typedProperties";
-constexpr const char* kBaseType = "baseType";
-constexpr const char* kBaseData = "baseData";
+constexpr const char* kEventLogBaseType = "baseType";
+constexpr const char* kEventLogBaseData = "baseData";
 // The key under which a metadata level describes the fields of its level.
 constexpr const char* kFieldsKey = "f";
-
-bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = text.find(separator, start);
-    if (end == std::string::npos) {
-      parts.push_back(text.substr(start));
-      return parts;
-    }
-    parts.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-}
 
 // The map stored under the key, made when there is none; null when the key
 // holds something else.
@@ -61,7 +46,7 @@ DVACEventLog::DVACEventLog() : metadataTypeIdMapping_{{"long", 4}, {"double", 6}
 
 ns::Value DVACEventLog::serializeToDictionary() const {
   ns::Value dict = DVACLogWithNameAndProperties::serializeToDictionary();
-  dvac::setJSONValue(dict, kId, eventId_);
+  dvac::setJSONValue(dict, kEventLogId, eventId_);
   if (typedProperties_) dvac::setJSONValue(dict, kTypedProperties, ns::Value(typedProperties_->serializeToArray()));
   return dict;
 }
@@ -90,13 +75,13 @@ std::shared_ptr<DVACEventLog> DVACEventLog::initWithCoder(ns::KeyedUnarchiver& c
 
 void DVACEventLog::decodeWithCoder(ns::KeyedUnarchiver& coder) {
   DVACLogWithNameAndProperties::decodeWithCoder(coder);
-  eventId_ = coder.decodeString(kId);
+  eventId_ = coder.decodeString(kEventLogId);
   typedProperties_ = coder.decodeObjectOfClass<DVACEventProperties>(kTypedProperties);
 }
 
 void DVACEventLog::encodeWithCoder(ns::KeyedArchiver& coder) const {
   DVACLogWithNameAndProperties::encodeWithCoder(coder);
-  dvac::encodeString(coder, eventId_, kId);
+  dvac::encodeString(coder, eventId_, kEventLogId);
   if (typedProperties_) coder.encodeObject(std::shared_ptr<const ns::Coding>(typedProperties_), kTypedProperties);
 }
 
@@ -114,37 +99,37 @@ std::shared_ptr<DVACCommonSchemaLog> DVACEventLog::toCommonSchemaLogForTargetTok
 
 void DVACEventLog::setPropertiesAndMetadataForCSLog(DVACCommonSchemaLog& csLog) const {
   if (!typedProperties_) return;
-  const std::string baseTypePrefix = std::string(kBaseType) + ".";
-  const std::string baseDataPrefix = std::string(kBaseData) + ".";
+  const std::string baseTypePrefix = std::string(kEventLogBaseType) + ".";
+  const std::string baseDataPrefix = std::string(kEventLogBaseData) + ".";
   DVACEventProperties& own = *typedProperties_;
 
   const bool baseTypeIsString =
-      std::dynamic_pointer_cast<DVACStringTypedProperty>(own.propertyForKey(kBaseType)) != nullptr;
+      std::dynamic_pointer_cast<DVACStringTypedProperty>(own.propertyForKey(kEventLogBaseType)) != nullptr;
   if (baseTypeIsString) {
     bool hasBaseData = false;
-    for (const auto& [key, property] : own.properties()) hasBaseData = hasBaseData || startsWith(key, baseDataPrefix);
+    for (const auto& [key, property] : own.properties()) hasBaseData = hasBaseData || key.starts_with(baseDataPrefix);
     if (!hasBaseData) {
-      DVACLogWarning(kAnalyticsTag, "baseType was set but baseData is missing.");
-      own.removePropertyForKey(kBaseType);
+      DVACLogWarning(kDVACAnalyticsLogTag, "baseType was set but baseData is missing.");
+      own.removePropertyForKey(kEventLogBaseType);
     }
   } else {
     bool removed = false;
     for (const auto& [key, property] : own.properties()) {
-      if (startsWith(key, baseDataPrefix)) removed = own.removePropertyForKey(key) || removed;
+      if (key.starts_with(baseDataPrefix)) removed = own.removePropertyForKey(key) || removed;
     }
-    if (removed) DVACLogWarning(kAnalyticsTag, "baseData was set but baseType is missing or invalid.");
-    own.removePropertyForKey(kBaseType);
+    if (removed) DVACLogWarning(kDVACAnalyticsLogTag, "baseData was set but baseType is missing or invalid.");
+    own.removePropertyForKey(kEventLogBaseType);
   }
 
   ns::Dictionary csProperties;
   ns::Dictionary csMetadata;
   for (const auto& [key, property] : own.properties()) {
-    if (startsWith(key, baseTypePrefix)) {
-      DVACLogWarning(kAnalyticsTag, "baseType must not be an object.");
+    if (key.starts_with(baseTypePrefix)) {
+      DVACLogWarning(kDVACAnalyticsLogTag, "baseType must not be an object.");
       continue;
     }
-    if (key == kBaseData) {
-      DVACLogWarning(kAnalyticsTag, "baseData must be an object.");
+    if (key == kEventLogBaseData) {
+      DVACLogWarning(kDVACAnalyticsLogTag, "baseData must be an object.");
       continue;
     }
     addTypedProperty(property, csMetadata, csProperties);
@@ -171,7 +156,7 @@ void DVACEventLog::addTypedProperty(const std::shared_ptr<DVACTypedProperty>& ty
     auto found = metadataTypeIdMapping_.find(*typedProperty->type);
     if (found != metadataTypeIdMapping_.end()) typeId = found->second;
   }
-  const std::vector<std::string> keys = split(*typedProperty->name, '.');
+  const std::vector<std::string> keys = DVACUtility::splitString(*typedProperty->name, '.');
   ns::Dictionary* propertyTree = &csProperties;
   ns::Dictionary* metadataLevel = &csMetadata;
   // The outermost level whose "f" was made for this property alone.
@@ -201,7 +186,7 @@ void DVACEventLog::addTypedProperty(const std::shared_ptr<DVACTypedProperty>& ty
 bool DVACEventLog::addTypedProperty(const std::shared_ptr<DVACTypedProperty>& typedProperty,
                                     ns::Dictionary* propertyTree, const std::string& key) {
   if (!propertyTree || propertyTree->contains(key)) {
-    DVACLogWarning(kAnalyticsTag, "Property key '" + key + "' already has a value, choosing one.");
+    DVACLogWarning(kDVACAnalyticsLogTag, "Property key '" + key + "' already has a value, choosing one.");
     return false;
   }
   if (auto property = std::dynamic_pointer_cast<DVACStringTypedProperty>(typedProperty)) {

@@ -8,15 +8,14 @@
 #include "RedEvudud/RedEvudud/Internals/Model/DVACLongTypedProperty.h"
 #include "RedEvudud/RedEvudud/Internals/Model/DVACStringTypedProperty.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
+#include "RedEvududAnalytics/RedEvududAnalytics/DVACAnalytics.h"
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kEventPropertiesRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACEventProperties>("DVACEventProperties");
   return true;
 }();
-
-constexpr const char* kAnalyticsTag = "RedEvududAnalytics";
 
 template <typename Property, typename Value>
 std::shared_ptr<DVACTypedProperty> make(const std::string& key, Value value) {
@@ -41,13 +40,13 @@ std::shared_ptr<DVACEventProperties> DVACEventProperties::initWithStringDictiona
 
 bool DVACEventProperties::validateKey(const std::optional<std::string>& key) {
   if (key) return true;
-  DVACLogError(kAnalyticsTag, "Key cannot be null. Property will not be added.");
+  DVACLogError(kDVACAnalyticsLogTag, "Key cannot be null. Property will not be added.");
   return false;
 }
 
 bool DVACEventProperties::validateValue(bool hasValue) {
   if (hasValue) return true;
-  DVACLogError(kAnalyticsTag, "Value cannot be null. Property will not be added.");
+  DVACLogError(kDVACAnalyticsLogTag, "Value cannot be null. Property will not be added.");
   return false;
 }
 
@@ -63,7 +62,7 @@ DVACEventProperties& DVACEventProperties::setString(const std::optional<std::str
 DVACEventProperties& DVACEventProperties::setDouble(double value, const std::optional<std::string>& key) {
   if (!validateKey(key)) return *this;
   if (!std::isfinite(value)) {
-    DVACLogError(kAnalyticsTag,
+    DVACLogError(kDVACAnalyticsLogTag,
                  "Double value for property '" + *key + "' must be finite (cannot be INFINITY or NAN).");
     return *this;
   }

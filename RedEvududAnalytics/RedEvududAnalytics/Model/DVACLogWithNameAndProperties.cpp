@@ -2,25 +2,25 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kLogWithNameAndPropertiesRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACLogWithNameAndProperties>("DVACLogWithNameAndProperties");
   return true;
 }();
 
-constexpr const char* kName = "name";
+constexpr const char* kLogName = "name";
 
 }  // namespace
 
 ns::Value DVACLogWithNameAndProperties::serializeToDictionary() const {
   ns::Value dict = DVACLogWithProperties::serializeToDictionary();
-  dvac::setJSONValue(dict, kName, name_);
+  dvac::setJSONValue(dict, kLogName, name_);
   return dict;
 }
 
 bool DVACLogWithNameAndProperties::isValid() const {
   if (!DVACLogWithProperties::isValid()) return false;
   if (!name_) {
-    DVACLogInvalidField(className(), kName);
+    DVACLogInvalidField(className(), kLogName);
     return false;
   }
   return true;
@@ -40,10 +40,10 @@ std::shared_ptr<DVACLogWithNameAndProperties> DVACLogWithNameAndProperties::init
 
 void DVACLogWithNameAndProperties::decodeWithCoder(ns::KeyedUnarchiver& coder) {
   DVACLogWithProperties::decodeWithCoder(coder);
-  name_ = coder.decodeString(kName);
+  name_ = coder.decodeString(kLogName);
 }
 
 void DVACLogWithNameAndProperties::encodeWithCoder(ns::KeyedArchiver& coder) const {
   DVACLogWithProperties::encodeWithCoder(coder);
-  dvac::encodeString(coder, name_, kName);
+  dvac::encodeString(coder, name_, kLogName);
 }

@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kPageLogRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACPageLog>("DVACPageLog");
   return true;
 }();

@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kStartSessionLogRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACStartSessionLog>("DVACStartSessionLog");
   return true;
 }();

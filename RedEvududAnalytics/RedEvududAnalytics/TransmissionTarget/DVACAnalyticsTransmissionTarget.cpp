@@ -24,8 +24,6 @@ ProviderSlot& providerSlot() {
 }
 
 // The lock of the analytics service, which guards every target's state.
-std::recursive_mutex& serviceLock() { return DVACAnalytics::sharedInstance()->synchronizationLock(); }
-
 std::string enabledKeyFor(const std::string& token) {
   return std::string(kDVACAnalyticsGroupId) + "IsEnabled/" +
          DVACUtility::targetKeyFromTargetToken(token).value_or("(null)");
@@ -58,7 +56,7 @@ DVACAnalyticsTransmissionTarget::~DVACAnalyticsTransmissionTarget() = default;
 void DVACAnalyticsTransmissionTarget::init() {
   propertyConfigurator_ = DVACPropertyConfigurator::initWithTransmissionTarget(shared_from_this());
   if (!isImmediateParent()) {
-    std::lock_guard lock(serviceLock());
+    std::lock_guard lock(DVACAnalytics::sharedSynchronizationLock());
     DVACRedEvududUserDefaults::shared()->setObject(ns::Value(false), isEnabledKey_);
   }
   if (channelGroup_) {
@@ -69,7 +67,7 @@ void DVACAnalyticsTransmissionTarget::init() {
 
 std::shared_ptr<DVACAnalyticsTransmissionTarget> DVACAnalyticsTransmissionTarget::transmissionTargetForToken(
     const std::string& token) {
-  std::lock_guard lock(serviceLock());
+  std::lock_guard lock(DVACAnalytics::sharedSynchronizationLock());
   auto found = childTransmissionTargets_.find(token);
   if (found != childTransmissionTargets_.end()) return found->second;
   auto child = initWithTransmissionTargetToken(token, shared_from_this(), channelGroup_);
@@ -79,7 +77,7 @@ std::shared_ptr<DVACAnalyticsTransmissionTarget> DVACAnalyticsTransmissionTarget
 
 std::map<std::string, std::shared_ptr<DVACAnalyticsTransmissionTarget>>
 DVACAnalyticsTransmissionTarget::childTransmissionTargets() const {
-  std::lock_guard lock(serviceLock());
+  std::lock_guard lock(DVACAnalytics::sharedSynchronizationLock());
   return childTransmissionTargets_;
 }
 
@@ -128,14 +126,14 @@ void DVACAnalyticsTransmissionTarget::trackEvent(const std::optional<std::string
 // ------------------------------------------------------------ Enabled state
 
 bool DVACAnalyticsTransmissionTarget::isEnabled() const {
-  std::lock_guard lock(serviceLock());
+  std::lock_guard lock(DVACAnalytics::sharedSynchronizationLock());
   auto value = DVACRedEvududUserDefaults::shared()->objectForKey(isEnabledKey_);
   if (!value) return true;
   return value->asBool().value_or(true);
 }
 
 void DVACAnalyticsTransmissionTarget::setEnabled(bool isEnabled) {
-  std::lock_guard lock(serviceLock());
+  std::lock_guard lock(DVACAnalytics::sharedSynchronizationLock());
   if (isEnabled != this->isEnabled()) {
     if (isEnabled && !isImmediateParent()) {
       DVACLogWarning(kDVACAnalyticsLogTag,

@@ -16,8 +16,6 @@
 
 namespace {
 
-std::recursive_mutex& serviceLock() { return DVACAnalytics::sharedInstance()->synchronizationLock(); }
-
 // The machine's identifier (systemd's or D-Bus's machine id, 32 hex digits)
 // in the canonical upper-case UUID form.
 std::optional<std::string> platformUUID() {
@@ -97,33 +95,33 @@ std::optional<std::string> DVACPropertyConfigurator::deviceId() const {
 
 void DVACPropertyConfigurator::setEventPropertyString(const std::optional<std::string>& value,
                                                       const std::optional<std::string>& key) {
-  std::lock_guard lock(serviceLock());
+  std::lock_guard lock(DVACAnalytics::sharedSynchronizationLock());
   eventProperties_->setString(value, key);
 }
 
 void DVACPropertyConfigurator::setEventPropertyDouble(double value, const std::optional<std::string>& key) {
-  std::lock_guard lock(serviceLock());
+  std::lock_guard lock(DVACAnalytics::sharedSynchronizationLock());
   eventProperties_->setDouble(value, key);
 }
 
 void DVACPropertyConfigurator::setEventPropertyInt64(int64_t value, const std::optional<std::string>& key) {
-  std::lock_guard lock(serviceLock());
+  std::lock_guard lock(DVACAnalytics::sharedSynchronizationLock());
   eventProperties_->setInt64(value, key);
 }
 
 void DVACPropertyConfigurator::setEventPropertyBool(bool value, const std::optional<std::string>& key) {
-  std::lock_guard lock(serviceLock());
+  std::lock_guard lock(DVACAnalytics::sharedSynchronizationLock());
   eventProperties_->setBool(value, key);
 }
 
 void DVACPropertyConfigurator::setEventPropertyDate(const std::optional<ns::Date>& value,
                                                     const std::optional<std::string>& key) {
-  std::lock_guard lock(serviceLock());
+  std::lock_guard lock(DVACAnalytics::sharedSynchronizationLock());
   eventProperties_->setDate(value, key);
 }
 
 void DVACPropertyConfigurator::removeEventPropertyForKey(const std::optional<std::string>& key) {
-  std::lock_guard lock(serviceLock());
+  std::lock_guard lock(DVACAnalytics::sharedSynchronizationLock());
   if (!key) {
     DVACLogError(kDVACAnalyticsLogTag, "Event property key to remove cannot be nil.");
     return;
@@ -132,7 +130,7 @@ void DVACPropertyConfigurator::removeEventPropertyForKey(const std::optional<std
 }
 
 void DVACPropertyConfigurator::mergeTypedPropertiesWith(DVACEventProperties& mergedProperties) const {
-  std::lock_guard lock(serviceLock());
+  std::lock_guard lock(DVACAnalytics::sharedSynchronizationLock());
   for (const auto& [key, property] : eventProperties_->properties()) {
     if (!mergedProperties.propertyForKey(key)) mergedProperties.setTypedProperty(property);
   }

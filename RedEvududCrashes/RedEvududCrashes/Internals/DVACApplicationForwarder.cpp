@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr const char* kCrashesLogTag = "RedEvududCrashes";
-
 struct ForwarderState {
   std::mutex mutex;
   bool reportExceptionReplaced = false;
@@ -66,14 +64,14 @@ bool replace(const char* selector, DVACImplementation replacement, bool Forwarde
   if (state.*done) return true;
   auto kept = DVACMethodTable::setImplementation(kDVACApplicationForwarderClassName, selector, std::move(replacement));
   if (!kept) {
-    DVACLogWarning(kCrashesLogTag, std::string("Cannot swizzle selector '") + selector + "' of class '" +
-                                       kDVACApplicationForwarderClassName + "': it is not implemented.");
+    DVACLogWarning(kDVACCrashesLogTag, std::string("Cannot swizzle selector '") + selector + "' of class '" +
+                                           kDVACApplicationForwarderClassName + "': it is not implemented.");
     return false;
   }
   state.*original = std::move(kept);
   state.*done = true;
-  DVACLogDebug(kCrashesLogTag, std::string("Selector '") + selector + "' of class '" +
-                                   kDVACApplicationForwarderClassName + "' is swizzled.");
+  DVACLogDebug(kDVACCrashesLogTag, std::string("Selector '") + selector + "' of class '" +
+                                       kDVACApplicationForwarderClassName + "' is swizzled.");
   return true;
 }
 
@@ -86,14 +84,14 @@ void DVACApplicationForwarder::registerForwarding() {
   }
   const std::string key = kDVACApplicationForwarderEnabledKey;
   if (!enabled) {
-    DVACLogDebug(kCrashesLogTag,
+    DVACLogDebug(kDVACCrashesLogTag,
                  "Application forwarder for info.plist key '" + key + "' disabled. It won't use swizzling.");
     return;
   }
-  DVACLogDebug(kCrashesLogTag,
+  DVACLogDebug(kDVACCrashesLogTag,
                "Application forwarder for info.plist key '" + key + "' enabled. It may use swizzling.");
   if (!ns::UserDefaults::standard()->boolForKey(kDVACApplicationCrashOnExceptionsKey)) {
-    DVACLogInfo(kCrashesLogTag,
+    DVACLogInfo(kDVACCrashesLogTag,
                 std::string("Catching uncaught exceptions thrown on the main thread disabled. Set `") +
                     kDVACApplicationCrashOnExceptionsKey +
                     "` flag before SDK initialization, to allow crash on uncaught exceptions and the SDK can "

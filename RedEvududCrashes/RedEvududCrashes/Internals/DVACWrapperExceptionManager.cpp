@@ -6,12 +6,11 @@
 #include "LQCrashReporter/Source/DVLQCrashReporter.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
+#include "RedEvududCrashes/RedEvududCrashes/DVACCrashes.h"
 #include "RedEvududCrashes/RedEvududCrashes/Internals/Util/DVACCrashesUtil.h"
 #include "platform/foundation/Paths.h"
 
 namespace {
-
-constexpr const char* kCrashesLogTag = "RedEvududCrashes";
 
 struct ManagerState {
   std::mutex mutex;
@@ -19,7 +18,7 @@ struct ManagerState {
   std::shared_ptr<DVLQCrashReporter> crashReporter;
 };
 
-ManagerState& state() {
+ManagerState& managerState() {
   static auto* shared = new ManagerState();
   return *shared;
 }
@@ -31,7 +30,7 @@ bool isPlainFileName(const std::string& name) {
 
 std::optional<std::string> pathComponentFor(const std::string& baseFilename) {
   if (!isPlainFileName(baseFilename)) {
-    DVACLogError(kCrashesLogTag, "Refusing the wrapper exception file name \"" + baseFilename + "\".");
+    DVACLogError(kDVACCrashesLogTag, "Refusing the wrapper exception file name \"" + baseFilename + "\".");
     return std::nullopt;
   }
   return DVACCrashesUtil::wrapperExceptionsDir() + "/" + baseFilename;
@@ -40,13 +39,13 @@ std::optional<std::string> pathComponentFor(const std::string& baseFilename) {
 }  // namespace
 
 void DVACWrapperExceptionManager::setCrashReporter(std::shared_ptr<DVLQCrashReporter> crashReporter) {
-  std::lock_guard lock(state().mutex);
-  state().crashReporter = std::move(crashReporter);
+  std::lock_guard lock(managerState().mutex);
+  managerState().crashReporter = std::move(crashReporter);
 }
 
 std::shared_ptr<DVLQCrashReporter> DVACWrapperExceptionManager::crashReporter() {
-  std::lock_guard lock(state().mutex);
-  return state().crashReporter;
+  std::lock_guard lock(managerState().mutex);
+  return managerState().crashReporter;
 }
 
 void DVACWrapperExceptionManager::saveWrapperException(const std::shared_ptr<DVACWrapperException>& wrapperException) {
@@ -89,14 +88,14 @@ std::shared_ptr<DVACWrapperException> DVACWrapperExceptionManager::loadWrapperEx
   auto component = pathComponentFor(baseFilename);
   if (!component) return nullptr;
   if (!DVACUtility::fileExistsForPathComponent(component)) {
-    DVACLogError(kCrashesLogTag, "Exception data report doesn't exist on disk. File name: " + baseFilename);
+    DVACLogError(kDVACCrashesLogTag, "Exception data report doesn't exist on disk. File name: " + baseFilename);
     return nullptr;
   }
   auto data = DVACUtility::loadDataForPathComponent(component);
   std::shared_ptr<DVACWrapperException> exception;
   if (auto value = DVACUtility::unarchiveKeyedData(data)) exception = value->objectAs<DVACWrapperException>();
   if (!exception) {
-    DVACLogError(kCrashesLogTag, "Could not read exception data stored on disk with file name " + baseFilename);
+    DVACLogError(kDVACCrashesLogTag, "Could not read exception data stored on disk with file name " + baseFilename);
     deleteWrapperExceptionWithBaseFilename(baseFilename);
   }
   return exception;
@@ -106,9 +105,9 @@ std::shared_ptr<DVACWrapperException> DVACWrapperExceptionManager::loadWrapperEx
     const std::optional<std::string>& uuidString) {
   if (!uuidString) return nullptr;
   {
-    std::lock_guard lock(state().mutex);
-    auto found = state().exceptions.find(*uuidString);
-    if (found != state().exceptions.end()) return found->second;
+    std::lock_guard lock(managerState().mutex);
+    auto found = managerState().exceptions.find(*uuidString);
+    if (found != managerState().exceptions.end()) return found->second;
   }
   return loadWrapperExceptionWithBaseFilename(*uuidString);
 }
@@ -116,9 +115,9 @@ std::shared_ptr<DVACWrapperException> DVACWrapperExceptionManager::loadWrapperEx
 std::shared_ptr<DVACWrapperException> DVACWrapperExceptionManager::cachedWrapperExceptionWithUUIDString(
     const std::optional<std::string>& uuidString) {
   if (!uuidString) return nullptr;
-  std::lock_guard lock(state().mutex);
-  auto found = state().exceptions.find(*uuidString);
-  return found == state().exceptions.end() ? nullptr : found->second;
+  std::lock_guard lock(managerState().mutex);
+  auto found = managerState().exceptions.find(*uuidString);
+  return found == managerState().exceptions.end() ? nullptr : found->second;
 }
 
 void DVACWrapperExceptionManager::deleteWrapperExceptionWithBaseFilename(const std::string& baseFilename) {
@@ -141,8 +140,8 @@ void DVACWrapperExceptionManager::correlateLastSavedWrapperExceptionToReport(con
     if (!report || !report->incidentIdentifier()) continue;
     if (exception->processId && report->appProcessIdentifier() == *exception->processId) {
       {
-        std::lock_guard lock(state().mutex);
-        state().exceptions[*report->incidentIdentifier()] = exception;
+        std::lock_guard lock(managerState().mutex);
+        managerState().exceptions[*report->incidentIdentifier()] = exception;
       }
       saveWrapperException(exception, *report->incidentIdentifier());
       return;
@@ -151,7 +150,7 @@ void DVACWrapperExceptionManager::correlateLastSavedWrapperExceptionToReport(con
 }
 
 void DVACWrapperExceptionManager::resetForTesting() {
-  std::lock_guard lock(state().mutex);
-  state().exceptions.clear();
-  state().crashReporter.reset();
+  std::lock_guard lock(managerState().mutex);
+  managerState().exceptions.clear();
+  managerState().crashReporter.reset();
 }

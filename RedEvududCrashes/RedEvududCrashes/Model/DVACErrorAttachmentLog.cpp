@@ -4,16 +4,16 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kErrorAttachmentLogRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACErrorAttachmentLog>("DVACErrorAttachmentLog");
   return true;
 }();
 
-constexpr const char* kId = "id";
+constexpr const char* kAttachmentId = "id";
 constexpr const char* kErrorId = "errorId";
 constexpr const char* kContentType = "contentType";
-constexpr const char* kFileName = "fileName";
-constexpr const char* kData = "data";
+constexpr const char* kAttachmentFileName = "fileName";
+constexpr const char* kAttachmentData = "data";
 constexpr const char* kTextPlain = "text/plain";
 
 }  // namespace
@@ -51,11 +51,11 @@ std::shared_ptr<DVACErrorAttachmentLog> DVACErrorAttachmentLog::attachmentWithBi
 
 ns::Value DVACErrorAttachmentLog::serializeToDictionary() const {
   ns::Value dict = DVACAbstractLog::serializeToDictionary();
-  dvac::setJSONValue(dict, kId, attachmentId);
+  dvac::setJSONValue(dict, kAttachmentId, attachmentId);
   dvac::setJSONValue(dict, kErrorId, errorId);
   dvac::setJSONValue(dict, kContentType, contentType);
-  dvac::setJSONValue(dict, kFileName, filename);
-  if (data) dvac::setJSONValue(dict, kData, ns::Value(ns::base64Encode(*data)));
+  dvac::setJSONValue(dict, kAttachmentFileName, filename);
+  if (data) dvac::setJSONValue(dict, kAttachmentData, ns::Value(ns::base64Encode(*data)));
   return dict;
 }
 
@@ -70,7 +70,7 @@ bool DVACErrorAttachmentLog::isValid() const {
     return false;
   }
   if (!data) {
-    DVACLogInvalidField(className(), kData);
+    DVACLogInvalidField(className(), kAttachmentData);
     return false;
   }
   if (!contentType) {
@@ -94,18 +94,18 @@ std::shared_ptr<DVACErrorAttachmentLog> DVACErrorAttachmentLog::initWithCoder(ns
 
 void DVACErrorAttachmentLog::decodeWithCoder(ns::KeyedUnarchiver& coder) {
   DVACAbstractLog::decodeWithCoder(coder);
-  attachmentId = coder.decodeString(kId);
+  attachmentId = coder.decodeString(kAttachmentId);
   errorId = coder.decodeString(kErrorId);
   contentType = coder.decodeString(kContentType);
-  filename = coder.decodeString(kFileName);
-  data = coder.decodeData(kData);
+  filename = coder.decodeString(kAttachmentFileName);
+  data = coder.decodeData(kAttachmentData);
 }
 
 void DVACErrorAttachmentLog::encodeWithCoder(ns::KeyedArchiver& coder) const {
   DVACAbstractLog::encodeWithCoder(coder);
-  dvac::encodeString(coder, attachmentId, kId);
+  dvac::encodeString(coder, attachmentId, kAttachmentId);
   dvac::encodeString(coder, errorId, kErrorId);
   dvac::encodeString(coder, contentType, kContentType);
-  dvac::encodeString(coder, filename, kFileName);
-  if (data) coder.encodeObject(ns::Value(*data), kData);
+  dvac::encodeString(coder, filename, kAttachmentFileName);
+  if (data) coder.encodeObject(ns::Value(*data), kAttachmentData);
 }

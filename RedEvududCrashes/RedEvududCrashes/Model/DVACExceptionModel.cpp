@@ -4,15 +4,15 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kExceptionModelRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACExceptionModel>("DVACExceptionModel");
   return true;
 }();
 
-constexpr const char* kType = "type";
+constexpr const char* kExceptionModelType = "type";
 constexpr const char* kMessage = "message";
 constexpr const char* kStackTrace = "stackTrace";
-constexpr const char* kFrames = "frames";
+constexpr const char* kExceptionModelFrames = "frames";
 
 // The platform's description of an array of strings.
 std::string arrayDescription(const std::vector<std::string>& lines) {
@@ -78,20 +78,20 @@ DVACStackFrames DVACExceptionModel::loadStackTrace(const std::vector<std::string
 
 ns::Value DVACExceptionModel::serializeToDictionary() const {
   ns::Value dict{ns::Dictionary{}};
-  dvac::setJSONValue(dict, kType, type);
+  dvac::setJSONValue(dict, kExceptionModelType, type);
   dvac::setJSONValue(dict, kMessage, message);
   dvac::setJSONValue(dict, kStackTrace, stackTrace);
-  if (frames) dvac::setJSONValue(dict, kFrames, dvac::serializedArray(*frames));
+  if (frames) dvac::setJSONValue(dict, kExceptionModelFrames, dvac::serializedArray(*frames));
   return dict;
 }
 
 bool DVACExceptionModel::isValid() const {
   if (!type) {
-    DVACLogInvalidField(className(), kType);
+    DVACLogInvalidField(className(), kExceptionModelType);
     return false;
   }
   if (!frames || frames->empty()) {
-    DVACLogInvalidField(className(), kFrames);
+    DVACLogInvalidField(className(), kExceptionModelFrames);
     return false;
   }
   return true;
@@ -112,15 +112,15 @@ std::shared_ptr<DVACExceptionModel> DVACExceptionModel::initWithCoder(ns::KeyedU
 }
 
 void DVACExceptionModel::decodeWithCoder(ns::KeyedUnarchiver& coder) {
-  type = coder.decodeString(kType);
+  type = coder.decodeString(kExceptionModelType);
   message = coder.decodeString(kMessage);
   stackTrace = coder.decodeString(kStackTrace);
-  frames = dvac::decodeObjectArray<DVACStackFrame>(coder, kFrames);
+  frames = dvac::decodeObjectArray<DVACStackFrame>(coder, kExceptionModelFrames);
 }
 
 void DVACExceptionModel::encodeWithCoder(ns::KeyedArchiver& coder) const {
-  dvac::encodeString(coder, type, kType);
+  dvac::encodeString(coder, type, kExceptionModelType);
   dvac::encodeString(coder, message, kMessage);
   dvac::encodeString(coder, stackTrace, kStackTrace);
-  if (frames) coder.encodeObject(dvac::objectArray(*frames), kFrames);
+  if (frames) coder.encodeObject(dvac::objectArray(*frames), kExceptionModelFrames);
 }

@@ -2,19 +2,19 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kWrapperExceptionModelRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACWrapperExceptionModel>("DVACWrapperExceptionModel");
   return true;
 }();
 
-constexpr const char* kWrapperSdkName = "wrapperSdkName";
+constexpr const char* kExceptionWrapperSdkName = "wrapperSdkName";
 constexpr const char* kInnerExceptions = "innerExceptions";
 
 }  // namespace
 
 ns::Value DVACWrapperExceptionModel::serializeToDictionary() const {
   ns::Value dict = DVACExceptionModel::serializeToDictionary();
-  dvac::setJSONValue(dict, kWrapperSdkName, wrapperSdkName);
+  dvac::setJSONValue(dict, kExceptionWrapperSdkName, wrapperSdkName);
   if (innerExceptions) dvac::setJSONValue(dict, kInnerExceptions, dvac::serializedArray(*innerExceptions));
   return dict;
 }
@@ -34,11 +34,11 @@ std::shared_ptr<DVACWrapperExceptionModel> DVACWrapperExceptionModel::initWithCo
 void DVACWrapperExceptionModel::decodeWithCoder(ns::KeyedUnarchiver& coder) {
   DVACExceptionModel::decodeWithCoder(coder);
   innerExceptions = dvac::decodeObjectArray<DVACWrapperExceptionModel>(coder, kInnerExceptions);
-  wrapperSdkName = coder.decodeString(kWrapperSdkName);
+  wrapperSdkName = coder.decodeString(kExceptionWrapperSdkName);
 }
 
 void DVACWrapperExceptionModel::encodeWithCoder(ns::KeyedArchiver& coder) const {
   DVACExceptionModel::encodeWithCoder(coder);
   if (innerExceptions) coder.encodeObject(dvac::objectArray(*innerExceptions), kInnerExceptions);
-  dvac::encodeString(coder, wrapperSdkName, kWrapperSdkName);
+  dvac::encodeString(coder, wrapperSdkName, kExceptionWrapperSdkName);
 }

@@ -18,11 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "RedEvududCrashes/RedEvududCrashes/tests/DVACCrashesTestSupport.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/TestSupport.h"
 #include "tools/ingestion-sink/IngestionSink.h"
 
 namespace {
+
+using dvac_crashes_test::readText;
 
 // Starts the crasher with these arguments; its process id. Everything is made
 // before the fork: the child of a process with other threads may not
@@ -48,11 +51,6 @@ int runCrasher(const std::vector<std::string>& arguments) {
   int status = 0;
   waitpid(pid, &status, 0);
   return status;
-}
-
-std::string readText(const std::string& path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // Every log of the requests the sink got, from the given one on.

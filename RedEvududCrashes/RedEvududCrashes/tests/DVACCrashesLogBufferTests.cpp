@@ -39,11 +39,6 @@ int numberInSlot(int slot) {
   return value ? numberOf(value->objectAs<DVACLog>()) : -2;
 }
 
-std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 class DVACCrashesLogBufferTest : public ::testing::Test {
  protected:
   void SetUp() override {

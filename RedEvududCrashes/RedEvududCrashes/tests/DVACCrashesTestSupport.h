@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -44,6 +46,11 @@ namespace dvac_crashes_test {
 using dvac_test::LogRecorder;
 using dvac_test::roundTrip;
 using dvac_test::testDevice;
+
+inline std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 // A unit that keeps what it is given. Like the real one it stamps, checks
 // and prepares each log on the calling thread; completion is the test's call.

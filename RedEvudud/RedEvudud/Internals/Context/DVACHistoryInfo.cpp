@@ -6,7 +6,7 @@ namespace {
 
 // Known to the unarchiver as soon as this file is linked in, which any use
 // of the class brings about.
-const bool kRegistered = [] {
+const bool kHistoryInfoRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACHistoryInfo>("DVACHistoryInfo");
   return true;
 }();

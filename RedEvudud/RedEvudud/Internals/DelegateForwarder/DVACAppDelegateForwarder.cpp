@@ -1,16 +1,8 @@
 #include "RedEvudud/RedEvudud/Internals/DelegateForwarder/DVACAppDelegateForwarder.h"
 
+#include "RedEvudud/RedEvudud/Internals/Util/DVACSharedSlot.h"
+
 namespace {
-
-std::mutex& sharedMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-std::shared_ptr<DVACAppDelegateForwarder>& sharedSlot() {
-  static auto* slot = new std::shared_ptr<DVACAppDelegateForwarder>();
-  return *slot;
-}
 
 std::once_flag& setDelegateSwizzlingOnce() {
   static std::once_flag flag;
@@ -28,8 +20,8 @@ std::once_flag& firstDelegateOnce() {
 std::shared_ptr<DVACAppDelegateForwarder> DVACAppDelegateForwarder::sharedInstance() {
   std::shared_ptr<DVACAppDelegateForwarder> made;
   {
-    std::lock_guard lock(sharedMutex());
-    auto& slot = sharedSlot();
+    std::lock_guard lock(DVACSharedSlot<DVACAppDelegateForwarder>::mutex());
+    auto& slot = DVACSharedSlot<DVACAppDelegateForwarder>::instance();
     if (slot) return slot;
     slot = std::shared_ptr<DVACAppDelegateForwarder>(new DVACAppDelegateForwarder());
     made = slot;
@@ -41,8 +33,8 @@ std::shared_ptr<DVACAppDelegateForwarder> DVACAppDelegateForwarder::sharedInstan
 void DVACAppDelegateForwarder::resetSharedInstance() {
   std::shared_ptr<DVACAppDelegateForwarder> fresh(new DVACAppDelegateForwarder());
   fresh->setEnabledFromPlistForKey(kDVACAppDelegateForwarderEnabledKey);
-  std::lock_guard lock(sharedMutex());
-  sharedSlot() = std::move(fresh);
+  std::lock_guard lock(DVACSharedSlot<DVACAppDelegateForwarder>::mutex());
+  DVACSharedSlot<DVACAppDelegateForwarder>::instance() = std::move(fresh);
 }
 
 std::once_flag* DVACAppDelegateForwarder::swizzlingOnceToken() { return &setDelegateSwizzlingOnce(); }

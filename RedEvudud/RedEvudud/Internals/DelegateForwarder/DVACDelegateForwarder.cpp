@@ -38,10 +38,6 @@ std::recursive_mutex& forwardingMutex() {
   return mutex;
 }
 
-bool endsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 }  // namespace
 
 // ------------------------------------------------------------ Method table
@@ -256,7 +252,7 @@ std::optional<DVACImplementation> DVACDelegateForwarder::customImplementation(co
 
 void DVACDelegateForwarder::forwardInvocation(DVACInvocation& invocation) {
   std::lock_guard lock(forwardingMutex());
-  const bool chained = endsWith(invocation.selector, "returnedValue:") && !invocation.arguments.empty();
+  const bool chained = invocation.selector.ends_with("returnedValue:") && !invocation.arguments.empty();
   bool answered = false;
   for (const auto& delegate : delegates()) {
     if (!delegate->respondsToSelector(invocation.selector)) continue;

@@ -29,10 +29,6 @@ bool matchesLogNamePattern(const std::string& name) {
   return true;
 }
 
-bool endsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 std::shared_ptr<DVACChannelUnitProtocol> asUnit(const std::shared_ptr<DVACChannelProtocol>& channel) {
   return std::dynamic_pointer_cast<DVACChannelUnitProtocol>(channel);
 }
@@ -71,7 +67,7 @@ std::string DVACRuvErirovevuChannelDelegate::baseUrl() const {
 }
 
 bool DVACRuvErirovevuChannelDelegate::isRuvErirovevuGroup(const std::string& groupId) {
-  return endsWith(groupId, kDVACRuvErirovevuGroupIdSuffix);
+  return groupId.ends_with(kDVACRuvErirovevuGroupIdSuffix);
 }
 
 bool DVACRuvErirovevuChannelDelegate::shouldSendLogToRuvErirovevu(const std::shared_ptr<DVACLog>& log) {

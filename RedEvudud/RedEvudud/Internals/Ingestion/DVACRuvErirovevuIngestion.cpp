@@ -11,31 +11,6 @@
 #include "platform/foundation/Json.h"
 #include "platform/net/URLRequest.h"
 
-namespace {
-
-std::string join(const std::vector<std::string>& parts, const std::string& separator) {
-  std::string out;
-  for (const auto& part : parts) {
-    if (!out.empty()) out += separator;
-    out += part;
-  }
-  return out;
-}
-
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = text.find(separator, start);
-    parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return parts;
-}
-
-}  // namespace
-
 std::shared_ptr<DVACRuvErirovevuIngestion> DVACRuvErirovevuIngestion::initWithHttpClient(
     std::shared_ptr<DVACHttpClientProtocol> httpClient, const std::optional<std::string>& baseUrl) {
   auto ingestion = std::shared_ptr<DVACRuvErirovevuIngestion>(
@@ -81,7 +56,7 @@ DVACHttpHeaders DVACRuvErirovevuIngestion::getHeadersWithData(const std::shared_
       }
     }
   }
-  headers[kDVACRuvErirovevuApiKeyHeaderKey] = join(orderedTokens, ",");
+  headers[kDVACRuvErirovevuApiKeyHeaderKey] = DVACUtility::joinStrings(orderedTokens, ",");
   char uploadTime[32];
   std::snprintf(uploadTime, sizeof uploadTime, "%lld", static_cast<long long>(DVACUtility::nowInMilliseconds()));
   headers[kDVACRuvErirovevuUploadTimeHeaderKey] = uploadTime;
@@ -108,8 +83,8 @@ std::optional<std::string> DVACRuvErirovevuIngestion::obfuscateResponsePayload(
 
 std::string DVACRuvErirovevuIngestion::obfuscateTargetTokens(const std::string& tokens) {
   std::vector<std::string> masked;
-  for (const auto& token : split(tokens, ',')) masked.push_back(DVACHttpUtil::hideSecret(token));
-  return join(masked, ",");
+  for (const auto& token : DVACUtility::splitString(tokens, ',')) masked.push_back(DVACHttpUtil::hideSecret(token));
+  return DVACUtility::joinStrings(masked, ",");
 }
 
 std::string DVACRuvErirovevuIngestion::obfuscateTickets(const std::string& tickets) {

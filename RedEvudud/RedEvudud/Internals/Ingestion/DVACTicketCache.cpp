@@ -1,29 +1,17 @@
 #include "RedEvudud/RedEvudud/Internals/Ingestion/DVACTicketCache.h"
 
-namespace {
-
-std::mutex& sharedMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-std::shared_ptr<DVACTicketCache>& sharedSlot() {
-  static auto* slot = new std::shared_ptr<DVACTicketCache>();
-  return *slot;
-}
-
-}  // namespace
+#include "RedEvudud/RedEvudud/Internals/Util/DVACSharedSlot.h"
 
 std::shared_ptr<DVACTicketCache> DVACTicketCache::sharedInstance() {
-  std::lock_guard lock(sharedMutex());
-  auto& slot = sharedSlot();
+  std::lock_guard lock(DVACSharedSlot<DVACTicketCache>::mutex());
+  auto& slot = DVACSharedSlot<DVACTicketCache>::instance();
   if (!slot) slot = std::make_shared<DVACTicketCache>();
   return slot;
 }
 
 void DVACTicketCache::resetSharedInstance() {
-  std::lock_guard lock(sharedMutex());
-  sharedSlot().reset();
+  std::lock_guard lock(DVACSharedSlot<DVACTicketCache>::mutex());
+  DVACSharedSlot<DVACTicketCache>::instance().reset();
 }
 
 std::optional<std::string> DVACTicketCache::ticketFor(const std::string& key) const {

@@ -21,17 +21,17 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kAbstractLogRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACAbstractLog>("DVACAbstractLog");
   return true;
 }();
 
-constexpr const char* kType = "type";
-constexpr const char* kTimestamp = "timestamp";
+constexpr const char* kLogType = "type";
+constexpr const char* kLogTimestamp = "timestamp";
 constexpr const char* kSid = "sid";
 constexpr const char* kDistributionGroupId = "distributionGroupId";
 constexpr const char* kUserId = "userId";
-constexpr const char* kDevice = "device";
+constexpr const char* kLogDevice = "device";
 
 bool isNonEmpty(const std::optional<std::string>& text) { return text && !text->empty(); }
 
@@ -61,26 +61,26 @@ void DVACAbstractLog::addTransmissionTargetToken(const std::string& token) {
 
 ns::Value DVACAbstractLog::serializeToDictionary() const {
   ns::Value dict{ns::Dictionary{}};
-  dvac::setJSONValue(dict, kType, type_);
-  if (timestamp_) dvac::setJSONValue(dict, kTimestamp, ns::Value(DVACUtility::dateToISO8601(*timestamp_)));
+  dvac::setJSONValue(dict, kLogType, type_);
+  if (timestamp_) dvac::setJSONValue(dict, kLogTimestamp, ns::Value(DVACUtility::dateToISO8601(*timestamp_)));
   dvac::setJSONValue(dict, kSid, sid_);
   dvac::setJSONValue(dict, kDistributionGroupId, distributionGroupId_);
   dvac::setJSONValue(dict, kUserId, userId_);
-  if (device_) dvac::setJSONValue(dict, kDevice, device_->serializeToDictionary());
+  if (device_) dvac::setJSONValue(dict, kLogDevice, device_->serializeToDictionary());
   return dict;
 }
 
 bool DVACAbstractLog::isValid() const {
   if (!type_) {
-    DVACLogInvalidField(className(), kType);
+    DVACLogInvalidField(className(), kLogType);
     return false;
   }
   if (!timestamp_) {
-    DVACLogInvalidField(className(), kTimestamp);
+    DVACLogInvalidField(className(), kLogTimestamp);
     return false;
   }
   if (!device_ || !device_->isValid()) {
-    DVACLogInvalidField(className(), kDevice);
+    DVACLogInvalidField(className(), kLogDevice);
     return false;
   }
   return true;
@@ -111,21 +111,21 @@ std::shared_ptr<DVACAbstractLog> DVACAbstractLog::initWithCoder(ns::KeyedUnarchi
 }
 
 void DVACAbstractLog::decodeWithCoder(ns::KeyedUnarchiver& coder) {
-  type_ = coder.decodeString(kType);
-  timestamp_ = coder.decodeDate(kTimestamp);
+  type_ = coder.decodeString(kLogType);
+  timestamp_ = coder.decodeDate(kLogTimestamp);
   sid_ = coder.decodeString(kSid);
   distributionGroupId_ = coder.decodeString(kDistributionGroupId);
   userId_ = coder.decodeString(kUserId);
-  device_ = coder.decodeObjectOfClass<DVACDevice>(kDevice);
+  device_ = coder.decodeObjectOfClass<DVACDevice>(kLogDevice);
 }
 
 void DVACAbstractLog::encodeWithCoder(ns::KeyedArchiver& coder) const {
-  dvac::encodeString(coder, type_, kType);
-  if (timestamp_) coder.encodeObject(ns::Value(*timestamp_), kTimestamp);
+  dvac::encodeString(coder, type_, kLogType);
+  if (timestamp_) coder.encodeObject(ns::Value(*timestamp_), kLogTimestamp);
   dvac::encodeString(coder, sid_, kSid);
   dvac::encodeString(coder, distributionGroupId_, kDistributionGroupId);
   dvac::encodeString(coder, userId_, kUserId);
-  if (device_) coder.encodeObject(ns::Value(device_), kDevice);
+  if (device_) coder.encodeObject(ns::Value(device_), kLogDevice);
 }
 
 // ---- Common Schema conversion -----------------------------------------------

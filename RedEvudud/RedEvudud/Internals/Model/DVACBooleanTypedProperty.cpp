@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kBooleanTypedPropertyRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACBooleanTypedProperty>("DVACBooleanTypedProperty");
   return true;
 }();

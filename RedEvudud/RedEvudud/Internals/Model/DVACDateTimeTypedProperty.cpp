@@ -4,7 +4,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kDateTimeTypedPropertyRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACDateTimeTypedProperty>("DVACDateTimeTypedProperty");
   return true;
 }();

@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kDoubleTypedPropertyRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACDoubleTypedProperty>("DVACDoubleTypedProperty");
   return true;
 }();

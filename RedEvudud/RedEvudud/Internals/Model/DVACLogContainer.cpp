@@ -4,7 +4,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kLogContainerRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACLogContainer>("DVACLogContainer");
   return true;
 }();

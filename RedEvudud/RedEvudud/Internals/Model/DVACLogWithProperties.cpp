@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kLogWithPropertiesRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACLogWithProperties>("DVACLogWithProperties");
   return true;
 }();

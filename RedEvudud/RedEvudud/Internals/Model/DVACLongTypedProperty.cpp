@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kLongTypedPropertyRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACLongTypedProperty>("DVACLongTypedProperty");
   return true;
 }();

@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kStartServiceLogRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACStartServiceLog>("DVACStartServiceLog");
   return true;
 }();

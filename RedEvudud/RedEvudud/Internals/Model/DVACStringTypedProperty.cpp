@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kStringTypedPropertyRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACStringTypedProperty>("DVACStringTypedProperty");
   return true;
 }();

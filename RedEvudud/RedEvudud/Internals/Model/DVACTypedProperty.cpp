@@ -2,20 +2,20 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kTypedPropertyRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACTypedProperty>("DVACTypedProperty");
   return true;
 }();
 
-constexpr const char* kType = "type";
-constexpr const char* kName = "name";
+constexpr const char* kPropertyType = "type";
+constexpr const char* kPropertyName = "name";
 
 }  // namespace
 
 ns::Value DVACTypedProperty::serializeToDictionary() const {
   ns::Value dict{ns::Dictionary{}};
-  dvac::setJSONValue(dict, kType, type);
-  dvac::setJSONValue(dict, kName, name);
+  dvac::setJSONValue(dict, kPropertyType, type);
+  dvac::setJSONValue(dict, kPropertyName, name);
   return dict;
 }
 
@@ -31,11 +31,11 @@ std::shared_ptr<DVACTypedProperty> DVACTypedProperty::initWithCoder(ns::KeyedUna
 }
 
 void DVACTypedProperty::decodeWithCoder(ns::KeyedUnarchiver& coder) {
-  type = coder.decodeString(kType);
-  name = coder.decodeString(kName);
+  type = coder.decodeString(kPropertyType);
+  name = coder.decodeString(kPropertyName);
 }
 
 void DVACTypedProperty::encodeWithCoder(ns::KeyedArchiver& coder) const {
-  dvac::encodeString(coder, type, kType);
-  dvac::encodeString(coder, name, kName);
+  dvac::encodeString(coder, type, kPropertyType);
+  dvac::encodeString(coder, name, kPropertyName);
 }

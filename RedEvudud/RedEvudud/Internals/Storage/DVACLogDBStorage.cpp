@@ -21,15 +21,6 @@ std::string placeholders(size_t count) {
   return text + ")";
 }
 
-std::string join(const std::vector<std::string>& parts, const std::string& separator) {
-  std::string text;
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0) text += separator;
-    text += parts[i];
-  }
-  return text;
-}
-
 std::string describe(const ns::Value& value) {
   if (const std::string* text = value.string()) return *text;
   if (auto number = value.asInt64()) return std::to_string(*number);
@@ -261,7 +252,8 @@ bool DVACLogDBStorage::loadLogsWithGroupId(const std::string& groupId, size_t li
     }
     batchId = ns::UUID::random().UUIDString();
     batches_[{groupId, *batchId}] = std::move(ids);
-    DVACLogVerbose(kDVACLogTag, "Load log(s) with id(s) '" + join(idTexts, "','") + "' as batch Id:" + *batchId);
+    DVACLogVerbose(kDVACLogTag,
+                   "Load log(s) with id(s) '" + DVACUtility::joinStrings(idTexts, "','") + "' as batch Id:" + *batchId);
   }
   if (completionHandler) completionHandler(logs, batchId);
   return moreDataAvailable;
@@ -356,7 +348,8 @@ int DVACLogDBStorage::deleteLogsFromDBWithColumnValues(const std::vector<ns::Val
   std::vector<std::string> texts;
   texts.reserve(columnValues.size());
   for (const auto& value : columnValues) texts.push_back(describe(value));
-  const std::string trace = "Deletion of log(s) by " + columnName + " with value(s) '" + join(texts, "','") + "'";
+  const std::string trace =
+      "Deletion of log(s) by " + columnName + " with value(s) '" + DVACUtility::joinStrings(texts, "','") + "'";
 
   int result = SQLITE_OK;
   for (size_t start = 0; start < columnValues.size() && result == SQLITE_OK; start += kMaxValuesPerStatement) {

@@ -18,7 +18,7 @@ struct LoggerState {
   std::atomic<bool> userDefined{false};
 };
 
-LoggerState& state() {
+LoggerState& loggerState() {
   static LoggerState* s = new LoggerState();  // outlives static destructors that still log
   return *s;
 }
@@ -26,41 +26,43 @@ LoggerState& state() {
 }  // namespace
 
 DVACLogLevel DVACLogger::currentLogLevel() {
-  std::lock_guard<std::mutex> lock(state().mutex);
-  return static_cast<DVACLogLevel>(state().level.load());
+  std::lock_guard<std::mutex> lock(loggerState().mutex);
+  return static_cast<DVACLogLevel>(loggerState().level.load());
 }
 
 void DVACLogger::setCurrentLogLevel(DVACLogLevel level) {
   {
-    std::lock_guard<std::mutex> lock(state().mutex);
-    state().level = level;
+    std::lock_guard<std::mutex> lock(loggerState().mutex);
+    loggerState().level = level;
   }
-  state().userDefined = true;
+  loggerState().userDefined = true;
 }
 
 DVACLogHandler DVACLogger::logHandler() {
-  std::lock_guard<std::mutex> lock(state().mutex);
-  return state().handler ? *state().handler : DVACLogHandler();
+  std::lock_guard<std::mutex> lock(loggerState().mutex);
+  return loggerState().handler ? *loggerState().handler : DVACLogHandler();
 }
 
 void DVACLogger::setLogHandler(DVACLogHandler handler) {
   {
-    std::lock_guard<std::mutex> lock(state().mutex);
-    state().handler = handler ? std::make_shared<const DVACLogHandler>(std::move(handler)) : nullptr;
+    std::lock_guard<std::mutex> lock(loggerState().mutex);
+    loggerState().handler = handler ? std::make_shared<const DVACLogHandler>(std::move(handler)) : nullptr;
   }
-  state().userDefined = true;
+  loggerState().userDefined = true;
 }
 
-bool DVACLogger::isUserDefinedLogLevel() { return state().userDefined; }
+bool DVACLogger::isUserDefinedLogLevel() { return loggerState().userDefined; }
 
-void DVACLogger::setIsUserDefinedLogLevel(bool isUserDefinedLogLevel) { state().userDefined = isUserDefinedLogLevel; }
+void DVACLogger::setIsUserDefinedLogLevel(bool isUserDefinedLogLevel) {
+  loggerState().userDefined = isUserDefinedLogLevel;
+}
 
 void DVACLogger::logMessage(const DVACLogMessageProvider& messageProvider, DVACLogLevel level, std::string_view tag,
                             const char* file, const char* function, unsigned int line) {
   std::shared_ptr<const DVACLogHandler> handler;
   {
-    std::lock_guard<std::mutex> lock(state().mutex);
-    handler = state().handler;
+    std::lock_guard<std::mutex> lock(loggerState().mutex);
+    handler = loggerState().handler;
   }
   if (handler && *handler) {
     (*handler)(messageProvider, level, std::string(tag), file, function, line);
@@ -89,7 +91,7 @@ std::string DVACLogger::levelName(DVACLogLevel level) {
 void DVACLogger::defaultLogHandler(const DVACLogMessageProvider& messageProvider, DVACLogLevel level,
                                    const std::string& tag, const char* /*file*/, const char* function,
                                    unsigned int line) {
-  if (!messageProvider || static_cast<int>(level) < state().level.load()) return;
+  if (!messageProvider || static_cast<int>(level) < loggerState().level.load()) return;
   if (level == DVACLogLevelNone) return;
   std::string text;
   text.reserve(64);
@@ -107,8 +109,8 @@ void DVACLogger::defaultLogHandler(const DVACLogMessageProvider& messageProvider
 }
 
 void DVACLogger::resetForTesting() {
-  std::lock_guard<std::mutex> lock(state().mutex);
-  state().level = DVACLogLevelAssert;
-  state().handler = std::make_shared<const DVACLogHandler>(&DVACLogger::defaultLogHandler);
-  state().userDefined = false;
+  std::lock_guard<std::mutex> lock(loggerState().mutex);
+  loggerState().level = DVACLogLevelAssert;
+  loggerState().handler = std::make_shared<const DVACLogHandler>(&DVACLogger::defaultLogHandler);
+  loggerState().userDefined = false;
 }

@@ -3,26 +3,25 @@
 #include <mutex>
 
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACSharedSlot.h"
 #include "platform/foundation/UserDefaults.h"
 
 namespace {
-
-std::mutex gSharedMutex;
-std::shared_ptr<DVACRedEvududUserDefaults> gShared;
 
 std::shared_ptr<ns::UserDefaults> store() { return ns::UserDefaults::standard(); }
 
 }  // namespace
 
 std::shared_ptr<DVACRedEvududUserDefaults> DVACRedEvududUserDefaults::shared() {
-  std::lock_guard<std::mutex> lock(gSharedMutex);
-  if (!gShared) gShared = std::make_shared<DVACRedEvududUserDefaults>();
-  return gShared;
+  std::lock_guard<std::mutex> lock(DVACSharedSlot<DVACRedEvududUserDefaults>::mutex());
+  auto& shared = DVACSharedSlot<DVACRedEvududUserDefaults>::instance();
+  if (!shared) shared = std::make_shared<DVACRedEvududUserDefaults>();
+  return shared;
 }
 
 void DVACRedEvududUserDefaults::resetSharedInstance() {
-  std::lock_guard<std::mutex> lock(gSharedMutex);
-  gShared.reset();
+  std::lock_guard<std::mutex> lock(DVACSharedSlot<DVACRedEvududUserDefaults>::mutex());
+  DVACSharedSlot<DVACRedEvududUserDefaults>::instance().reset();
 }
 
 std::string DVACRedEvududUserDefaults::getRedEvududKeyFrom(std::string_view key) {

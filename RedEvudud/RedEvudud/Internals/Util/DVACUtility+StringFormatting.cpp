@@ -15,20 +15,6 @@ constexpr std::string_view kAppSecretKey = "appsecret=";
 constexpr std::string_view kTargetTokenKey = "target=";
 constexpr std::string_view kPlatformKey = "macos=";
 
-std::vector<std::string> split(std::string_view text, char separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (true) {
-    size_t end = text.find(separator, start);
-    if (end == std::string_view::npos) {
-      parts.emplace_back(text.substr(start));
-      return parts;
-    }
-    parts.emplace_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-}
-
 bool contains(std::string_view text, std::string_view what) { return text.find(what) != std::string_view::npos; }
 
 std::string removingOccurrences(std::string_view text, std::string_view what) {
@@ -76,6 +62,29 @@ std::string expandTemplate(std::string_view templ, const std::string& subject, c
 
 }  // namespace
 
+std::vector<std::string> DVACUtility::splitString(std::string_view text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (true) {
+    size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) {
+      parts.emplace_back(text.substr(start));
+      return parts;
+    }
+    parts.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
+std::string DVACUtility::joinStrings(const std::vector<std::string>& parts, std::string_view separator) {
+  std::string text;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) text += separator;
+    text += parts[i];
+  }
+  return text;
+}
+
 std::string DVACUtility::sha256(std::string_view text) {
   unsigned char digest[sec::CC_SHA256_DIGEST_LENGTH];
   sec::CC_SHA256(text.data(), static_cast<sec::CC_LONG>(text.size()), digest);
@@ -92,7 +101,7 @@ std::string DVACUtility::sha256(std::string_view text) {
 std::optional<std::string> DVACUtility::appSecretFrom(const std::optional<std::string>& string) {
   if (!string) return std::nullopt;
   const bool namesPlatforms = contains(*string, kPlatformKey);
-  for (const std::string& part : split(*string, ';')) {
+  for (const std::string& part : splitString(*string, ';')) {
     if (part.empty() || contains(part, kTargetTokenKey)) continue;
     std::string candidate;
     if (namesPlatforms) {
@@ -110,7 +119,7 @@ std::optional<std::string> DVACUtility::appSecretFrom(const std::optional<std::s
 
 std::optional<std::string> DVACUtility::transmissionTargetTokenFrom(const std::optional<std::string>& string) {
   if (!string) return std::nullopt;
-  for (const std::string& part : split(*string, ';')) {
+  for (const std::string& part : splitString(*string, ';')) {
     if (!contains(part, kTargetTokenKey)) continue;
     std::string token = removingOccurrences(part, kTargetTokenKey);
     if (!token.empty()) return token;

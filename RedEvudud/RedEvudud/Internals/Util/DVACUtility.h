@@ -103,6 +103,9 @@ class DVACUtility {
   static bool isAppStoreReceiptSandbox();
 
   // ---- String formatting ---------------------------------------------------
+  // The parts between separators, empty ones included: "a,,b" gives three.
+  static std::vector<std::string> splitString(std::string_view text, char separator);
+  static std::string joinStrings(const std::vector<std::string>& parts, std::string_view separator);
   // Lower-case hex SHA-256 of the text's UTF-8 bytes.
   static std::string sha256(std::string_view text);
   // The app secret of a configuration string of ";"-separated parts.

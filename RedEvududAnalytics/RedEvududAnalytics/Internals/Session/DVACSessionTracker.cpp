@@ -6,6 +6,7 @@
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
+#include "RedEvududAnalytics/RedEvududAnalytics/DVACAnalytics.h"
 #include "RedEvududAnalytics/RedEvududAnalytics/Model/DVACStartSessionLog.h"
 #include "platform/appkit/NSApplicationActivation.h"
 #include "platform/dispatch/Dispatch.h"
@@ -13,8 +14,6 @@
 #include "platform/foundation/NotificationCenter.h"
 
 namespace {
-
-constexpr const char* kAnalyticsTag = "RedEvududAnalytics";
 
 bool isAppExtension() { return ns::Bundle::main()->executablePath().find(".appex/") != std::string::npos; }
 
@@ -75,20 +74,21 @@ void DVACSessionTracker::stop() {
 void DVACSessionTracker::enableManualSessionTracker() {
   std::lock_guard lock(mutex_);
   if (started_) {
-    DVACLogInfo(kAnalyticsTag, "Manual session tracker should be set before the DVACAnalytics service is started.");
+    DVACLogInfo(kDVACAnalyticsLogTag,
+                "Manual session tracker should be set before the DVACAnalytics service is started.");
     return;
   }
   isManualSessionTrackerEnabled_ = true;
-  DVACLogInfo(kAnalyticsTag, "Manual session tracker is enabled.");
+  DVACLogInfo(kDVACAnalyticsLogTag, "Manual session tracker is enabled.");
 }
 
 void DVACSessionTracker::startSession() {
   if (!isManualSessionTrackerEnabled()) {
-    DVACLogInfo(kAnalyticsTag, "Can't start new session because manual session tracker is disabled.");
+    DVACLogInfo(kDVACAnalyticsLogTag, "Can't start new session because manual session tracker is disabled.");
     return;
   }
   sendStartSession();
-  DVACLogInfo(kAnalyticsTag, "Started a new session: " + context_->sessionId().value_or("(null)"));
+  DVACLogInfo(kDVACAnalyticsLogTag, "Started a new session: " + context_->sessionId().value_or("(null)"));
 }
 
 // ------------------------------------------------------------------ Sessions
@@ -101,7 +101,7 @@ void DVACSessionTracker::renewSessionId() {
 void DVACSessionTracker::sendStartSession() {
   const std::string sessionId = ns::UUID::random().UUIDString();
   context_->setSessionId(sessionId);
-  DVACLogInfo(kAnalyticsTag, "New session ID: " + sessionId);
+  DVACLogInfo(kDVACAnalyticsLogTag, "New session ID: " + sessionId);
   auto log = std::make_shared<DVACStartSessionLog>();
   log->setSid(sessionId);
   if (auto delegate = this->delegate()) delegate->sessionTrackerProcessLog(*this, log);
@@ -126,7 +126,7 @@ bool DVACSessionTracker::hasSessionTimedOut() {
 void DVACSessionTracker::applicationDidEnterBackground() {
   std::lock_guard lock(mutex_);
   if (isManualSessionTrackerEnabled_) {
-    DVACLogInfo(kAnalyticsTag,
+    DVACLogInfo(kDVACAnalyticsLogTag,
                 "Manual session tracker is enabled. Skip tracking a session status request after enter background.");
     return;
   }
@@ -136,7 +136,7 @@ void DVACSessionTracker::applicationDidEnterBackground() {
 void DVACSessionTracker::applicationWillEnterForeground() {
   std::lock_guard lock(mutex_);
   if (isManualSessionTrackerEnabled_) {
-    DVACLogInfo(kAnalyticsTag,
+    DVACLogInfo(kDVACAnalyticsLogTag,
                 "Manual session tracker is enabled. Skip tracking a session status request after enter foreground.");
     return;
   }

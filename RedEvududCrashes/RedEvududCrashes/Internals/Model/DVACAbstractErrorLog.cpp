@@ -4,13 +4,13 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kAbstractErrorLogRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACAbstractErrorLog>("DVACAbstractErrorLog");
   return true;
 }();
 
-constexpr const char* kId = "id";
-constexpr const char* kProcessId = "processId";
+constexpr const char* kErrorLogId = "id";
+constexpr const char* kErrorLogProcessId = "processId";
 constexpr const char* kProcessName = "processName";
 constexpr const char* kParentProcessId = "parentProcessId";
 constexpr const char* kParentProcessName = "parentProcessName";
@@ -18,14 +18,14 @@ constexpr const char* kErrorThreadId = "errorThreadId";
 constexpr const char* kErrorThreadName = "errorThreadName";
 constexpr const char* kFatal = "fatal";
 constexpr const char* kAppLaunchTimestamp = "appLaunchTimestamp";
-constexpr const char* kArchitecture = "architecture";
+constexpr const char* kErrorLogArchitecture = "architecture";
 
 }  // namespace
 
 ns::Value DVACAbstractErrorLog::serializeToDictionary() const {
   ns::Value dict = DVACLogWithProperties::serializeToDictionary();
-  dvac::setJSONValue(dict, kId, errorId);
-  if (processId) dvac::setJSONValue(dict, kProcessId, ns::Value(*processId));
+  dvac::setJSONValue(dict, kErrorLogId, errorId);
+  if (processId) dvac::setJSONValue(dict, kErrorLogProcessId, ns::Value(*processId));
   dvac::setJSONValue(dict, kProcessName, processName);
   if (parentProcessId) dvac::setJSONValue(dict, kParentProcessId, ns::Value(*parentProcessId));
   dvac::setJSONValue(dict, kParentProcessName, parentProcessName);
@@ -35,7 +35,7 @@ ns::Value DVACAbstractErrorLog::serializeToDictionary() const {
   if (appLaunchTimestamp) {
     dvac::setJSONValue(dict, kAppLaunchTimestamp, ns::Value(DVACUtility::dateToISO8601(*appLaunchTimestamp)));
   }
-  dvac::setJSONValue(dict, kArchitecture, architecture);
+  dvac::setJSONValue(dict, kErrorLogArchitecture, architecture);
   return dict;
 }
 
@@ -46,7 +46,7 @@ bool DVACAbstractErrorLog::isValid() const {
     return false;
   }
   if (!processId) {
-    DVACLogInvalidField(className(), kProcessId);
+    DVACLogInvalidField(className(), kErrorLogProcessId);
     return false;
   }
   if (!processName) {
@@ -73,8 +73,8 @@ std::shared_ptr<DVACAbstractErrorLog> DVACAbstractErrorLog::initWithCoder(ns::Ke
 
 void DVACAbstractErrorLog::decodeWithCoder(ns::KeyedUnarchiver& coder) {
   DVACLogWithProperties::decodeWithCoder(coder);
-  errorId = coder.decodeString(kId);
-  processId = dvac::decodeUnsignedNumber(coder, kProcessId);
+  errorId = coder.decodeString(kErrorLogId);
+  processId = dvac::decodeUnsignedNumber(coder, kErrorLogProcessId);
   processName = coder.decodeString(kProcessName);
   parentProcessId = dvac::decodeUnsignedNumber(coder, kParentProcessId);
   parentProcessName = coder.decodeString(kParentProcessName);
@@ -82,13 +82,13 @@ void DVACAbstractErrorLog::decodeWithCoder(ns::KeyedUnarchiver& coder) {
   errorThreadName = coder.decodeString(kErrorThreadName);
   fatal = coder.decodeBool(kFatal);
   appLaunchTimestamp = coder.decodeDate(kAppLaunchTimestamp);
-  architecture = coder.decodeString(kArchitecture);
+  architecture = coder.decodeString(kErrorLogArchitecture);
 }
 
 void DVACAbstractErrorLog::encodeWithCoder(ns::KeyedArchiver& coder) const {
   DVACLogWithProperties::encodeWithCoder(coder);
-  dvac::encodeString(coder, errorId, kId);
-  if (processId) coder.encodeObject(ns::Value(*processId), kProcessId);
+  dvac::encodeString(coder, errorId, kErrorLogId);
+  if (processId) coder.encodeObject(ns::Value(*processId), kErrorLogProcessId);
   dvac::encodeString(coder, processName, kProcessName);
   if (parentProcessId) coder.encodeObject(ns::Value(*parentProcessId), kParentProcessId);
   dvac::encodeString(coder, parentProcessName, kParentProcessName);
@@ -96,5 +96,5 @@ void DVACAbstractErrorLog::encodeWithCoder(ns::KeyedArchiver& coder) const {
   dvac::encodeString(coder, errorThreadName, kErrorThreadName);
   coder.encodeBool(fatal, kFatal);
   if (appLaunchTimestamp) coder.encodeObject(ns::Value(*appLaunchTimestamp), kAppLaunchTimestamp);
-  dvac::encodeString(coder, architecture, kArchitecture);
+  dvac::encodeString(coder, architecture, kErrorLogArchitecture);
 }

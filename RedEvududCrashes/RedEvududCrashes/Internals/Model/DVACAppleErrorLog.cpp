@@ -2,13 +2,13 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kAppleErrorLogRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACAppleErrorLog>("DVACAppleErrorLog");
   return true;
 }();
 
-constexpr const char* kPrimaryArchitectureId = "primaryArchitectureId";
-constexpr const char* kArchitectureVariantId = "architectureVariantId";
+constexpr const char* kAppleErrorLogPrimaryArchitectureId = "primaryArchitectureId";
+constexpr const char* kAppleErrorLogArchitectureVariantId = "architectureVariantId";
 constexpr const char* kApplicationPath = "applicationPath";
 constexpr const char* kOsExceptionType = "osExceptionType";
 constexpr const char* kOsExceptionCode = "osExceptionCode";
@@ -19,7 +19,7 @@ constexpr const char* kSelectorRegisterValue = "selectorRegisterValue";
 constexpr const char* kThreads = "threads";
 constexpr const char* kBinaries = "binaries";
 constexpr const char* kRegisters = "registers";
-constexpr const char* kException = "exception";
+constexpr const char* kAppleErrorLogException = "exception";
 
 ns::Value registersValue(const std::map<std::string, std::string>& registers) {
   ns::Dictionary dict;
@@ -31,8 +31,10 @@ ns::Value registersValue(const std::map<std::string, std::string>& registers) {
 
 ns::Value DVACAppleErrorLog::serializeToDictionary() const {
   ns::Value dict = DVACAbstractErrorLog::serializeToDictionary();
-  if (primaryArchitectureId) dvac::setJSONValue(dict, kPrimaryArchitectureId, ns::Value(*primaryArchitectureId));
-  if (architectureVariantId) dvac::setJSONValue(dict, kArchitectureVariantId, ns::Value(*architectureVariantId));
+  if (primaryArchitectureId)
+    dvac::setJSONValue(dict, kAppleErrorLogPrimaryArchitectureId, ns::Value(*primaryArchitectureId));
+  if (architectureVariantId)
+    dvac::setJSONValue(dict, kAppleErrorLogArchitectureVariantId, ns::Value(*architectureVariantId));
   dvac::setJSONValue(dict, kApplicationPath, applicationPath);
   dvac::setJSONValue(dict, kOsExceptionType, osExceptionType);
   dvac::setJSONValue(dict, kOsExceptionCode, osExceptionCode);
@@ -43,14 +45,14 @@ ns::Value DVACAppleErrorLog::serializeToDictionary() const {
   if (threads) dvac::setJSONValue(dict, kThreads, dvac::serializedArray(*threads));
   if (binaries) dvac::setJSONValue(dict, kBinaries, dvac::serializedArray(*binaries));
   if (registers) dvac::setJSONValue(dict, kRegisters, registersValue(*registers));
-  if (exception) dvac::setJSONValue(dict, kException, exception->serializeToDictionary());
+  if (exception) dvac::setJSONValue(dict, kAppleErrorLogException, exception->serializeToDictionary());
   return dict;
 }
 
 bool DVACAppleErrorLog::isValid() const {
   if (!DVACAbstractErrorLog::isValid()) return false;
   if (!primaryArchitectureId) {
-    DVACLogInvalidField(className(), kPrimaryArchitectureId);
+    DVACLogInvalidField(className(), kAppleErrorLogPrimaryArchitectureId);
     return false;
   }
   const std::pair<const std::optional<std::string>*, const char*> required[] = {
@@ -86,8 +88,8 @@ std::shared_ptr<DVACAppleErrorLog> DVACAppleErrorLog::initWithCoder(ns::KeyedUna
 
 void DVACAppleErrorLog::decodeWithCoder(ns::KeyedUnarchiver& coder) {
   DVACAbstractErrorLog::decodeWithCoder(coder);
-  primaryArchitectureId = dvac::decodeUnsignedNumber(coder, kPrimaryArchitectureId);
-  architectureVariantId = dvac::decodeUnsignedNumber(coder, kArchitectureVariantId);
+  primaryArchitectureId = dvac::decodeUnsignedNumber(coder, kAppleErrorLogPrimaryArchitectureId);
+  architectureVariantId = dvac::decodeUnsignedNumber(coder, kAppleErrorLogArchitectureVariantId);
   applicationPath = coder.decodeString(kApplicationPath);
   osExceptionType = coder.decodeString(kOsExceptionType);
   osExceptionCode = coder.decodeString(kOsExceptionCode);
@@ -110,14 +112,14 @@ void DVACAppleErrorLog::decodeWithCoder(ns::KeyedUnarchiver& coder) {
     }
     registers = std::move(values);
   }
-  exception = coder.decodeObjectOfClass<DVACExceptionModel>(kException);
+  exception = coder.decodeObjectOfClass<DVACExceptionModel>(kAppleErrorLogException);
   isKnownEncodingType = false;
 }
 
 void DVACAppleErrorLog::encodeWithCoder(ns::KeyedArchiver& coder) const {
   DVACAbstractErrorLog::encodeWithCoder(coder);
-  if (primaryArchitectureId) coder.encodeObject(ns::Value(*primaryArchitectureId), kPrimaryArchitectureId);
-  if (architectureVariantId) coder.encodeObject(ns::Value(*architectureVariantId), kArchitectureVariantId);
+  if (primaryArchitectureId) coder.encodeObject(ns::Value(*primaryArchitectureId), kAppleErrorLogPrimaryArchitectureId);
+  if (architectureVariantId) coder.encodeObject(ns::Value(*architectureVariantId), kAppleErrorLogArchitectureVariantId);
   dvac::encodeString(coder, applicationPath, kApplicationPath);
   dvac::encodeString(coder, osExceptionType, kOsExceptionType);
   dvac::encodeString(coder, osExceptionCode, kOsExceptionCode);
@@ -128,5 +130,5 @@ void DVACAppleErrorLog::encodeWithCoder(ns::KeyedArchiver& coder) const {
   if (threads) coder.encodeObject(dvac::objectArray(*threads), kThreads);
   if (binaries) coder.encodeObject(dvac::objectArray(*binaries), kBinaries);
   if (registers) coder.encodeObject(registersValue(*registers), kRegisters);
-  if (exception) coder.encodeObject(ns::Value(exception), kException);
+  if (exception) coder.encodeObject(ns::Value(exception), kAppleErrorLogException);
 }

@@ -4,39 +4,41 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kBinaryRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACBinary>("DVACBinary");
   return true;
 }();
 
-constexpr const char* kId = "id";
+constexpr const char* kBinaryId = "id";
 constexpr const char* kStartAddress = "startAddress";
 constexpr const char* kEndAddress = "endAddress";
-constexpr const char* kName = "name";
+constexpr const char* kBinaryName = "name";
 constexpr const char* kPath = "path";
-constexpr const char* kArchitecture = "architecture";
-constexpr const char* kPrimaryArchitectureId = "primaryArchitectureId";
-constexpr const char* kArchitectureVariantId = "architectureVariantId";
+constexpr const char* kBinaryArchitecture = "architecture";
+constexpr const char* kBinaryPrimaryArchitectureId = "primaryArchitectureId";
+constexpr const char* kBinaryArchitectureVariantId = "architectureVariantId";
 
 }  // namespace
 
 ns::Value DVACBinary::serializeToDictionary() const {
   ns::Value dict{ns::Dictionary{}};
-  dvac::setJSONValue(dict, kId, binaryId);
+  dvac::setJSONValue(dict, kBinaryId, binaryId);
   dvac::setJSONValue(dict, kStartAddress, startAddress);
   dvac::setJSONValue(dict, kEndAddress, endAddress);
-  dvac::setJSONValue(dict, kName, name);
+  dvac::setJSONValue(dict, kBinaryName, name);
   dvac::setJSONValue(dict, kPath, path);
-  dvac::setJSONValue(dict, kArchitecture, architecture);
-  if (primaryArchitectureId) dvac::setJSONValue(dict, kPrimaryArchitectureId, ns::Value(*primaryArchitectureId));
-  if (architectureVariantId) dvac::setJSONValue(dict, kArchitectureVariantId, ns::Value(*architectureVariantId));
+  dvac::setJSONValue(dict, kBinaryArchitecture, architecture);
+  if (primaryArchitectureId) dvac::setJSONValue(dict, kBinaryPrimaryArchitectureId, ns::Value(*primaryArchitectureId));
+  if (architectureVariantId) dvac::setJSONValue(dict, kBinaryArchitectureVariantId, ns::Value(*architectureVariantId));
   return dict;
 }
 
 bool DVACBinary::isValid() const {
-  const std::pair<const std::optional<std::string>*, const char*> required[] = {
-      {&binaryId, "binaryId"}, {&startAddress, kStartAddress}, {&endAddress, kEndAddress},
-      {&name, kName},          {&path, kPath}};
+  const std::pair<const std::optional<std::string>*, const char*> required[] = {{&binaryId, "binaryId"},
+                                                                                {&startAddress, kStartAddress},
+                                                                                {&endAddress, kEndAddress},
+                                                                                {&name, kBinaryName},
+                                                                                {&path, kPath}};
   for (const auto& [field, fieldName] : required) {
     if (!*field) {
       DVACLogInvalidField(className(), fieldName);
@@ -58,24 +60,24 @@ std::string DVACBinary::description() const { return serializeToDictionary().des
 
 std::shared_ptr<DVACBinary> DVACBinary::initWithCoder(ns::KeyedUnarchiver& coder) {
   auto binary = std::make_shared<DVACBinary>();
-  binary->binaryId = coder.decodeString(kId);
+  binary->binaryId = coder.decodeString(kBinaryId);
   binary->startAddress = coder.decodeString(kStartAddress);
   binary->endAddress = coder.decodeString(kEndAddress);
-  binary->name = coder.decodeString(kName);
+  binary->name = coder.decodeString(kBinaryName);
   binary->path = coder.decodeString(kPath);
-  binary->architecture = coder.decodeString(kArchitecture);
-  binary->primaryArchitectureId = dvac::decodeUnsignedNumber(coder, kPrimaryArchitectureId);
-  binary->architectureVariantId = dvac::decodeUnsignedNumber(coder, kArchitectureVariantId);
+  binary->architecture = coder.decodeString(kBinaryArchitecture);
+  binary->primaryArchitectureId = dvac::decodeUnsignedNumber(coder, kBinaryPrimaryArchitectureId);
+  binary->architectureVariantId = dvac::decodeUnsignedNumber(coder, kBinaryArchitectureVariantId);
   return binary;
 }
 
 void DVACBinary::encodeWithCoder(ns::KeyedArchiver& coder) const {
-  dvac::encodeString(coder, binaryId, kId);
+  dvac::encodeString(coder, binaryId, kBinaryId);
   dvac::encodeString(coder, startAddress, kStartAddress);
   dvac::encodeString(coder, endAddress, kEndAddress);
-  dvac::encodeString(coder, name, kName);
+  dvac::encodeString(coder, name, kBinaryName);
   dvac::encodeString(coder, path, kPath);
-  dvac::encodeString(coder, architecture, kArchitecture);
-  if (primaryArchitectureId) coder.encodeObject(ns::Value(*primaryArchitectureId), kPrimaryArchitectureId);
-  if (architectureVariantId) coder.encodeObject(ns::Value(*architectureVariantId), kArchitectureVariantId);
+  dvac::encodeString(coder, architecture, kBinaryArchitecture);
+  if (primaryArchitectureId) coder.encodeObject(ns::Value(*primaryArchitectureId), kBinaryPrimaryArchitectureId);
+  if (architectureVariantId) coder.encodeObject(ns::Value(*architectureVariantId), kBinaryArchitectureVariantId);
 }

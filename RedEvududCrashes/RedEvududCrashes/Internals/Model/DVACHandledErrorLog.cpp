@@ -2,20 +2,20 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kHandledErrorLogRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACHandledErrorLog>("DVACHandledErrorLog");
   return true;
 }();
 
-constexpr const char* kId = "id";
-constexpr const char* kException = "exception";
+constexpr const char* kHandledErrorId = "id";
+constexpr const char* kHandledErrorException = "exception";
 
 }  // namespace
 
 ns::Value DVACHandledErrorLog::serializeToDictionary() const {
   ns::Value dict = DVACLogWithProperties::serializeToDictionary();
-  dvac::setJSONValue(dict, kId, errorId);
-  if (exception) dvac::setJSONValue(dict, kException, exception->serializeToDictionary());
+  dvac::setJSONValue(dict, kHandledErrorId, errorId);
+  if (exception) dvac::setJSONValue(dict, kHandledErrorException, exception->serializeToDictionary());
   return dict;
 }
 
@@ -26,7 +26,7 @@ bool DVACHandledErrorLog::isValid() const {
     return false;
   }
   if (!exception) {
-    DVACLogInvalidField(className(), kException);
+    DVACLogInvalidField(className(), kHandledErrorException);
     return false;
   }
   return true;
@@ -46,12 +46,12 @@ std::shared_ptr<DVACHandledErrorLog> DVACHandledErrorLog::initWithCoder(ns::Keye
 
 void DVACHandledErrorLog::decodeWithCoder(ns::KeyedUnarchiver& coder) {
   DVACLogWithProperties::decodeWithCoder(coder);
-  errorId = coder.decodeString(kId);
-  exception = coder.decodeObjectOfClass<DVACExceptionModel>(kException);
+  errorId = coder.decodeString(kHandledErrorId);
+  exception = coder.decodeObjectOfClass<DVACExceptionModel>(kHandledErrorException);
 }
 
 void DVACHandledErrorLog::encodeWithCoder(ns::KeyedArchiver& coder) const {
   DVACLogWithProperties::encodeWithCoder(coder);
-  dvac::encodeString(coder, errorId, kId);
-  if (exception) coder.encodeObject(ns::Value(exception), kException);
+  dvac::encodeString(coder, errorId, kHandledErrorId);
+  if (exception) coder.encodeObject(ns::Value(exception), kHandledErrorException);
 }

@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kStackFrameRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACStackFrame>("DVACStackFrame");
   return true;
 }();
@@ -12,7 +12,7 @@ constexpr const char* kCode = "code";
 constexpr const char* kClassName = "className";
 constexpr const char* kMethodName = "methodName";
 constexpr const char* kLineNumber = "lineNumber";
-constexpr const char* kFileName = "fileName";
+constexpr const char* kFrameFileName = "fileName";
 
 }  // namespace
 
@@ -47,7 +47,7 @@ ns::Value DVACStackFrame::serializeToDictionary() const {
   dvac::setJSONValue(dict, kClassName, className_);
   dvac::setJSONValue(dict, kMethodName, methodName);
   if (lineNumber) dvac::setJSONValue(dict, kLineNumber, ns::Value(*lineNumber));
-  dvac::setJSONValue(dict, kFileName, fileName);
+  dvac::setJSONValue(dict, kFrameFileName, fileName);
   return dict;
 }
 
@@ -66,7 +66,7 @@ std::shared_ptr<DVACStackFrame> DVACStackFrame::initWithCoder(ns::KeyedUnarchive
   frame->className_ = coder.decodeString(kClassName);
   frame->methodName = coder.decodeString(kMethodName);
   frame->lineNumber = dvac::decodeSignedNumber(coder, kLineNumber);
-  frame->fileName = coder.decodeString(kFileName);
+  frame->fileName = coder.decodeString(kFrameFileName);
   return frame;
 }
 
@@ -76,5 +76,5 @@ void DVACStackFrame::encodeWithCoder(ns::KeyedArchiver& coder) const {
   dvac::encodeString(coder, className_, kClassName);
   dvac::encodeString(coder, methodName, kMethodName);
   if (lineNumber) coder.encodeObject(ns::Value(*lineNumber), kLineNumber);
-  dvac::encodeString(coder, fileName, kFileName);
+  dvac::encodeString(coder, fileName, kFrameFileName);
 }

@@ -2,24 +2,24 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kThreadRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACThread>("DVACThread");
   return true;
 }();
 
-constexpr const char* kId = "id";
-constexpr const char* kName = "name";
-constexpr const char* kFrames = "frames";
-constexpr const char* kException = "exception";
+constexpr const char* kThreadId = "id";
+constexpr const char* kThreadName = "name";
+constexpr const char* kThreadFrames = "frames";
+constexpr const char* kThreadException = "exception";
 
 }  // namespace
 
 ns::Value DVACThread::serializeToDictionary() const {
   ns::Value dict{ns::Dictionary{}};
-  if (threadId) dvac::setJSONValue(dict, kId, ns::Value(*threadId));
-  dvac::setJSONValue(dict, kName, name);
-  if (frames) dvac::setJSONValue(dict, kFrames, dvac::serializedArray(*frames));
-  if (exception) dvac::setJSONValue(dict, kException, exception->serializeToDictionary());
+  if (threadId) dvac::setJSONValue(dict, kThreadId, ns::Value(*threadId));
+  dvac::setJSONValue(dict, kThreadName, name);
+  if (frames) dvac::setJSONValue(dict, kThreadFrames, dvac::serializedArray(*frames));
+  if (exception) dvac::setJSONValue(dict, kThreadException, exception->serializeToDictionary());
   return dict;
 }
 
@@ -29,7 +29,7 @@ bool DVACThread::isValid() const {
     return false;
   }
   if (!frames || frames->empty()) {
-    DVACLogInvalidField(className(), kFrames);
+    DVACLogInvalidField(className(), kThreadFrames);
     return false;
   }
   return true;
@@ -46,16 +46,16 @@ std::string DVACThread::description() const { return serializeToDictionary().des
 std::shared_ptr<DVACThread> DVACThread::initWithCoder(ns::KeyedUnarchiver& coder) {
   auto thread = std::make_shared<DVACThread>();
   thread->frames.reset();
-  thread->threadId = dvac::decodeSignedNumber(coder, kId);
-  thread->name = coder.decodeString(kName);
-  thread->frames = dvac::decodeObjectArray<DVACStackFrame>(coder, kFrames);
-  thread->exception = coder.decodeObjectOfClass<DVACExceptionModel>(kException);
+  thread->threadId = dvac::decodeSignedNumber(coder, kThreadId);
+  thread->name = coder.decodeString(kThreadName);
+  thread->frames = dvac::decodeObjectArray<DVACStackFrame>(coder, kThreadFrames);
+  thread->exception = coder.decodeObjectOfClass<DVACExceptionModel>(kThreadException);
   return thread;
 }
 
 void DVACThread::encodeWithCoder(ns::KeyedArchiver& coder) const {
-  if (threadId) coder.encodeObject(ns::Value(*threadId), kId);
-  dvac::encodeString(coder, name, kName);
-  if (frames) coder.encodeObject(dvac::objectArray(*frames), kFrames);
-  if (exception) coder.encodeObject(ns::Value(exception), kException);
+  if (threadId) coder.encodeObject(ns::Value(*threadId), kThreadId);
+  dvac::encodeString(coder, name, kThreadName);
+  if (frames) coder.encodeObject(dvac::objectArray(*frames), kThreadFrames);
+  if (exception) coder.encodeObject(ns::Value(exception), kThreadException);
 }

@@ -2,21 +2,21 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kWrapperExceptionRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACWrapperException>("DVACWrapperException");
   return true;
 }();
 
 constexpr const char* kModelException = "modelException";
 constexpr const char* kExceptionData = "exceptionData";
-constexpr const char* kProcessId = "processId";
+constexpr const char* kWrapperExceptionProcessId = "processId";
 
 }  // namespace
 
 ns::Value DVACWrapperException::serializeToDictionary() const {
   ns::Value dict{ns::Dictionary{}};
   if (modelException) dvac::setJSONValue(dict, kModelException, modelException->serializeToDictionary());
-  if (processId) dvac::setJSONValue(dict, kProcessId, ns::Value(*processId));
+  if (processId) dvac::setJSONValue(dict, kWrapperExceptionProcessId, ns::Value(*processId));
   if (exceptionData) dvac::setJSONValue(dict, kExceptionData, ns::Value(*exceptionData));
   return dict;
 }
@@ -31,12 +31,12 @@ std::shared_ptr<DVACWrapperException> DVACWrapperException::initWithCoder(ns::Ke
   auto exception = std::make_shared<DVACWrapperException>();
   exception->modelException = coder.decodeObjectOfClass<DVACExceptionModel>(kModelException);
   exception->exceptionData = coder.decodeData(kExceptionData);
-  exception->processId = dvac::decodeUnsignedNumber(coder, kProcessId);
+  exception->processId = dvac::decodeUnsignedNumber(coder, kWrapperExceptionProcessId);
   return exception;
 }
 
 void DVACWrapperException::encodeWithCoder(ns::KeyedArchiver& coder) const {
   if (modelException) coder.encodeObject(ns::Value(modelException), kModelException);
   if (exceptionData) coder.encodeObject(ns::Value(*exceptionData), kExceptionData);
-  if (processId) coder.encodeObject(ns::Value(*processId), kProcessId);
+  if (processId) coder.encodeObject(ns::Value(*processId), kWrapperExceptionProcessId);
 }

@@ -1,5 +1,7 @@
 #include "RedEvududCrashes/RedEvududCrashes/Internals/Util/DVACCrashesUtil.h"
 
+#include <fstream>
+#include <iterator>
 #include <mutex>
 
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
@@ -44,4 +46,10 @@ void DVACCrashesUtil::resetDirectory() {
   auto& state = tokens();
   std::lock_guard lock(state.mutex);
   state.crashes = state.logBuffer = state.wrapperExceptions = false;
+}
+
+std::optional<ns::Data> DVACCrashesUtil::readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return ns::Data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }

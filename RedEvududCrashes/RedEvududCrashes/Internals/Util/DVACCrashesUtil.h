@@ -2,7 +2,10 @@
 // The Crashes service's directories, as path components under the SDK's
 // file-storage directory. Each is created on the first call that names it.
 
+#include <optional>
 #include <string>
+
+#include "platform/foundation/Value.h"
 
 inline constexpr const char* kDVACCrashesDirectory = "crashes";
 inline constexpr const char* kDVACLogBufferDirectory = "crasheslogbuffer";
@@ -20,4 +23,7 @@ class DVACCrashesUtil {
   static std::string wrapperExceptionsDir();
   // The next call of each creates its directory again.
   static void resetDirectory();
+
+  // The whole file at the path; nil when it cannot be opened.
+  static std::optional<ns::Data> readFile(const std::string& path);
 };

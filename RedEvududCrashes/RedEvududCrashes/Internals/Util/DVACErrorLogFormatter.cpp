@@ -11,6 +11,7 @@
 #include "RedEvudud/RedEvudud/DVACRedEvudud.h"
 #include "RedEvudud/RedEvudud/Internals/Context/Device/DVACDeviceTracker.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
+#include "RedEvududCrashes/RedEvududCrashes/DVACCrashes.h"
 #include "RedEvududCrashes/RedEvududCrashes/Internals/DVACWrapperExceptionManager.h"
 #include "platform/foundation/Paths.h"
 #include "platform/machcompat/Dyld.h"
@@ -18,7 +19,6 @@
 
 namespace {
 
-constexpr const char* kCrashesLogTag = "RedEvududCrashes";
 constexpr uint32_t kMachTypeEncoding = 1;
 
 std::string hex(const char* format, uint64_t value) {
@@ -30,11 +30,6 @@ std::string hex(const char* format, uint64_t value) {
 std::string lowercased(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
-}
-
-bool startsWith(const std::string& text, std::string_view prefix) { return text.rfind(prefix, 0) == 0; }
-bool endsWith(const std::string& text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // The "%02X" text of the first LC_UUID of a loaded Mach-O header, lower-cased;
@@ -330,7 +325,7 @@ std::string DVACErrorLogFormatter::formatStackFrame(const DVLQCrashReportStackFr
     base = image->imageBaseAddress();
     offset = static_cast<int64_t>(ip - base);
   } else if (ip != 0) {
-    DVACLogWarning(kCrashesLogTag, hex("Cannot find image for 0x%" PRIx64, ip));
+    DVACLogWarning(kDVACCrashesLogTag, hex("Cannot find image for 0x%" PRIx64, ip));
   }
   std::optional<std::string> processPath;
   if (report.hasProcessInfo()) processPath = report.processInfo()->processPath();
@@ -351,7 +346,7 @@ std::string DVACErrorLogFormatter::formatStackFrame(const DVLQCrashReportStackFr
           name.erase(0, 1);
           break;
         case DVLQCrashReportOperatingSystemUnknown:
-          DVACLogWarning(kCrashesLogTag, "Symbol \"" + name + "\" prefix rules are unknown for this OS!");
+          DVACLogWarning(kDVACCrashesLogTag, "Symbol \"" + name + "\" prefix rules are unknown for this OS!");
           break;
         default:
           break;
@@ -435,7 +430,7 @@ std::vector<std::shared_ptr<DVACBinary>> DVACErrorLogFormatter::extractBinaryIma
 std::string DVACErrorLogFormatter::standardizedPath(const std::string& path) {
   if (path.empty()) return path;
   std::string expanded = path;
-  if (expanded == "~" || startsWith(expanded, "~/")) expanded = ns::paths::homeDirectory() + expanded.substr(1);
+  if (expanded == "~" || expanded.starts_with("~/")) expanded = ns::paths::homeDirectory() + expanded.substr(1);
   const bool absolute = !expanded.empty() && expanded[0] == '/';
   std::vector<std::string> parts;
   size_t at = 0;
@@ -464,22 +459,22 @@ DVACBinaryImageType DVACErrorLogFormatter::imageTypeForImagePath(const std::opti
   const std::string image = lowercased(*imagePath);
   const std::string process = lowercased(*processPath);
   if (standardized.find(".app/") == std::string::npos) return DVACBinaryImageTypeOther;
-  if (standardized.find("frameworks/libswift") != std::string::npos && endsWith(standardized, ".dylib")) {
+  if (standardized.find("frameworks/libswift") != std::string::npos && standardized.ends_with(".dylib")) {
     return DVACBinaryImageTypeOther;
   }
-  if (standardized == process || startsWith(image, process)) return DVACBinaryImageTypeAppBinary;
+  if (standardized == process || image.starts_with(process)) return DVACBinaryImageTypeAppBinary;
   return DVACBinaryImageTypeAppFramework;
 }
 
 std::string DVACErrorLogFormatter::anonymizedPathFromPath(const std::optional<std::string>& path) {
   if (!path || path->empty()) return "";
-  if (startsWith(*path, "/Users/")) {
+  if (path->starts_with("/Users/")) {
     static const std::regex kUsers("(/Users/[^/]+/)");
     return std::regex_replace(*path, kUsers, "/Users/USER/");
   }
   if (path->find("Users") != std::string::npos) return "";
   // The same rule for the home directories of this platform.
-  if (startsWith(*path, "/home/")) {
+  if (path->starts_with("/home/")) {
     static const std::regex kHome("^/home/[^/]+/");
     return std::regex_replace(*path, kHome, "/home/USER/");
   }

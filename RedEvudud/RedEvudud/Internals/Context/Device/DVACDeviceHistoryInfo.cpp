@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kDeviceHistoryInfoRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACDeviceHistoryInfo>("DVACDeviceHistoryInfo");
   return true;
 }();

@@ -32,9 +32,9 @@ struct TrackerState {
   std::optional<std::string> fileSystemRoot;
 };
 
-TrackerState& state() {
-  static TrackerState* trackerState = new TrackerState();
-  return *trackerState;
+TrackerState& trackerState() {
+  static TrackerState* state = new TrackerState();
+  return *state;
 }
 
 using Lock = std::lock_guard<std::recursive_mutex>;
@@ -42,11 +42,12 @@ using Lock = std::lock_guard<std::recursive_mutex>;
 // ---- Reading the system -------------------------------------------------------
 
 std::string systemPath(const std::string& absolutePath) {
-  Lock lock(state().mutex);
-  return state().fileSystemRoot ? *state().fileSystemRoot + absolutePath : absolutePath;
+  Lock lock(trackerState().mutex);
+  return trackerState().fileSystemRoot ? *trackerState().fileSystemRoot + absolutePath : absolutePath;
 }
 
-std::string trimmed(std::string_view text) {
+// System files may pad their text with NULs as well as spaces.
+std::string trimmedSystemText(std::string_view text) {
   auto isSpace = [](char c) { return c == '\0' || std::isspace(static_cast<unsigned char>(c)); };
   while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
   while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
@@ -148,7 +149,7 @@ std::optional<CGSize> connectedDisplaySize() {
   for (const auto& connector : connectors) {
     std::ifstream statusFile(connector / "status");
     std::string status;
-    if (!std::getline(statusFile, status) || trimmed(status) != "connected") continue;
+    if (!std::getline(statusFile, status) || trimmedSystemText(status) != "connected") continue;
     std::ifstream modesFile(connector / "modes");
     std::string mode;
     if (!std::getline(modesFile, mode)) continue;
@@ -172,26 +173,26 @@ double timestampOf(const std::shared_ptr<DVACDeviceHistoryInfo>& info) {
 // ---- Shared instance --------------------------------------------------------
 
 std::shared_ptr<DVACDeviceTracker> DVACDeviceTracker::sharedInstance() {
-  Lock lock(state().mutex);
-  if (!state().shared) state().shared = std::shared_ptr<DVACDeviceTracker>(new DVACDeviceTracker());
-  return state().shared;
+  Lock lock(trackerState().mutex);
+  if (!trackerState().shared) trackerState().shared = std::shared_ptr<DVACDeviceTracker>(new DVACDeviceTracker());
+  return trackerState().shared;
 }
 
 void DVACDeviceTracker::resetSharedInstance() {
-  Lock lock(state().mutex);
-  state().shared.reset();
-  state().wrapperSdk.reset();
-  state().countryCode.reset();
-  state().deviceUpToDate = false;
+  Lock lock(trackerState().mutex);
+  trackerState().shared.reset();
+  trackerState().wrapperSdk.reset();
+  trackerState().countryCode.reset();
+  trackerState().deviceUpToDate = false;
 }
 
 void DVACDeviceTracker::refreshDeviceNextTime() {
-  Lock lock(state().mutex);
-  state().deviceUpToDate = false;
+  Lock lock(trackerState().mutex);
+  trackerState().deviceUpToDate = false;
 }
 
 DVACDeviceTracker::DVACDeviceTracker() {
-  Lock lock(state().mutex);
+  Lock lock(trackerState().mutex);
   auto stored = DVACRedEvududUserDefaults::shared()->objectForKey(kDVACPastDevicesKey);
   if (stored && stored->isData()) {
     auto history = DVACUtility::unarchiveKeyedData(*stored->data());
@@ -210,8 +211,8 @@ DVACDeviceTracker::DVACDeviceTracker() {
 // ---- Current and past devices -----------------------------------------------
 
 std::shared_ptr<DVACDevice> DVACDeviceTracker::device() {
-  Lock lock(state().mutex);
-  if (device_ && state().deviceUpToDate) return device_;
+  Lock lock(trackerState().mutex);
+  if (device_ && trackerState().deviceUpToDate) return device_;
   device_ = updatedDevice();
 
   auto info = std::make_shared<DVACDeviceHistoryInfo>(DVACHistoryClock::now(), device_);
@@ -224,7 +225,7 @@ std::shared_ptr<DVACDevice> DVACDeviceTracker::device() {
 }
 
 std::shared_ptr<DVACDevice> DVACDeviceTracker::deviceForTimestamp(const std::optional<ns::Date>& timestamp) {
-  Lock lock(state().mutex);
+  Lock lock(trackerState().mutex);
   if (!timestamp || deviceHistory_.empty()) return device();
   const double time = timestamp->timeIntervalSince1970();
   auto position = std::lower_bound(deviceHistory_.begin(), deviceHistory_.end(), time,
@@ -242,13 +243,13 @@ std::shared_ptr<DVACDevice> DVACDeviceTracker::deviceForTimestamp(const std::opt
 }
 
 void DVACDeviceTracker::clearDevices() {
-  Lock lock(state().mutex);
+  Lock lock(trackerState().mutex);
   if (deviceHistory_.size() >= 2) deviceHistory_.erase(deviceHistory_.begin(), std::prev(deviceHistory_.end()));
   persistHistory();
 }
 
 std::vector<DVACDeviceHistoryInfo> DVACDeviceTracker::deviceHistory() const {
-  Lock lock(state().mutex);
+  Lock lock(trackerState().mutex);
   std::vector<DVACDeviceHistoryInfo> history;
   history.reserve(deviceHistory_.size());
   for (const auto& info : deviceHistory_) history.push_back(*info);
@@ -267,34 +268,34 @@ void DVACDeviceTracker::persistHistory() {
 // ---- Wrapper SDK and country code -------------------------------------------
 
 void DVACDeviceTracker::setWrapperSdk(std::shared_ptr<DVACWrapperSdk> wrapperSdk) {
-  Lock lock(state().mutex);
-  state().wrapperSdk = std::move(wrapperSdk);
-  state().deviceUpToDate = false;
+  Lock lock(trackerState().mutex);
+  trackerState().wrapperSdk = std::move(wrapperSdk);
+  trackerState().deviceUpToDate = false;
   // The newest record gives way to one that carries the wrapper.
   if (!deviceHistory_.empty()) deviceHistory_.pop_back();
   device();
 }
 
 std::shared_ptr<DVACWrapperSdk> DVACDeviceTracker::wrapperSdk() const {
-  Lock lock(state().mutex);
-  return state().wrapperSdk;
+  Lock lock(trackerState().mutex);
+  return trackerState().wrapperSdk;
 }
 
 void DVACDeviceTracker::setCountryCode(std::optional<std::string> countryCode) {
-  Lock lock(state().mutex);
-  state().countryCode = std::move(countryCode);
-  state().deviceUpToDate = false;
+  Lock lock(trackerState().mutex);
+  trackerState().countryCode = std::move(countryCode);
+  trackerState().deviceUpToDate = false;
 }
 
 std::optional<std::string> DVACDeviceTracker::countryCode() const {
-  Lock lock(state().mutex);
-  return state().countryCode;
+  Lock lock(trackerState().mutex);
+  return trackerState().countryCode;
 }
 
 // ---- Building a device ------------------------------------------------------
 
 std::shared_ptr<DVACDevice> DVACDeviceTracker::updatedDevice() {
-  Lock lock(state().mutex);
+  Lock lock(trackerState().mutex);
   auto device = std::make_shared<DVACDevice>();
   const auto bundle = ns::Bundle::main();
   device->sdkName = DVACUtility::sdkName();
@@ -308,17 +309,17 @@ std::shared_ptr<DVACDevice> DVACDeviceTracker::updatedDevice() {
   device->timeZoneOffset = timeZoneOffset();
   device->screenSize = screenSize();
   device->appVersion = appVersion(*bundle);
-  device->carrierCountry = state().countryCode;
+  device->carrierCountry = trackerState().countryCode;
   device->appBuild = appBuild(*bundle);
   device->appNamespace = appNamespace(*bundle);
   refreshWrapperSdk(*device);
-  state().deviceUpToDate = true;
+  trackerState().deviceUpToDate = true;
   return device;
 }
 
 void DVACDeviceTracker::refreshWrapperSdk(DVACDevice& device) const {
-  Lock lock(state().mutex);
-  const auto& wrapper = state().wrapperSdk;
+  Lock lock(trackerState().mutex);
+  const auto& wrapper = trackerState().wrapperSdk;
   if (!wrapper) return;
   device.wrapperSdkVersion = wrapper->wrapperSdkVersion;
   device.wrapperSdkName = wrapper->wrapperSdkName;
@@ -395,8 +396,8 @@ int64_t DVACDeviceTracker::timeZoneOffsetFromSecondsFromGMT(int64_t secondsFromG
 std::optional<std::string> DVACDeviceTracker::screenSize() {
   std::function<std::optional<CGSize>()> provider;
   {
-    Lock lock(state().mutex);
-    provider = state().screenSizeProvider;
+    Lock lock(trackerState().mutex);
+    provider = trackerState().screenSizeProvider;
   }
   std::optional<CGSize> size;
   if (provider) {
@@ -427,12 +428,12 @@ std::optional<std::string> DVACDeviceTracker::appNamespace(const ns::Bundle& bun
 }
 
 void DVACDeviceTracker::setMainScreenSizeProvider(std::function<std::optional<CGSize>()> provider) {
-  Lock lock(state().mutex);
-  state().screenSizeProvider = std::move(provider);
+  Lock lock(trackerState().mutex);
+  trackerState().screenSizeProvider = std::move(provider);
 }
 
 void DVACDeviceTracker::setFileSystemRootForTesting(std::optional<std::string> root) {
-  Lock lock(state().mutex);
+  Lock lock(trackerState().mutex);
   mach::setSystemFilesRootForTesting(root);
-  state().fileSystemRoot = std::move(root);
+  trackerState().fileSystemRoot = std::move(root);
 }

@@ -3,24 +3,19 @@
 #include "RedEvudud/RedEvudud/Internals/Context/DVACHistoryClock.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACSharedSlot.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
 
-namespace {
-
-std::mutex gSharedMutex;
-std::shared_ptr<DVACSessionContext> gShared;
-
-}  // namespace
-
 std::shared_ptr<DVACSessionContext> DVACSessionContext::sharedInstance() {
-  std::lock_guard<std::mutex> lock(gSharedMutex);
-  if (!gShared) gShared = std::shared_ptr<DVACSessionContext>(new DVACSessionContext());
-  return gShared;
+  std::lock_guard<std::mutex> lock(DVACSharedSlot<DVACSessionContext>::mutex());
+  auto& shared = DVACSharedSlot<DVACSessionContext>::instance();
+  if (!shared) shared = std::shared_ptr<DVACSessionContext>(new DVACSessionContext());
+  return shared;
 }
 
 void DVACSessionContext::resetSharedInstance() {
-  std::lock_guard<std::mutex> lock(gSharedMutex);
-  gShared.reset();
+  std::lock_guard<std::mutex> lock(DVACSharedSlot<DVACSessionContext>::mutex());
+  DVACSharedSlot<DVACSessionContext>::instance().reset();
 }
 
 DVACSessionContext::DVACSessionContext() {

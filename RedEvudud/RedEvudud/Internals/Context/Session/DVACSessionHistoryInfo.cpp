@@ -4,7 +4,7 @@ namespace {
 
 // Known to the unarchiver as soon as this file is linked in, which any use
 // of the class brings about.
-const bool kRegistered = [] {
+const bool kSessionHistoryInfoRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACSessionHistoryInfo>("DVACSessionHistoryInfo");
   return true;
 }();

@@ -4,7 +4,7 @@ namespace {
 
 // Known to the unarchiver as soon as this file is linked in, which any use
 // of the class brings about.
-const bool kRegistered = [] {
+const bool kTestSessionInfoRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACTestSessionInfo>("DVACTestSessionInfo");
   return true;
 }();

@@ -5,25 +5,20 @@
 #include "RedEvudud/RedEvudud/Internals/Context/DVACHistoryClock.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACLogger.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACRedEvududUserDefaults.h"
+#include "RedEvudud/RedEvudud/Internals/Util/DVACSharedSlot.h"
 #include "RedEvudud/RedEvudud/Internals/Util/DVACUtility.h"
 #include "platform/foundation/Utf16.h"
 
-namespace {
-
-std::mutex gSharedMutex;
-std::shared_ptr<DVACUserIdContext> gShared;
-
-}  // namespace
-
 std::shared_ptr<DVACUserIdContext> DVACUserIdContext::sharedInstance() {
-  std::lock_guard<std::mutex> lock(gSharedMutex);
-  if (!gShared) gShared = std::shared_ptr<DVACUserIdContext>(new DVACUserIdContext());
-  return gShared;
+  std::lock_guard<std::mutex> lock(DVACSharedSlot<DVACUserIdContext>::mutex());
+  auto& shared = DVACSharedSlot<DVACUserIdContext>::instance();
+  if (!shared) shared = std::shared_ptr<DVACUserIdContext>(new DVACUserIdContext());
+  return shared;
 }
 
 void DVACUserIdContext::resetSharedInstance() {
-  std::lock_guard<std::mutex> lock(gSharedMutex);
-  gShared.reset();
+  std::lock_guard<std::mutex> lock(DVACSharedSlot<DVACUserIdContext>::mutex());
+  DVACSharedSlot<DVACUserIdContext>::instance().reset();
 }
 
 DVACUserIdContext::DVACUserIdContext() {

@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kUserIdHistoryInfoRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACUserIdHistoryInfo>("DVACUserIdHistoryInfo");
   return true;
 }();

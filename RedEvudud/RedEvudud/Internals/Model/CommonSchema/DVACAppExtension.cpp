@@ -2,15 +2,15 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kAppExtensionRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACAppExtension>("DVACAppExtension");
   return true;
 }();
 
 constexpr const char* kAppIdKey = "id";
-constexpr const char* kVerKey = "ver";
-constexpr const char* kNameKey = "name";
-constexpr const char* kLocaleKey = "locale";
+constexpr const char* kAppVerKey = "ver";
+constexpr const char* kAppNameKey = "name";
+constexpr const char* kAppLocaleKey = "locale";
 constexpr const char* kUserIdKey = "userId";
 
 }  // namespace
@@ -18,9 +18,9 @@ constexpr const char* kUserIdKey = "userId";
 ns::Value DVACAppExtension::serializeToDictionary() const {
   ns::Value dict;
   dvac::setJSONValue(dict, kAppIdKey, appId);
-  dvac::setJSONValue(dict, kVerKey, ver);
-  dvac::setJSONValue(dict, kNameKey, name);
-  dvac::setJSONValue(dict, kLocaleKey, locale);
+  dvac::setJSONValue(dict, kAppVerKey, ver);
+  dvac::setJSONValue(dict, kAppNameKey, name);
+  dvac::setJSONValue(dict, kAppLocaleKey, locale);
   dvac::setJSONValue(dict, kUserIdKey, userId);
   return dict;
 }
@@ -39,16 +39,16 @@ std::shared_ptr<DVACAppExtension> DVACAppExtension::initWithCoder(ns::KeyedUnarc
 
 void DVACAppExtension::decodeWithCoder(ns::KeyedUnarchiver& coder) {
   appId = coder.decodeString(kAppIdKey);
-  ver = coder.decodeString(kVerKey);
-  name = coder.decodeString(kNameKey);
-  locale = coder.decodeString(kLocaleKey);
+  ver = coder.decodeString(kAppVerKey);
+  name = coder.decodeString(kAppNameKey);
+  locale = coder.decodeString(kAppLocaleKey);
   userId = coder.decodeString(kUserIdKey);
 }
 
 void DVACAppExtension::encodeWithCoder(ns::KeyedArchiver& coder) const {
   dvac::encodeString(coder, appId, kAppIdKey);
-  dvac::encodeString(coder, ver, kVerKey);
-  dvac::encodeString(coder, name, kNameKey);
-  dvac::encodeString(coder, locale, kLocaleKey);
+  dvac::encodeString(coder, ver, kAppVerKey);
+  dvac::encodeString(coder, name, kAppNameKey);
+  dvac::encodeString(coder, locale, kAppLocaleKey);
   dvac::encodeString(coder, userId, kUserIdKey);
 }

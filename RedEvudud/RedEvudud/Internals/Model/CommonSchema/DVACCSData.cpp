@@ -4,13 +4,13 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kCSDataRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACCSData>("DVACCSData");
   return true;
 }();
 
-constexpr const char* kBaseType = "baseType";
-constexpr const char* kBaseData = "baseData";
+constexpr const char* kCSDataBaseType = "baseType";
+constexpr const char* kCSDataBaseData = "baseData";
 
 }  // namespace
 
@@ -37,8 +37,8 @@ ns::Value DVACCSData::serializeToDictionary() const {
   const auto current = properties();
   if (!current) return ns::Value();
   DVACOrderedDictionary dict;
-  if (const auto* baseType = current->find(kBaseType)) dict.setObject(*baseType, kBaseType);
-  if (const auto* baseData = current->find(kBaseData)) dict.setObject(*baseData, kBaseData);
+  if (const auto* baseType = current->find(kCSDataBaseType)) dict.setObject(*baseType, kCSDataBaseType);
+  if (const auto* baseData = current->find(kCSDataBaseData)) dict.setObject(*baseData, kCSDataBaseData);
   for (auto& [key, value] : current->dictionaryEntries()) dict.setObject(std::move(value), std::move(key));
   return dict.toValue();
 }

@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kCSExtensionsRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACCSExtensions>("DVACCSExtensions");
   return true;
 }();
@@ -10,7 +10,7 @@ const bool kRegistered = [] {
 constexpr const char* kMetadata = "metadata";
 constexpr const char* kProtocol = "protocol";
 constexpr const char* kUser = "user";
-constexpr const char* kDevice = "device";
+constexpr const char* kExtensionDevice = "device";
 constexpr const char* kOs = "os";
 constexpr const char* kApp = "app";
 constexpr const char* kNet = "net";
@@ -36,7 +36,7 @@ ns::Value DVACCSExtensions::serializeToDictionary() const {
   addExtension(dict, kMetadata, metadataExt);
   addExtension(dict, kProtocol, protocolExt);
   addExtension(dict, kUser, userExt);
-  addExtension(dict, kDevice, deviceExt);
+  addExtension(dict, kExtensionDevice, deviceExt);
   addExtension(dict, kOs, osExt);
   addExtension(dict, kApp, appExt);
   addExtension(dict, kNet, netExt);
@@ -80,7 +80,7 @@ void DVACCSExtensions::decodeWithCoder(ns::KeyedUnarchiver& coder) {
   metadataExt = coder.decodeObjectOfClass<DVACMetadataExtension>(kMetadata);
   protocolExt = coder.decodeObjectOfClass<DVACProtocolExtension>(kProtocol);
   userExt = coder.decodeObjectOfClass<DVACUserExtension>(kUser);
-  deviceExt = coder.decodeObjectOfClass<DVACDeviceExtension>(kDevice);
+  deviceExt = coder.decodeObjectOfClass<DVACDeviceExtension>(kExtensionDevice);
   osExt = coder.decodeObjectOfClass<DVACOSExtension>(kOs);
   appExt = coder.decodeObjectOfClass<DVACAppExtension>(kApp);
   netExt = coder.decodeObjectOfClass<DVACNetExtension>(kNet);
@@ -92,7 +92,7 @@ void DVACCSExtensions::encodeWithCoder(ns::KeyedArchiver& coder) const {
   encodeExtension(coder, kMetadata, metadataExt);
   encodeExtension(coder, kProtocol, protocolExt);
   encodeExtension(coder, kUser, userExt);
-  encodeExtension(coder, kDevice, deviceExt);
+  encodeExtension(coder, kExtensionDevice, deviceExt);
   encodeExtension(coder, kOs, osExt);
   encodeExtension(coder, kApp, appExt);
   encodeExtension(coder, kNet, netExt);

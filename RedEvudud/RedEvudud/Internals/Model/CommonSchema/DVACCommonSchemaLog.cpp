@@ -5,28 +5,28 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kCommonSchemaLogRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACCommonSchemaLog>("DVACCommonSchemaLog");
   return true;
 }();
 
 constexpr const char* kVer = "ver";
-constexpr const char* kName = "name";
+constexpr const char* kCSLogName = "name";
 constexpr const char* kTime = "time";
-constexpr const char* kTimestamp = "timestamp";
+constexpr const char* kCSLogTimestamp = "timestamp";
 constexpr const char* kPopSample = "popSample";
 constexpr const char* kIKey = "iKey";
 constexpr const char* kFlags = "flags";
 constexpr const char* kCV = "cV";
 constexpr const char* kExt = "ext";
-constexpr const char* kData = "data";
+constexpr const char* kCSLogData = "data";
 
 }  // namespace
 
 ns::Value DVACCommonSchemaLog::serializeToDictionary() const {
   DVACOrderedDictionary dict;
   if (ver_) dict.setObject(*ver_, kVer);
-  if (name_) dict.setObject(*name_, kName);
+  if (name_) dict.setObject(*name_, kCSLogName);
   if (timestamp()) dict.setObject(DVACUtility::dateToISO8601(*timestamp()), kTime);
   if (iKey_) dict.setObject(*iKey_, kIKey);
   if (flags_ != 0) dict.setObject(flags_, kFlags);
@@ -34,16 +34,16 @@ ns::Value DVACCommonSchemaLog::serializeToDictionary() const {
   if (data_) {
     // Data without properties serialises to nothing and leaves no key.
     ns::Value data = data_->serializeToDictionary();
-    if (!data.isNull()) dict.setObject(std::move(data), kData);
+    if (!data.isNull()) dict.setObject(std::move(data), kCSLogData);
   }
   return dict.toValue();
 }
 
 bool DVACCommonSchemaLog::isValid() const {
   const char* missing = nullptr;
-  if (!timestamp()) missing = kTimestamp;
+  if (!timestamp()) missing = kCSLogTimestamp;
   else if (!ver_) missing = kVer;
-  else if (!name_) missing = kName;
+  else if (!name_) missing = kCSLogName;
   if (missing) {
     DVACLogInvalidField(className(), missing);
     return false;
@@ -68,23 +68,23 @@ std::shared_ptr<DVACCommonSchemaLog> DVACCommonSchemaLog::initWithCoder(ns::Keye
 void DVACCommonSchemaLog::decodeWithCoder(ns::KeyedUnarchiver& coder) {
   DVACAbstractLog::decodeWithCoder(coder);
   ver_ = coder.decodeString(kVer);
-  name_ = coder.decodeString(kName);
+  name_ = coder.decodeString(kCSLogName);
   popSample_ = coder.decodeDouble(kPopSample);
   iKey_ = coder.decodeString(kIKey);
   flags_ = coder.decodeInt64(kFlags);
   cV_ = coder.decodeString(kCV);
   ext_ = coder.decodeObjectOfClass<DVACCSExtensions>(kExt);
-  data_ = coder.decodeObjectOfClass<DVACCSData>(kData);
+  data_ = coder.decodeObjectOfClass<DVACCSData>(kCSLogData);
 }
 
 void DVACCommonSchemaLog::encodeWithCoder(ns::KeyedArchiver& coder) const {
   DVACAbstractLog::encodeWithCoder(coder);
   dvac::encodeString(coder, ver_, kVer);
-  dvac::encodeString(coder, name_, kName);
+  dvac::encodeString(coder, name_, kCSLogName);
   coder.encodeDouble(popSample_, kPopSample);
   dvac::encodeString(coder, iKey_, kIKey);
   coder.encodeInt64(flags_, kFlags);
   dvac::encodeString(coder, cV_, kCV);
   if (ext_) coder.encodeObject(ns::Value(ext_), kExt);
-  if (data_) coder.encodeObject(ns::Value(data_), kData);
+  if (data_) coder.encodeObject(ns::Value(data_), kCSLogData);
 }

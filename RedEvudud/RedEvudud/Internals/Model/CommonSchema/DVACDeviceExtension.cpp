@@ -2,18 +2,18 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kDeviceExtensionRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACDeviceExtension>("DVACDeviceExtension");
   return true;
 }();
 
-constexpr const char* kLocalIdKey = "localId";
+constexpr const char* kDeviceLocalIdKey = "localId";
 
 }  // namespace
 
 ns::Value DVACDeviceExtension::serializeToDictionary() const {
   ns::Value dict;
-  dvac::setJSONValue(dict, kLocalIdKey, localId);
+  dvac::setJSONValue(dict, kDeviceLocalIdKey, localId);
   return dict;
 }
 
@@ -30,9 +30,9 @@ std::shared_ptr<DVACDeviceExtension> DVACDeviceExtension::initWithCoder(ns::Keye
 }
 
 void DVACDeviceExtension::decodeWithCoder(ns::KeyedUnarchiver& coder) {
-  localId = coder.decodeString(kLocalIdKey);
+  localId = coder.decodeString(kDeviceLocalIdKey);
 }
 
 void DVACDeviceExtension::encodeWithCoder(ns::KeyedArchiver& coder) const {
-  dvac::encodeString(coder, localId, kLocalIdKey);
+  dvac::encodeString(coder, localId, kDeviceLocalIdKey);
 }

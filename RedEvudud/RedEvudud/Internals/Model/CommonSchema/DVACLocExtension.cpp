@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kLocExtensionRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACLocExtension>("DVACLocExtension");
   return true;
 }();

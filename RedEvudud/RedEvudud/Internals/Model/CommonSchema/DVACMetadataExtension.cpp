@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kMetadataExtensionRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACMetadataExtension>("DVACMetadataExtension");
   return true;
 }();

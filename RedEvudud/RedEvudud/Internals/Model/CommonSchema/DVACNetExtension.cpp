@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kNetExtensionRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACNetExtension>("DVACNetExtension");
   return true;
 }();

@@ -2,20 +2,20 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kOSExtensionRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACOSExtension>("DVACOSExtension");
   return true;
 }();
 
-constexpr const char* kNameKey = "name";
-constexpr const char* kVerKey = "ver";
+constexpr const char* kOSNameKey = "name";
+constexpr const char* kOSVerKey = "ver";
 
 }  // namespace
 
 ns::Value DVACOSExtension::serializeToDictionary() const {
   ns::Value dict;
-  dvac::setJSONValue(dict, kVerKey, ver);
-  dvac::setJSONValue(dict, kNameKey, name);
+  dvac::setJSONValue(dict, kOSVerKey, ver);
+  dvac::setJSONValue(dict, kOSNameKey, name);
   return dict;
 }
 
@@ -32,11 +32,11 @@ std::shared_ptr<DVACOSExtension> DVACOSExtension::initWithCoder(ns::KeyedUnarchi
 }
 
 void DVACOSExtension::decodeWithCoder(ns::KeyedUnarchiver& coder) {
-  name = coder.decodeString(kNameKey);
-  ver = coder.decodeString(kVerKey);
+  name = coder.decodeString(kOSNameKey);
+  ver = coder.decodeString(kOSVerKey);
 }
 
 void DVACOSExtension::encodeWithCoder(ns::KeyedArchiver& coder) const {
-  dvac::encodeString(coder, name, kNameKey);
-  dvac::encodeString(coder, ver, kVerKey);
+  dvac::encodeString(coder, name, kOSNameKey);
+  dvac::encodeString(coder, ver, kOSVerKey);
 }

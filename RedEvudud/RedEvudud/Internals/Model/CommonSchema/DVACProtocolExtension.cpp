@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kProtocolExtensionRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACProtocolExtension>("DVACProtocolExtension");
   return true;
 }();

@@ -2,7 +2,7 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kSDKExtensionRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACSDKExtension>("DVACSDKExtension");
   return true;
 }();

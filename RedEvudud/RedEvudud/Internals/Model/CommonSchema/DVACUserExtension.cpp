@@ -2,20 +2,20 @@
 
 namespace {
 
-const bool kRegistered = [] {
+const bool kUserExtensionRegistered = [] {
   ns::KeyedUnarchiver::registerClass<DVACUserExtension>("DVACUserExtension");
   return true;
 }();
 
-constexpr const char* kLocalIdKey = "localId";
-constexpr const char* kLocaleKey = "locale";
+constexpr const char* kUserLocalIdKey = "localId";
+constexpr const char* kUserLocaleKey = "locale";
 
 }  // namespace
 
 ns::Value DVACUserExtension::serializeToDictionary() const {
   ns::Value dict;
-  dvac::setJSONValue(dict, kLocalIdKey, localId);
-  dvac::setJSONValue(dict, kLocaleKey, locale);
+  dvac::setJSONValue(dict, kUserLocalIdKey, localId);
+  dvac::setJSONValue(dict, kUserLocaleKey, locale);
   return dict;
 }
 
@@ -32,11 +32,11 @@ std::shared_ptr<DVACUserExtension> DVACUserExtension::initWithCoder(ns::KeyedUna
 }
 
 void DVACUserExtension::decodeWithCoder(ns::KeyedUnarchiver& coder) {
-  localId = coder.decodeString(kLocalIdKey);
-  locale = coder.decodeString(kLocaleKey);
+  localId = coder.decodeString(kUserLocalIdKey);
+  locale = coder.decodeString(kUserLocaleKey);
 }
 
 void DVACUserExtension::encodeWithCoder(ns::KeyedArchiver& coder) const {
-  dvac::encodeString(coder, localId, kLocalIdKey);
-  dvac::encodeString(coder, locale, kLocaleKey);
+  dvac::encodeString(coder, localId, kUserLocalIdKey);
+  dvac::encodeString(coder, locale, kUserLocaleKey);
 }
