@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "platform/foundation/Base64.h"
+#include "platform/foundation/Utf16.h"
 
 namespace ingestion_sink {
 
@@ -37,42 +38,6 @@ std::string_view trimmed(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
   return s;
-}
-
-bool isValidUtf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t extra;
-    uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= s.size()) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
-    i += extra + 1;
-  }
-  return true;
 }
 
 double secondsSince1970() {
@@ -199,10 +164,10 @@ std::string RecordedRequest::toJsonLine() const {
   j["headers"] = std::move(fields);
   j["bodyLength"] = body.size();
   j["bodyBase64"] = ns::base64Encode(std::string_view(body));
-  if (isValidUtf8(body)) j["body"] = body;
+  if (ns::isValidUtf8(body)) j["body"] = body;
   if (inflatedBody) {
     j["inflatedBase64"] = ns::base64Encode(std::string_view(*inflatedBody));
-    if (isValidUtf8(*inflatedBody)) j["inflated"] = *inflatedBody;
+    if (ns::isValidUtf8(*inflatedBody)) j["inflated"] = *inflatedBody;
   }
   if (inflateError) j["inflateError"] = *inflateError;
   j["status"] = answeredStatus;
