@@ -13,8 +13,8 @@ endif()
 
 # Every library, test and benchmark target is compiled as unity batches: a few
 # .cpp files per translation unit. The headers (the standard library, GoogleTest)
-# are then parsed once per batch rather than once per file, which roughly
-# halves a build from scratch. It is on for everyone so that clashes between
+# are then parsed once per batch rather than once per file, which
+# nearly halves a build from scratch. It is on for everyone so that clashes between
 # files (same-named helpers in anonymous namespaces, file-scope using
 # declarations) show up in every build, not only in CI's.
 option(MORVALENT_UNITY "Compile targets in unity batches" ON)
