@@ -8,6 +8,10 @@
 #include "platform/foundation/Value.h"
 #include "platform/image/Image.h"
 
+// The largest a track's artwork is shown, in points: the preview's showcase
+// of a music player's single window.
+inline constexpr double kNowPlayingArtworkPoints = 200;
+
 struct NowPlayingInfo {
   // Made new at every read: two reads of one track carry different ones.
   ns::UUID uuid;

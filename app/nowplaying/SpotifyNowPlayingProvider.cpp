@@ -1,7 +1,10 @@
 #include "app/nowplaying/SpotifyNowPlayingProvider.h"
 
+#include <algorithm>
+#include <cmath>
 #include <mutex>
 
+#include "platform/appkit/NSScreen.h"
 #include "platform/foundation/Log.h"
 #include "platform/image/Decode.h"
 
@@ -54,13 +57,14 @@ std::optional<img::Image> SpotifyNowPlayingProvider::loadArtwork(const std::opti
       std::static_pointer_cast<SpotifyNowPlayingProvider>(shared_from_this());
   std::string address = *urlString;
   downloading_.insert(address);
+  const int pixels = artworkPixels();
   // Runs on the session's queue: it decodes there and hands only the image
   // and the address to the main actor.
-  auto completion = [weakSelf, address](std::optional<ns::Data> data,
-                                        std::shared_ptr<const net::HTTPURLResponse> response,
-                                        std::optional<ns::Error>) {
+  auto completion = [weakSelf, address, pixels](std::optional<ns::Data> data,
+                                                std::shared_ptr<const net::HTTPURLResponse> response,
+                                                std::optional<ns::Error> error) {
     if (weakSelf.expired()) return;
-    auto image = artworkFrom(address, data, response);
+    auto image = artworkFrom(address, data, response, error, pixels);
     conc::spawnOnMain([weakSelf, address, image]() -> conc::Task<void> {
       auto self = weakSelf.lock();
       if (!self) co_return;
@@ -70,17 +74,29 @@ std::optional<img::Image> SpotifyNowPlayingProvider::loadArtwork(const std::opti
       co_await std::move(read);
     });
   };
-  session->dataTaskWithRequest(net::URLRequest(*url), std::move(completion))->resume();
+  auto task = session->dataTaskWithRequest(net::URLRequest(*url), std::move(completion));
+  task->setMaximumResponseBytes(kArtworkMaximumBytes);
+  task->resume();
   return std::nullopt;
+}
+
+int SpotifyNowPlayingProvider::artworkPixels() {
+  double scale = 1;
+  for (const auto& screen : appkit::NSScreen::screens()) scale = std::max(scale, screen->backingScaleFactor());
+  return static_cast<int>(std::ceil(kNowPlayingArtworkPoints * scale));
 }
 
 std::optional<img::Image> SpotifyNowPlayingProvider::artworkFrom(
     const std::string& address, const std::optional<ns::Data>& data,
-    const std::shared_ptr<const net::HTTPURLResponse>& response) {
+    const std::shared_ptr<const net::HTTPURLResponse>& response, const std::optional<ns::Error>& error, int pixels) {
+  if (error && error->code == ns::NSURLErrorDataLengthExceedsMaximum) {
+    ns::NSLog("Artwork too large:" + address + " (over " + std::to_string(kArtworkMaximumBytes >> 20) + " MiB)");
+    return std::nullopt;
+  }
   // No answer, or an error page: a failed download, not a bad image.
   if (!data || (response && response->statusCode() >= 400)) return std::nullopt;
   std::string problem;
-  auto bitmap = img::decodeImageFitting(*data, kArtworkPixelsWide, kArtworkPixelsHigh, &problem);
+  auto bitmap = img::decodeImageFitting(*data, pixels, pixels, &problem);
   if (!bitmap) {
     ns::NSLog("Undecodable artwork:" + address + " (" + problem + ")");
     return std::nullopt;

@@ -1,9 +1,9 @@
 #pragma once
 // The now-playing source of Spotify. Its artwork comes from the web address
-// the player reports: downloaded once at a time per address, decoded (PNG or
-// JPEG) to the size the Now Playing card can show, and kept in a cache
-// bounded in bytes. An address whose download or decoding failed is not asked
-// again for a while.
+// the player reports: downloaded once at a time per address (and refused past
+// a size), decoded (PNG or JPEG) to the largest size the preview shows it at,
+// and kept in a cache bounded in bytes. An address whose download or decoding
+// failed is not asked again for a while.
 
 #include <memory>
 #include <optional>
@@ -20,10 +20,9 @@
 class SpotifyNowPlayingProvider : public ScriptingBridgeNowPlayingProvider {
  public:
   static constexpr const char* kBundleIdentifier = "com.spotify.client";
-  // The Now Playing card is 240 x 80 points; artwork is decoded to fit twice that.
-  static constexpr int kArtworkPixelsWide = 480;
-  static constexpr int kArtworkPixelsHigh = 160;
-  // The decoded artwork kept: some forty square covers.
+  // The most an artwork download may bring; a longer one is abandoned as it arrives.
+  static constexpr std::size_t kArtworkMaximumBytes = std::size_t{16} << 20;
+  // The decoded artwork kept: some 25 square covers at 200 pixels, six at 400.
   static constexpr std::size_t kArtworkCacheBytes = std::size_t{4} << 20;
   // Seconds an address whose artwork could not be had is left alone.
   static constexpr double kFailureMemory = 60;
@@ -50,13 +49,19 @@ class SpotifyNowPlayingProvider : public ScriptingBridgeNowPlayingProvider {
   // The session used when none is given; made at its first use.
   static std::shared_ptr<net::URLSession> sharedSession();
 
+  // The side, in pixels, of the square artwork is decoded to fit: the largest
+  // it is shown at (kNowPlayingArtworkPoints), at the highest screen scale.
+  static int artworkPixels();
+
  protected:
   explicit SpotifyNowPlayingProvider(std::shared_ptr<net::URLSession> session);
 
-  // On the session's queue: the image the downloaded data makes, or nothing
-  // (a bad image is logged).
+  // On the session's queue: the image the downloaded data makes, fitted into
+  // pixels x pixels, or nothing (a bad image, or a download refused for its
+  // size, is logged).
   static std::optional<img::Image> artworkFrom(const std::string& address, const std::optional<ns::Data>& data,
-                                               const std::shared_ptr<const net::HTTPURLResponse>& response);
+                                               const std::shared_ptr<const net::HTTPURLResponse>& response,
+                                               const std::optional<ns::Error>& error, int pixels);
 
  private:
   void downloadFinished(const std::string& address, std::optional<img::Image> image);

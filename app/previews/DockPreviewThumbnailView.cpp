@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/nowplaying/NowPlayingInfo.h"
 #include "app/previews/DockPreviewThumbnailButtonOverlay.h"
 #include "app/previews/DockPreviewThumbnailLabel.h"
 #include "app/previews/DockPreviewThumbnailPositionIndicatorOverlay.h"
@@ -31,7 +32,7 @@ ui::View DockPreviewThumbnailView::imageBlock() const {
                            highlighted ? ui::Color::controlAccentColor().opacity(0.6) : ui::Color::clear(),
                            ring))
                        .padding(ui::EdgeInsets{5, 0, 0, 0});
-  if (thumbnailContent.isNowPlaying) block = block.frame(200, 200);
+  if (thumbnailContent.isNowPlaying) block = block.frame(kNowPlayingArtworkPoints, kNowPlayingArtworkPoints);
   return block;
 }
 

@@ -4,6 +4,7 @@
 // setjmp (readPNG, readJPEG) hold nothing with a destructor: every C++ object
 // lives in the job they are given, owned by their caller's frame, and the C++
 // code they call returns before any library call that may jump.
+#include <jerror.h>
 #include <jpeglib.h>
 #include <png.h>
 
@@ -241,9 +242,19 @@ struct JPEGFailure {
 
 void onJPEGError(j_common_ptr info) {
   auto* failure = reinterpret_cast<JPEGFailure*>(info->err);
-  char text[JMSG_LENGTH_MAX] = {};
-  (*info->err->format_message)(info, text);
-  if (failure->job->message[0] == '\0') failure->job->fail("JPEG: ", text);
+  Job& job = *failure->job;
+  if (job.message[0] == '\0') {
+    if (info->err->msg_code == JERR_NO_BACKING_STORE) {
+      // The whole-image buffers would pass max_memory_to_use.
+      const auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
+      std::snprintf(job.message, sizeof job.message, "image needs more than %zu MiB to decode (%ux%u)",
+                    kMaxWholeImageBytes >> 20, decompress->image_width, decompress->image_height);
+    } else {
+      char text[JMSG_LENGTH_MAX] = {};
+      (*info->err->format_message)(info, text);
+      job.fail("JPEG: ", text);
+    }
+  }
   std::longjmp(failure->jump, 1);
 }
 
@@ -287,6 +298,10 @@ bool readJPEG(Job& job) {
   info.scale_num = 1;
   info.scale_denom = denominator;
   info.out_color_space = JCS_EXT_RGBA;
+  // A progressive or multi-scan JPEG keeps every coefficient of the image
+  // (some 3 bytes a pixel) in arrays the library sizes against this limit;
+  // without a backing store, arrays that pass it fail the decode up front.
+  info.mem->max_memory_to_use = static_cast<long>(kMaxWholeImageBytes);
   jpeg_start_decompress(&info);
   if (!job.begin(static_cast<int>(wide), static_cast<int>(high), static_cast<int>(info.output_width),
                  static_cast<int>(info.output_height), 1)) {

@@ -3,8 +3,11 @@
 // source are read one at a time (JPEG's own scaling does the coarse part) and
 // averaged into the result, so memory follows the size of the result, not the
 // size of the source: an 8000 x 8000 picture asked for at 160 x 160 never
-// exists in memory at full size.
+// exists in memory at full size. Kinds that must be held whole before they
+// can be shrunk (interlaced PNG, progressive or multi-scan JPEG) are refused
+// when that would take more than kMaxWholeImageBytes.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -17,9 +20,11 @@ namespace img {
 // Sources beyond these are refused: decoding them would take too long.
 inline constexpr int kMaxSourceDimension = 16384;
 inline constexpr std::int64_t kMaxSourcePixels = std::int64_t{128} << 20;
-// Interlaced PNGs are read whole before they are shrunk; they are refused
-// beyond this many pixels.
-inline constexpr std::int64_t kMaxInterlacedPixels = std::int64_t{16} << 20;
+// The most a decoder may hold of a whole image: an interlaced PNG's pixels,
+// a progressive JPEG's coefficients.
+inline constexpr std::size_t kMaxWholeImageBytes = std::size_t{64} << 20;
+// Interlaced PNGs are read whole, as RGBA, before they are shrunk.
+inline constexpr std::int64_t kMaxInterlacedPixels = static_cast<std::int64_t>(kMaxWholeImageBytes / 4);
 
 bool isPNG(std::span<const uint8_t> data);
 bool isJPEG(std::span<const uint8_t> data);

@@ -563,7 +563,10 @@ struct URLSessionDataTask::Engine : std::enable_shared_from_this<Engine> {
     auto* t = static_cast<Transfer*>(userdata);
     const size_t length = size * count;
     t->touch();
-    if (t->received.size() + length > kMaxResponseBytes) {
+    t->task->countOfBytesReceived_.fetch_add(static_cast<int64_t>(length));
+    const std::size_t taskLimit = t->task->maximumResponseBytes();
+    const std::size_t limit = taskLimit > 0 ? std::min(taskLimit, kMaxResponseBytes) : kMaxResponseBytes;
+    if (t->received.size() + length > limit) {
       t->tooLarge = true;
       return 0;
     }

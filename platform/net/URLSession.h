@@ -16,6 +16,7 @@
 // fields reach no origin but the request's own.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -96,6 +97,14 @@ class URLSessionDataTask : public std::enable_shared_from_this<URLSessionDataTas
   // completed; the transfer, if any, is abandoned. Safe from any thread.
   void cancel();
 
+  // The most body bytes the task takes: once more have arrived it fails with
+  // NSURLErrorDataLengthExceedsMaximum, without waiting for the rest. Zero
+  // (the default) leaves only the session's own limit. Set before resume().
+  void setMaximumResponseBytes(std::size_t bytes) { maximumResponseBytes_.store(bytes); }
+  std::size_t maximumResponseBytes() const { return maximumResponseBytes_.load(); }
+  // Body bytes received so far (after content decoding), over every hop.
+  int64_t countOfBytesReceived() const { return countOfBytesReceived_.load(); }
+
   struct Engine;
 
  private:
@@ -118,6 +127,8 @@ class URLSessionDataTask : public std::enable_shared_from_this<URLSessionDataTas
   URLSessionTaskState state_ = URLSessionTaskState::Suspended;
   std::shared_ptr<const HTTPURLResponse> response_;
   std::optional<ns::Error> error_;
+  std::atomic<std::size_t> maximumResponseBytes_{0};
+  std::atomic<int64_t> countOfBytesReceived_{0};
 };
 
 class URLSession {

@@ -1,6 +1,6 @@
 #pragma once
 // Encoders the image tests and benchmarks use to make their inputs: JPEG
-// through libjpeg and PNG through libpng, exact for every alpha and
+// (baseline or progressive) through libjpeg and PNG through libpng, exact for every alpha and
 // interlaced when asked (cairo's PNG goes through premultiplied pixels and is
 // never interlaced). Inputs are valid, so the libraries' default error
 // handling is enough.
@@ -15,7 +15,7 @@
 
 namespace imagetest {
 
-inline std::vector<uint8_t> encodeJPEG(const img::Bitmap& bitmap, int quality = 90) {
+inline std::vector<uint8_t> encodeJPEG(const img::Bitmap& bitmap, int quality = 90, bool progressive = false) {
   jpeg_compress_struct info{};
   jpeg_error_mgr errors{};
   info.err = jpeg_std_error(&errors);
@@ -29,6 +29,7 @@ inline std::vector<uint8_t> encodeJPEG(const img::Bitmap& bitmap, int quality = 
   info.in_color_space = JCS_EXT_RGBA;
   jpeg_set_defaults(&info);
   jpeg_set_quality(&info, quality, TRUE);
+  if (progressive) jpeg_simple_progression(&info);
   jpeg_start_compress(&info, TRUE);
   while (info.next_scanline < info.image_height) {
     auto row = const_cast<JSAMPROW>(bitmap.row(static_cast<int>(info.next_scanline)).data());

@@ -482,6 +482,35 @@ TEST_F(URLSessionTest, ZeroTimeoutMeansTheSessionDefaultNotForever) {
   EXPECT_EQ(outcome.error->code, ns::NSURLErrorTimedOut);
 }
 
+TEST_F(URLSessionTest, ABodyPastTheTasksMaximumFailsAsItArrives) {
+  constexpr std::size_t kMaximum = std::size_t{1} << 20;
+  Script script;
+  script.fallback = answer(200, {}, std::string(4 * kMaximum, 'x'));
+  sink_->setScript(script);
+  const net::URLRequest request(url(base() + "/big"));
+
+  auto capped = session_->dataTaskWithRequest(request, recorder_.handler(queue_));
+  capped->setMaximumResponseBytes(kMaximum);
+  capped->resume();
+  ASSERT_TRUE(recorder_.waitFor(1));
+  Outcome refused = recorder_.at(0);
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->code, ns::NSURLErrorDataLengthExceedsMaximum);
+  EXPECT_FALSE(refused.data);
+  // It stopped at the piece that went past the maximum (libcurl hands at most 16 KiB at a time).
+  EXPECT_GT(capped->countOfBytesReceived(), static_cast<int64_t>(kMaximum));
+  EXPECT_LE(capped->countOfBytesReceived(), static_cast<int64_t>(kMaximum + 16 * 1024));
+
+  // Without a maximum of its own a task takes it all.
+  auto whole = session_->dataTaskWithRequest(request, recorder_.handler(queue_));
+  whole->resume();
+  ASSERT_TRUE(recorder_.waitFor(2));
+  Outcome all = recorder_.at(1);
+  ASSERT_TRUE(all.data) << all.error->description();
+  EXPECT_EQ(all.data->size(), 4 * kMaximum);
+  EXPECT_EQ(whole->countOfBytesReceived(), static_cast<int64_t>(4 * kMaximum));
+}
+
 TEST_F(URLSessionTest, UnsupportedSchemeAndBadHeaderFailWithoutSending) {
   Outcome ftp = perform(net::URLRequest(url("ftp://127.0.0.1/file")));
   ASSERT_TRUE(ftp.error);
