@@ -232,6 +232,7 @@ __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
     DVlqcrash_log_writer_init(&ctx->writer, "com.morvalent.crasher", "7", "1.2", 1 /* symbol table */, false);
     lqcrash_shared_client_callback()->handleSignal = lqtest::hostile::countCallback;
     mach::installThreadSuspension();
+    mach::reservePageCache(LQCRASH_PAGE_CACHE_PAGES);
     if (kind == "together" || kind == "together-mach") {
         signal(SIGSEGV, lqtest::hostile::holdUntilBothAreAnswered);
         mach::setSuspendTimeoutMilliseconds(100);  // the second crasher never answers
