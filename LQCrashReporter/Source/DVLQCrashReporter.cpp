@@ -233,6 +233,8 @@ bool DVLQCrashReporter::enableCrashReporterAndReturnError(ns::Error* error) {
                               _applicationMarketingVersion ? _applicationMarketingVersion->c_str() : nullptr,
                               mapToAsyncSymbolicationStrategy(_config->symbolicationStrategy()), false);
     if (_customData) DVlqcrash_log_writer_set_custom_data(&ctx->writer, _customData->data(), _customData->size());
+    // A report's copies of the pages it reads: reserved now, not at crash time.
+    mach::reservePageCache(LQCRASH_PAGE_CACHE_PAGES);
 
     // Parked threads answer suspension from a handler installed now, not at crash time.
     mach::installThreadSuspension();

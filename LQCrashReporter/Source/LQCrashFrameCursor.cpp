@@ -83,16 +83,29 @@ lqcrash_frame_error_t lqcrash_frame_pointer_frame_reader(task_t task, lqcrash_as
     if (!lqcrash_async_thread_state_has_reg(current_frame, LQCRASH_REG_FP)) return LQCRASH_FRAME_EBADFRAME;
     uint64_t fp = lqcrash_async_thread_state_get_reg(current_frame, LQCRASH_REG_FP);
     if (fp == 0) return LQCRASH_FRAME_ENOFRAME;
-    // Each frame lies strictly further out than the one it called: a chain
-    // that stands still (code without frame pointers leaves anything in the
-    // register, a self-referencing structure too) would repeat forever.
-    if (previous_frame && lqcrash_async_thread_state_has_reg(previous_frame, LQCRASH_REG_FP)) {
-        uint64_t previousFp = lqcrash_async_thread_state_get_reg(previous_frame, LQCRASH_REG_FP);
-        uint32_t growth = lqcrash_async_thread_state_get_stackgrowth(current_frame);
-        if (growth == LQCRASH_ASYNC_THREAD_STACK_DIRECTION_DOWN && fp <= previousFp) return LQCRASH_FRAME_EBADFRAME;
-        if (growth == LQCRASH_ASYNC_THREAD_STACK_DIRECTION_UP && fp >= previousFp) return LQCRASH_FRAME_EBADFRAME;
-    }
     uint64_t width = lqcrash_async_thread_state_get_greg_size(current_frame);
+    // The record must lie where the walk has not been yet: at or beyond the
+    // frame's stack pointer, or, after a step along the chain (which leaves
+    // none), beyond the record that step read. A chain that stands still or
+    // turns back (code without frame pointers leaves anything in the
+    // register, a self-referencing structure too) would repeat forever. The
+    // previous frame's own frame pointer is no measure: a function without
+    // a frame record leaves it to its caller unchanged.
+    bool down = lqcrash_async_thread_state_get_stackgrowth(current_frame) == LQCRASH_ASYNC_THREAD_STACK_DIRECTION_DOWN;
+    bool known = true;
+    uint64_t stand = 0;
+    if (lqcrash_async_thread_state_has_reg(current_frame, LQCRASH_REG_SP)) {
+        stand = lqcrash_async_thread_state_get_reg(current_frame, LQCRASH_REG_SP);
+    } else if (previous_frame && lqcrash_async_thread_state_has_reg(previous_frame, LQCRASH_REG_FP)) {
+        uint64_t previousFp = lqcrash_async_thread_state_get_reg(previous_frame, LQCRASH_REG_FP);
+        if (down ? __builtin_add_overflow(previousFp, 2 * width, &stand)
+                 : __builtin_sub_overflow(previousFp, 2 * width, &stand)) {
+            return LQCRASH_FRAME_EBADFRAME;
+        }
+    } else {
+        known = false;
+    }
+    if (known && (down ? fp < stand : fp > stand)) return LQCRASH_FRAME_EBADFRAME;
     uint64_t words[2] = {0, 0};
     if (width == 4) {
         uint32_t small[2];

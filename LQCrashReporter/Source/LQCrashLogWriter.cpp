@@ -219,41 +219,77 @@ size_t write_register(lqcrash_async_file_t* file, const char* name, uint64_t val
     return rv;
 }
 
-// The body of one Thread message. Measuring (no file), it takes frames while
-// the body stays within max_body bytes, at most max_frames of them, and
-// leaves their number in *frames; writing, it writes exactly max_frames
-// frames, so the two passes agree. The crashed thread's registers go with
-// its first frame.
-size_t write_thread(lqcrash_async_file_t* file, lqcrash_log_writer_t* writer, task_t task, thread_t thread,
-                    uint32_t number, const lqcrash_async_thread_state* saved, lqcrash_async_image_list* images,
-                    lqcrash_async_objc_cache* cache, bool crashed, uint32_t max_frames, size_t max_body,
-                    uint32_t* frames) {
-    size_t rv = 0;
-    *frames = 0;
-    rv += lqcrash_writer_pack(file, 1, LQCRASH_PB_TYPE_UINT32, &number);
-    rv += lqcrash_writer_pack(file, 3, LQCRASH_PB_TYPE_BOOL, &crashed);
+// One thread's stack, walked once: the sizing pass keeps it for the writing
+// pass.
+constexpr uint32_t kMaxThreadRegisters = LQCRASH_ARM64_REG_COUNT;
+static_assert(LQCRASH_X86_64_REG_COUNT <= kMaxThreadRegisters && LQCRASH_ARM_REG_COUNT <= kMaxThreadRegisters);
+struct thread_frames {
+    uint32_t count;
+    // The crashed thread's registers at its first frame.
+    uint32_t register_count;
+    const char* register_names[kMaxThreadRegisters];
+    uint64_t register_values[kMaxThreadRegisters];
+    uint64_t pcs[LQCRASH_MAX_FRAMES];
+};
+
+// Walks the thread's stack into out: at most LQCRASH_MAX_FRAMES frames, and
+// for the crashed thread every register of its first frame (0 when
+// unreadable). A thread whose state or cursor fails has no frames.
+void collect_frames(task_t task, thread_t thread, const lqcrash_async_thread_state* saved,
+                    lqcrash_async_image_list* images, bool crashed, thread_frames* out) {
+    out->count = 0;
+    out->register_count = 0;
     lqcrash_async_thread_state state;
     if (saved) {
         lqcrash_async_thread_state_copy(&state, saved);
     } else if (lqcrash_async_thread_state_mach_thread_init(&state, thread) != LQCRASH_ESUCCESS) {
-        return rv;
+        return;
     }
     lqcrash_frame_cursor cursor;
-    if (lqcrash_frame_cursor_init(&cursor, task, &state, images) != LQCRASH_FRAME_ESUCCESS) return rv;
+    if (lqcrash_frame_cursor_init(&cursor, task, &state, images) != LQCRASH_FRAME_ESUCCESS) return;
     if (lqcrash_frame_cursor_next(&cursor) != LQCRASH_FRAME_ESUCCESS) {
         lqcrash_frame_cursor_free(&cursor);
-        return rv;
+        return;
     }
-    for (uint32_t index = 0; index < max_frames; ++index) {
+    while (out->count < LQCRASH_MAX_FRAMES) {
         uint64_t pc;
         if (lqcrash_frame_cursor_get_reg(&cursor, LQCRASH_REG_IP, &pc) != LQCRASH_FRAME_ESUCCESS) break;
-        size_t before = rv;
-        if (index == 0 && crashed) {
+        if (out->count == 0 && crashed) {
             size_t count = lqcrash_frame_cursor_get_regcount(&cursor);
+            if (count > kMaxThreadRegisters) count = kMaxThreadRegisters;
             for (lqcrash_regnum_t r = 0; r < count; ++r) {
-                const char* name = lqcrash_frame_cursor_get_regname(&cursor, r);
                 uint64_t value = 0;
                 if (lqcrash_frame_cursor_get_reg(&cursor, r, &value) != LQCRASH_FRAME_ESUCCESS) value = 0;
+                out->register_names[r] = lqcrash_frame_cursor_get_regname(&cursor, r);
+                out->register_values[r] = value;
+            }
+            out->register_count = static_cast<uint32_t>(count);
+        }
+        out->pcs[out->count++] = pc;
+        if (lqcrash_frame_cursor_next(&cursor) != LQCRASH_FRAME_ESUCCESS) break;
+    }
+    lqcrash_frame_cursor_free(&cursor);
+}
+
+// The body of one Thread message with the first of the thread's frames.
+// Measuring (no file), it takes frames while the body stays within max_body
+// bytes, at most max_frames of them, and leaves their number in *frames;
+// writing, it writes exactly max_frames frames, so the two passes agree.
+// The crashed thread's registers go with its first frame.
+size_t write_thread(lqcrash_async_file_t* file, lqcrash_log_writer_t* writer, uint32_t number, bool crashed,
+                    const thread_frames& stack, lqcrash_async_image_list* images, lqcrash_async_objc_cache* cache,
+                    uint32_t max_frames, size_t max_body, uint32_t* frames) {
+    size_t rv = 0;
+    *frames = 0;
+    rv += lqcrash_writer_pack(file, 1, LQCRASH_PB_TYPE_UINT32, &number);
+    rv += lqcrash_writer_pack(file, 3, LQCRASH_PB_TYPE_BOOL, &crashed);
+    for (uint32_t index = 0; index < max_frames && index < stack.count; ++index) {
+        const uint64_t pc = stack.pcs[index];
+        size_t before = rv;
+        if (index == 0 && crashed) {
+            for (uint32_t r = 0; r < stack.register_count; ++r) {
+                const char* name = stack.register_names[r];
+                const uint64_t value = stack.register_values[r];
                 rv += pack_message(file, 4, [&](lqcrash_async_file_t* f) { return write_register(f, name, value); });
             }
         }
@@ -264,9 +300,7 @@ size_t write_thread(lqcrash_async_file_t* file, lqcrash_log_writer_t* writer, ta
             break;
         }
         ++*frames;
-        if (lqcrash_frame_cursor_next(&cursor) != LQCRASH_FRAME_ESUCCESS) break;
     }
-    lqcrash_frame_cursor_free(&cursor);
     return rv;
 }
 
@@ -733,6 +767,10 @@ lqcrash_error_t DVlqcrash_log_writer_write(lqcrash_log_writer_t* writer, thread_
     lqcrash_async_image_list_set_reading(image_list, true);
     lqcrash_async_objc_cache cache;
     lqcrash_async_objc_cache_init(&cache);
+    // Each page the report reads (stacks, unwind tables, symbols) comes from
+    // the kernel once; without the cache (not reserved, or another report
+    // holds it) every read goes to the kernel.
+    const bool pageCache = mach::takePageCache();
 
     DVlqcrash_async_file_write(file, "lqcrash", 7);
     uint8_t version = 1;
@@ -779,6 +817,9 @@ lqcrash_error_t DVlqcrash_log_writer_write(lqcrash_log_writer_t* writer, thread_
     size_t imageFloor = firstImage ? image_field_size(firstImage) : 0;
 
     // The crashed thread, numbered as the loop below will number it.
+    thread_frames crashedStack;
+    crashedStack.count = 0;
+    crashedStack.register_count = 0;
     uint32_t crashedFrames = 0;
     size_t crashedBody = 0;
     size_t crashedUsed = 0;
@@ -794,9 +835,9 @@ lqcrash_error_t DVlqcrash_log_writer_write(lqcrash_log_writer_t* writer, thread_
             }
             size_t most = leftOf(othersFloor + imageFloor);
             if (most > room / 2) most = room / 2;
-            crashedBody = write_thread(nullptr, writer, task, thread, number, thread == self ? current_state : nullptr,
-                                       image_list, &cache, true, LQCRASH_MAX_FRAMES, body_within(most),
-                                       &crashedFrames);
+            collect_frames(task, thread, thread == self ? current_state : nullptr, image_list, true, &crashedStack);
+            crashedBody = write_thread(nullptr, writer, number, true, crashedStack, image_list, &cache,
+                                       LQCRASH_MAX_FRAMES, body_within(most), &crashedFrames);
             crashedUsed = field_size(kReportThreads, crashedBody);
             break;
         }
@@ -858,18 +899,21 @@ lqcrash_error_t DVlqcrash_log_writer_write(lqcrash_log_writer_t* writer, thread_
 
     uint32_t number = 0;
     uint32_t othersLeft = others;
+    thread_frames otherStack;
     for (mach_msg_type_number_t i = 0; i < threadCount; ++i) {
         thread_t thread = threads[i];
         if (!isWritten(thread)) continue;
         bool crashed = thread == crashed_thread;
         if (!crashed && othersLeft == 0) continue;
-        const lqcrash_async_thread_state* saved = thread == self ? current_state : nullptr;
+        const thread_frames* stack = &crashedStack;
         uint32_t frames = crashedFrames;
         size_t body = crashedBody;
         if (!crashed) {
             size_t share = pool / othersLeft;
-            body = write_thread(nullptr, writer, task, thread, number, saved, image_list, &cache, false,
-                                LQCRASH_MAX_FRAMES, body_within(share), &frames);
+            collect_frames(task, thread, thread == self ? current_state : nullptr, image_list, false, &otherStack);
+            stack = &otherStack;
+            body = write_thread(nullptr, writer, number, false, otherStack, image_list, &cache, LQCRASH_MAX_FRAMES,
+                                body_within(share), &frames);
             size_t used = field_size(kReportThreads, body);
             pool = pool > used ? pool - used : 0;
             --othersLeft;
@@ -877,8 +921,7 @@ lqcrash_error_t DVlqcrash_log_writer_write(lqcrash_log_writer_t* writer, thread_
         uint32_t size = static_cast<uint32_t>(body);
         lqcrash_writer_pack(file, kReportThreads, LQCRASH_PB_TYPE_MESSAGE, &size);
         uint32_t written = 0;
-        write_thread(file, writer, task, thread, number, saved, image_list, &cache, crashed, frames, SIZE_MAX,
-                     &written);
+        write_thread(file, writer, number, crashed, *stack, image_list, &cache, frames, SIZE_MAX, &written);
         ++number;
     }
 
@@ -901,6 +944,7 @@ lqcrash_error_t DVlqcrash_log_writer_write(lqcrash_log_writer_t* writer, thread_
         lqcrash_writer_pack(file, kReportCustomData, LQCRASH_PB_TYPE_BYTES, &data);
     }
 
+    if (pageCache) mach::releasePageCache();
     lqcrash_async_objc_cache_free(&cache);
     lqcrash_async_image_list_set_reading(image_list, false);
     lqcrash_log_writer_custom_data_end(writer);

@@ -42,6 +42,9 @@ struct lqcrash_pb_bytes {
 
 inline constexpr int64_t LQCRASH_REPORT_MAX_BYTES = 262144;
 inline constexpr uint32_t LQCRASH_MAX_FRAMES = 512;
+// Pages of the process's memory a report keeps copies of (reserved when the
+// reporter is enabled), so that each is read from the kernel once.
+inline constexpr size_t LQCRASH_PAGE_CACHE_PAGES = 256;
 
 struct lqcrash_log_string {
     size_t length;

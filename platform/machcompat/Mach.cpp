@@ -98,14 +98,14 @@ size_t pipeRead(uintptr_t address, void* destination, size_t length) {
     return done;
 }
 
-size_t pvrRead(uintptr_t address, void* destination, size_t length, bool* unsupported) {
+size_t pvrRead(pid_t self, uintptr_t address, void* destination, size_t length, bool* unsupported) {
     *unsupported = false;
     size_t done = 0;
     uint8_t* out = static_cast<uint8_t*>(destination);
     while (done < length) {
         struct iovec local = {out + done, length - done};
         struct iovec remote = {reinterpret_cast<void*>(address + done), length - done};
-        ssize_t n = ::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0);
+        ssize_t n = ::process_vm_readv(self, &local, 1, &remote, 1, 0);
         if (n < 0) {
             if (errno == ENOSYS || errno == EPERM) *unsupported = true;
             break;
@@ -116,11 +116,12 @@ size_t pvrRead(uintptr_t address, void* destination, size_t length, bool* unsupp
     return done;
 }
 
-// How much of [address, address + length) the current process can read.
-size_t selfReadable(uintptr_t address, void* destination, size_t length) {
+// How much of [address, address + length) the current process (self, or
+// the id asked for now when 0) can read.
+size_t selfReadable(uintptr_t address, void* destination, size_t length, pid_t self = 0) {
     if (!g_forcePipe.load(std::memory_order_relaxed) && g_pvrState.load(std::memory_order_relaxed) != 2) {
         bool unsupported = false;
-        size_t n = pvrRead(address, destination, length, &unsupported);
+        size_t n = pvrRead(self ? self : ::getpid(), address, destination, length, &unsupported);
         if (!unsupported) {
             g_pvrState.store(1, std::memory_order_relaxed);
             return n;
@@ -137,6 +138,73 @@ kern_return_t classifyFault(uintptr_t address) {
         return KERN_INVALID_ADDRESS;
     }
     return KERN_PROTECTION_FAILURE;
+}
+
+// The page cache: sets of a few slots, each a copy of one 4 KiB block
+// (readable or not as a whole on every page size) under its address.
+constexpr uintptr_t kCacheBlock = 4096;
+constexpr size_t kCacheWays = 4;
+constexpr size_t kCacheMostBlocks = 4;  // larger reads go straight through
+
+struct PageCache {
+    std::atomic<size_t> sets{0};  // set once the memory is reserved
+    std::atomic<bool> held{false};
+    // The holding thread's pointer; only that thread sets it to itself, so
+    // no other thread ever takes it for its own.
+    std::atomic<void*> owner{nullptr};
+    pid_t pid = 0;
+    uint8_t* blocks = nullptr;
+    uintptr_t* tags = nullptr;  // the block's address + 1 when the slot holds its copy, else 0
+    uint32_t* ages = nullptr;   // last use; 0 for an empty slot
+    uint32_t clock = 0;
+};
+PageCache g_pageCache;
+std::mutex g_pageCacheReserveMutex;
+
+bool pageCacheServesCaller() {
+    return g_pageCache.owner.load(std::memory_order_acquire) == __builtin_thread_pointer();
+}
+
+// The copy of the block at address (4 KiB aligned), read now when it isn't
+// kept; null when it can't be read whole.
+const uint8_t* cachedBlock(uintptr_t block) {
+    PageCache& c = g_pageCache;
+    size_t sets = c.sets.load(std::memory_order_relaxed);
+    uint64_t hash = (static_cast<uint64_t>(block / kCacheBlock) * 0x9E3779B97F4A7C15ull) >> 32;
+    size_t first = static_cast<size_t>(hash % sets) * kCacheWays;
+    size_t victim = first;
+    for (size_t slot = first; slot < first + kCacheWays; ++slot) {
+        if (c.tags[slot] == block + 1) {
+            c.ages[slot] = ++c.clock;
+            return c.blocks + slot * kCacheBlock;
+        }
+        if (c.ages[slot] < c.ages[victim]) victim = slot;
+    }
+    uint8_t* copy = c.blocks + victim * kCacheBlock;
+    // Marked empty while it is filled: a handler that interrupts the fill
+    // on this thread finds no half-made copy.
+    c.tags[victim] = 0;
+    c.ages[victim] = 0;
+    if (selfReadable(block, copy, kCacheBlock, c.pid) != kCacheBlock) return nullptr;
+    c.tags[victim] = block + 1;
+    c.ages[victim] = ++c.clock;
+    return copy;
+}
+
+kern_return_t cachedSelfRead(uintptr_t address, void* destination, size_t length) {
+    uint8_t* out = static_cast<uint8_t*>(destination);
+    size_t done = 0;
+    while (done < length) {
+        uintptr_t at = address + done;
+        uintptr_t block = at & ~(kCacheBlock - 1);
+        size_t offset = static_cast<size_t>(at - block);
+        size_t n = kCacheBlock - offset < length - done ? kCacheBlock - offset : length - done;
+        const uint8_t* copy = cachedBlock(block);
+        if (!copy) return classifyFault(at);
+        if (out) std::memcpy(out + done, copy + offset, n);
+        done += n;
+    }
+    return KERN_SUCCESS;
 }
 
 // Copies from a fake task; ranges may span adjacent regions.
@@ -217,9 +285,11 @@ uint64_t readableRun(task_t task, uint64_t address, uint64_t length) {
         }
     } else if (isSelfTask(task)) {
         // One byte of each page; a page is readable as a whole or not at all.
+        const bool cached = length <= kCacheMostBlocks * kCacheBlock && pageCacheServesCaller();
         while (covered < length) {
             uint8_t probe;
-            if (selfReadable(static_cast<uintptr_t>(address + covered), &probe, 1) != 1) break;
+            uintptr_t at = static_cast<uintptr_t>(address + covered);
+            if (cached ? cachedSelfRead(at, &probe, 1) != KERN_SUCCESS : selfReadable(at, &probe, 1) != 1) break;
             covered += page;
         }
     }
@@ -271,6 +341,50 @@ bool readSelfMemory(uintptr_t address, void* destination, size_t length) {
     if (length == 0) return true;
     if (address + length < address) return false;
     return selfReadable(address, destination, length) == length;
+}
+
+bool reservePageCache(size_t pages) {
+    std::lock_guard<std::mutex> lock(g_pageCacheReserveMutex);
+    PageCache& c = g_pageCache;
+    if (c.sets.load() > 0) return true;
+    size_t sets = pages / kCacheWays;
+    if (sets == 0) return false;
+    size_t slots = sets * kCacheWays;
+    size_t bytes = slots * (kCacheBlock + sizeof(uintptr_t) + sizeof(uint32_t));
+    void* memory = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) return false;
+    c.blocks = static_cast<uint8_t*>(memory);
+    c.tags = reinterpret_cast<uintptr_t*>(c.blocks + slots * kCacheBlock);
+    c.ages = reinterpret_cast<uint32_t*>(c.tags + slots);
+    c.sets.store(sets, std::memory_order_release);
+    return true;
+}
+
+bool takePageCache() {
+    PageCache& c = g_pageCache;
+    size_t sets = c.sets.load(std::memory_order_acquire);
+    if (sets == 0) return false;
+    bool expected = false;
+    if (!c.held.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) {
+        // A session that starts inside the holder's own (a crash while it
+        // writes) must not see copies made before: its thread has moved on.
+        if (pageCacheServesCaller()) c.owner.store(nullptr, std::memory_order_release);
+        return false;
+    }
+    for (size_t slot = 0; slot < sets * kCacheWays; ++slot) {
+        c.tags[slot] = 0;
+        c.ages[slot] = 0;
+    }
+    c.clock = 0;
+    c.pid = ::getpid();
+    c.owner.store(__builtin_thread_pointer(), std::memory_order_release);
+    return true;
+}
+
+void releasePageCache() {
+    PageCache& c = g_pageCache;
+    c.owner.store(nullptr, std::memory_order_release);
+    c.held.store(false, std::memory_order_release);
 }
 
 void setForcePipeReads(bool force) { g_forcePipe.store(force); }
@@ -360,6 +474,11 @@ kern_return_t mach_vm_read_overwrite(task_t task, mach_vm_address_t address, mac
     }
     if (!isSelfTask(task)) return KERN_INVALID_ARGUMENT;
     if (size == 0) return KERN_SUCCESS;
+    if (size <= kCacheMostBlocks * kCacheBlock && pageCacheServesCaller()) {
+        kern_return_t kr = cachedSelfRead(static_cast<uintptr_t>(address), destination, static_cast<size_t>(size));
+        if (kr == KERN_SUCCESS && outsize) *outsize = size;
+        return kr;
+    }
     size_t n = selfReadable(static_cast<uintptr_t>(address), destination, static_cast<size_t>(size));
     if (n == size) {
         if (outsize) *outsize = size;

@@ -164,6 +164,21 @@ void fakeTaskDestroy(task_t task);
 
 // Reads memory of the current process; false on a fault (never crashes).
 bool readSelfMemory(uintptr_t address, void* destination, size_t length);
+// A cache of page copies for reads of the current task, held by one thread
+// at a time (a crash report): while it is held, that thread's reads of the
+// current task (mach_vm_read_overwrite and memory entries) are served from
+// copies of whole pages, each read once from the kernel; other threads read
+// as before. Taking it empties it and takes the process id for its reads,
+// so nothing read in one session serves the next. A page that can't be read
+// is never kept: the read fails as it would without the cache. Reads of more
+// than a few pages go straight through. The memory is reserved once, ahead
+// (not async-signal-safe); taking, reading and releasing are.
+bool reservePageCache(size_t pages);
+// False when none is reserved or a session is under way; one that is under
+// way on the calling thread (interrupted by this one) stops being served.
+bool takePageCache();
+// Ends the session the calling thread took.
+void releasePageCache();
 // Forces the pipe fallback even where process_vm_readv works, for tests.
 void setForcePipeReads(bool force);
 bool usingPipeReads();

@@ -2,7 +2,8 @@
 // crashes as asked:
 //   lqcrash_arm64_crasher <kind> <directory>
 // kind: segv, abort, cxx, mach (a fault in Mach mode), thread (a fault on a
-// second thread), together and together-mach (two threads crash together,
+// second thread), frameless (a fault in a function without a frame record,
+// called by one that has a frame record but no unwind information), together and together-mach (two threads crash together,
 // tests/HostileCrashes.h), overflow-thread and overflow-mach (a stack
 // overflow on a thread started after enabling), overflow-main (the reporter
 // enabled on another thread, the main thread overflows).
@@ -45,7 +46,37 @@ extern char __start_lqcrash_fn_thread[], __stop_lqcrash_fn_thread[];
 extern char __start_lqcrash_fn_main[], __stop_lqcrash_fn_main[];
 extern char __start_lqcrash_fn_idle[], __stop_lqcrash_fn_idle[];
 extern char __start_lqcrash_fn_overflow[], __stop_lqcrash_fn_overflow[];
+extern char __start_lqcrash_fn_nounwind[], __stop_lqcrash_fn_nounwind[];
+// Calls its argument from a frame record of its own, with no call-frame
+// information: only the frame-pointer chain leads through it.
+void lqcrash_call_without_unwind_info(void (*function)());
 }
+
+#if defined(__x86_64__)
+asm(".pushsection lqcrash_fn_nounwind,\"ax\",@progbits\n"
+    ".globl lqcrash_call_without_unwind_info\n"
+    ".hidden lqcrash_call_without_unwind_info\n"
+    ".type lqcrash_call_without_unwind_info, @function\n"
+    "lqcrash_call_without_unwind_info:\n"
+    "    push %rbp\n"
+    "    mov %rsp, %rbp\n"
+    "    call *%rdi\n"
+    "    pop %rbp\n"
+    "    ret\n"
+    ".popsection\n");
+#elif defined(__aarch64__)
+asm(".pushsection lqcrash_fn_nounwind,\"ax\",%progbits\n"
+    ".globl lqcrash_call_without_unwind_info\n"
+    ".hidden lqcrash_call_without_unwind_info\n"
+    ".type lqcrash_call_without_unwind_info, %function\n"
+    "lqcrash_call_without_unwind_info:\n"
+    "    stp x29, x30, [sp, #-16]!\n"
+    "    mov x29, sp\n"
+    "    blr x0\n"
+    "    ldp x29, x30, [sp], #16\n"
+    "    ret\n"
+    ".popsection\n");
+#endif
 
 namespace {
 
@@ -126,6 +157,7 @@ void writeExpect(const std::string& dir) {
     line("main", __start_lqcrash_fn_main, __stop_lqcrash_fn_main);
     line("idle", __start_lqcrash_fn_idle, __stop_lqcrash_fn_idle);
     line("overflow", __start_lqcrash_fn_overflow, __stop_lqcrash_fn_overflow);
+    line("nounwind", __start_lqcrash_fn_nounwind, __stop_lqcrash_fn_nounwind);
     std::fclose(f);
 }
 
@@ -200,6 +232,7 @@ __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
     DVlqcrash_log_writer_init(&ctx->writer, "com.morvalent.crasher", "7", "1.2", 1 /* symbol table */, false);
     lqcrash_shared_client_callback()->handleSignal = lqtest::hostile::countCallback;
     mach::installThreadSuspension();
+    mach::reservePageCache(LQCRASH_PAGE_CACHE_PAGES);
     if (kind == "together" || kind == "together-mach") {
         signal(SIGSEGV, lqtest::hostile::holdUntilBothAreAnswered);
         mach::setSuspendTimeoutMilliseconds(100);  // the second crasher never answers
@@ -229,6 +262,7 @@ __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
     while (!g_idling) sched_yield();  // its stack runs through idle() when the crash comes
 
     if (kind == "segv" || kind == "mach") crashVia(crashSegv);
+    if (kind == "frameless") lqcrash_call_without_unwind_info(crashSegv);
     if (kind == "abort") crashVia(crashAbort);
     if (kind == "cxx") crashVia(crashCxx);
     if (kind == "thread") {

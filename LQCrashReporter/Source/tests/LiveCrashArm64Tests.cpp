@@ -42,6 +42,18 @@ TEST_F(LQCrashArm64Crash, SegmentationFaultBacktraceRunsThroughTheFaultingFuncti
     EXPECT_EQ(6, r->systemInfo()->architecture());
 }
 
+// The faulting function has no frame record and its caller no unwind
+// information: past the caller the walk follows the frame pointer, which the
+// faulting function left as it found it.
+TEST_F(LQCrashArm64Crash, FramelessFaultUnderCodeWithoutUnwindInformationIsWalkedToStart) {
+    crash("frameless");
+    auto r = report();
+    ASSERT_TRUE(r);
+    auto t = crashedThread(*r);
+    ASSERT_TRUE(t);
+    EXPECT_EQ("sumLLX", frameLetters(*r, *t));
+}
+
 TEST_F(LQCrashArm64Crash, AbortBacktraceRunsThroughTheCLibraryIntoTheCaller) {
     crash("abort");
     auto r = report();

@@ -108,7 +108,7 @@ protected:
     std::string frameLetters(const DVLQCrashReport& r, const DVLQCrashReportThreadInfo& t) {
         static const std::map<std::string, char> kLetters = {{"segv", 's'},      {"abort", 'a'}, {"cxx", 'c'},
                                                              {"terminate", 'h'}, {"outer", 'o'}, {"thread", 't'},
-                                                             {"main", 'm'},       {"idle", 'i'}};
+                                                             {"main", 'm'},       {"idle", 'i'},  {"nounwind", 'u'}};
         const auto ranges = expected();
         const std::string executable = r.hasProcessInfo() && r.processInfo()->processPath()
                                            ? r.processInfo()->processPath()->c_str()
