@@ -16,6 +16,7 @@
 #include "LQCrashReporter/Source/LQCrashSignalNames.h"
 #include "LQCrashReporter/Source/LQCrashSysctl.h"
 #include "platform/machcompat/MachO.h"
+#include "platform/machcompat/MachThread.h"
 #include "platform/machcompat/Sysctl.h"
 
 namespace {
@@ -430,12 +431,35 @@ size_t image_field_size(lqcrash_async_macho* image) {
 
 // ---- Output file ------------------------------------------------------------------
 
+namespace {
+
+ssize_t systemWrite(int fd, const void* data, size_t len) { return ::write(fd, data, len); }
+int systemClose(int fd) { return ::close(fd); }
+
+const lqcrash_async_file_ops kSystemFileOps = {systemWrite, systemClose};
+const lqcrash_async_file_ops* g_fileOps = &kSystemFileOps;
+
+}  // namespace
+
+const lqcrash_async_file_ops* lqcrash_async_file_set_ops(const lqcrash_async_file_ops* ops) {
+    const lqcrash_async_file_ops* previous = g_fileOps;
+    g_fileOps = ops ? ops : &kSystemFileOps;
+    return previous;
+}
+
 void DVlqcrash_async_file_init(lqcrash_async_file_t* file, int fd, int64_t output_limit) {
     file->fd = fd;
     file->limit_bytes = output_limit;
     file->total_bytes = 0;
     file->buflen = 0;
     file->failed = false;
+    file->progress = nullptr;
+    file->steps = 0;
+}
+
+void lqcrash_async_file_progress(lqcrash_async_file_t* file) {
+    // A plain store: a waiting crasher only needs to see the number change.
+    if (file->progress) __atomic_store_n(file->progress, ++file->steps, __ATOMIC_RELAXED);
 }
 
 bool DVlqcrash_async_file_write(lqcrash_async_file_t* file, const void* data, size_t len) {
@@ -444,6 +468,7 @@ bool DVlqcrash_async_file_write(lqcrash_async_file_t* file, const void* data, si
         return false;
     }
     file->total_bytes += static_cast<int64_t>(len);
+    lqcrash_async_file_progress(file);
     if (file->buflen + len > sizeof(file->buffer)) {
         if (file->buflen > 0 && DVlqcrash_async_writen(file->fd, file->buffer, file->buflen) < 0) {
             file->failed = true;
@@ -475,7 +500,7 @@ bool DVlqcrash_async_file_flush(lqcrash_async_file_t* file) {
 
 bool DVlqcrash_async_file_close(lqcrash_async_file_t* file) {
     bool flushed = DVlqcrash_async_file_flush(file);
-    bool closed = ::close(file->fd) == 0;
+    bool closed = g_fileOps->close(file->fd) == 0;
     return flushed && closed;
 }
 
@@ -483,7 +508,7 @@ ssize_t DVlqcrash_async_writen(int fd, const void* data, size_t len) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
     size_t left = len;
     while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
+        ssize_t n = g_fileOps->write(fd, p, left);
         if (n <= 0) {
             if (n < 0 && errno == EINTR) continue;
             return -1;
@@ -758,9 +783,16 @@ lqcrash_error_t DVlqcrash_log_writer_write(lqcrash_log_writer_t* writer, thread_
         if (MACH_PORT_VALID(crashed_thread)) known[threadCount++] = crashed_thread;
         if (current_state && crashed_thread != self) known[threadCount++] = self;
     }
+    // Every thread is asked to stop before any is waited for, so threads
+    // that never answer share one bounded wait instead of one each.
+    const int64_t deadline = mach::threadSuspensionDeadline();
     for (mach_msg_type_number_t i = 0; i < threadCount; ++i) {
-        if (threads[i] != self) thread_suspend(threads[i]);
+        if (threads[i] != self) mach::requestThreadSuspension(threads[i], deadline);
     }
+    for (mach_msg_type_number_t i = 0; i < threadCount; ++i) {
+        if (threads[i] != self) mach::awaitThreadSuspension(threads[i], deadline);
+    }
+    lqcrash_async_file_progress(file);
 
     const lqcrash_custom_data_block* custom = lqcrash_log_writer_custom_data_begin(writer);
     // Nothing removed from the image list is reused until the report is done.

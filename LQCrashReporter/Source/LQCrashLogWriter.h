@@ -128,9 +128,26 @@ struct lqcrash_async_file_t {
     size_t buflen;
     char buffer[256];
     bool failed;  // a write was refused or did not reach the descriptor
+    // Where the report shows that it moves on (none: nowhere), and the
+    // steps it took so far.
+    uint32_t* progress;
+    uint32_t steps;
 };
 
+// The system calls behind the output file; tests put failing ones in their
+// place.
+struct lqcrash_async_file_ops {
+    ssize_t (*write)(int fd, const void* data, size_t len);
+    int (*close)(int fd);
+};
+// Installs ops (none: the system's own) and returns those used before. Not
+// while a report is being written.
+const lqcrash_async_file_ops* lqcrash_async_file_set_ops(const lqcrash_async_file_ops* ops);
+
 void DVlqcrash_async_file_init(lqcrash_async_file_t* file, int fd, int64_t output_limit);
+// Counts one more step of the report in file->progress. Every accepted
+// write is one.
+void lqcrash_async_file_progress(lqcrash_async_file_t* file);
 bool DVlqcrash_async_file_write(lqcrash_async_file_t* file, const void* data, size_t len);
 bool DVlqcrash_async_file_flush(lqcrash_async_file_t* file);
 bool DVlqcrash_async_file_close(lqcrash_async_file_t* file);

@@ -19,15 +19,56 @@ mach_msg_size_t roundPage(mach_msg_size_t size) {
     return static_cast<mach_msg_size_t>((size + vm_page_mask) & ~vm_page_mask);
 }
 
-void* serverThread(void* arg) {
-    auto* ctx = static_cast<lqcrash_exception_server_context*>(arg);
-    mach_msg_size_t size = roundPage(kRequestSize);
-    vm_address_t buffer = 0;
-    kern_return_t kr = vm_allocate(mach_task_self(), &buffer, size, VM_FLAGS_ANYWHERE);
-    if (kr != KERN_SUCCESS) {
-        std::fprintf(stderr, "Unexpected error in vm_allocate(): %x\n", static_cast<unsigned>(kr));
-        return nullptr;
+void answer(const mach_msg_header_t* request, kern_return_t result) {
+    mig_reply_error_t reply;
+    std::memset(&reply, 0, sizeof(reply));
+    reply.Head.msgh_bits = MACH_MSGH_BITS(MACH_MSGH_BITS_REMOTE(request->msgh_bits), 0);
+    reply.Head.msgh_remote_port = request->msgh_remote_port;
+    reply.Head.msgh_local_port = MACH_PORT_NULL;
+    reply.Head.msgh_size = sizeof(reply);
+    reply.Head.msgh_id = request->msgh_id + 100;
+    reply.NDR = NDR_record;
+    reply.RetCode = result;
+    mach_msg(&reply.Head, MACH_SEND_MSG, sizeof(reply), 0, MACH_PORT_NULL, MACH_MSG_TIMEOUT_NONE, MACH_PORT_NULL);
+}
+
+// The server ends without being asked to: no crash may wait on it. Its port
+// leaves the task's exception ports, so that faults take their signal path
+// (the handlers installed before, or the default action); the requests that
+// reached it already are answered with a failure; and a later stop finds it
+// stopped.
+void retire(lqcrash_exception_server_context* ctx) {
+    const exception_mask_t every = ((1u << EXC_TYPES_COUNT) - 1) & ~1u;
+    lqcrash_mach_exception_port_set ports{};
+    ports.count = EXC_TYPES_COUNT;
+    if (task_get_exception_ports(mach_task_self(), every, ports.masks, &ports.count, ports.ports, ports.behaviors,
+                                 ports.flavors) == KERN_SUCCESS) {
+        for (uint32_t i = 0; i < ports.count; ++i) {
+            if (ports.ports[i] == ctx->server_port) {
+                task_set_exception_ports(mach_task_self(), ports.masks[i], MACH_PORT_NULL, EXCEPTION_DEFAULT, 0);
+            }
+            mach_port_deallocate(mach_task_self(), ports.ports[i]);
+        }
     }
+    union {
+        mach_msg_header_t head;
+        uint8_t bytes[kRequestSize];
+    } request;
+    for (;;) {
+        // Larger messages are no exception requests: receiving drops them.
+        mach_msg_return_t mr = mach_msg(&request.head, MACH_RCV_MSG | MACH_RCV_TIMEOUT, 0, sizeof(request),
+                                        ctx->port_set, 0, MACH_PORT_NULL);
+        if (mr == MACH_RCV_TOO_LARGE) continue;
+        if (mr != MACH_MSG_SUCCESS) break;
+        if (request.head.msgh_local_port != ctx->notify_port) answer(&request.head, KERN_FAILURE);
+    }
+    pthread_mutex_lock(&ctx->lock);
+    ctx->server_stopped = true;
+    pthread_cond_signal(&ctx->server_cond);
+    pthread_mutex_unlock(&ctx->lock);
+}
+
+void* serve(lqcrash_exception_server_context* ctx, vm_address_t buffer, mach_msg_size_t size) {
     for (;;) {
         auto* request = reinterpret_cast<mach_msg_header_t*>(buffer);
         mach_msg_return_t mr = mach_msg(request, MACH_RCV_MSG | MACH_RCV_LARGE, 0, size, ctx->port_set,
@@ -36,9 +77,10 @@ void* serverThread(void* arg) {
             mach_msg_size_t needed = roundPage(request->msgh_size);
             vm_deallocate(mach_task_self(), buffer, size);
             size = needed;
-            kr = vm_allocate(mach_task_self(), &buffer, size, VM_FLAGS_ANYWHERE);
+            kern_return_t kr = vm_allocate(mach_task_self(), &buffer, size, VM_FLAGS_ANYWHERE);
             if (kr != KERN_SUCCESS) {
                 std::fprintf(stderr, "Unexpected error in vm_allocate(): 0x%x\n", static_cast<unsigned>(kr));
+                retire(ctx);
                 return nullptr;
             }
             continue;
@@ -68,29 +110,37 @@ void* serverThread(void* arg) {
             result = ctx->callback(req->task.name, req->thread.name, req->exception, codes, count,
                                    ctx->callback_context);
         }
-        mig_reply_error_t reply;
-        std::memset(&reply, 0, sizeof(reply));
-        reply.Head.msgh_bits = MACH_MSGH_BITS(MACH_MSGH_BITS_REMOTE(request->msgh_bits), 0);
-        reply.Head.msgh_remote_port = request->msgh_remote_port;
-        reply.Head.msgh_local_port = MACH_PORT_NULL;
-        reply.Head.msgh_size = sizeof(reply);
-        reply.Head.msgh_id = request->msgh_id + 100;
-        reply.NDR = NDR_record;
-        reply.RetCode = result;
-        mach_msg(&reply.Head, MACH_SEND_MSG, sizeof(reply), 0, MACH_PORT_NULL, MACH_MSG_TIMEOUT_NONE, MACH_PORT_NULL);
+        answer(request, result);
     }
 }
 
+// How the server thread's start went, told to the thread that starts it.
+enum ThreadStartState : int { kStarting, kServing, kFailed };
+
 struct ThreadStart {
     lqcrash_exception_server_context* ctx;
-    std::atomic<thread_t> port{MACH_PORT_NULL};
+    std::atomic<int> state{kStarting};
+    thread_t port = MACH_PORT_NULL;
+    kern_return_t kr = KERN_SUCCESS;
 };
 
 void* serverEntry(void* arg) {
     auto* start = static_cast<ThreadStart*>(arg);
     lqcrash_exception_server_context* ctx = start->ctx;
-    start->port.store(pl_mach_thread_self());
-    return serverThread(ctx);
+    mach_msg_size_t size = roundPage(kRequestSize);
+    vm_address_t buffer = 0;
+    kern_return_t kr = vm_allocate(mach_task_self(), &buffer, size, VM_FLAGS_ANYWHERE);
+    // start lives on the starting thread's stack: nothing touches it once
+    // its state is told.
+    if (kr != KERN_SUCCESS) {
+        std::fprintf(stderr, "Unexpected error in vm_allocate(): %x\n", static_cast<unsigned>(kr));
+        start->kr = kr;
+        start->state.store(kFailed);
+        return nullptr;
+    }
+    start->port = pl_mach_thread_self();
+    start->state.store(kServing);
+    return serve(ctx, buffer, size);
 }
 
 }  // namespace
@@ -237,17 +287,22 @@ lqcrash_exception_server_context* lqcrash_exception_server_start(DVLQCrashMachEx
     pthread_attr_t attr;
     err = pthread_attr_init(&attr);
     if (err != 0) return fail("Failed to initialize pthread_attr", KERN_SUCCESS, err);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     ThreadStart start;
     start.ctx = ctx;
     pthread_t thread;
     err = pthread_create(&thread, &attr, serverEntry, &start);
     pthread_attr_destroy(&attr);
     if (err != 0) return fail("Failed to create exception server thread", KERN_SUCCESS, err);
-    // The thread's port is known once it runs; start lives on this stack until then.
-    while (start.port.load() == MACH_PORT_NULL) sched_yield();
+    // A server is running only once it has its receive buffer: one that
+    // ends before would leave crashes waiting on a port nobody reads.
+    while (start.state.load() == kStarting) sched_yield();
+    if (start.state.load() == kFailed) {
+        pthread_join(thread, nullptr);
+        return fail("Failed to create exception server thread", start.kr, 0);
+    }
+    pthread_detach(thread);
     pthread_mutex_lock(&ctx->lock);
-    ctx->server_thread = start.port.load();
+    ctx->server_thread = start.port;
     pthread_mutex_unlock(&ctx->lock);
     return ctx;
 }

@@ -53,6 +53,10 @@ inline constexpr mach_msg_id_t LQCRASH_EXCEPTION_SERVER_STOP_ID = static_cast<ma
 
 // Starts a server; false with the failing step's text, and *kr or
 // *error_number (whichever applies, the other 0), leaving nothing running.
+// The server runs once its thread has its receive buffer: a thread that
+// can't get one fails the start. A server whose thread ends later on its
+// own takes its port out of the task's exception ports and answers what
+// reached it with a failure, so that no crash waits on it.
 struct lqcrash_exception_server_failure {
     const char* text;
     kern_return_t kr;

@@ -91,17 +91,34 @@ lqcrash_crash_turn lqcrash_crash_latch_take(lqcrash_crash_latch* latch) {
 
 void lqcrash_crash_latch_release_done(lqcrash_crash_latch* latch) { __atomic_store_n(&latch->done, 1, __ATOMIC_SEQ_CST); }
 
-void lqcrash_crash_latch_wait(lqcrash_crash_latch* latch) {
-    int64_t start = monotonicMs();
-    int64_t deadline = start + LQCRASH_LATER_CRASH_WAIT_MS;
-    bool done = false;
-    for (;;) {
-        int64_t now = monotonicMs();
-        if (!done && __atomic_load_n(&latch->done, __ATOMIC_SEQ_CST)) {
-            done = true;
-            if (now + LQCRASH_LATER_CRASH_GRACE_MS < deadline) deadline = now + LQCRASH_LATER_CRASH_GRACE_MS;
+void lqcrash_crash_latch_watch_start(const lqcrash_crash_latch* latch, lqcrash_crash_latch_watch* watch, int64_t now) {
+    watch->progress = __atomic_load_n(&latch->progress, __ATOMIC_SEQ_CST);
+    watch->deadline = now + LQCRASH_LATER_CRASH_WAIT_MS;
+    watch->done = false;
+}
+
+bool lqcrash_crash_latch_watch_waiting(const lqcrash_crash_latch* latch, lqcrash_crash_latch_watch* watch,
+                                       int64_t now) {
+    if (!watch->done) {
+        if (__atomic_load_n(&latch->done, __ATOMIC_SEQ_CST)) {
+            watch->done = true;
+            watch->deadline = now + LQCRASH_LATER_CRASH_GRACE_MS;
+        } else {
+            uint32_t progress = __atomic_load_n(&latch->progress, __ATOMIC_SEQ_CST);
+            if (progress != watch->progress) {
+                // Still writing: ending the process now would cut the report.
+                watch->progress = progress;
+                watch->deadline = now + LQCRASH_LATER_CRASH_WAIT_MS;
+            }
         }
-        if (now >= deadline) return;
+    }
+    return now < watch->deadline;
+}
+
+void lqcrash_crash_latch_wait(lqcrash_crash_latch* latch) {
+    lqcrash_crash_latch_watch watch;
+    lqcrash_crash_latch_watch_start(latch, &watch, monotonicMs());
+    while (lqcrash_crash_latch_watch_waiting(latch, &watch, monotonicMs())) {
         struct timespec pause = {0, 1000000};
         ::nanosleep(&pause, nullptr);
     }
@@ -114,6 +131,7 @@ lqcrash_error_t lqcrash_reporter_write_report(lqcrash_crash_context* context, th
     if (fd < 0) return LQCRASH_EINTERNAL;
     lqcrash_async_file_t file;
     DVlqcrash_async_file_init(&file, fd, LQCRASH_REPORT_MAX_BYTES);
+    file.progress = &context->latch.progress;
     lqcrash_async_image_list* images = g_imageList;
     lqcrash_async_image_list empty;
     if (!images) {

@@ -23,8 +23,9 @@ typedef void (*LQCrashReporterPostCrashSignalCallback)(siginfo_t* info, ucontext
 // threads that crash while it writes wait for the process to end. Plain
 // words used atomically, so a zeroed context has a free latch.
 struct lqcrash_crash_latch {
-    thread_t owner;  // the thread writing the report, MACH_PORT_NULL before any crash
-    int32_t done;    // its report is written
+    thread_t owner;     // the thread writing the report, MACH_PORT_NULL before any crash
+    int32_t done;       // its report is written
+    uint32_t progress;  // changes while the report moves on
 };
 
 struct lqcrash_crash_context {
@@ -41,12 +42,26 @@ enum lqcrash_crash_turn {
 };
 lqcrash_crash_turn lqcrash_crash_latch_take(lqcrash_crash_latch* latch);
 void lqcrash_crash_latch_release_done(lqcrash_crash_latch* latch);
-// Waits, bounded, for the thread that took the latch to end the process.
+// Waits for the thread that took the latch to end the process: as long as
+// its report moves on, then a grace once it is written. A writer that
+// stands still for the whole wait is given up on.
 void lqcrash_crash_latch_wait(lqcrash_crash_latch* latch);
-// The longest a later crasher waits for the report in progress.
+// The longest a later crasher waits while the report does not move on.
 inline constexpr int LQCRASH_LATER_CRASH_WAIT_MS = 10000;
 // And then for the process to end, once the report is written.
 inline constexpr int LQCRASH_LATER_CRASH_GRACE_MS = 1000;
+
+// What a waiting crasher has seen of the report (times in monotonic
+// milliseconds): the wait as a rule of the time, apart from the clock.
+struct lqcrash_crash_latch_watch {
+    uint32_t progress;
+    int64_t deadline;
+    bool done;
+};
+void lqcrash_crash_latch_watch_start(const lqcrash_crash_latch* latch, lqcrash_crash_latch_watch* watch, int64_t now);
+// Whether to go on waiting at now.
+bool lqcrash_crash_latch_watch_waiting(const lqcrash_crash_latch* latch, lqcrash_crash_latch_watch* watch,
+                                       int64_t now);
 
 struct lqcrash_client_callback {
     void* context;

@@ -288,7 +288,9 @@ kern_return_t task_threads(task_t task, thread_act_array_t* threads, mach_msg_ty
     return KERN_SUCCESS;
 }
 
-kern_return_t thread_suspend(thread_act_t thread) {
+int64_t mach::threadSuspensionDeadline() { return monotonicMs() + g_timeoutMs.load(); }
+
+kern_return_t mach::requestThreadSuspension(thread_act_t thread, int64_t deadline) {
     if (!isThreadPort(thread)) return KERN_INVALID_ARGUMENT;
     int tid = tidForThreadPort(thread);
     if (tid == gettidRaw()) return KERN_FAILURE;
@@ -296,7 +298,6 @@ kern_return_t thread_suspend(thread_act_t thread) {
     if (!s) return KERN_RESOURCE_SHORTAGE;
     if (s->parked.load(std::memory_order_acquire)) return KERN_SUCCESS;
     installThreadSuspension();
-    int64_t deadline = monotonicMs() + g_timeoutMs.load();
     // A previous resume may still be on its way out of the handler.
     while (s->state.load() == kResuming && monotonicMs() < deadline) {
         struct timespec ts = {0, 1000000};
@@ -310,6 +311,14 @@ kern_return_t thread_suspend(thread_act_t thread) {
         releaseSlotIfUnused(s, tid);
         return KERN_INVALID_ARGUMENT;
     }
+    return KERN_SUCCESS;
+}
+
+kern_return_t mach::awaitThreadSuspension(thread_act_t thread, int64_t deadline) {
+    if (!isThreadPort(thread)) return KERN_INVALID_ARGUMENT;
+    ThreadSlot* s = findSlot(tidForThreadPort(thread));
+    if (!s) return KERN_FAILURE;
+    if (s->parked.load(std::memory_order_acquire)) return KERN_SUCCESS;
     while (s->state.load(std::memory_order_acquire) == kRequested) {
         int64_t left = deadline - monotonicMs();
         if (left <= 0) {
@@ -321,6 +330,12 @@ kern_return_t thread_suspend(thread_act_t thread) {
         futexWait(&s->state, kRequested, &ts);
     }
     return s->state.load() == kSuspended ? KERN_SUCCESS : KERN_FAILURE;
+}
+
+kern_return_t thread_suspend(thread_act_t thread) {
+    int64_t deadline = threadSuspensionDeadline();
+    kern_return_t kr = requestThreadSuspension(thread, deadline);
+    return kr == KERN_SUCCESS ? awaitThreadSuspension(thread, deadline) : kr;
 }
 
 kern_return_t thread_resume(thread_act_t thread) {

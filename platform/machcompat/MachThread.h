@@ -138,6 +138,15 @@ void installThreadSuspension();
 // How long a suspension waits for the thread to answer.
 void setSuspendTimeoutMilliseconds(int milliseconds);
 
+// Suspension in two steps, so that many threads share one bounded wait: the
+// request signals the thread and returns at once, the wait ends when the
+// thread has stopped or at the deadline (a threadSuspensionDeadline), where
+// a thread that has not answered is given up on as thread_suspend gives it
+// up. thread_suspend is the two in a row. Async-signal-safe.
+int64_t threadSuspensionDeadline();
+kern_return_t requestThreadSuspension(thread_act_t thread, int64_t deadline);
+kern_return_t awaitThreadSuspension(thread_act_t thread, int64_t deadline);
+
 // Converts the machine context of a Linux signal (the ucontext_t the kernel
 // passed to an SA_SIGINFO handler) into the Darwin layout. Async-signal-safe.
 void darwinMcontextFromLinux(const void* linuxUcontext, darwin_mcontext64_t* out);

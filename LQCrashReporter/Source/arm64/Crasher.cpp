@@ -3,10 +3,15 @@
 //   lqcrash_arm64_crasher <kind> <directory>
 // kind: segv, abort, cxx, mach (a fault in Mach mode), thread (a fault on a
 // second thread), frameless (a fault in a function without a frame record,
-// called by one that has a frame record but no unwind information), together and together-mach (two threads crash together,
-// tests/HostileCrashes.h), overflow-thread and overflow-mach (a stack
+// called by one that has a frame record but no unwind information), together
+// and together-mach (two threads crash together, tests/HostileCrashes.h),
+// slow-together (the same with 24 deaf threads and the usual suspension
+// timeout), overflow-thread and overflow-mach (a stack
 // overflow on a thread started after enabling), overflow-main (the reporter
-// enabled on another thread, the main thread overflows).
+// enabled on another thread, the main thread overflows), mach-no-server (the
+// exception server can't get its receive buffer: enabling fails, and the
+// crash takes the default action) and mach-server-gone (the server ends on
+// a message it can't get a buffer for, then a fault).
 // The report goes to <directory>/live_report.lqcrash; <directory>/expect.txt
 // lists the address ranges of the functions the crashed thread's backtrace
 // must contain ("name start end", hexadecimal); <directory>/callbacks gets
@@ -16,6 +21,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -174,7 +180,9 @@ void enableBsd(lqcrash_crash_context* ctx) {
     }
 }
 
-void enableMach(lqcrash_crash_context* ctx) {
+// The server, or none when it could not start (as the reporter's enable
+// fails then, the process goes on without it).
+lqcrash_exception_server_context* enableMach(lqcrash_crash_context* ctx) {
     static stack_t altstack = {std::malloc(65536), 0, 65536};
     int errnum = 0;
     const char* failure = nullptr;
@@ -187,7 +195,7 @@ void enableMach(lqcrash_crash_context* ctx) {
         lqcrash_exception_server_start(lqcrash_reporter_mach_callback, ctx, &serverFailure);
     if (!server) {
         std::fprintf(stderr, "%s\n", serverFailure.text);
-        std::exit(5);
+        return nullptr;
     }
     mach_port_t port = server->server_port;
     mach_port_insert_right(mach_task_self(), port, port, MACH_MSG_TYPE_MAKE_SEND);
@@ -200,6 +208,24 @@ void enableMach(lqcrash_crash_context* ctx) {
                                   previous.flavors) != KERN_SUCCESS) {
         std::exit(6);
     }
+    return server;
+}
+
+// Sends the server a message larger than its buffer and returns once its
+// thread has ended (the larger buffer is refused).
+void endServer(lqcrash_exception_server_context* server) {
+    static struct {
+        mach_msg_header_t head;
+        uint8_t body[6000];
+    } large;
+    mach_port_insert_right(mach_task_self(), server->server_port, server->server_port, MACH_MSG_TYPE_MAKE_SEND);
+    large.head.msgh_bits = MACH_MSGH_BITS(MACH_MSG_TYPE_COPY_SEND, 0);
+    large.head.msgh_remote_port = server->server_port;
+    if (mach_msg(&large.head, MACH_SEND_MSG, sizeof(large), 0, MACH_PORT_NULL, 0, MACH_PORT_NULL) != MACH_MSG_SUCCESS) {
+        std::exit(7);
+    }
+    int tid = mach::tidForThreadPort(server->server_thread);
+    while (syscall(SYS_tgkill, getpid(), tid, 0) == 0) sched_yield();
 }
 
 LQ_FUNCTION(lqcrash_fn_thread) void* threadCrash(void*) {
@@ -237,8 +263,16 @@ __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
         signal(SIGSEGV, lqtest::hostile::holdUntilBothAreAnswered);
         mach::setSuspendTimeoutMilliseconds(100);  // the second crasher never answers
     }
-    if (kind == "mach" || kind == "together-mach" || kind == "overflow-mach") {
-        enableMach(ctx);
+    lqcrash_exception_server_context* server = nullptr;
+    if (kind == "mach-no-server" || kind == "mach-server-gone") {
+        alarm(10);  // a crash waiting on a server that is gone ends here, with another signal
+        // The first buffer, or the larger one that a large message needs.
+        mach::injectFailure(mach::InjectedCall::vmAllocate, KERN_RESOURCE_SHORTAGE, kind == "mach-no-server" ? 0 : 1);
+    }
+    if (kind == "mach" || kind == "together-mach" || kind == "overflow-mach" || kind == "mach-no-server" ||
+        kind == "mach-server-gone") {
+        server = enableMach(ctx);
+        if (!server && kind != "mach-no-server") std::exit(5);
     } else if (kind == "overflow-main") {
         // Enabled on a thread that stays, as a queue's would (the sanitizers
         // unmap the alternate stack of a thread that ends, whoever's it is).
@@ -261,7 +295,8 @@ __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
     pthread_create(&other, nullptr, idle, nullptr);
     while (!g_idling) sched_yield();  // its stack runs through idle() when the crash comes
 
-    if (kind == "segv" || kind == "mach") crashVia(crashSegv);
+    if (kind == "mach-server-gone") endServer(server);
+    if (kind == "segv" || kind == "mach" || kind == "mach-no-server" || kind == "mach-server-gone") crashVia(crashSegv);
     if (kind == "frameless") lqcrash_call_without_unwind_info(crashSegv);
     if (kind == "abort") crashVia(crashAbort);
     if (kind == "cxx") crashVia(crashCxx);
@@ -270,7 +305,8 @@ __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
         pthread_create(&t, nullptr, threadCrash, nullptr);
         pthread_join(t, nullptr);
     }
-    if (kind == "together" || kind == "together-mach") {
+    if (kind == "together" || kind == "together-mach" || kind == "slow-together") {
+        if (kind == "slow-together") lqtest::hostile::startDeafThreads(24);
         lqtest::hostile::start([] { crashVia(crashSegv); }, report);
         for (;;) pause();
     }

@@ -5,7 +5,9 @@
 // Two threads that crash together: the first crashes as soon as both are
 // ready; the second once the first crash's report file exists, while it is
 // being written, and it blocks the signal that suspends threads so that the
-// writer can't hold it still meanwhile. holdUntilBothAreAnswered is meant as
+// writer can't hold it still meanwhile. Deaf threads block every signal:
+// none can be suspended, and each would cost a writer that waits for threads
+// one by one the whole suspension timeout. holdUntilBothAreAnswered is meant as
 // the application's own fault handler: in Mach mode a crash reaches it after
 // the exception server answered, and it holds each crasher there until both
 // got that far, so each crash has been through the server before the process
@@ -13,6 +15,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -67,6 +70,24 @@ inline void countCallback(siginfo_t*, ucontext_t*, void*) {
     ssize_t n = write(fd, "x", 1);
     (void)n;
     close(fd);
+}
+
+inline std::atomic<int> g_deaf{0};
+
+// Starts count deaf threads and returns once each blocks every signal.
+inline void startDeafThreads(int count) {
+    for (int i = 0; i < count; ++i) {
+        pthread_t thread;
+        pthread_create(&thread, nullptr, [](void*) -> void* {
+            sigset_t all;
+            sigfillset(&all);
+            pthread_sigmask(SIG_BLOCK, &all, nullptr);
+            g_deaf.fetch_add(1);
+            for (;;) pause();
+            return nullptr;
+        }, nullptr);
+    }
+    while (g_deaf.load() < count) sched_yield();
 }
 
 // Starts both; crash faults, report is where the first crash's report goes.

@@ -212,7 +212,8 @@ TEST(LQCrashMachServer, AFaultOnTheServerThreadEndsTheProcessWithTheDefaultActio
     EXPECT_EXIT(child(), ::testing::KilledBySignal(SIGSEGV), "");
 }
 
-// The server thread ends when it can't get a receive buffer, saying why.
+// The server thread ends when it can't get a receive buffer, saying why; at
+// once, and the server does not start.
 TEST(LQCrashMachServer, AFailedBufferAllocationIsReportedWithItsError) {
     GTEST_FLAG_SET(death_test_style, "fast");
     struct Case {
@@ -230,21 +231,23 @@ TEST(LQCrashMachServer, AFailedBufferAllocationIsReportedWithItsError) {
             mach::injectFailure(mach::InjectedCall::vmAllocate, KERN_RESOURCE_SHORTAGE, c.allocationsThatWork);
             lqcrash_exception_server_failure failure;
             lqcrash_exception_server_context* server = lqcrash_exception_server_start(callback, nullptr, &failure);
+            if (c.allocationsThatWork == 0) {
+                if (server || failure.kr != KERN_RESOURCE_SHORTAGE) _exit(10);
+                _exit(lqtest::readText(log) == c.message ? 0 : 12);
+            }
             if (!server) _exit(10);
-            if (c.allocationsThatWork > 0) {
-                // Larger than the page the server starts with.
-                static struct {
-                    mach_msg_header_t head;
-                    uint8_t body[6000];
-                } large;
-                mach_port_insert_right(mach_task_self(), server->server_port, server->server_port,
-                                       MACH_MSG_TYPE_MAKE_SEND);
-                large.head.msgh_bits = MACH_MSGH_BITS(MACH_MSG_TYPE_COPY_SEND, 0);
-                large.head.msgh_remote_port = server->server_port;
-                if (mach_msg(&large.head, MACH_SEND_MSG, sizeof(large), 0, MACH_PORT_NULL, 0, MACH_PORT_NULL) !=
-                    MACH_MSG_SUCCESS) {
-                    _exit(11);
-                }
+            // Larger than the page the server starts with.
+            static struct {
+                mach_msg_header_t head;
+                uint8_t body[6000];
+            } large;
+            mach_port_insert_right(mach_task_self(), server->server_port, server->server_port,
+                                   MACH_MSG_TYPE_MAKE_SEND);
+            large.head.msgh_bits = MACH_MSGH_BITS(MACH_MSG_TYPE_COPY_SEND, 0);
+            large.head.msgh_remote_port = server->server_port;
+            if (mach_msg(&large.head, MACH_SEND_MSG, sizeof(large), 0, MACH_PORT_NULL, 0, MACH_PORT_NULL) !=
+                MACH_MSG_SUCCESS) {
+                _exit(11);
             }
             // The server's thread gives up and ends.
             int tid = mach::tidForThreadPort(server->server_thread);

@@ -2,6 +2,7 @@
 // enabling once per process, crashes in child processes caught by signals
 // and by the Mach exception server, and the uncaught-exception path.
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -12,10 +13,13 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <vector>
 
 #include "LQCrashReporter/Source/DVLQCrashReport.h"
 #include "LQCrashReporter/Source/DVLQCrashReporter.h"
 #include "LQCrashReporter/Source/LQCrashErrors.h"
+#include "LQCrashReporter/Source/LQCrashLogWriter.h"
+#include "LQCrashReporter/Source/LQCrashReporterCore.h"
 #include "LQCrashReporter/Source/tests/CrashTestSupport.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/TestSupport.h"
@@ -137,6 +141,48 @@ TEST(LQCrashReporter, OnlyTheFirstUncaughtExceptionIsRecorded) {
     DVlqcrash_log_writer_free(&lqcrash_shared_crash_context()->writer);
 }
 
+// A crash on another thread waits for the report as long as it moves on,
+// gives up on a writer that stands still for the whole bound, and gives the
+// process a grace to end once the report is written.
+TEST(LQCrashLatch, ALaterCrashWaitsWhileTheReportMovesOn) {
+    constexpr int64_t kWait = LQCRASH_LATER_CRASH_WAIT_MS;
+    constexpr int64_t kGrace = LQCRASH_LATER_CRASH_GRACE_MS;
+    struct Step {
+        int64_t at;  // ms after the wait began
+        bool moves;  // the writer moved on just before
+        bool done;   // the report was written just before
+        bool waiting;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"a writer that stands still", {{kWait - 1, false, false, true}, {kWait, false, false, false}}},
+        {"a writer that moves on, then stops",
+         {{kWait / 2, true, false, true},
+          {kWait - 1, true, false, true},
+          {2 * kWait - 2, false, false, true},
+          {2 * kWait - 1, false, false, false}}},
+        {"a report that is written",
+         {{kWait - 1, true, false, true},
+          {kWait, false, true, true},
+          {kWait + kGrace - 1, true, false, true},
+          {kWait + kGrace, false, false, false}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        lqcrash_crash_latch latch{};
+        lqcrash_crash_latch_watch watch;
+        lqcrash_crash_latch_watch_start(&latch, &watch, 0);
+        for (const Step& step : c.steps) {
+            if (step.moves) ++latch.progress;
+            if (step.done) latch.done = 1;
+            EXPECT_EQ(step.waiting, lqcrash_crash_latch_watch_waiting(&latch, &watch, step.at)) << step.at;
+        }
+    }
+}
+
 // The children fork from here ("fast" death tests), so they share the
 // parent's temporary directory; enabling happens in them only.
 class LQCrashReporterInChild : public ::testing::Test {
@@ -154,17 +200,29 @@ __attribute__((noinline)) std::optional<ns::Data> liveReportLimitedTo(DVLQCrashR
     return reporter.generateLiveReportAndReturnError(error);
 }
 
+// A report file that fails only when it is closed, as a network file system
+// tells of a write error that came late.
+const lqcrash_async_file_ops kCloseFailsLate = {
+    [](int fd, const void* data, size_t length) { return ::write(fd, data, length); },
+    [](int fd) {
+        ::close(fd);
+        errno = EIO;
+        return -1;
+    }};
+
 // A live report whose file can't be written whole is a failure, whether the
-// writing stops in the middle or only its last buffered bytes are refused.
+// writing stops in the middle, only its last buffered bytes are refused or
+// only the close fails.
 TEST_F(LQCrashReporterInChild, ALiveReportThatCannotBeWrittenWholeFails) {
     std::string tmp = dir_.path();
     auto child = [&] {
         signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead of ending the process
         setenv("TMPDIR", tmp.c_str(), 1);
         auto r = DVLQCrashReporter::initWithApplicationIdentifier("app", "1", std::nullopt, nullptr);
-        rlim_t limits[] = {RLIM_INFINITY, 0, 64};
+        rlim_t limits[] = {RLIM_INFINITY, 0, 64, RLIM_INFINITY};
         size_t whole = 0;
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 4; ++i) {
+            if (i == 3) lqcrash_async_file_set_ops(&kCloseFailsLate);
             ns::Error error;
             std::optional<ns::Data> data = liveReportLimitedTo(*r, i == 1 ? whole - 1 : limits[i], &error);
             if (i == 0) {
@@ -205,19 +263,37 @@ TEST_F(LQCrashReporterInChild, EnablingTwiceFailsWithCodeThree) {
         ::testing::ExitedWithCode(0), "");
 }
 
+// An enable fails when its directory can't be made, or in Mach mode when the
+// exception server's thread can't get its receive buffer; it can't be
+// retried.
 TEST_F(LQCrashReporterInChild, AFailedEnableCannotBeRetried) {
-    std::string base = dir_.path() + "/file";
-    std::ofstream(base) << "not a directory";
-    auto child = [&]() {
-            auto r = DVLQCrashReporter::initWithApplicationIdentifier("app", "1", std::nullopt,
-                                                                      DVLQCrashReporterConfig::initWithBasePath(base));
+    std::string file = dir_.path() + "/file";
+    std::ofstream(file) << "not a directory";
+    struct Case {
+        const char* name;
+        DVLQCrashReporterSignalHandlerType type;
+        std::string base;
+        const char* failure;  // the first one's text, when it is the engine's own
+    };
+    const Case cases[] = {
+        {"no directory", DVLQCrashReporterSignalHandlerTypeBSD, file, nullptr},
+        {"no exception server", DVLQCrashReporterSignalHandlerTypeMach, dir_.path(),
+         "Failed to instantiate the Mach exception server."}};
+    for (const Case& c : cases) {
+        auto child = [&]() {
+            auto r = DVLQCrashReporter::initWithApplicationIdentifier(
+                "app", "1", std::nullopt,
+                DVLQCrashReporterConfig::initWithSignalHandlerType(c.type, DVLQCrashReporterSymbolicationStrategyNone,
+                                                                   c.base));
+            mach::injectFailure(mach::InjectedCall::vmAllocate, KERN_RESOURCE_SHORTAGE);
             ns::Error error;
             if (r->enableCrashReporterAndReturnError(&error)) _exit(10);
-            if (r->enableCrashReporterAndReturnError(&error) || error.code != 3) _exit(11);
+            if (c.failure && (error.code != 1 || error.localizedDescription() != c.failure)) _exit(11);
+            if (r->enableCrashReporterAndReturnError(&error) || error.code != 3) _exit(12);
             _exit(0);
         };
-    EXPECT_EXIT(child(),
-        ::testing::ExitedWithCode(0), "");
+        EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "") << c.name;
+    }
 }
 
 std::string g_marker;
@@ -229,12 +305,18 @@ void onCrash(siginfo_t* info, ucontext_t*, void*) {
 // head of the chain it must never run.
 void previousFaultHandler(int) { _exit(42); }
 
-class LQCrashCrashingChild : public LQCrashReporterInChild, public ::testing::WithParamInterface<DVLQCrashReporterSignalHandlerType> {};
+struct CrashingChildCase {
+    DVLQCrashReporterSignalHandlerType type;
+    bool closeFails;  // the report is written, but its file fails to close: no callback
+};
+
+class LQCrashCrashingChild : public LQCrashReporterInChild, public ::testing::WithParamInterface<CrashingChildCase> {};
 
 TEST_P(LQCrashCrashingChild, ASegmentationFaultLeavesAPendingReport) {
     std::string base = dir_.path();
     g_marker = dir_.file("callback");
-    DVLQCrashReporterSignalHandlerType type = GetParam();
+    DVLQCrashReporterSignalHandlerType type = GetParam().type;
+    bool closeFails = GetParam().closeFails;
     auto child = [&]() {
             // As in a process of its own: no other fault handler (a
             // sanitizer's) to hand the signal on to. In BSD mode a handler of
@@ -249,6 +331,7 @@ TEST_P(LQCrashCrashingChild, ASegmentationFaultLeavesAPendingReport) {
             r->setCustomData(ns::Data{9});
             ns::Error error;
             if (!r->enableCrashReporterAndReturnError(&error)) _exit(10);
+            if (closeFails) lqcrash_async_file_set_ops(&kCloseFailsLate);
             crashNow();
             _exit(11);
         };
@@ -269,12 +352,17 @@ TEST_P(LQCrashCrashingChild, ASegmentationFaultLeavesAPendingReport) {
     int crashed = 0;
     for (const auto& t : report->threads()) crashed += t->crashed();
     EXPECT_EQ(1, crashed);
-    EXPECT_EQ("11", lqtest::readText(g_marker));
+    EXPECT_EQ(closeFails ? "" : "11", lqtest::readText(g_marker));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, LQCrashCrashingChild,
-                         ::testing::Values(DVLQCrashReporterSignalHandlerTypeBSD, DVLQCrashReporterSignalHandlerTypeMach),
-                         [](const auto& info) { return info.param == 0 ? std::string("Bsd") : std::string("Mach"); });
+                         ::testing::Values(CrashingChildCase{DVLQCrashReporterSignalHandlerTypeBSD, false},
+                                           CrashingChildCase{DVLQCrashReporterSignalHandlerTypeMach, false},
+                                           CrashingChildCase{DVLQCrashReporterSignalHandlerTypeBSD, true}),
+                         [](const auto& info) {
+                             return std::string(info.param.type == 0 ? "Bsd" : "Mach") +
+                                    (info.param.closeFails ? "CloseFails" : "");
+                         });
 
 TEST_F(LQCrashReporterInChild, AnUncaughtExceptionIsWrittenWithTheAbort) {
     std::string base = dir_.path();

@@ -447,14 +447,15 @@ lqcrash_error_t writeFromHere(lqcrash_async_thread_state* state, void* context) 
 }
 
 // Writes a crash report of the calling thread, with its registers as the
-// handler would have them, into path, limited as the driver limits it; the
-// writer's result.
+// handler would have them, into path, limited as the driver limits it (or to
+// limit); the writer's result.
 lqcrash_error_t writeCrashFromHere(lqcrash_log_writer_t* writer, lqcrash_async_image_list* images,
-                                   const std::string& path, thread_t crashed = pl_mach_thread_self()) {
+                                   const std::string& path, thread_t crashed = pl_mach_thread_self(),
+                                   int64_t limit = LQCRASH_REPORT_MAX_BYTES) {
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
     EXPECT_GE(fd, 0);
     lqcrash_async_file_t file;
-    DVlqcrash_async_file_init(&file, fd, LQCRASH_REPORT_MAX_BYTES);
+    DVlqcrash_async_file_init(&file, fd, limit);
     CurrentThreadWrite w = {writer, images, &file, crashed};
     lqcrash_error_t err = lqcrash_async_thread_state_current(writeFromHere, &w);
     DVlqcrash_async_file_close(&file);
@@ -497,9 +498,10 @@ struct BudgetCase {
     std::function<void(const DVLQCrashReport&)> check;
     int deepThreads = 0;
     int images = 0;  // with long names, in a list of their own
+    std::vector<int64_t> limits = {LQCRASH_REPORT_MAX_BYTES};
 };
 
-void writeAndDecodeWithinTheLimit(const BudgetCase& c) {
+void writeAndDecodeWithinTheLimit(const BudgetCase& c, int64_t limit) {
     ns::test::TemporaryDirectory dir;
     lqcrash_log_writer_t writer;
     ASSERT_EQ(LQCRASH_ESUCCESS, DVlqcrash_log_writer_init(&writer, "id", "1", nullptr, 0, false));
@@ -521,7 +523,7 @@ void writeAndDecodeWithinTheLimit(const BudgetCase& c) {
         }
         images = &ownImages;
     }
-    EXPECT_EQ(LQCRASH_ESUCCESS, writeCrashFromHere(&writer, images, dir.file("report")));
+    EXPECT_EQ(LQCRASH_ESUCCESS, writeCrashFromHere(&writer, images, dir.file("report"), pl_mach_thread_self(), limit));
     deep.reset();
     if (c.images > 0) {
         lqcrash_image_list_free(&ownImages);
@@ -530,7 +532,7 @@ void writeAndDecodeWithinTheLimit(const BudgetCase& c) {
     DVlqcrash_log_writer_free(&writer);
 
     ns::Data data = lqtest::readFile(dir.file("report"));
-    EXPECT_LE(data.size(), static_cast<size_t>(LQCRASH_REPORT_MAX_BYTES));
+    EXPECT_LE(data.size(), static_cast<size_t>(limit));
     ns::Error error;
     auto report = DVLQCrashReport::initWithData(data, &error);
     ASSERT_TRUE(report) << error.description();
@@ -548,6 +550,8 @@ void writeAndDecodeWithinTheLimit(const BudgetCase& c) {
 TEST(LQCrashWriterBudget, ReportsThatWouldPassTheLimitAreCutToFitAndDecode) {
     lqcrash_shared_image_list_setup();
     const std::string longReason(300000, 'r');
+    std::string longWideReason;
+    for (int i = 0; i < 100000; ++i) longWideReason += "\xC3\xA9";  // é
     const BudgetCase cases[] = {
         {"custom data larger than the limit",
          [](lqcrash_log_writer_t* w) {
@@ -583,10 +587,27 @@ TEST(LQCrashWriterBudget, ReportsThatWouldPassTheLimitAreCutToFitAndDecode) {
              ASSERT_TRUE(r.exceptionInfo()->stackFrames());
              EXPECT_EQ(512u, r.exceptionInfo()->stackFrames()->size());
          }},
+        // Limits a byte apart cut the reason at an odd number of bytes too.
+        {"a very long reason of two-byte characters",
+         [&longWideReason](lqcrash_log_writer_t* w) {
+             DVlqcrash_log_writer_set_exception(w, ns::NSException("Big", longWideReason, {}));
+         },
+         [&longWideReason](const DVLQCrashReport& r) {
+             ASSERT_TRUE(r.hasExceptionInfo());
+             const std::string& reason = r.exceptionInfo()->exceptionReason();
+             EXPECT_FALSE(reason.empty());
+             EXPECT_LT(reason.size(), longWideReason.size());
+             EXPECT_EQ(0u, reason.size() % 2);
+             EXPECT_EQ(0u, longWideReason.find(reason));
+         },
+         0, 0, {24000, 24001, 24002, 24003}},
     };
     for (const BudgetCase& c : cases) {
         SCOPED_TRACE(c.name);
-        writeAndDecodeWithinTheLimit(c);
+        for (int64_t limit : c.limits) {
+            SCOPED_TRACE(limit);
+            writeAndDecodeWithinTheLimit(c, limit);
+        }
     }
 }
 
