@@ -157,17 +157,25 @@ void DVACCrashes::forgetCrash(const ns::URL& file, const std::optional<std::stri
   std::erase(crashFiles_, file);
 }
 
-void DVACCrashes::crashLogDidReachStore(const std::shared_ptr<DVACLog>& log) {
-  std::optional<CrashAwaitingStore> stored;
+void DVACCrashes::channelDidCompleteEnqueueingLogWithStoreResult(const std::shared_ptr<DVACChannelProtocol>&,
+                                                                 const std::shared_ptr<DVACLog>& log,
+                                                                 const std::string&, bool stored) {
+  if (!std::dynamic_pointer_cast<DVACAppleErrorLog>(log)) return;
+  std::optional<CrashAwaitingStore> crash;
   {
     std::lock_guard lock(stateMutex_);
     auto it = std::find_if(crashesAwaitingStore_.begin(), crashesAwaitingStore_.end(),
-                           [&](const CrashAwaitingStore& crash) { return crash.log == log; });
+                           [&](const CrashAwaitingStore& awaiting) { return awaiting.log == log; });
     if (it == crashesAwaitingStore_.end()) return;
-    stored = std::move(*it);
+    crash = std::move(*it);
     crashesAwaitingStore_.erase(it);
   }
-  forgetCrash(stored->file, stored->incidentIdentifier);
+  if (stored) {
+    forgetCrash(crash->file, crash->incidentIdentifier);
+  } else {
+    DVACLogWarning(kDVACCrashesLogTag, "The crash log " + crash->incidentIdentifier.value_or("(null)") +
+                                           " was not stored; its report is kept for the next launch.");
+  }
 }
 
 void DVACCrashes::sendInstanceErrorAttachments(
@@ -270,10 +278,15 @@ void DVACCrashes::channelWillSendLog(const std::shared_ptr<DVACChannelProtocol>&
 
 void DVACCrashes::channelDidSucceedSendingLog(const std::shared_ptr<DVACChannelProtocol>&,
                                               const std::shared_ptr<DVACLog>& log) {
-  auto delegate = instanceDelegate();
-  if (!delegate || !delegate->respondsToSelector(kDVACCrashesDidSucceedSendingErrorReportSelector)) return;
   auto crashLog = std::dynamic_pointer_cast<DVACAppleErrorLog>(log);
   if (!crashLog) return;
+  if (crashLog->errorId) {
+    // Heard before the unit deletes the log from the store.
+    std::lock_guard lock(stateMutex_);
+    sentCrashLogIds_.insert(*crashLog->errorId);
+  }
+  auto delegate = instanceDelegate();
+  if (!delegate || !delegate->respondsToSelector(kDVACCrashesDidSucceedSendingErrorReportSelector)) return;
   auto report = DVACErrorLogFormatter::errorReportFromLog(*crashLog);
   auto crashes = self();
   DVACDispatcherUtil::performBlockOnMainThread(

@@ -102,11 +102,8 @@ void DVACCrashes::channelDidPrepareLog(const std::shared_ptr<DVACChannelProtocol
 void DVACCrashes::channelDidCompleteEnqueueingLog(const std::shared_ptr<DVACChannelProtocol>&,
                                                   const std::shared_ptr<DVACLog>& log,
                                                   const std::string& internalId) {
-  if (std::dynamic_pointer_cast<DVACAppleErrorLog>(log)) {
-    // Crash logs are never buffered; the store having one ends its report.
-    crashLogDidReachStore(log);
-    return;
-  }
+  // Crash logs are never buffered.
+  if (std::dynamic_pointer_cast<DVACAppleErrorLog>(log)) return;
   std::lock_guard lock(synchronizationLock());
   for (int i = 0; i < kDVACCrashesLogBufferSize; ++i) {
     const std::string slotId = DVACCrashesBufferedLogInternalId(i);

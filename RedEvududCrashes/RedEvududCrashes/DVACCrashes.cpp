@@ -513,8 +513,17 @@ void DVACCrashes::processCrashReports() {
   for (const auto& entry : decoded) errorReports.push_back(entry.errorReport);
   DVACWrapperExceptionManager::correlateLastSavedWrapperExceptionToReport(errorReports);
 
+  // A launch that ended between storing a crash log and deleting its report
+  // left both: the log goes out from the store, the report only goes.
+  const auto stored = decoded.empty() ? std::set<std::string>{} : storedCrashLogIds();
   for (auto& entry : decoded) {
     DVACLogVerbose(kDVACCrashesLogTag, "Crash reports found");
+    if (entry.log->errorId && stored.count(*entry.log->errorId)) {
+      DVACLogDebug(kDVACCrashesLogTag, "The crash log " + *entry.log->errorId +
+                                           " is already stored; its report is deleted without sending it again.");
+      forgetCrash(entry.url, entry.errorReport->incidentIdentifier());
+      continue;
+    }
     // A wrapper exception correlated just now belongs in the log too.
     if (!entry.log->exception) {
       if (auto wrapper = DVACWrapperExceptionManager::cachedWrapperExceptionWithUUIDString(entry.log->errorId)) {
@@ -553,6 +562,21 @@ std::optional<std::string> DVACCrashes::lastSessionCrashIdForFile(const ns::URL&
     return std::nullopt;
   }
   return lastSessionCrashReport_->incidentIdentifier();
+}
+
+std::set<std::string> DVACCrashes::storedCrashLogIds() const {
+  std::set<std::string> ids;
+  if (auto group = channelGroup()) {
+    for (const auto& log : group->storedLogsWithGroupId(groupId())) {
+      auto crashLog = std::dynamic_pointer_cast<DVACAppleErrorLog>(log);
+      if (crashLog && crashLog->errorId) ids.insert(*crashLog->errorId);
+    }
+  }
+  // Read after the store: a log deleted before that read was heard as sent
+  // before its deletion.
+  std::lock_guard lock(stateMutex_);
+  ids.insert(sentCrashLogIds_.begin(), sentCrashLogIds_.end());
+  return ids;
 }
 
 bool DVACCrashes::shouldProcessErrorReport(const std::shared_ptr<DVACErrorReport>& errorReport) {

@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -174,6 +175,11 @@ class DVACCrashes : public DVACServiceAbstract, public DVACChannelDelegate {
                             const std::string& internalId, DVACLogFlags flags) override;
   void channelDidCompleteEnqueueingLog(const std::shared_ptr<DVACChannelProtocol>& channel,
                                        const std::shared_ptr<DVACLog>& log, const std::string& internalId) override;
+  // A sent crash's report goes once the store has its log; otherwise it
+  // stays for the next launch.
+  void channelDidCompleteEnqueueingLogWithStoreResult(const std::shared_ptr<DVACChannelProtocol>& channel,
+                                                      const std::shared_ptr<DVACLog>& log,
+                                                      const std::string& internalId, bool stored) override;
   void channelWillSendLog(const std::shared_ptr<DVACChannelProtocol>& channel,
                           const std::shared_ptr<DVACLog>& log) override;
   void channelDidSucceedSendingLog(const std::shared_ptr<DVACChannelProtocol>& channel,
@@ -219,8 +225,9 @@ class DVACCrashes : public DVACServiceAbstract, public DVACChannelDelegate {
   std::optional<std::string> lastSessionCrashIdForFile(const ns::URL& fileURL) const;
   // Deletes a crash's report file and wrapper exception, and forgets the file.
   void forgetCrash(const ns::URL& file, const std::optional<std::string>& incidentIdentifier);
-  // The channel is done with a log; when it is a sent crash, its report goes.
-  void crashLogDidReachStore(const std::shared_ptr<DVACLog>& log);
+  // The ids of the crash logs an earlier launch stored: those the store holds
+  // and those this launch has sent from it since.
+  std::set<std::string> storedCrashLogIds() const;
 
   std::atomic<bool> didCrashInLastSession_{false};
   std::atomic<bool> didReceiveMemoryWarningInLastSession_{false};
@@ -260,4 +267,6 @@ class DVACCrashes : public DVACServiceAbstract, public DVACChannelDelegate {
     std::optional<std::string> incidentIdentifier;
   };
   std::vector<CrashAwaitingStore> crashesAwaitingStore_;
+  // Crash logs the channel sent in this launch, by id.
+  std::set<std::string> sentCrashLogIds_;
 };

@@ -109,6 +109,14 @@ class FakeStorage : public DVACStorage {
     completionHandler(logs, batchId);
     return candidates.size() > limit;
   }
+  DVACStorageLogArray logsWithGroupId(const std::string& groupId) override {
+    std::lock_guard lock(mutex_);
+    DVACStorageLogArray logs;
+    for (const auto& row : rows_) {
+      if (row.groupId == groupId) logs.push_back(row.log);
+    }
+    return logs;
+  }
   uint64_t countLogs() override {
     std::lock_guard lock(mutex_);
     return rows_.size();

@@ -206,6 +206,10 @@ TEST_F(DVACLogDBStorageTest, GroupsMatchExactlyNotByPrefix) {
 
   Loaded critical = load(*storage, "Analytics_critical", 1);
   EXPECT_EQ(critical.payloads, std::vector<std::string>{"c1"});
+  // Reading a group gives its logs, pending or not, and hands none out.
+  std::vector<std::string> read;
+  for (const auto& log : storage->logsWithGroupId("Analytics_critical")) read.push_back(payloadOf(log));
+  EXPECT_EQ(read, (std::vector<std::string>{"c1", "c2"}));
 
   // Deleting one group forgets only that group's batches.
   auto deleted = storage->deleteLogsWithGroupId("Analytics");

@@ -290,8 +290,10 @@ TEST_F(CrashesEndToEnd, DontSendUploadsNothingOfTheCrashAndCleansUp) {
 
 // The launch that sends a crash crashes itself before the store has the
 // crash log; the next one sends both crashes, the server fails them with 500
-// and the process is killed before it retries; the one after that sends each
-// crash once.
+// and the process is killed before it retries, after the store got the logs
+// but (as the reports put back here say) before their files were deleted;
+// the one after that sends each crash once, from the store, and only
+// deletes the reports.
 TEST_F(CrashesEndToEnd, LaunchesThatDieWhileSendingACrashNeitherLoseItNorSendItTwice) {
   crash("segv", SIGSEGV);
   int status = runCrasher({"report", root_.path(), sink_->baseURL(), "send", resultFile(), "crash-when-sent"});
@@ -299,6 +301,11 @@ TEST_F(CrashesEndToEnd, LaunchesThatDieWhileSendingACrashNeitherLoseItNorSendItT
   EXPECT_EQ(SIGSEGV, WTERMSIG(status));
   EXPECT_EQ(1u, filesUnder(sdkDirectory() + "/crashes"));  // the first crash, still to send
   ASSERT_TRUE(std::filesystem::exists(engineReport()));    // the second
+  std::map<std::string, std::string> reports;
+  for (const auto& entry : std::filesystem::directory_iterator(sdkDirectory() + "/crashes")) {
+    reports[entry.path().string()] = readText(entry.path().string());
+  }
+  reports[sdkDirectory() + "/crashes/1"] = readText(engineReport());
 
   ingestion_sink::Script failing;
   failing.fallback.status = 500;
@@ -312,10 +319,14 @@ TEST_F(CrashesEndToEnd, LaunchesThatDieWhileSendingACrashNeitherLoseItNorSendItT
   ASSERT_EQ(2u, failed.size());
   EXPECT_EQ(0u, filesUnder(sdkDirectory() + "/crashes"));
 
+  for (const auto& [path, bytes] : reports) std::ofstream(path, std::ios::binary) << bytes;
+
   sink_->setScript(ingestion_sink::Script{});
   const size_t before = sink_->requestCount();
   report("send", "stored=2");
   EXPECT_EQ(ns::Value(0), *result().find("handlerCalls"));
+  EXPECT_EQ(ns::Value(0), *result().find("enqueuedAppleError"));
+  EXPECT_EQ(0u, filesUnder(sdkDirectory() + "/crashes"));
   std::map<std::string, int> once;
   for (const auto& [id, count] : failed) once[id] = 1;
   EXPECT_EQ(once, crashLogIds(uploadedLogs(*sink_, before)));

@@ -13,6 +13,7 @@
 #include "LQCrashReporter/Source/DVLQCrashReporter.h"
 #include "LQCrashReporter/Source/tests/ReportBuilder.h"
 #include "RedEvudud/RedEvudud/Internals/Context/DVACHistoryClock.h"
+#include "RedEvudud/RedEvudud/tests/DVACChannelTestSupport.h"
 #include "RedEvududCrashes/RedEvududCrashes/DVACWrapperCrashesHelper.h"
 #include "RedEvududCrashes/RedEvududCrashes/Internals/Model/DVACHandledErrorLog.h"
 #include "RedEvududCrashes/RedEvududCrashes/Internals/Util/DVACErrorLogFormatter.h"
@@ -197,7 +198,7 @@ TEST_F(DVACCrashesServiceTest, ASentCrashKeepsItsReportUntilTheStoreHasItsLog) {
   // Only the first reaches the store before the process ends.
   auto unit = crashesUnit();
   const auto first = unit->enqueued()[0];
-  crashes->channelDidCompleteEnqueueingLog(unit, first.log, first.internalId);
+  crashes->channelDidCompleteEnqueueingLogWithStoreResult(unit, first.log, first.internalId, true);
   EXPECT_EQ(1u, crashes->crashFiles().size());
 
   DVACCrashes::resetSharedInstance();
@@ -208,6 +209,102 @@ TEST_F(DVACCrashesServiceTest, ASentCrashKeepsItsReportUntilTheStoreHasItsLog) {
   ASSERT_EQ(1u, enqueued.size());
   EXPECT_EQ(incident(2), *std::dynamic_pointer_cast<DVACAppleErrorLog>(enqueued[0].log)->errorId);
   crashesUnit()->completeEnqueueing();
+  EXPECT_TRUE(crashesDirectoryNames().empty());
+  EXPECT_TRUE(crashes->crashFiles().empty());
+}
+
+// The service on the SDK's own channel group and units, with a store and an
+// ingestion of the test's.
+class DVACCrashesOnTheChannelGroupTest : public DVACCrashesServiceTest {
+ protected:
+  std::shared_ptr<DVACCrashes> startOnTheGroup() {
+    crashes_ = DVACCrashes::sharedInstance();
+    crashes_->startWithChannelGroup(channelGroup_, std::string("secret"), std::nullopt, true);
+    return crashes_;
+  }
+  std::vector<std::string> storedCrashIds() const {
+    std::vector<std::string> ids;
+    for (const auto& log : storage_->logsWithGroupId("Crashes")) {
+      auto crashLog = std::dynamic_pointer_cast<DVACAppleErrorLog>(log);
+      if (crashLog) ids.push_back(crashLog->errorId.value_or(""));
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  }
+  static std::shared_ptr<DVACAppleErrorLog> crashLog(uint8_t uuidLast) {
+    return DVACErrorLogFormatter::errorLogFromCrashReport(
+        *DVLQCrashReport::initWithData(reportBytes(uuidLast), nullptr));
+  }
+
+  std::shared_ptr<dvac_channel_test::FakeStorage> storage_ = std::make_shared<dvac_channel_test::FakeStorage>();
+  std::shared_ptr<dvac_channel_test::FakeIngestion> ingestion_ = std::make_shared<dvac_channel_test::FakeIngestion>();
+  std::shared_ptr<DVACChannelGroupDefault> channelGroup_ =
+      DVACChannelGroupDefault::initWithIngestion(ingestion_, storage_);
+};
+
+// Whatever keeps a sent crash's log out of the store, its report and wrapper
+// exception stay for the next launch; only a stored log ends them.
+TEST_F(DVACCrashesOnTheChannelGroupTest, ASentCrashsReportGoesOnlyWhenTheStoreHasItsLog) {
+  auto filtering = std::make_shared<dvac_channel_test::RecordingDelegate>();
+  filtering->filter = true;
+  const struct {
+    const char* outcome;
+    std::function<void()> arrange;
+    bool stored;
+  } cases[] = {
+      {"saved", [] {}, true},
+      {"store refuses", [&] { storage_->refuseSaves = true; }, false},
+      {"filtered by a delegate", [&] { channelGroup_->addDelegate(filtering); }, false},
+      {"ingestion not ready", [&] { ingestion_->setReadyToSend(false); }, false},
+      {"unit discarding logs", [&] { crashes_->channelUnit()->setEnabled(false, true); }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.outcome);
+    DVACCrashes::resetSharedInstance();
+    storage_ = std::make_shared<dvac_channel_test::FakeStorage>();
+    ingestion_ = std::make_shared<dvac_channel_test::FakeIngestion>();
+    channelGroup_ = DVACChannelGroupDefault::initWithIngestion(ingestion_, storage_);
+    std::filesystem::remove_all(crashesDirectory());
+    writeFile(crashesDirectory() + "/100", reportBytes(1));
+    auto wrapper = std::make_shared<DVACWrapperException>();
+    wrapper->processId = 4242;
+    DVACWrapperExceptionManager::saveWrapperException(wrapper, incident(1));
+    auto crashes = startOnTheGroup();
+    c.arrange();
+    dispatch::Scheduler::shared().runUntilIdle();
+    processCrashes();
+    dispatch::Scheduler::shared().runUntilIdle();
+
+    EXPECT_EQ(c.stored ? std::vector<std::string>{incident(1)} : std::vector<std::string>{}, storedCrashIds());
+    EXPECT_EQ(c.stored ? std::vector<std::string>{} : std::vector<std::string>{"100"}, crashesDirectoryNames());
+    EXPECT_EQ(c.stored ? 0u : 1u, crashes->crashFiles().size());
+    EXPECT_EQ(!c.stored, std::filesystem::exists(environment_.sdkPath("crasheswrapperexceptions/" + incident(1))));
+  }
+}
+
+// A launch that ended between storing crash logs and deleting their reports:
+// the next one deletes those reports without sending them again, whether
+// their logs are still stored or were sent from the store before the reports
+// were processed; another report is sent.
+TEST_F(DVACCrashesOnTheChannelGroupTest, AReportWhoseLogIsAlreadyStoredIsOnlyDeleted) {
+  for (uint8_t n : {1, 2, 3}) writeFile(crashesDirectory() + "/" + std::to_string(n) + "00", reportBytes(n));
+  ASSERT_TRUE(storage_->saveLog(crashLog(1), "Crashes", DVACLogFlagsCritical));
+  int handlerCalls = 0;
+  DVACErrorReports asked;
+  DVACCrashes::setUserConfirmationHandler([&](const DVACErrorReports& reports) {
+    ++handlerCalls;
+    asked = reports;
+    return false;
+  });
+  auto crashes = startOnTheGroup();
+  crashes->channelDidSucceedSendingLog(crashes->channelUnit(), crashLog(2));
+  processCrashes();
+  dispatch::Scheduler::shared().runUntilIdle();
+
+  EXPECT_EQ(1, handlerCalls);
+  ASSERT_EQ(1u, asked.size());
+  EXPECT_EQ(incident(3), asked[0]->incidentIdentifier().value_or(""));
+  EXPECT_EQ((std::vector<std::string>{incident(1), incident(3)}), storedCrashIds());
   EXPECT_TRUE(crashesDirectoryNames().empty());
   EXPECT_TRUE(crashes->crashFiles().empty());
 }

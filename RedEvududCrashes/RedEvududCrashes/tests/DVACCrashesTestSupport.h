@@ -133,6 +133,9 @@ class RecordingUnit : public DVACChannelUnitProtocol, public std::enable_shared_
     auto self = shared_from_this();
     for (const auto& e : done) {
       for (const auto& d : delegates) d->channelDidCompleteEnqueueingLog(self, e.log, e.internalId);
+      for (const auto& d : delegates) {
+        d->channelDidCompleteEnqueueingLogWithStoreResult(self, e.log, e.internalId, true);
+      }
     }
   }
 
@@ -169,6 +172,7 @@ class RecordingGroup : public DVACChannelGroupProtocol, public std::enable_share
   std::shared_ptr<DVACChannelUnitProtocol> channelUnitForGroupId(const std::string& groupId) const override {
     return unit(groupId);
   }
+  std::vector<std::shared_ptr<DVACLog>> storedLogsWithGroupId(const std::string&) const override { return {}; }
   void setMaxStorageSize(int64_t, std::function<void(bool)> completion) override {
     if (completion) completion(true);
   }

@@ -19,7 +19,8 @@
 //                        (segv) once the crash log is handed to the channel;
 //       until-killed     sends, then waits (at most 60 s) to be killed;
 //       stored=N         expects no crash to confirm: waits until N crash
-//                        logs kept by an earlier launch were sent.
+//                        logs kept by an earlier launch were sent and no
+//                        report file is left.
 
 #include <signal.h>
 #include <unistd.h>
@@ -112,13 +113,22 @@ int crash(const std::string& root, const std::string& mode) {
   return 4;
 }
 
-// Counts what the channel group reports as sent, by log type.
+// Counts what the channel group reports as enqueued and as sent, by log type.
 class SendCounter : public DVACChannelDelegate {
  public:
+  void channelDidPrepareLog(const std::shared_ptr<DVACChannelProtocol>&, const std::shared_ptr<DVACLog>& log,
+                            const std::string&, DVACLogFlags) override {
+    std::lock_guard lock(mutex_);
+    ++enqueued_[log->type().value_or("")];
+  }
   void channelDidSucceedSendingLog(const std::shared_ptr<DVACChannelProtocol>&,
                                    const std::shared_ptr<DVACLog>& log) override {
     std::lock_guard lock(mutex_);
     ++sent_[log->type().value_or("")];
+  }
+  int enqueued(const std::string& type) {
+    std::lock_guard lock(mutex_);
+    return enqueued_[type];
   }
   int sent(const std::string& type) {
     std::lock_guard lock(mutex_);
@@ -127,6 +137,7 @@ class SendCounter : public DVACChannelDelegate {
 
  private:
   std::mutex mutex_;
+  std::map<std::string, int> enqueued_;
   std::map<std::string, int> sent_;
 };
 
@@ -177,7 +188,7 @@ int report(const std::string& root, const std::string& url, const std::string& a
   const int storedCrashLogs = then.rfind("stored=", 0) == 0 ? std::stoi(then.substr(7)) : 0;
   const bool done = dispatch::Scheduler::shared().runMainUntil(
       [&] {
-        if (storedCrashLogs > 0) return counter->sent("appleError") >= storedCrashLogs;
+        if (storedCrashLogs > 0) return counter->sent("appleError") >= storedCrashLogs && crashes->crashFiles().empty();
         if (handlerCalls->load() == 0) return false;
         auto pending = crashes->unprocessedReports();
         if (!pending || !pending->empty()) return false;
@@ -196,6 +207,7 @@ int report(const std::string& root, const std::string& url, const std::string& a
   ns::Array reports;
   for (const auto& r : *handlerReports) reports.push_back(reportValue(r));
   result["handlerReports"] = ns::Value(std::move(reports));
+  result["enqueuedAppleError"] = ns::Value(static_cast<int64_t>(counter->enqueued("appleError")));
   result["sentAppleError"] = ns::Value(static_cast<int64_t>(counter->sent("appleError")));
   result["sentHandledError"] = ns::Value(static_cast<int64_t>(counter->sent("handledError")));
   result["crashFilesLeft"] = ns::Value(static_cast<int64_t>(crashes->crashFiles().size()));

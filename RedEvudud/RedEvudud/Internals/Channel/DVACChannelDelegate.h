@@ -35,6 +35,12 @@ class DVACChannelDelegate {
   virtual void channelDidCompleteEnqueueingLog(const std::shared_ptr<DVACChannelProtocol>& /*channel*/,
                                                const std::shared_ptr<DVACLog>& /*log*/,
                                                const std::string& /*internalId*/) {}
+  // Right after the above, with the same log and id: whether the store has
+  // the log. It has not when a delegate filtered it, the ingestion was not
+  // ready, the unit discards logs or the store refused it.
+  virtual void channelDidCompleteEnqueueingLogWithStoreResult(const std::shared_ptr<DVACChannelProtocol>& /*channel*/,
+                                                              const std::shared_ptr<DVACLog>& /*log*/,
+                                                              const std::string& /*internalId*/, bool /*stored*/) {}
   virtual void channelWillSendLog(const std::shared_ptr<DVACChannelProtocol>& /*channel*/,
                                   const std::shared_ptr<DVACLog>& /*log*/) {}
   virtual void channelDidSucceedSendingLog(const std::shared_ptr<DVACChannelProtocol>& /*channel*/,

@@ -64,6 +64,11 @@ std::shared_ptr<DVACChannelUnitProtocol> DVACChannelGroupDefault::channelUnitFor
   return nullptr;
 }
 
+std::vector<std::shared_ptr<DVACLog>> DVACChannelGroupDefault::storedLogsWithGroupId(const std::string& groupId) const {
+  // The store serialises its own operations.
+  return storage_ ? storage_->logsWithGroupId(groupId) : std::vector<std::shared_ptr<DVACLog>>{};
+}
+
 std::vector<std::shared_ptr<DVACChannelUnitProtocol>> DVACChannelGroupDefault::channels() const {
   std::lock_guard lock(channelsMutex_);
   return channels_;
@@ -175,6 +180,14 @@ void DVACChannelGroupDefault::channelDidCompleteEnqueueingLog(const std::shared_
                                                               const std::shared_ptr<DVACLog>& log,
                                                               const std::string& internalId) {
   for (const auto& delegate : delegatesSnapshot()) delegate->channelDidCompleteEnqueueingLog(channel, log, internalId);
+}
+
+void DVACChannelGroupDefault::channelDidCompleteEnqueueingLogWithStoreResult(
+    const std::shared_ptr<DVACChannelProtocol>& channel, const std::shared_ptr<DVACLog>& log,
+    const std::string& internalId, bool stored) {
+  for (const auto& delegate : delegatesSnapshot()) {
+    delegate->channelDidCompleteEnqueueingLogWithStoreResult(channel, log, internalId, stored);
+  }
 }
 
 void DVACChannelGroupDefault::channelWillSendLog(const std::shared_ptr<DVACChannelProtocol>& channel,

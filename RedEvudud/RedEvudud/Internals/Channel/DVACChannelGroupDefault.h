@@ -51,6 +51,7 @@ class DVACChannelGroupDefault : public DVACChannelGroupProtocol,
       const std::shared_ptr<const DVACChannelUnitConfiguration>& configuration,
       const std::shared_ptr<DVACIngestionProtocol>& ingestion) override;
   std::shared_ptr<DVACChannelUnitProtocol> channelUnitForGroupId(const std::string& groupId) const override;
+  std::vector<std::shared_ptr<DVACLog>> storedLogsWithGroupId(const std::string& groupId) const override;
   void setMaxStorageSize(int64_t sizeInBytes, std::function<void(bool success)> completionHandler) override;
   std::optional<std::string> logUrl() const override;
   void setLogUrl(const std::string& logUrl) override;
@@ -74,6 +75,9 @@ class DVACChannelGroupDefault : public DVACChannelGroupProtocol,
                             const std::string& internalId, DVACLogFlags flags) override;
   void channelDidCompleteEnqueueingLog(const std::shared_ptr<DVACChannelProtocol>& channel,
                                        const std::shared_ptr<DVACLog>& log, const std::string& internalId) override;
+  void channelDidCompleteEnqueueingLogWithStoreResult(const std::shared_ptr<DVACChannelProtocol>& channel,
+                                                      const std::shared_ptr<DVACLog>& log,
+                                                      const std::string& internalId, bool stored) override;
   void channelWillSendLog(const std::shared_ptr<DVACChannelProtocol>& channel,
                           const std::shared_ptr<DVACLog>& log) override;
   void channelDidSucceedSendingLog(const std::shared_ptr<DVACChannelProtocol>& channel,

@@ -7,12 +7,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "RedEvudud/RedEvudud/Internals/Channel/DVACChannelProtocol.h"
 
 class DVACChannelUnitConfiguration;
 class DVACChannelUnitProtocol;
 class DVACIngestionProtocol;
+class DVACLog;
 
 class DVACChannelGroupProtocol : public DVACChannelProtocol {
  public:
@@ -26,6 +28,9 @@ class DVACChannelGroupProtocol : public DVACChannelProtocol {
       const std::shared_ptr<DVACIngestionProtocol>& ingestion) = 0;
   // The first unit of that group id; nil when none.
   virtual std::shared_ptr<DVACChannelUnitProtocol> channelUnitForGroupId(const std::string& groupId) const = 0;
+  // The logs of that group the store holds now, read without handing any
+  // out; from any thread.
+  virtual std::vector<std::shared_ptr<DVACLog>> storedLogsWithGroupId(const std::string& groupId) const = 0;
   // Runs on the logs queue after the work queued before it.
   virtual void setMaxStorageSize(int64_t sizeInBytes, std::function<void(bool success)> completionHandler) = 0;
 

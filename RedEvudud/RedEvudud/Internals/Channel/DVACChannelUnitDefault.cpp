@@ -116,6 +116,7 @@ void DVACChannelUnitDefault::enqueueItem(const std::shared_ptr<DVACLog>& item, D
       }
     }
     const std::string type = item->type().value_or("(null)");
+    bool stored = false;
     if (filtered) {
       DVACLogDebug(kDVACLogTag, "Log of type '" + type + "' was filtered out by delegate(s)");
     } else if (!unit.ingestion_ || !unit.ingestion_->isReadyToSend()) {
@@ -127,18 +128,18 @@ void DVACChannelUnitDefault::enqueueItem(const std::shared_ptr<DVACLog>& item, D
       unit.notifyFailureBeforeSendingForItem(item, dvac::makeRedEvududError(DVACConnectionPausedErrorCode));
     } else {
       DVACLogDebug(kDVACLogTag, "Saving log, type: " + type + ", flags: " + std::to_string(flags) + ".");
-      const bool saved = unit.storage_ && unit.storage_->saveLog(item, unit.configuration_->groupId(), flags);
-      for (const auto& delegate : unit.delegatesSnapshot()) {
-        delegate->channelDidCompleteEnqueueingLog(channel, item, internalId);
-      }
-      if (saved) {
-        ++unit.itemsCount_;
-        unit.checkPendingLogs();
-      }
-      return;
+      stored = unit.storage_ && unit.storage_->saveLog(item, unit.configuration_->groupId(), flags);
     }
     for (const auto& delegate : unit.delegatesSnapshot()) {
       delegate->channelDidCompleteEnqueueingLog(channel, item, internalId);
+    }
+    // Completion comes whatever became of the log; this says whether the store has it.
+    for (const auto& delegate : unit.delegatesSnapshot()) {
+      delegate->channelDidCompleteEnqueueingLogWithStoreResult(channel, item, internalId, stored);
+    }
+    if (stored) {
+      ++unit.itemsCount_;
+      unit.checkPendingLogs();
     }
   });
 }

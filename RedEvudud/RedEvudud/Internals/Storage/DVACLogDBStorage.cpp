@@ -259,6 +259,17 @@ bool DVACLogDBStorage::loadLogsWithGroupId(const std::string& groupId, size_t li
   return moreDataAvailable;
 }
 
+DVACStorageLogArray DVACLogDBStorage::logsWithGroupId(const std::string& groupId) {
+  std::lock_guard<std::recursive_mutex> lock(storageLock());
+  DVACStorageBindableArray values;
+  values.addString(groupId);
+  DVACStorageLogArray logs;
+  for (auto& entry : logsWithCondition(quoted(kDVACGroupIdColumnName) + " = ?", values)) {
+    logs.push_back(std::move(entry.log));
+  }
+  return logs;
+}
+
 std::vector<DVACLogDBStorage::StoredLog> DVACLogDBStorage::logsWithCondition(const std::string& condition,
                                                                              const DVACStorageBindableArray& values) {
   // Named rather than "*": a table of a newer layout may have more columns,

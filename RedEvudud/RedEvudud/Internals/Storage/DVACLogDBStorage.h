@@ -44,6 +44,7 @@ class DVACLogDBStorage final : public DVACDBStorage, public DVACStorage {
   bool loadLogsWithGroupId(const std::string& groupId, size_t limit,
                            const std::optional<std::vector<std::string>>& excludedTargetKeys,
                            const DVACLoadDataCompletionHandler& completionHandler) override;
+  DVACStorageLogArray logsWithGroupId(const std::string& groupId) override;
   uint64_t countLogs() override;
   void setMaxStorageSize(int64_t sizeInBytes, const std::function<void(bool success)>& completionHandler) override;
 

@@ -43,6 +43,10 @@ class DVACStorage {
                                    const std::optional<std::vector<std::string>>& excludedTargetKeys,
                                    const DVACLoadDataCompletionHandler& completionHandler) = 0;
 
+  // Every stored log of the group, in a pending batch or not; hands nothing
+  // out.
+  virtual DVACStorageLogArray logsWithGroupId(const std::string& groupId) = 0;
+
   // Stored logs of every group.
   virtual uint64_t countLogs() = 0;
 
