@@ -191,8 +191,14 @@ void DockPreviewCoordinator::hoveringDockIconApplicationDidChange() {
 }
 
 void DockPreviewCoordinator::showTaskFired(const DockIconApplication& application) {
-  // Hovering the panel never replaces its content.
-  if (hoverState_ == HoverState::hoverOverPreviewWindow()) return;
+  // Hovering the panel never replaces its content. The icon is no longer
+  // under the pointer: forgetting it lets a return to it schedule a new show.
+  if (hoverState_ == HoverState::hoverOverPreviewWindow()) {
+    if (hoveringDockIconApplication_ && *hoveringDockIconApplication_ == application) {
+      setHoveringDockIconApplication(std::nullopt);
+    }
+    return;
+  }
   if (hoveringDockIconApplication_ && *hoveringDockIconApplication_ == application) show();
 }
 
@@ -222,7 +228,9 @@ void DockPreviewCoordinator::hide(bool animated) {
   presentedDockIconElementFrame.reset();
   presenter->dismiss(animated);
   if (enabled_) mouseTracker->setTrackingMode(TrackingMode::dockOnly);
-  // A snap target previewed from a thumbnail goes with the panel.
+  // A snap target previewed from a thumbnail goes with the panel, and so
+  // does one whose hover is still reading the windows.
+  ++snapButtonHoverSerial_;
   setSnapModeNone();
 }
 

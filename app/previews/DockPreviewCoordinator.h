@@ -15,6 +15,7 @@
 // Main thread only. Made by make() (two-phase): it registers itself with its
 // collaborators through weak references.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -244,10 +245,12 @@ class DockPreviewCoordinator : public ApplicationRepositoryDelegate,
                                   std::shared_ptr<appkit::NSScreen> screen, SnapAlignment alignment);
   static conc::Task<void> swipeCompletedIn(std::shared_ptr<DockPreviewCoordinator> self,
                                            DockPreviewThumbnailContent content, SnapAlignment alignment);
+  // Sets or clears the snap the button hover previews, unless a later hover
+  // or a hide has come since the hover numbered `serial`.
   static conc::Task<void> snapButtonHoverIn(std::shared_ptr<DockPreviewCoordinator> self,
                                             DockPreviewThumbnailContent content,
                                             std::shared_ptr<appkit::NSScreen> screen,
-                                            std::optional<SnapAlignment> alignment);
+                                            std::optional<SnapAlignment> alignment, std::uint64_t serial);
   static conc::Task<void> closeWindowIn(std::shared_ptr<DockPreviewCoordinator> self,
                                         DockPreviewThumbnailContent content);
   static conc::Task<void> windowDidCloseIn(std::shared_ptr<DockPreviewCoordinator> self);
@@ -263,5 +266,7 @@ class DockPreviewCoordinator : public ApplicationRepositoryDelegate,
   // application returns to when a newer presentation finds nothing to show.
   std::optional<DockIconApplication> shownDockIconApplication_;
   std::shared_ptr<NowPlayingPublisher> presentedNowPlayingPublisher_;
+  // Counts snap-button hovers and hides: each ends the hover before it.
+  std::uint64_t snapButtonHoverSerial_ = 0;
   std::optional<conc::AnyCancellable> presentedNowPlayingPublisherCancellable_;
 };

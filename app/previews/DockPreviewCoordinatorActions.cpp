@@ -127,19 +127,24 @@ conc::Task<void> DockPreviewCoordinator::rightClickIn(std::shared_ptr<DockPrevie
 void DockPreviewCoordinator::didHoverOnSnapButton(const DockPreviewThumbnailContent& content,
                                                   std::shared_ptr<appkit::NSScreen> screen,
                                                   std::optional<SnapAlignment> alignment) {
-  conc::spawnOnMain(snapButtonHoverIn(shared_from_this(), content, std::move(screen), alignment));
+  conc::spawnOnMain(snapButtonHoverIn(shared_from_this(), content, std::move(screen), alignment,
+                                      ++snapButtonHoverSerial_));
 }
 
 conc::Task<void> DockPreviewCoordinator::snapButtonHoverIn(std::shared_ptr<DockPreviewCoordinator> self,
                                                            DockPreviewThumbnailContent content,
                                                            std::shared_ptr<appkit::NSScreen> screen,
-                                                           std::optional<SnapAlignment> alignment) {
+                                                           std::optional<SnapAlignment> alignment,
+                                                           std::uint64_t serial) {
   if (!self->snapController) co_return;
   const std::shared_ptr<SnapController> snap = self->snapController;
   SnapController::SnapMode previous;
   if (alignment) {
     auto reading = snap->getRecentWindowGeometries(content.element);
     std::vector<SnapController::RecentWindowGeometry> geometries = co_await std::move(reading);
+    // The pointer left the button, or the panel hid, while the windows were
+    // read: this hover is over and arms nothing.
+    if (serial != self->snapButtonHoverSerial_) co_return;
     previous = snap->snapMode;
     SnapAlignmentAndScreen target;
     target.snapAlignment = *alignment;

@@ -150,12 +150,23 @@ TEST_F(PreviewCoordinator, ADockItemWithoutAFrameShowsNothing) {
   EXPECT_FALSE(coordinator->presentedDockIconElementFrame);
 }
 
-TEST_F(PreviewCoordinator, TheShowTaskDoesNothingWhileThePointerIsInsideThePanel) {
+TEST_F(PreviewCoordinator, AShowThatFiresInsideThePanelWaitsForTheNextVisitToTheIcon) {
   showPreview(kMailIcon);
-  coordinator->didMouseMoveOverDockIcon(*ns::URL::URLWithString(kNotesURL), "Notes", windowElement(kDock, 2));
-  coordinator->previewHoverDidChange(true);
-  advance(0.6);
+  auto inbox = thumbnailPoint("Inbox");
+  ASSERT_TRUE(inbox);
+  moveTo(kNotesIcon);
+  advance(0.2);
+  moveTo(*inbox);
+  advance(0.5);
+  // Hovering the panel never replaces its content.
   EXPECT_EQ(panelApplication(), "Mail");
+  moveTo(kNotesIcon);
+  advance(0.45);
+  EXPECT_EQ(panelApplication(), "Mail");
+  advance(0.1);
+  EXPECT_EQ(panelApplication(), "Notes");
+  advance(2);
+  EXPECT_TRUE(panelShown());
 }
 
 // ---- hiding
@@ -455,6 +466,37 @@ TEST_F(PreviewNowPlaying, ThePresentedPublisherKeepsThePanelInStep) {
   coordinator->didClickMediaButton(MediaButton::playPause);
   drain();
   EXPECT_EQ(provider->commands, (std::vector<std::string>{"playPause"}));
+}
+
+TEST_F(PreviewNowPlaying, APresentationOvertakenByAWindowlessOneLeavesThePanelItsApplication) {
+  showPreview(kMailIcon);
+  const auto publisher = coordinator->presentedNowPlayingPublisher();
+  ASSERT_TRUE(publisher);
+  moveTo(kCalculatorIcon);
+  advance(0.3);
+  // A window of Mail closes; the Dock answers slowly, so the panel's rebuild
+  // is still reading Mail's Dock item when Calculator's show starts its own
+  // presentation, which comes back later and without windows.
+  sim::ApplicationFaults slow;
+  slow.responseDelay = 0.1;
+  ASSERT_TRUE(world.setApplicationFaults(kDock, slow));
+  ASSERT_TRUE(world.closeWindow(kDrafts));
+  advance(5);
+  ASSERT_TRUE(world.setApplicationFaults(kDock, {}));
+  EXPECT_TRUE(panelShown());
+  EXPECT_EQ(panelApplication(), "Mail");
+  ASSERT_TRUE(coordinator->presentedDockIconApplication());
+  EXPECT_EQ(coordinator->presentedDockIconApplication()->bundleURL, *ns::URL::URLWithString(kMailURL));
+  EXPECT_EQ(coordinator->presentedNowPlayingPublisher(), publisher);
+  EXPECT_EQ(coordinator->presentedDockIconElementFrame, (CGRect{310, 839, 52, 52}));
+
+  // So the next track brings the panel up to date, closed window included.
+  publisher->setNowPlayingInfo(track("Second"));
+  publisher->nowPlayingInfoPublisher().send(track("Second"));
+  advance(0.5);
+  EXPECT_EQ(panelTitles(), (std::vector<std::string>{"Inbox", "Archive"}));
+  ASSERT_TRUE(panelContent()->nowPlayingInfo);
+  EXPECT_EQ(panelContent()->nowPlayingInfo->title, "Second");
 }
 
 TEST_F(PreviewNowPlaying, HidingThePanelLetsThePlayerGo) {
