@@ -144,19 +144,22 @@ RedirectOutcome redirectedRequest(const URLRequest& original, const URLRequest& 
   if (!isRedirectStatus(statusCode)) return {};
   const std::string from = lower(current.url().scheme().value_or(""));
   const std::string to = lower(location.scheme().value_or(""));
-  if (to != "http" && to != "https") return {std::nullopt, ns::NSURLErrorUnsupportedURL};
+  if (to != "http" && to != "https") return {std::nullopt, ns::NSURLErrorUnsupportedURL, {}};
   if (from == "https" && to == "http")
-    return {std::nullopt, ns::NSURLErrorAppTransportSecurityRequiresSecureConnection};
+    return {std::nullopt, ns::NSURLErrorAppTransportSecurityRequiresSecureConnection, {}};
 
+  const std::string method = upper(current.HTTPMethod());
+  if (method != "GET" && method != "HEAD" && statusCode < 307) {
+    // Re-sent as GET without its body, an upload would be taken as delivered
+    // by whatever answers there (a captive portal's page, for one).
+    return {std::nullopt, ns::NSURLErrorBadServerResponse,
+            "Redirect of a " + method + " refused: a " + std::to_string(statusCode) + " to " +
+                location.absoluteString() +
+                " may turn it into a GET without its body; only 307 and 308 keep the method and the body."};
+  }
   URLRequest next = current;
   next.setURL(location);
-  const std::string method = upper(current.HTTPMethod());
-  const bool becomesGet =
-      statusCode == 303 ? method != "HEAD" : (statusCode == 301 || statusCode == 302) && method == "POST";
-  if (becomesGet) {
-    next.setHTTPMethod("GET");
-    next.setHTTPBody(std::nullopt);
-  }
+  if (statusCode == 303 && method == "GET") next.setHTTPBody(std::nullopt);
   // Every hop starts again from the caller's own fields, so a return to the
   // original origin gets them back.
   HTTPHeaderFields fields;
@@ -167,7 +170,7 @@ RedirectOutcome redirectedRequest(const URLRequest& original, const URLRequest& 
     fields.set(name, value);
   }
   next.setAllHTTPHeaderFields(std::move(fields));
-  return {std::move(next), 0};
+  return {std::move(next), 0, {}};
 }
 
 // ------------------------------------------------------------------- Engine
@@ -519,10 +522,12 @@ struct URLSessionDataTask::Engine : std::enable_shared_from_this<Engine> {
     const std::string from = t->request.url().absoluteString();
     RedirectOutcome next = redirectedRequest(task->originalRequest(), t->request, status, *location);
     remove(task->taskIdentifier());  // t is gone from here on
-    if (redirects > kMaxRedirects) next = {std::nullopt, ns::NSURLErrorHTTPTooManyRedirects};
+    if (redirects > kMaxRedirects) next = {std::nullopt, ns::NSURLErrorHTTPTooManyRedirects, {}};
     if (!next.request) {
       const std::string why = "redirect from " + from + " to " + location->absoluteString() + " refused";
-      task->complete(std::nullopt, nullptr, makeURLError(next.errorCode, location->absoluteString(), why));
+      ns::Error error = makeURLError(next.errorCode, location->absoluteString(), why);
+      if (!next.description.empty()) error.userInfo[ns::NSLocalizedDescriptionKey] = next.description;
+      task->complete(std::nullopt, nullptr, std::move(error));
       return true;
     }
     startTransfer(std::move(task), std::move(*next.request), redirects);

@@ -52,9 +52,11 @@ struct URLSessionConfiguration {
 // The request a redirect leads to, or the NSURLErrorDomain code that ends the
 // task instead. `original` is the task's request, `current` the hop that was
 // answered with `statusCode` and a Location resolved to `location`.
-// - 303, and 301 or 302 after a POST, go on as GET without a body; 307 and
-//   308 keep the method and the body; other statuses are not redirects
-//   (nullopt and code 0: the answer stands).
+// - GET and HEAD follow every redirect (a 303 turns a GET's body away);
+//   any other method follows only 307 and 308, with its method and body: a
+//   301, 302 or 303, which may turn it into a GET without its body, ends
+//   the task (NSURLErrorBadServerResponse, and `description` says why).
+//   Other statuses are not redirects (nullopt and code 0: the answer stands).
 // - Only http and https are followed (NSURLErrorUnsupportedURL otherwise),
 //   and never from https to http
 //   (NSURLErrorAppTransportSecurityRequiresSecureConnection).
@@ -65,6 +67,8 @@ struct URLSessionConfiguration {
 struct RedirectOutcome {
   std::optional<URLRequest> request;
   int64_t errorCode = 0;
+  // The refusal's own description, when its code's says too little.
+  std::string description;
 };
 RedirectOutcome redirectedRequest(const URLRequest& original, const URLRequest& current, int64_t statusCode,
                                   const ns::URL& location);

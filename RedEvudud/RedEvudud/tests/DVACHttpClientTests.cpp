@@ -316,28 +316,49 @@ TEST_F(DVACHttpClientTest, HandlersNeverRunUnderTheClientsLock) {
   EXPECT_TRUE(disabledHandler.get_future().get());
 }
 
-TEST_F(DVACHttpClientTest, ARefusedConnectionCompletesWithTheError) {
+TEST_F(DVACHttpClientTest, NoAnswerIsRetriedAsStatusZeroThenCompletesWithTheError) {
+  // A refused connection, and a server too slow for a zero request timeout
+  // (the session's own applies).
   int closedPort = 0;
   {
     auto closed = startSink();
     closedPort = closed->port();
     closed->stop();
   }
-  LogRecorder log(DVACLogLevelError);
-  makeClient();
-  Completions completions;
-  client->sendAsync(urlOf("http://127.0.0.1:" + std::to_string(closedPort) + "/upload"), "POST", {}, bytes("x"),
-                    kShortIntervals, true, completions.handler());
-  ASSERT_TRUE(completions.waitFor(1));
-  const Outcome outcome = completions.at(0);
-  ASSERT_TRUE(outcome.error);
-  EXPECT_EQ(outcome.error->domain, ns::NSURLErrorDomain);
-  EXPECT_EQ(outcome.error->code, ns::NSURLErrorCannotConnectToHost);
-  EXPECT_FALSE(outcome.response);
-  EXPECT_TRUE(log.contains("HTTP request error with code: -1004, domain: NSURLErrorDomain, description: "));
-  EXPECT_TRUE(client->isEnabled());
-  EXPECT_FALSE(client->isPaused());
-  EXPECT_TRUE(client->pendingCalls().empty());
+  dvac_http_test::setScript(*sink, R"({"responses": [], "default": {"status": 200, "delayMs": 5000}})");
+  const std::vector<std::pair<std::string, int64_t>> cases{
+      {"http://127.0.0.1:" + std::to_string(closedPort) + "/upload", ns::NSURLErrorCannotConnectToHost},
+      {sink->baseURL() + "/upload", ns::NSURLErrorTimedOut}};
+  net::URLSessionConfiguration configuration;
+  configuration.timeoutIntervalForRequest = 0.3;
+  for (const auto& [target, code] : cases) {
+    SCOPED_TRACE(target);
+    LogRecorder log(DVACLogLevelWarning);
+    makeClient(nullptr, configuration);
+    auto sends = std::make_shared<RecordingHttpDelegate>();
+    client->setDelegate(sends);
+    Completions completions;
+    client->sendAsync(urlOf(target), "POST", {}, bytes("x"), kShortIntervals, true, completions.handler());
+    ASSERT_TRUE(completions.waitFor(1));
+    // The first attempt and one per interval, as for a recoverable status.
+    EXPECT_EQ(sends->count(), 4u);
+    const auto warnings = log.messages(DVACLogLevelWarning);
+    ASSERT_EQ(warnings.size(), 3u);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      EXPECT_EQ(warnings[attempt].rfind("Call attempt #" + std::to_string(attempt) + " failed with status code: 0,", 0),
+                0u);
+    }
+    const Outcome outcome = completions.at(0);
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->domain, ns::NSURLErrorDomain);
+    EXPECT_EQ(outcome.error->code, code);
+    EXPECT_FALSE(outcome.response);
+    EXPECT_TRUE(log.contains("HTTP request error with code: " + std::to_string(code) +
+                             ", domain: NSURLErrorDomain, description: "));
+    EXPECT_TRUE(client->isEnabled());
+    EXPECT_TRUE(client->isPaused());
+    EXPECT_TRUE(client->pendingCalls().empty());
+  }
 }
 
 TEST_F(DVACHttpClientTest, NetworkDownPausesAndNetworkUpSendsWhatWaited) {
@@ -363,18 +384,6 @@ TEST_F(DVACHttpClientTest, NetworkDownPausesAndNetworkUpSendsWhatWaited) {
   EXPECT_TRUE(log.contains("Resume HTTP client."));
   ASSERT_EQ(sink->requestCount(), 1u);
   EXPECT_EQ(sink->requests()[0].body, "while offline");
-}
-
-TEST_F(DVACHttpClientTest, AZeroRequestTimeoutStillTimesOut) {
-  dvac_http_test::setScript(*sink, R"([{"status": 200, "delayMs": 5000}])");
-  net::URLSessionConfiguration configuration;
-  configuration.timeoutIntervalForRequest = 0.3;
-  makeClient(nullptr, configuration);
-  Completions completions;
-  send(bytes("x"), completions);
-  ASSERT_TRUE(completions.waitFor(1));
-  ASSERT_TRUE(completions.at(0).error);
-  EXPECT_EQ(completions.at(0).errorCode(), ns::NSURLErrorTimedOut);
 }
 
 TEST_F(DVACHttpClientTest, ACallStillPendingWhenTheClientGoesIsCompleted) {
@@ -472,17 +481,24 @@ TEST_F(DVACHttpClientScheduleTest, AHeldCallGoesOutOnItsScheduleAndWhenTheNetwor
   ASSERT_TRUE(answered(2));
   EXPECT_EQ(client->pendingCalls().at(0)->retryCount(), 2);
 
-  // The second retry would wait minutes; the network coming back sends it now.
+  // The second retry would wait minutes; a network-up notification sends it
+  // now, also one without a pause before it (any notifier's start posts one).
+  auto another = DVAC_Reachability::reachabilityForInternetConnection();
+  another->startNotifier();
+  ASSERT_TRUE(answered(3));
+  EXPECT_EQ(client->pendingCalls().at(0)->retryCount(), 3);
+
+  // The network going away and coming back sends it again too.
   net::ReachabilitySource::shared().setReachable(false);
   ASSERT_TRUE(settle([&] { return client->isPaused(); }));
   net::ReachabilitySource::shared().setReachable(true);
-  ASSERT_TRUE(answered(3));
+  ASSERT_TRUE(answered(4));
   EXPECT_FALSE(client->isPaused());
   dvac_http_test::setScript(*sink, R"([])");
   advance(10);
   ASSERT_TRUE(settle([&] { return completions.count() == 1; }));
   EXPECT_EQ(completions.at(0).statusCode(), 200);
-  EXPECT_EQ(sends->count(), 4u);
+  EXPECT_EQ(sends->count(), 5u);
   for (const auto& request : sink->requests()) EXPECT_EQ(request.body, "held");
 }
 
@@ -535,6 +551,23 @@ TEST_F(DVACHttpClientScheduleTest, SpentRetriesPauseTheClientOnlyUntilItsBackOff
   ASSERT_TRUE(settle([&] { return dropped.count() == 1; }));
   EXPECT_EQ(dropped.at(0).statusCode(), 200);
   EXPECT_FALSE(client->isPaused());
+
+  // That success started the back-off over: the next pause is as short as
+  // the first.
+  dvac_http_test::setScript(*sink, R"({"responses": [], "default": {"status": 503}})");
+  requests = sends->count();
+  Completions again;
+  post("again", again);
+  ASSERT_TRUE(answered(++requests));
+  for (int retry = 0; retry < 3; ++retry) {
+    advance(dvac_http_test::announcedRetryDelay(log));
+    ASSERT_TRUE(answered(++requests));
+  }
+  ASSERT_TRUE(settle([&] { return again.count() == 1; }));
+  EXPECT_TRUE(client->isPaused());
+  ASSERT_EQ(backOffs().size(), 3u);
+  EXPECT_GE(backOffs()[2], 150);
+  EXPECT_LE(backOffs()[2], 300);
 }
 
 }  // namespace

@@ -25,6 +25,10 @@ TEST(DVACHttpUtilTest, ClassifiesTransportErrorsByDomainAndCode) {
   for (int64_t code : {-1200, -1201, -1206, -1999, -2000}) EXPECT_TRUE(DVACHttpUtil::isSSLConnectionError(urlError(code)));
   for (int64_t code : {-1199, -2001, -1009, -1004}) EXPECT_FALSE(DVACHttpUtil::isSSLConnectionError(urlError(code)));
   EXPECT_FALSE(DVACHttpUtil::isSSLConnectionError(ns::Error("OtherDomain", -1200)));
+
+  for (int64_t code : {-1004, -1001}) EXPECT_TRUE(DVACHttpUtil::isNoAnswerError(urlError(code))) << code;
+  for (int64_t code : {-1003, -1005, -1009, -1011, -1200}) EXPECT_FALSE(DVACHttpUtil::isNoAnswerError(urlError(code)));
+  EXPECT_FALSE(DVACHttpUtil::isNoAnswerError(ns::Error("OtherDomain", -1004)));
 }
 
 TEST(DVACHttpUtilTest, HideSecretKeepsTheLastEightCharacters) {

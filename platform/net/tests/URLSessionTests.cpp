@@ -302,47 +302,81 @@ TEST_F(URLSessionTest, RedirectIsFollowedAndTheResponseNamesTheFinalURL) {
 }
 
 TEST(URLSessionRedirect, EachHopKeepsOrDropsMethodBodyAndFields) {
-  net::URLRequest post(url("https://ingest.example/logs"));
-  post.setHTTPMethod("POST");
-  post.setHTTPBody(bytes("{}"));
-  post.setValue("application/json", "Content-Type");
+  auto request = [](const std::string& method) {
+    net::URLRequest r(url("https://ingest.example/logs"));
+    r.setHTTPMethod(method);
+    if (method != "GET" && method != "HEAD") r.setHTTPBody(bytes("{}"));
+    r.setValue("application/json", "Content-Type");
+    r.setValue("secret", "App-Secret");
+    return r;
+  };
+  // Codes x methods, to the same origin: the method each hop goes on with,
+  // "-" where the redirect ends the task. An upload never goes on without
+  // its body or as another method.
+  const std::vector<int64_t> codes{301, 302, 303, 307, 308};
+  const std::vector<std::pair<std::string, std::vector<std::string>>> methods{
+      {"GET", {"GET", "GET", "GET", "GET", "GET"}},
+      {"HEAD", {"HEAD", "HEAD", "HEAD", "HEAD", "HEAD"}},
+      {"POST", {"-", "-", "-", "POST", "POST"}},
+      {"PUT", {"-", "-", "-", "PUT", "PUT"}},
+  };
+  for (const auto& [method, expected] : methods) {
+    const net::URLRequest original = request(method);
+    for (size_t i = 0; i < codes.size(); ++i) {
+      SCOPED_TRACE(method + " " + std::to_string(codes[i]));
+      const auto outcome = net::redirectedRequest(original, original, codes[i], url("https://ingest.example/v2"));
+      if (expected[i] == "-") {
+        ASSERT_FALSE(outcome.request);
+        EXPECT_EQ(outcome.errorCode, ns::NSURLErrorBadServerResponse);
+        EXPECT_EQ(outcome.description, "Redirect of a " + method + " refused: a " + std::to_string(codes[i]) +
+                                           " to https://ingest.example/v2 may turn it into a GET without its "
+                                           "body; only 307 and 308 keep the method and the body.");
+        continue;
+      }
+      ASSERT_TRUE(outcome.request);
+      EXPECT_EQ(outcome.errorCode, 0);
+      EXPECT_EQ(outcome.request->HTTPMethod(), expected[i]);
+      EXPECT_EQ(outcome.request->HTTPBody(), original.HTTPBody());
+      EXPECT_EQ(outcome.request->valueForHTTPHeaderField("App-Secret"), "secret");
+    }
+  }
+
+  // Other origins get only the fields that describe the body; no hop goes
+  // from https to http or off http(s); other statuses are no redirects.
+  net::URLRequest post = request("POST");
   post.setValue("gzip", "Content-Encoding");
-  post.setValue("secret", "App-Secret");
-  post.setValue("install", "Install-ID");
   struct Case {
     int64_t status;
     std::string location;
-    int64_t errorCode;  // 0: followed, or not a redirect when `method` is empty
-    std::string method;
-    bool body;
+    int64_t errorCode;  // 0: followed, or not a redirect when `fields` is empty
     std::vector<std::string> fields;
   };
-  const std::vector<std::string> all{"Content-Type", "Content-Encoding", "App-Secret", "Install-ID"};
   const std::vector<Case> cases{
-      {307, "https://ingest.example/v2", 0, "POST", true, all},
-      {308, "https://ingest.example:443/v2", 0, "POST", true, all},
-      {307, "https://other.example/v2", 0, "POST", true, {"Content-Type", "Content-Encoding"}},
-      {307, "https://ingest.example:8443/v2", 0, "POST", true, {"Content-Type", "Content-Encoding"}},
-      {302, "https://ingest.example/v2", 0, "GET", false, {"App-Secret", "Install-ID"}},
-      {303, "https://other.example/", 0, "GET", false, {}},
-      {301, "https://other.example/", 0, "GET", false, {}},
-      {307, "http://ingest.example/v2", ns::NSURLErrorAppTransportSecurityRequiresSecureConnection, "", false, {}},
-      {308, "ftp://ingest.example/v2", ns::NSURLErrorUnsupportedURL, "", false, {}},
-      {200, "https://ingest.example/v2", 0, "", false, {}},
+      {308, "https://ingest.example:443/v2", 0, {"App-Secret", "Content-Encoding", "Content-Type"}},
+      {307, "https://other.example/v2", 0, {"Content-Encoding", "Content-Type"}},
+      {307, "https://ingest.example:8443/v2", 0, {"Content-Encoding", "Content-Type"}},
+      {307, "http://ingest.example/v2", ns::NSURLErrorAppTransportSecurityRequiresSecureConnection, {}},
+      {308, "ftp://ingest.example/v2", ns::NSURLErrorUnsupportedURL, {}},
+      {200, "https://ingest.example/v2", 0, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.status) + " " + c.location);
     const auto outcome = net::redirectedRequest(post, post, c.status, url(c.location));
     EXPECT_EQ(outcome.errorCode, c.errorCode);
-    ASSERT_EQ(outcome.request.has_value(), !c.method.empty());
+    ASSERT_EQ(outcome.request.has_value(), !c.fields.empty());
     if (!outcome.request) continue;
     EXPECT_EQ(outcome.request->url().absoluteString(), c.location);
-    EXPECT_EQ(outcome.request->HTTPMethod(), c.method);
-    EXPECT_EQ(outcome.request->HTTPBody().has_value(), c.body);
+    EXPECT_EQ(outcome.request->HTTPBody(), post.HTTPBody());
     std::vector<std::string> names;
     for (const auto& [name, value] : outcome.request->allHTTPHeaderFields()) names.push_back(name);
+    std::sort(names.begin(), names.end());
     EXPECT_EQ(names, c.fields);
   }
+  // A body-less hop to another origin carries none of the caller's fields.
+  const net::URLRequest get = request("GET");
+  auto away = net::redirectedRequest(get, get, 303, url("https://other.example/"));
+  ASSERT_TRUE(away.request);
+  EXPECT_TRUE(away.request->allHTTPHeaderFields().empty());
 
   // Plain http may move up to https; a hop back to the original origin gets
   // the caller's fields again.

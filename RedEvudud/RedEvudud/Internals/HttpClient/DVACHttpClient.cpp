@@ -194,6 +194,15 @@ void DVACHttpClient::requestCompletedWithHttpCall(const std::shared_ptr<DVACHttp
     }
     DVACLogError(kDVACLogTag, "HTTP request error with code: " + std::to_string(error->code) +
                                   ", domain: " + error->domain + ", description: " + error->localizedDescription());
+    // A server that is not up yet, or too slow, is tried again as status 0
+    // would be; failed at once, the batch would wait for the next launch.
+    if (DVACHttpUtil::isNoAnswerError(*error)) {
+      if (!call->hasReachedMaxRetries()) {
+        scheduleRetry(call, 0, std::nullopt);
+        return;
+      }
+      pauseAfterFailures();
+    }
     finishCallLocked(call, std::move(data), nullptr, std::move(error));
     return;
   }

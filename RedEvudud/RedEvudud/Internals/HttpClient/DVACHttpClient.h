@@ -5,13 +5,14 @@
 // on the wire, waiting for its retry timer, or held while the network is
 // down. Recoverable statuses (0, 408, 429, 500 and up) are retried after the
 // call's jittered intervals (or the server's "x-dv-retry-after-ms"), and so
-// is a call that found no network, lost its connection or got no secure one
-// (it also goes out again as soon as the network comes back). Once a call's
-// retries are used up the client pauses; while the network is up it resumes
-// by itself after a back-off that doubles from 5 to at most 60 minutes (reset
-// by a success), so no server hiccup stops it for the rest of the process. A
-// status that is neither recoverable nor a success disables the client and
-// fails every other pending call.
+// are a refused connection and a timeout (completed with their error once the
+// retries are spent), and a call that found no network, lost its connection or
+// got no secure one (it also goes out again as soon as the network comes
+// back). Once a call's retries are used up the client pauses; while the
+// network is up it resumes by itself after a back-off that doubles from 5 to
+// at most 60 minutes (reset by a success), so no server hiccup stops it for
+// the rest of the process. A status that is neither recoverable nor a
+// success disables the client and fails every other pending call.
 //
 // All state changes happen under the client's recursive lock. Completion
 // handlers never run under it: they are collected and called once the

@@ -52,6 +52,11 @@ bool DVACHttpUtil::isSSLConnectionError(const ns::Error& error) {
          error.code <= ns::NSURLErrorSecureConnectionFailed;
 }
 
+bool DVACHttpUtil::isNoAnswerError(const ns::Error& error) {
+  return error.domain == ns::NSURLErrorDomain &&
+         (error.code == ns::NSURLErrorCannotConnectToHost || error.code == ns::NSURLErrorTimedOut);
+}
+
 std::string DVACHttpUtil::hideSecret(std::string_view secret) {
   const std::vector<size_t> starts = codePointStarts(secret);
   const size_t characters = starts.size();

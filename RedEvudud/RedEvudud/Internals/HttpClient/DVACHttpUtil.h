@@ -19,6 +19,8 @@ class DVACHttpUtil {
   static bool isNoInternetConnectionError(const ns::Error& error);
   // A secure connection could not be made (NSURLErrorDomain -2000 to -1200).
   static bool isSSLConnectionError(const ns::Error& error);
+  // No server answered: the connection was refused or the request timed out.
+  static bool isNoAnswerError(const ns::Error& error);
 
   // Same length, every character but the last 8 replaced by "*"; a secret of
   // 8 characters or fewer comes back as "*" only. Characters are counted as
