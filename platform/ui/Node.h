@@ -3,10 +3,12 @@
 // its identity, its environment and its frame in host coordinates (inside a
 // scale effect, in the effect's own space).
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/ui/View.h"
@@ -22,7 +24,7 @@ struct Node {
   std::vector<std::unique_ptr<Node>> children;
   std::shared_ptr<PlatformView> platformView;  // representable
   // The view type of a component or representable (demangled).
-  std::string typeName;
+  std::string_view typeName;
   Rect frame;
   // The axis of the stack this node is laid out in (through modifiers), if any.
   std::optional<Axis> stackAxis;
@@ -38,21 +40,45 @@ struct Node {
   const Element& el() const { return *element; }
   bool isEnabled() const { return env ? env->isEnabled : true; }
   Color foreground() const { return env ? env->resolvedForeground() : Color::labelColor(); }
-  const std::string& testId() const { return element->testId; }
+  const std::string& testId() const { return element->attributes->testId; }
   // Text of a text node, name of a symbol node, else empty.
-  const std::string& text() const { return element->text; }
+  const std::string& text() const { return element->drawing->text; }
   // The texts inside this node, joined by spaces (a button's or toggle's label).
   std::string label() const;
 
   // Pre-order search.
   const Node* findFirst(const std::function<bool(const Node&)>& pred) const;
 
-  // Layout cache of one pass.
+  // Sizes answered for proposals; kept from render to render while the
+  // subtree stays unchanged.
   struct CacheEntry {
     ProposedSize proposal;
     Size size;
   };
   std::vector<CacheEntry> cache;
+
+  // The host's record of the node from one render to the next (internal).
+  struct Reuse {
+    // The whole subtree is the last render's: nothing inside was evaluated again.
+    bool kept = false;
+    // What the last layout gave it: whether a stack laid its children out,
+    // the layout pass that placed it, at what origin for what proposal, and
+    // whether that pass only kept the placement it had.
+    bool flattened = false;
+    std::uint64_t placedInPass = 0;
+    Point origin;
+    ProposedSize proposal;
+    bool placementKept = false;
+    // Whether a collapsed node hid everything inside it.
+    bool contentHidden = false;
+    // How many tracking areas and bridged platform views the subtree holds.
+    std::uint32_t interactive = 0;
+    // A tracking area: whether the pointer is inside, as of the render that
+    // last listed it.
+    std::uint64_t trackedInRender = 0;
+    bool trackingInside = false;
+  };
+  Reuse reuse;
 };
 
 }  // namespace ui
