@@ -89,6 +89,20 @@ void BM_HoverFromThumbnailToThumbnail(benchmark::State& state) {
     dispatch::Scheduler::shared().runUntilIdle();
   }
 }
+void BM_TmpBuild(benchmark::State& state) {
+  dispatch::VirtualClockScope clock;
+  auto c = makeContent(1);
+  { auto w = c.windows[0]; c.windows.clear(); for (int i = 0; i < state.range(0); ++i) { auto e = std::make_shared<ax::AXUIElement>(sim::ElementID{501, sim::ElementKind::Window, static_cast<std::uint64_t>(i + 1)}); w.element = AXUIElementWrapper(e); w.title = "Message " + std::to_string(i + 1); c.windows.push_back(w);} }
+  c.numberOfColumns = 100; c.cellScale = 0.05;
+  for (auto _ : state) {
+    auto container = std::make_shared<DockPreviewContentContainer>(c);
+    auto delegate = std::make_shared<DockPreviewViewDelegateContainer>();
+    auto host = ui::Host::make(ui::View(DockPreviewView{}).environmentObject(container).environmentObject(delegate));
+    host->layoutIfNeeded();
+    state.PauseTiming(); host.reset(); state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_TmpBuild)->Arg(10000)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HoverFromThumbnailToThumbnail)->Arg(5)->Arg(20)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -246,7 +246,9 @@ ui::View DockPreviewView::body() const {
   // moves over a thumbnail again.
   return ui::onChange<std::optional<std::size_t>>(ui::If(content.has_value(), panel), windowCount,
                                                   [self](const std::optional<std::size_t>&) {
-                                                    self.hoverThumbnail.set(std::nullopt);
-                                                    self.hoverButtonAction.set(std::nullopt);
+                                                    // Clearing what is clear already would evaluate
+                                                    // every cell again.
+                                                    if (self.hoverThumbnail.get()) self.hoverThumbnail.set(std::nullopt);
+                                                    if (self.hoverButtonAction.get()) self.hoverButtonAction.set(std::nullopt);
                                                   });
 }

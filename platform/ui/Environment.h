@@ -45,25 +45,25 @@ struct EnvironmentValues {
   // Custom keys: a type with `using Value = ...;` and `static Value defaultValue();`.
   template <class Key>
   typename Key::Value get() const {
-    auto it = values_.find(std::type_index(typeid(Key)));
-    if (it == values_.end()) return Key::defaultValue();
+    auto it = values_->find(std::type_index(typeid(Key)));
+    if (it == values_->end()) return Key::defaultValue();
     return std::any_cast<typename Key::Value>(it->second.value);
   }
   template <class Key>
   void set(typename Key::Value value) {
-    values_[std::type_index(typeid(Key))] = Custom{std::any(std::move(value)), &equalValues<typename Key::Value>};
+    edit(values_)[std::type_index(typeid(Key))] = Custom{std::any(std::move(value)), &equalValues<typename Key::Value>};
   }
 
   // Environment objects, found by their type.
   template <class T>
   std::shared_ptr<T> object() const {
-    auto it = objects_.find(std::type_index(typeid(T)));
-    if (it == objects_.end()) return nullptr;
+    auto it = objects_->find(std::type_index(typeid(T)));
+    if (it == objects_->end()) return nullptr;
     return std::static_pointer_cast<T>(it->second);
   }
   template <class T>
   void setObject(std::shared_ptr<T> object) {
-    objects_[std::type_index(typeid(T))] = std::move(object);
+    edit(objects_)[std::type_index(typeid(T))] = std::move(object);
   }
 
   // Equal values, the same environment objects, and custom values that are
@@ -74,11 +74,12 @@ struct EnvironmentValues {
            a.layoutDirection == b.layoutDirection && a.colorScheme == b.colorScheme && a.lineLimit == b.lineLimit &&
            a.truncationMode == b.truncationMode && a.multilineTextAlignment == b.multilineTextAlignment &&
            a.buttonStyle == b.buttonStyle && a.toggleStyle == b.toggleStyle && a.pickerStyle == b.pickerStyle &&
-           a.objects_ == b.objects_ &&
-           std::equal(a.values_.begin(), a.values_.end(), b.values_.begin(), b.values_.end(),
-                      [](const auto& x, const auto& y) {
-                        return x.first == y.first && x.second.equal(x.second.value, y.second.value);
-                      });
+           (a.objects_ == b.objects_ || *a.objects_ == *b.objects_) &&
+           (a.values_ == b.values_ ||
+            std::equal(a.values_->begin(), a.values_->end(), b.values_->begin(), b.values_->end(),
+                       [](const auto& x, const auto& y) {
+                         return x.first == y.first && x.second.equal(x.second.value, y.second.value);
+                       }));
   }
 
  private:
@@ -95,8 +96,25 @@ struct EnvironmentValues {
     }
   }
 
-  std::map<std::type_index, Custom> values_;
-  std::map<std::type_index, std::shared_ptr<void>> objects_;
+  // Copies share the maps until one of them changes its own: every
+  // environment modifier copies the environment it is given.
+  template <class Map>
+  static Map& edit(std::shared_ptr<const Map>& map) {
+    auto copy = std::make_shared<Map>(*map);
+    Map& out = *copy;
+    map = std::move(copy);
+    return out;
+  }
+  template <class Map>
+  static const std::shared_ptr<const Map>& emptyMap() {
+    static const std::shared_ptr<const Map> empty = std::make_shared<const Map>();
+    return empty;
+  }
+
+  using Values = std::map<std::type_index, Custom>;
+  using Objects = std::map<std::type_index, std::shared_ptr<void>>;
+  std::shared_ptr<const Values> values_ = emptyMap<Values>();
+  std::shared_ptr<const Objects> objects_ = emptyMap<Objects>();
 };
 
 }  // namespace ui

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <set>
@@ -63,6 +64,17 @@ const TypeNames& namesOf(const std::type_info& type) {
     it->second.key = "T" + std::to_string(names.size());
   }
   return it->second;
+}
+
+// An identity with one more part, made in one allocation (a large tree has
+// very many identities).
+std::string joined(const std::string& base, std::string_view separator, std::string_view part) {
+  std::string out;
+  out.reserve(base.size() + separator.size() + part.size());
+  out += base;
+  out += separator;
+  out += part;
+  return out;
 }
 
 bool isWrapper(NodeKind k) {
@@ -418,9 +430,9 @@ struct Host::Impl {
   // identity, if any: it is kept whole when nothing it shows changed, else
   // reused with its children matched to the new ones by identity.
   NodePtr resolve(const ElementPtr& el, const std::string& identity, EnvPtr env, Node* parent, NodePtr old) {
-    std::string key = identity;
-    if (el->kind == NodeKind::component) key += ":" + namesOf(el->component->type()).key;
-    if (el->kind == NodeKind::representable) key += ":" + namesOf(el->representable->type()).key;
+    std::string key = el->kind == NodeKind::component       ? joined(identity, ":", namesOf(el->component->type()).key)
+                      : el->kind == NodeKind::representable ? joined(identity, ":", namesOf(el->representable->type()).key)
+                                                            : identity;
     if (old && (old->kind != el->kind || old->identity != key)) drop(old);
     if (old && unchanged(*old, el, env)) {
       old->element = el;
@@ -485,10 +497,12 @@ struct Host::Impl {
     auto childId = [&](std::size_t i, const ElementPtr& child) {
       if (child->kind == NodeKind::identified && child->attributes->explicitId) {
         int n = seenIds[*child->attributes->explicitId]++;
-        std::string id = identity + "/#" + *child->attributes->explicitId;
+        std::string id = joined(identity, "/#", *child->attributes->explicitId);
         return n == 0 ? id : id + "~" + std::to_string(n);
       }
-      return identity + "/" + std::to_string(i);
+      char index[24];
+      const int length = std::snprintf(index, sizeof index, "%zu", i);
+      return joined(identity, "/", std::string_view(index, static_cast<std::size_t>(length)));
     };
     auto resolveChildren = [&](const EnvPtr& childEnv) {
       node.children.reserve(el->children.size());
@@ -514,7 +528,7 @@ struct Host::Impl {
           detail::ContextScope scope(&ctx);
           body = component.evaluate();
         }
-        resolveChild(0, body.elementPtr(), key + "/0", env);
+        resolveChild(0, body.elementPtr(), joined(key, "/", "0"), env);
         return;
       }
       case NodeKind::representable: {
@@ -526,7 +540,7 @@ struct Host::Impl {
           rep.updateView(*state.platformView);
           node.platformView = state.platformView;
           if (auto content = state.platformView->hostedContent()) {
-            resolveChild(0, content->elementPtr(), key + "/0", env);
+            resolveChild(0, content->elementPtr(), joined(key, "/", "0"), env);
           }
         }
         return;
@@ -542,7 +556,7 @@ struct Host::Impl {
         return;
       }
       case NodeKind::conditional:
-        if (!el->children.empty()) resolveChild(0, el->children[0], identity + (el->branch ? "/T" : "/F"), env);
+        if (!el->children.empty()) resolveChild(0, el->children[0], joined(identity, "/", el->branch ? "T" : "F"), env);
         return;
       case NodeKind::timeline: {
         auto& state = stateFor(identity);
@@ -560,7 +574,7 @@ struct Host::Impl {
         }
         if (el->behaviour->timelineContent) {
           View content = el->behaviour->timelineContent(dispatch::wallNow());
-          resolveChild(0, content.elementPtr(), identity + "/0", env);
+          resolveChild(0, content.elementPtr(), joined(identity, "/", "0"), env);
         }
         return;
       }

@@ -141,6 +141,11 @@ StackResult stack(Node& n, ProposedSize p, Axis axis, std::optional<double> spac
     std::vector<Item> items;
     items.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
+      // A single child is given all there is: its flexibility decides nothing.
+      if (count == 1) {
+        items.push_back({i, kids[i]->el().layoutPriority, 0, 0});
+        break;
+      }
       double lo = mainOf(sizeThatFits(*kids[i], propose(0.0)), axis);
       double hi = mainOf(sizeThatFits(*kids[i], propose(infinity)), axis);
       items.push_back({i, kids[i]->el().layoutPriority, std::isinf(hi) ? infinity : hi - lo, lo});
