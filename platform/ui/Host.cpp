@@ -34,6 +34,19 @@ std::string Node::label() const {
   return out;
 }
 
+std::string Node::identity() const {
+  std::vector<const Node*> path;
+  std::size_t length = 0;
+  for (const Node* n = this; n; n = n->parent) {
+    path.push_back(n);
+    length += n->idPart.size();
+  }
+  std::string out;
+  out.reserve(length);
+  for (auto it = path.rbegin(); it != path.rend(); ++it) out += (*it)->idPart;
+  return out;
+}
+
 const Node* Node::findFirst(const std::function<bool(const Node&)>& pred) const {
   if (pred(*this)) return this;
   for (const auto& c : children) {
@@ -366,10 +379,10 @@ struct Host::Impl {
     return kind == NodeKind::component || kind == NodeKind::representable || kind == NodeKind::timeline;
   }
 
-  // The identity a node was asked for: a component or representable adds
-  // its type to it.
-  static std::string_view requestedIdentity(const Node& n) {
-    std::string_view id = n.identity;
+  // The part of its identity a node was asked for: a component or
+  // representable adds its type to it.
+  static std::string_view requestedPart(const Node& n) {
+    std::string_view id = n.idPart;
     if (n.kind == NodeKind::component || n.kind == NodeKind::representable) id = id.substr(0, id.rfind(':'));
     return id;
   }
@@ -385,20 +398,20 @@ struct Host::Impl {
         return false;
       }
     }
-    if (staleViews.count(old.identity)) return false;
+    if (!staleViews.empty() && hasState(old.kind) && staleViews.count(old.identity())) return false;
     return sameEnvironment(old.env, env);
   }
 
   // The bookkeeping of a subtree that leaves the tree.
-  void forget(const Node& n) {
-    if (hasState(n.kind)) changes.droppedState.push_back(n.identity);
-    if (n.kind == NodeKind::lifecycle) changes.droppedLifecycle.insert(n.identity);
-    if (n.kind == NodeKind::sheet) changes.droppedSheets.insert(n.identity);
-    for (const auto& c : n.children) forget(*c);
+  void forget(const Node& n, const std::string& identity) {
+    if (hasState(n.kind)) changes.droppedState.push_back(identity);
+    if (n.kind == NodeKind::lifecycle) changes.droppedLifecycle.insert(identity);
+    if (n.kind == NodeKind::sheet) changes.droppedSheets.insert(identity);
+    for (const auto& c : n.children) forget(*c, identity + c->idPart);
   }
   void drop(NodePtr& n) {
     if (!n) return;
-    forget(*n);
+    forget(*n, n->identity());
     n.reset();
   }
 
@@ -406,16 +419,18 @@ struct Host::Impl {
   // changed are evaluated again. Returns whether anything inside changed
   // (the layout of the nodes around it is then out of date).
   bool refresh(NodePtr& slot) {
+    if (staleViews.empty()) return false;
     Node& n = *slot;
-    if (hasState(n.kind) && staleViews.count(n.identity)) {
-      const std::string identity(requestedIdentity(n));
+    const std::string identity = n.identity();
+    if (hasState(n.kind) && staleViews.count(identity)) {
+      const std::string part(requestedPart(n));
       const ElementPtr el = n.element;
       const EnvPtr env = n.env;
       Node* parent = n.parent;
-      slot = resolve(el, identity, env, parent, std::move(slot));
+      slot = resolve(el, part, env, parent, std::move(slot));
       return true;
     }
-    if (!anyInside(staleViews, n.identity)) return false;
+    if (!anyInside(staleViews, identity)) return false;
     bool changed = false;
     for (auto& c : n.children) changed = refresh(c) || changed;
     if (changed) {
@@ -426,14 +441,15 @@ struct Host::Impl {
     return changed;
   }
 
-  // The node for `el` at `identity`. `old` is the last render's node at that
-  // identity, if any: it is kept whole when nothing it shows changed, else
-  // reused with its children matched to the new ones by identity.
-  NodePtr resolve(const ElementPtr& el, const std::string& identity, EnvPtr env, Node* parent, NodePtr old) {
-    std::string key = el->kind == NodeKind::component       ? joined(identity, ":", namesOf(el->component->type()).key)
-                      : el->kind == NodeKind::representable ? joined(identity, ":", namesOf(el->representable->type()).key)
-                                                            : identity;
-    if (old && (old->kind != el->kind || old->identity != key)) drop(old);
+  // The node for `el` under `parent`, asked for with that part of its
+  // identity. `old` is the last render's node at that identity, if any: it is
+  // kept whole when nothing it shows changed, else reused with its children
+  // matched to the new ones by identity.
+  NodePtr resolve(const ElementPtr& el, const std::string& part, EnvPtr env, Node* parent, NodePtr old) {
+    std::string key = el->kind == NodeKind::component       ? joined(part, ":", namesOf(el->component->type()).key)
+                      : el->kind == NodeKind::representable ? joined(part, ":", namesOf(el->representable->type()).key)
+                                                            : part;
+    if (old && (old->kind != el->kind || old->idPart != key)) drop(old);
     if (old && unchanged(*old, el, env)) {
       old->element = el;
       old->parent = parent;
@@ -449,13 +465,13 @@ struct Host::Impl {
     node->reuse.kept = false;
     node->kind = el->kind;
     node->element = el;
-    node->identity = std::move(key);
+    node->idPart = std::move(key);
     // An equal environment keeps its object, so that the views below find
     // theirs unchanged at a glance.
     if (!sameEnvironment(node->env, env)) node->env = std::move(env);
     node->parent = parent;
     node->platformView.reset();
-    resolveContent(*node, identity, previous);
+    resolveContent(*node, previous);
     for (auto& p : previous) drop(p);
     countInteractive(*node);
     return node;
@@ -467,20 +483,19 @@ struct Host::Impl {
     n.reuse.interactive = count;
   }
 
-  void resolveContent(Node& node, const std::string& identity, std::vector<NodePtr>& previous) {
+  void resolveContent(Node& node, std::vector<NodePtr>& previous) {
     const ElementPtr& el = node.element;
-    const std::string& key = node.identity;
     const EnvPtr& env = node.env;
 
     // The previous child at a requested identity, by position first.
     std::unordered_map<std::string_view, std::size_t> byIdentity;
     auto takePrevious = [&](std::size_t i, const std::string& childIdentity) -> NodePtr {
-      if (i < previous.size() && previous[i] && requestedIdentity(*previous[i]) == childIdentity) {
+      if (i < previous.size() && previous[i] && requestedPart(*previous[i]) == childIdentity) {
         return std::move(previous[i]);
       }
       if (byIdentity.empty()) {
         for (std::size_t j = 0; j < previous.size(); ++j) {
-          if (previous[j]) byIdentity.emplace(requestedIdentity(*previous[j]), j);
+          if (previous[j]) byIdentity.emplace(requestedPart(*previous[j]), j);
         }
       }
       auto it = byIdentity.find(childIdentity);
@@ -497,12 +512,10 @@ struct Host::Impl {
     auto childId = [&](std::size_t i, const ElementPtr& child) {
       if (child->kind == NodeKind::identified && child->attributes->explicitId) {
         int n = seenIds[*child->attributes->explicitId]++;
-        std::string id = joined(identity, "/#", *child->attributes->explicitId);
+        std::string id = "/#" + *child->attributes->explicitId;
         return n == 0 ? id : id + "~" + std::to_string(n);
       }
-      char index[24];
-      const int length = std::snprintf(index, sizeof index, "%zu", i);
-      return joined(identity, "/", std::string_view(index, static_cast<std::size_t>(length)));
+      return "/" + std::to_string(i);
     };
     auto resolveChildren = [&](const EnvPtr& childEnv) {
       node.children.reserve(el->children.size());
@@ -515,7 +528,7 @@ struct Host::Impl {
       case NodeKind::component: {
         const auto& component = *el->component;
         node.typeName = namesOf(component.type()).readable;
-        auto& state = stateFor(key);
+        auto& state = stateFor(node.identity());
         evaluating(state);
         BodyContext ctx;
         ctx.host = host;
@@ -528,19 +541,19 @@ struct Host::Impl {
           detail::ContextScope scope(&ctx);
           body = component.evaluate();
         }
-        resolveChild(0, body.elementPtr(), joined(key, "/", "0"), env);
+        resolveChild(0, body.elementPtr(), "/0", env);
         return;
       }
       case NodeKind::representable: {
         const auto& rep = *el->representable;
         node.typeName = namesOf(rep.type()).readable;
-        auto& state = stateFor(key);
+        auto& state = stateFor(node.identity());
         if (!state.platformView) state.platformView = rep.makeView();
         if (state.platformView) {
           rep.updateView(*state.platformView);
           node.platformView = state.platformView;
           if (auto content = state.platformView->hostedContent()) {
-            resolveChild(0, content->elementPtr(), joined(key, "/", "0"), env);
+            resolveChild(0, content->elementPtr(), "/0", env);
           }
         }
         return;
@@ -556,10 +569,10 @@ struct Host::Impl {
         return;
       }
       case NodeKind::conditional:
-        if (!el->children.empty()) resolveChild(0, el->children[0], joined(identity, "/", el->branch ? "T" : "F"), env);
+        if (!el->children.empty()) resolveChild(0, el->children[0], el->branch ? "/T" : "/F", env);
         return;
       case NodeKind::timeline: {
-        auto& state = stateFor(identity);
+        auto& state = stateFor(node.identity());
         evaluating(state);
         if (!state.timer && el->behaviour->period > 0) {
           state.timer = dispatch::TimerSource::make(dispatch::Queue::main());
@@ -574,16 +587,16 @@ struct Host::Impl {
         }
         if (el->behaviour->timelineContent) {
           View content = el->behaviour->timelineContent(dispatch::wallNow());
-          resolveChild(0, content.elementPtr(), joined(identity, "/", "0"), env);
+          resolveChild(0, content.elementPtr(), "/0", env);
         }
         return;
       }
       case NodeKind::lifecycle:
-        changes.lifecycle[identity] = el;
+        changes.lifecycle[node.identity()] = el;
         resolveChildren(env);
         return;
       case NodeKind::sheet:
-        changes.sheets.insert(identity);
+        changes.sheets.insert(node.identity());
         resolveChildren(env);
         return;
       default:
@@ -593,12 +606,13 @@ struct Host::Impl {
   }
 
   // Presented sheets in tree order (a sheet after the sheets inside it).
-  void collectSheets(const Node& n) {
+  void collectSheets(const Node& n, const std::string& identity) {
     for (const auto& c : n.children) {
-      if (sheetNodes.count(c->identity) || anyInside(sheetNodes, c->identity)) collectSheets(*c);
+      const std::string id = identity + c->idPart;
+      if (sheetNodes.count(id) || anyInside(sheetNodes, id)) collectSheets(*c, id);
     }
     if (n.kind == NodeKind::sheet && n.el().boolBinding && n.el().boolBinding->get()) {
-      sheetRequests.push_back({n.identity, n.element, n.env});
+      sheetRequests.push_back({identity, n.element, n.env});
     }
   }
 
@@ -780,7 +794,7 @@ void Host::update() {
     if (!impl.changes.sheets.count(id)) impl.sheetNodes.erase(id);
   }
   impl.sheetNodes.insert(impl.changes.sheets.begin(), impl.changes.sheets.end());
-  if (!impl.sheetNodes.empty()) impl.collectSheets(*impl.tree);
+  if (!impl.sheetNodes.empty()) impl.collectSheets(*impl.tree, impl.tree->idPart);
   std::vector<PresentedSheet> next;
   bool sheetsChanged = false;
   for (auto& req : impl.sheetRequests) {
@@ -901,7 +915,7 @@ void Host::mouseDown(Point location) {
   layoutIfNeeded();
   pointer_ = location;
   const Node* target = impl_->topmostClickable(location);
-  impl_->pressed = target ? std::optional<std::string>(target->identity) : std::nullopt;
+  impl_->pressed = target ? std::optional<std::string>(target->identity()) : std::nullopt;
 }
 
 void Host::mouseUp(Point location) {
@@ -909,7 +923,7 @@ void Host::mouseUp(Point location) {
   pointer_ = location;
   auto pressed = std::exchange(impl_->pressed, std::nullopt);
   const Node* target = impl_->topmostClickable(location);
-  if (!target || !pressed || *pressed != target->identity) return;
+  if (!target || !pressed || *pressed != target->identity()) return;
   const Element& e = target->el();
   switch (target->kind) {
     case NodeKind::button:

@@ -18,7 +18,10 @@ namespace ui {
 struct Node {
   NodeKind kind = NodeKind::empty;
   ElementPtr element;
-  std::string identity;
+  // Its own part of its identity: "/" and its index among its parent's
+  // children, "/#" and its explicit id, "/T" or "/F" under an If, "/0" under
+  // a component; a component or representable adds ":" and its type.
+  std::string idPart;
   std::shared_ptr<const EnvironmentValues> env;
   Node* parent = nullptr;
   std::vector<std::unique_ptr<Node>> children;
@@ -38,6 +41,8 @@ struct Node {
   std::vector<Node*> layoutChildren;
 
   const Element& el() const { return *element; }
+  // Its whole identity: the parts of its ancestors and its own.
+  std::string identity() const;
   bool isEnabled() const { return env ? env->isEnabled : true; }
   Color foreground() const { return env ? env->resolvedForeground() : Color::labelColor(); }
   const std::string& testId() const { return element->attributes->testId; }

@@ -1009,7 +1009,7 @@ struct Transform {
 // Returns the ink in the node's own space.
 Rect record(const Node& n, const Transform& t, BackingStore::Record& rec,
             std::unordered_map<const Node*, Rect>& inks) {
-  rec.identity = n.identity;
+  rec.identity = n.idPart;
   rec.own = paintHash(n);
   rec.whole = rec.own;
   if (n.collapsed || n.kind == NodeKind::hidden) {
