@@ -270,6 +270,19 @@ View View::resizable() const {
 }
 
 View View::environment(std::function<void(EnvironmentValues&)> change) const {
+  const Element& inner = *element_;
+  // Modifiers in a row make one element (the outer change first): a label
+  // with a font, a colour and a line limit is one level, not three.
+  if (inner.kind == NodeKind::environment && inner.children.size() == 1 && !inner.attributes.isSet() &&
+      inner.layoutPriority == 0 && !inner.flipsForRightToLeft) {
+    auto e = make(NodeKind::environment);
+    e->children = inner.children;
+    e->environmentChange = [outer = std::move(change), then = inner.environmentChange](EnvironmentValues& env) {
+      if (outer) outer(env);
+      if (then) then(env);
+    };
+    return View(e);
+  }
   return wrap(NodeKind::environment, [&](Element& e) { e.environmentChange = std::move(change); });
 }
 View View::foregroundColor(Color color) const {

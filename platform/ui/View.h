@@ -342,6 +342,7 @@ class Boxed {
  public:
   const T* operator->() const { return value_ ? value_.get() : &defaults(); }
   const T& operator*() const { return *operator->(); }
+  bool isSet() const { return value_ != nullptr; }
   // For building an element; a box shared with the element it was copied
   // from is copied first.
   T& edit() {
