@@ -120,9 +120,9 @@ void flattenInto(Node& c, std::vector<Node*>& out) {
 
 // Axis and flattening for the layout. `flattened`: this node's children are
 // laid out by an enclosing container (a group or wrapper inside a stack).
-void prepare(Node& n, std::optional<Axis> axis, bool flattened) {
-  // A kept subtree in the same place of the layout is prepared already.
-  if (n.reuse.kept && n.stackAxis == axis && n.reuse.flattened == flattened) return;
+void prepare(Node& n, std::optional<Axis> axis, bool flattened, std::uint64_t pass) {
+  // An unchanged subtree in the same place of the layout is prepared already.
+  if (n.reuse.changedInPass != pass && n.stackAxis == axis && n.reuse.flattened == flattened) return;
   // Sizes kept from the last render were found along the old axis.
   if (n.stackAxis != axis) n.cache.clear();
   n.stackAxis = axis;
@@ -130,7 +130,7 @@ void prepare(Node& n, std::optional<Axis> axis, bool flattened) {
   n.layoutChildren.clear();
   auto container = [&](std::optional<Axis> childAxis) {
     for (auto& c : n.children) flattenInto(*c, n.layoutChildren);
-    for (auto& c : n.children) prepare(*c, childAxis, true);
+    for (auto& c : n.children) prepare(*c, childAxis, true, pass);
   };
   switch (n.kind) {
     case NodeKind::vstack: container(Axis::vertical); return;
@@ -140,7 +140,7 @@ void prepare(Node& n, std::optional<Axis> axis, bool flattened) {
     case NodeKind::group:
     case NodeKind::forEach:
       if (flattened) {
-        for (auto& c : n.children) prepare(*c, axis, true);
+        for (auto& c : n.children) prepare(*c, axis, true, pass);
       } else {
         container(Axis::vertical);
       }
@@ -149,19 +149,19 @@ void prepare(Node& n, std::optional<Axis> axis, bool flattened) {
     case NodeKind::identified:
     case NodeKind::conditional:
     case NodeKind::environment:
-      for (auto& c : n.children) prepare(*c, axis, flattened);
+      for (auto& c : n.children) prepare(*c, axis, flattened, pass);
       return;
     case NodeKind::overlay:
     case NodeKind::background:
-      for (std::size_t i = 0; i < n.children.size(); ++i) prepare(*n.children[i], i == 0 ? axis : std::nullopt, false);
+      for (std::size_t i = 0; i < n.children.size(); ++i) prepare(*n.children[i], i == 0 ? axis : std::nullopt, false, pass);
       return;
     case NodeKind::button:
     case NodeKind::toggle:
     case NodeKind::picker:
-      for (auto& c : n.children) prepare(*c, std::nullopt, false);
+      for (auto& c : n.children) prepare(*c, std::nullopt, false, pass);
       return;
     default:
-      for (auto& c : n.children) prepare(*c, axis, false);
+      for (auto& c : n.children) prepare(*c, axis, false, pass);
       return;
   }
 }
@@ -326,6 +326,8 @@ struct Host::Impl {
   };
   std::vector<Tracked> trackingNodes;
   std::vector<const Node*> platformNodes;
+  // Counts the renders that listed them.
+  std::uint64_t collection = 0;
   std::map<std::uint64_t, bool> regionInside;
 
   std::map<std::string, ElementPtr> lifecycle;  // on screen after the last render
@@ -435,7 +437,7 @@ struct Host::Impl {
     for (auto& c : n.children) changed = refresh(c) || changed;
     if (changed) {
       n.cache.clear();
-      n.reuse.kept = false;
+      n.reuse.changedInPass = layoutPass;
       countInteractive(n);
     }
     return changed;
@@ -453,7 +455,6 @@ struct Host::Impl {
     if (old && unchanged(*old, el, env)) {
       old->element = el;
       old->parent = parent;
-      old->reuse.kept = true;
       refresh(old);
       return old;
     }
@@ -462,7 +463,7 @@ struct Host::Impl {
     std::vector<NodePtr> previous = std::move(node->children);
     node->children.clear();
     node->cache.clear();
-    node->reuse.kept = false;
+    node->reuse.changedInPass = layoutPass;
     node->kind = el->kind;
     node->element = el;
     node->idPart = std::move(key);
@@ -635,10 +636,10 @@ struct Host::Impl {
     for (auto& t : trackingNodes) {
       Node::Reuse& r = t.node->reuse;
       // Tracked in the last render: its state stays.
-      if (r.trackedInRender == 0 || r.trackedInRender + 1 != renderNumber) {
+      if (r.trackedInRender == 0 || r.trackedInRender + 1 != collection) {
         r.trackingInside = host->pointer_ && t.frame.contains(*host->pointer_);
       }
-      r.trackedInRender = renderNumber;
+      r.trackedInRender = collection;
     }
     std::map<std::uint64_t, bool> nextRegions;
     for (const Node* n : platformNodes) {
@@ -741,10 +742,11 @@ void Host::update() {
   lastAnimation_ = std::exchange(pendingAnimation_, std::nullopt);
   auto& impl = *impl_;
   ++impl.renderNumber;
+  // Nodes evaluated again in this render are marked with the number of the
+  // layout pass that follows.
+  const std::uint64_t pass = ++impl.layoutPass;
   impl.changes = {};
   impl.sheetRequests.clear();
-  impl.trackingNodes.clear();
-  impl.platformNodes.clear();
   // Without a last tree (the first render, or one after a body threw), all
   // that was on screen counts as gone unless it comes back.
   const bool fresh = !impl.tree;
@@ -759,6 +761,8 @@ void Host::update() {
     tree = impl.resolve(root_.elementPtr(), "", impl.rootEnv, nullptr, std::move(impl.tree));
   } catch (...) {
     impl.tree.reset();
+    impl.trackingNodes.clear();
+    impl.platformNodes.clear();
     rendering_ = false;
     throw;
   }
@@ -776,8 +780,7 @@ void Host::update() {
     auto it = impl.store.find(id);
     return it == impl.store.end() || !it->second.stamp->stale;
   });
-  prepare(*tree, std::nullopt, false);
-  const std::uint64_t pass = ++impl.layoutPass;
+  prepare(*tree, std::nullopt, false, pass);
   detail::setLayoutPass(pass);
   ProposedSize proposal = proposed_ ? ProposedSize::of(*proposed_) : ProposedSize{};
   detail::place(*tree, {0, 0}, proposal);
@@ -786,8 +789,15 @@ void Host::update() {
   ++renderCount_;
   rendering_ = false;
 
-  impl.collectPlaced(*impl.tree, true);
-  impl.syncTracking();
+  // A tree that neither changed nor moved keeps its lists.
+  const Node::Reuse& top = impl.tree->reuse;
+  if (fresh || top.changedInPass == pass || top.placedInPass != pass || !top.placementKept) {
+    impl.trackingNodes.clear();
+    impl.platformNodes.clear();
+    ++impl.collection;
+    impl.collectPlaced(*impl.tree, true);
+    impl.syncTracking();
+  }
 
   // Sheets: one host per presented sheet, kept while it stays presented.
   for (const auto& id : impl.changes.droppedSheets) {

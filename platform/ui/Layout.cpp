@@ -450,10 +450,10 @@ void setLayoutPass(std::uint64_t pass) { currentPass = pass; }
 
 void place(Node& n, Point origin, ProposedSize p) {
   Node::Reuse& r = n.reuse;
-  // A subtree kept from the last render, placed there as here (and not
+  // An unchanged subtree placed as it was when it was last placed (and not
   // hidden): every frame inside is as it was.
-  if (r.kept && r.placedInPass + 1 == currentPass && r.origin == origin && r.proposal == p && !r.contentHidden &&
-      !n.collapsed) {
+  if (r.changedInPass != currentPass && r.placedInPass != 0 && r.origin == origin && r.proposal == p &&
+      !r.contentHidden && !n.collapsed) {
     r.placedInPass = currentPass;
     r.placementKept = true;
     return;

@@ -64,8 +64,9 @@ struct Node {
 
   // The host's record of the node from one render to the next (internal).
   struct Reuse {
-    // The whole subtree is the last render's: nothing inside was evaluated again.
-    bool kept = false;
+    // The layout pass of the last render that evaluated it or anything
+    // inside it again; in any later render the subtree is unchanged.
+    std::uint64_t changedInPass = 0;
     // What the last layout gave it: whether a stack laid its children out,
     // the layout pass that placed it, at what origin for what proposal, and
     // whether that pass only kept the placement it had.
@@ -78,8 +79,8 @@ struct Node {
     bool contentHidden = false;
     // How many tracking areas and bridged platform views the subtree holds.
     std::uint32_t interactive = 0;
-    // A tracking area: whether the pointer is inside, as of the render that
-    // last listed it.
+    // A tracking area: whether the pointer is inside, as of the last render
+    // that listed the tracking areas.
     std::uint64_t trackedInRender = 0;
     bool trackingInside = false;
   };
