@@ -86,14 +86,15 @@ void DockPreviewThumbnailView::hoverChanged(bool hovering) const {
 ui::View DockPreviewThumbnailView::body() const {
   // One copy for all the gesture closures (a panel may hold very many thumbnails).
   auto self = std::make_shared<const DockPreviewThumbnailView>(*this);
-  ui::View overlays = ui::ZStack(ui::Alignment::center, {imageBlock()})
-                          .overlay(ui::If(highlighted, ui::View(DockPreviewThumbnailPositionIndicatorOverlay{
-                                                           thumbnailContent, true})))
-                          .overlay(ui::If(highlighted, ui::View(DockPreviewThumbnailButtonOverlay{
-                                                           ui::Namespace(), thumbnailContent, highlightedButtonAction,
-                                                           showingSnapButtons.binding(),
-                                                           eventHandlers.onButtonHover, eventHandlers.onButtonClick,
-                                                           false})));
+  // The overlays exist only on the highlighted thumbnail (the others hold
+  // nothing for them: a panel may hold very many thumbnails).
+  ui::View overlays = ui::ZStack(ui::Alignment::center, {imageBlock()});
+  if (highlighted) {
+    overlays = overlays.overlay(ui::View(DockPreviewThumbnailPositionIndicatorOverlay{thumbnailContent, true}))
+                   .overlay(ui::View(DockPreviewThumbnailButtonOverlay{
+                       ui::Namespace(), thumbnailContent, highlightedButtonAction, showingSnapButtons.binding(),
+                       eventHandlers.onButtonHover, eventHandlers.onButtonClick, false}));
+  }
   ui::View button =
       ui::Button(
           [self] {
