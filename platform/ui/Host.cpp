@@ -259,44 +259,59 @@ bool clickable(const Node& n) {
 
 // ---- Impl ----
 
+// What the host keeps for a view by its identity, from the first render
+// that needs it until the view leaves the tree.
+struct detail::ViewState {
+  std::map<std::size_t, std::pair<std::type_index, std::shared_ptr<StateBoxBase>>> slots;
+  std::map<std::string, std::shared_ptr<void>> observations;
+  std::shared_ptr<PlatformView> platformView;
+  std::shared_ptr<dispatch::TimerSource> timer;
+  // Shared with its state, its observations and its timer.
+  std::shared_ptr<ViewStamp> stamp;
+  std::uint64_t seenInRender = 0;
+  ViewState() = default;
+  ViewState(ViewState&&) = default;
+  ViewState& operator=(ViewState&&) = default;
+  ~ViewState() {
+    if (timer) timer->cancel();
+  }
+};
+
 struct Host::Impl {
-  struct ComponentState {
-    std::map<std::size_t, std::pair<std::type_index, std::shared_ptr<detail::StateBoxBase>>> slots;
-    std::map<std::string, std::shared_ptr<void>> observations;
-    std::shared_ptr<PlatformView> platformView;
-    std::shared_ptr<dispatch::TimerSource> timer;
-    // Shared with its state, its observations and its timer.
-    std::shared_ptr<detail::ViewStamp> stamp;
-    std::uint64_t seenInRender = 0;
-    ComponentState() = default;
-    ComponentState(ComponentState&&) = default;
-    ComponentState& operator=(ComponentState&&) = default;
-    ~ComponentState() {
-      if (timer) timer->cancel();
-    }
-  };
+  using ComponentState = detail::ViewState;
 
   struct BodyContext final : detail::RenderContext {
-    Host* host = nullptr;
-    ComponentState* state = nullptr;
+    Impl* impl = nullptr;
+    Node* node = nullptr;
     const EnvironmentValues* env = nullptr;
+
+    // A view's state is kept from the first body that binds a property.
+    ComponentState& state() {
+      if (!node->reuse.state) {
+        node->reuse.state = &impl->stateFor(node->identity());
+        impl->evaluating(*node->reuse.state);
+      }
+      return *node->reuse.state;
+    }
 
     std::shared_ptr<detail::StateBoxBase> slot(
         std::size_t offset, std::type_index type,
         const std::function<std::shared_ptr<detail::StateBoxBase>()>& make) override {
-      auto it = state->slots.find(offset);
-      if (it != state->slots.end() && it->second.first == type) return it->second.second;
+      auto& s = state();
+      auto it = s.slots.find(offset);
+      if (it != s.slots.end() && it->second.first == type) return it->second.second;
       auto box = make();
-      box->owner = std::weak_ptr<detail::Invalidator>(host->shared_from_this());
-      box->view = state->stamp;
-      state->slots.insert_or_assign(offset, std::make_pair(type, box));
+      box->owner = std::weak_ptr<detail::Invalidator>(impl->host->shared_from_this());
+      box->view = s.stamp;
+      s.slots.insert_or_assign(offset, std::make_pair(type, box));
       return box;
     }
     void observeOnce(const std::string& key,
                      const std::function<std::shared_ptr<void>(std::function<void()>)>& subscribe) override {
-      if (state->observations.count(key)) return;
-      std::weak_ptr<Host> weak = host->shared_from_this();
-      state->observations[key] = subscribe([weak, stamp = state->stamp] {
+      auto& s = state();
+      if (s.observations.count(key)) return;
+      std::weak_ptr<Host> weak = impl->host->shared_from_this();
+      s.observations[key] = subscribe([weak, stamp = s.stamp] {
         stamp->stale = true;
         if (auto h = weak.lock()) h->viewChanged(stamp->identity);
       });
@@ -362,6 +377,12 @@ struct Host::Impl {
     s.seenInRender = renderNumber;
     return s;
   }
+  // The state a node's view keeps, found once by its identity.
+  ComponentState& stateOf(Node& node) {
+    if (!node.reuse.state) node.reuse.state = &stateFor(node.identity());
+    node.reuse.state->seenInRender = renderNumber;
+    return *node.reuse.state;
+  }
 
   // The view evaluates its body again: changes from now on call for another
   // evaluation.
@@ -400,20 +421,20 @@ struct Host::Impl {
         return false;
       }
     }
-    if (!staleViews.empty() && hasState(old.kind) && staleViews.count(old.identity())) return false;
+    if (old.reuse.state && old.reuse.state->stamp->stale) return false;
     return sameEnvironment(old.env, env);
   }
 
   // The bookkeeping of a subtree that leaves the tree.
-  void forget(const Node& n, const std::string& identity) {
-    if (hasState(n.kind)) changes.droppedState.push_back(identity);
-    if (n.kind == NodeKind::lifecycle) changes.droppedLifecycle.insert(identity);
-    if (n.kind == NodeKind::sheet) changes.droppedSheets.insert(identity);
-    for (const auto& c : n.children) forget(*c, identity + c->idPart);
+  void forget(const Node& n) {
+    if (n.reuse.state) changes.droppedState.push_back(n.reuse.state->stamp->identity);
+    if (n.kind == NodeKind::lifecycle) changes.droppedLifecycle.insert(n.identity());
+    if (n.kind == NodeKind::sheet) changes.droppedSheets.insert(n.identity());
+    for (const auto& c : n.children) forget(*c);
   }
   void drop(NodePtr& n) {
     if (!n) return;
-    forget(*n, n->identity());
+    forget(*n);
     n.reset();
   }
 
@@ -423,8 +444,7 @@ struct Host::Impl {
   bool refresh(NodePtr& slot) {
     if (staleViews.empty()) return false;
     Node& n = *slot;
-    const std::string identity = n.identity();
-    if (hasState(n.kind) && staleViews.count(identity)) {
+    if (n.reuse.state && n.reuse.state->stamp->stale) {
       const std::string part(requestedPart(n));
       const ElementPtr el = n.element;
       const EnvPtr env = n.env;
@@ -432,7 +452,7 @@ struct Host::Impl {
       slot = resolve(el, part, env, parent, std::move(slot));
       return true;
     }
-    if (!anyInside(staleViews, identity)) return false;
+    if (!anyInside(staleViews, n.identity())) return false;
     bool changed = false;
     for (auto& c : n.children) changed = refresh(c) || changed;
     if (changed) {
@@ -529,11 +549,15 @@ struct Host::Impl {
       case NodeKind::component: {
         const auto& component = *el->component;
         node.typeName = namesOf(component.type()).readable;
-        auto& state = stateFor(node.identity());
-        evaluating(state);
+        // A view that keeps state evaluates its body afresh; changes made
+        // while it runs call for another evaluation.
+        if (auto* state = node.reuse.state) {
+          state->seenInRender = renderNumber;
+          evaluating(*state);
+        }
         BodyContext ctx;
-        ctx.host = host;
-        ctx.state = &state;
+        ctx.impl = this;
+        ctx.node = &node;
         ctx.env = env.get();
         ctx.viewBegin = component.address();
         ctx.viewSize = component.size();
@@ -548,7 +572,7 @@ struct Host::Impl {
       case NodeKind::representable: {
         const auto& rep = *el->representable;
         node.typeName = namesOf(rep.type()).readable;
-        auto& state = stateFor(node.identity());
+        auto& state = stateOf(node);
         if (!state.platformView) state.platformView = rep.makeView();
         if (state.platformView) {
           rep.updateView(*state.platformView);
@@ -573,7 +597,7 @@ struct Host::Impl {
         if (!el->children.empty()) resolveChild(0, el->children[0], el->branch ? "/T" : "/F", env);
         return;
       case NodeKind::timeline: {
-        auto& state = stateFor(node.identity());
+        auto& state = stateOf(node);
         evaluating(state);
         if (!state.timer && el->behaviour->period > 0) {
           state.timer = dispatch::TimerSource::make(dispatch::Queue::main());
@@ -775,6 +799,7 @@ void Host::update() {
       auto it = impl.store.find(id);
       if (it != impl.store.end() && it->second.seenInRender != render) impl.store.erase(it);
     }
+    impl.changes.droppedState.clear();
   }
   std::erase_if(impl.staleViews, [&](const std::string& id) {
     auto it = impl.store.find(id);

@@ -15,6 +15,10 @@
 
 namespace ui {
 
+namespace detail {
+struct ViewState;
+}
+
 struct Node {
   NodeKind kind = NodeKind::empty;
   ElementPtr element;
@@ -77,6 +81,9 @@ struct Node {
     bool placementKept = false;
     // Whether a collapsed node hid everything inside it.
     bool contentHidden = false;
+    // What the host keeps for the view (its state, bridged view or timer),
+    // once it keeps anything.
+    detail::ViewState* state = nullptr;
     // How many tracking areas and bridged platform views the subtree holds.
     std::uint32_t interactive = 0;
     // A tracking area: whether the pointer is inside, as of the last render
