@@ -106,12 +106,11 @@ ui::View DockPreviewThumbnailView::body() const {
           .padding(kPadding)
           .clipShape(ui::Shape::roundedRectangle(7, ui::RoundedCornerStyle::continuous))
           .modifier(RightClickViewModifier{[self] { self->rightClicked(); }});
-  ui::View scrolled = ui::If(scrollPreviewSnappingEnabled.get(),
-                             button.modifier(ScrollGestureViewModifier{
-                                 [self](ScrollGestureProcessor::Direction direction, bool isFastSwipe,
-                                        const std::shared_ptr<appkit::NSEvent>&) {
-                                   self->scrollGestureTriggered(direction, isFastSwipe);
-                                 }}),
-                             button);
-  return scrolled.modifier(TrackinAreaViewModifier{[self](bool hovering) { self->hoverChanged(hovering); }});
+  if (scrollPreviewSnappingEnabled.get()) {
+    button = button.modifier(ScrollGestureViewModifier{
+        [self](ScrollGestureProcessor::Direction direction, bool isFastSwipe, const std::shared_ptr<appkit::NSEvent>&) {
+          self->scrollGestureTriggered(direction, isFastSwipe);
+        }});
+  }
+  return button.modifier(TrackinAreaViewModifier{[self](bool hovering) { self->hoverChanged(hovering); }});
 }
