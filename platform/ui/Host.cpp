@@ -35,15 +35,14 @@ std::string Node::label() const {
 }
 
 std::string Node::identity() const {
-  std::vector<const Node*> path;
   std::size_t length = 0;
+  for (const Node* n = this; n; n = n->parent) length += n->idPart.size();
+  // Filled from the end: the parts of the ancestors come first.
+  std::string out(length, '\0');
   for (const Node* n = this; n; n = n->parent) {
-    path.push_back(n);
-    length += n->idPart.size();
+    length -= n->idPart.size();
+    out.replace(length, n->idPart.size(), n->idPart);
   }
-  std::string out;
-  out.reserve(length);
-  for (auto it = path.rbegin(); it != path.rend(); ++it) out += (*it)->idPart;
   return out;
 }
 
@@ -266,9 +265,21 @@ struct detail::ViewState {
   std::map<std::string, std::shared_ptr<void>> observations;
   std::shared_ptr<PlatformView> platformView;
   std::shared_ptr<dispatch::TimerSource> timer;
-  // Shared with its state, its observations and its timer.
+  // Its key in the host's store.
+  const std::string* identity = nullptr;
+  // Shared with its state, its observations and its timer (made for the
+  // first of them).
   std::shared_ptr<ViewStamp> stamp;
   std::uint64_t seenInRender = 0;
+
+  bool isStale() const { return stamp && stamp->stale; }
+  const std::shared_ptr<ViewStamp>& sharedStamp() {
+    if (!stamp) {
+      stamp = std::make_shared<ViewStamp>();
+      stamp->identity = *identity;
+    }
+    return stamp;
+  }
   ViewState() = default;
   ViewState(ViewState&&) = default;
   ViewState& operator=(ViewState&&) = default;
@@ -302,7 +313,7 @@ struct Host::Impl {
       if (it != s.slots.end() && it->second.first == type) return it->second.second;
       auto box = make();
       box->owner = std::weak_ptr<detail::Invalidator>(impl->host->shared_from_this());
-      box->view = s.stamp;
+      box->view = s.sharedStamp();
       s.slots.insert_or_assign(offset, std::make_pair(type, box));
       return box;
     }
@@ -311,7 +322,7 @@ struct Host::Impl {
       auto& s = state();
       if (s.observations.count(key)) return;
       std::weak_ptr<Host> weak = impl->host->shared_from_this();
-      s.observations[key] = subscribe([weak, stamp = s.stamp] {
+      s.observations[key] = subscribe([weak, stamp = s.sharedStamp()] {
         stamp->stale = true;
         if (auto h = weak.lock()) h->viewChanged(stamp->identity);
       });
@@ -369,11 +380,9 @@ struct Host::Impl {
   explicit Impl(Host* h) : host(h) {}
 
   ComponentState& stateFor(const std::string& key) {
-    auto& s = store[key];
-    if (!s.stamp) {
-      s.stamp = std::make_shared<detail::ViewStamp>();
-      s.stamp->identity = key;
-    }
+    auto [it, inserted] = store.try_emplace(key);
+    auto& s = it->second;
+    if (inserted) s.identity = &it->first;
     s.seenInRender = renderNumber;
     return s;
   }
@@ -387,6 +396,7 @@ struct Host::Impl {
   // The view evaluates its body again: changes from now on call for another
   // evaluation.
   void evaluating(ComponentState& state) {
+    if (!state.stamp) return;
     state.stamp->stale = false;
     staleViews.erase(state.stamp->identity);
   }
@@ -421,13 +431,13 @@ struct Host::Impl {
         return false;
       }
     }
-    if (old.reuse.state && old.reuse.state->stamp->stale) return false;
+    if (old.reuse.state && old.reuse.state->isStale()) return false;
     return sameEnvironment(old.env, env);
   }
 
   // The bookkeeping of a subtree that leaves the tree.
   void forget(const Node& n) {
-    if (n.reuse.state) changes.droppedState.push_back(n.reuse.state->stamp->identity);
+    if (n.reuse.state) changes.droppedState.push_back(*n.reuse.state->identity);
     if (n.kind == NodeKind::lifecycle) changes.droppedLifecycle.insert(n.identity());
     if (n.kind == NodeKind::sheet) changes.droppedSheets.insert(n.identity());
     for (const auto& c : n.children) forget(*c);
@@ -444,7 +454,7 @@ struct Host::Impl {
   bool refresh(NodePtr& slot) {
     if (staleViews.empty()) return false;
     Node& n = *slot;
-    if (n.reuse.state && n.reuse.state->stamp->stale) {
+    if (n.reuse.state && n.reuse.state->isStale()) {
       const std::string part(requestedPart(n));
       const ElementPtr el = n.element;
       const EnvPtr env = n.env;
@@ -604,7 +614,7 @@ struct Host::Impl {
           auto interval = static_cast<dispatch::Time>(el->behaviour->period * dispatch::kNanosPerSecond);
           state.timer->setTimer(dispatch::after(el->behaviour->period), interval);
           std::weak_ptr<Host> weak = host->shared_from_this();
-          state.timer->setEventHandler([weak, stamp = state.stamp] {
+          state.timer->setEventHandler([weak, stamp = state.sharedStamp()] {
             stamp->stale = true;
             if (auto h = weak.lock()) h->viewChanged(stamp->identity);
           });
@@ -803,7 +813,7 @@ void Host::update() {
   }
   std::erase_if(impl.staleViews, [&](const std::string& id) {
     auto it = impl.store.find(id);
-    return it == impl.store.end() || !it->second.stamp->stale;
+    return it == impl.store.end() || !it->second.isStale();
   });
   prepare(*tree, std::nullopt, false, pass);
   detail::setLayoutPass(pass);
