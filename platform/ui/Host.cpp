@@ -117,52 +117,71 @@ void flattenInto(Node& c, std::vector<Node*>& out) {
   out.push_back(&c);
 }
 
-// Axis and flattening for the layout. `flattened`: this node's children are
-// laid out by an enclosing container (a group or wrapper inside a stack).
-void prepare(Node& n, std::optional<Axis> axis, bool flattened, std::uint64_t pass) {
-  // An unchanged subtree in the same place of the layout is prepared already.
-  if (n.reuse.changedInPass != pass && n.stackAxis == axis && n.reuse.flattened == flattened) return;
-  // Sizes kept from the last render were found along the old axis.
-  if (n.stackAxis != axis) n.cache.clear();
-  n.stackAxis = axis;
-  n.reuse.flattened = flattened;
-  n.layoutChildren.clear();
-  auto container = [&](std::optional<Axis> childAxis) {
-    for (auto& c : n.children) flattenInto(*c, n.layoutChildren);
-    for (auto& c : n.children) prepare(*c, childAxis, true, pass);
-  };
+// Where a node is laid out: the axis of the stack it lies in (through
+// modifiers), and whether its children are laid out by an enclosing
+// container (a group or wrapper inside a stack).
+struct LayoutPlace {
+  std::optional<Axis> axis;
+  bool flattened = false;
+};
+
+LayoutPlace placeOf(const Node& n) { return {n.stackAxis, n.reuse.flattened}; }
+
+// Where the child at `index` of a node lies.
+LayoutPlace placeOfChild(const Node& n, std::size_t index) {
   switch (n.kind) {
-    case NodeKind::vstack: container(Axis::vertical); return;
-    case NodeKind::hstack: container(Axis::horizontal); return;
+    case NodeKind::vstack: return {Axis::vertical, true};
+    case NodeKind::hstack: return {Axis::horizontal, true};
     case NodeKind::zstack:
-    case NodeKind::lazyVGrid: container(std::nullopt); return;
+    case NodeKind::lazyVGrid: return {std::nullopt, true};
     case NodeKind::group:
-    case NodeKind::forEach:
-      if (flattened) {
-        for (auto& c : n.children) prepare(*c, axis, true, pass);
-      } else {
-        container(Axis::vertical);
-      }
-      return;
+    case NodeKind::forEach: return n.reuse.flattened ? LayoutPlace{n.stackAxis, true} : LayoutPlace{Axis::vertical, true};
     case NodeKind::component:
     case NodeKind::identified:
     case NodeKind::conditional:
-    case NodeKind::environment:
-      for (auto& c : n.children) prepare(*c, axis, flattened, pass);
-      return;
+    case NodeKind::environment: return placeOf(n);
     case NodeKind::overlay:
-    case NodeKind::background:
-      for (std::size_t i = 0; i < n.children.size(); ++i) prepare(*n.children[i], i == 0 ? axis : std::nullopt, false, pass);
-      return;
+    case NodeKind::background: return {index == 0 ? n.stackAxis : std::nullopt, false};
     case NodeKind::button:
     case NodeKind::toggle:
-    case NodeKind::picker:
-      for (auto& c : n.children) prepare(*c, std::nullopt, false, pass);
+    case NodeKind::picker: return {std::nullopt, false};
+    default: return {n.stackAxis, false};
+  }
+}
+
+void setPlace(Node& n, LayoutPlace place) {
+  // Sizes kept from the last render were found along the old axis.
+  if (n.stackAxis != place.axis) n.cache.clear();
+  n.stackAxis = place.axis;
+  n.reuse.flattened = place.flattened;
+}
+
+// The children a stack or grid (or a group laid out as a stack) lays out.
+void collectLayoutChildren(Node& n) {
+  n.layoutChildren.clear();
+  switch (n.kind) {
+    case NodeKind::group:
+    case NodeKind::forEach:
+      if (n.reuse.flattened) return;
+      [[fallthrough]];
+    case NodeKind::vstack:
+    case NodeKind::hstack:
+    case NodeKind::zstack:
+    case NodeKind::lazyVGrid:
+      for (auto& c : n.children) flattenInto(*c, n.layoutChildren);
       return;
     default:
-      for (auto& c : n.children) prepare(*c, axis, false, pass);
       return;
   }
+}
+
+// Places and layout children of a subtree put at `place`; an unchanged
+// subtree at the same place keeps what it has.
+void prepare(Node& n, LayoutPlace place, std::uint64_t pass) {
+  if (n.reuse.changedInPass != pass && n.stackAxis == place.axis && n.reuse.flattened == place.flattened) return;
+  setPlace(n, place);
+  collectLayoutChildren(n);
+  for (std::size_t i = 0; i < n.children.size(); ++i) prepare(*n.children[i], placeOfChild(n, i), pass);
 }
 
 // Everything inside a node that a collapsed ancestor hides.
@@ -459,7 +478,8 @@ struct Host::Impl {
       const ElementPtr el = n.element;
       const EnvPtr env = n.env;
       Node* parent = n.parent;
-      slot = resolve(el, part, env, parent, std::move(slot));
+      const LayoutPlace place = placeOf(n);
+      slot = resolve(el, part, env, parent, std::move(slot), place);
       return true;
     }
     if (!anyInside(staleViews, n.identity())) return false;
@@ -477,7 +497,8 @@ struct Host::Impl {
   // identity. `old` is the last render's node at that identity, if any: it is
   // kept whole when nothing it shows changed, else reused with its children
   // matched to the new ones by identity.
-  NodePtr resolve(const ElementPtr& el, const std::string& part, EnvPtr env, Node* parent, NodePtr old) {
+  NodePtr resolve(const ElementPtr& el, const std::string& part, EnvPtr env, Node* parent, NodePtr old,
+                  LayoutPlace place) {
     std::string key = el->kind == NodeKind::component       ? joined(part, ":", namesOf(el->component->type()).key)
                       : el->kind == NodeKind::representable ? joined(part, ":", namesOf(el->representable->type()).key)
                                                             : part;
@@ -486,6 +507,7 @@ struct Host::Impl {
       old->element = el;
       old->parent = parent;
       refresh(old);
+      prepare(*old, place, layoutPass);
       return old;
     }
 
@@ -502,8 +524,10 @@ struct Host::Impl {
     if (!sameEnvironment(node->env, env)) node->env = std::move(env);
     node->parent = parent;
     node->platformView.reset();
+    setPlace(*node, place);
     resolveContent(*node, previous);
     for (auto& p : previous) drop(p);
+    collectLayoutChildren(*node);
     countInteractive(*node);
     return node;
   }
@@ -535,7 +559,7 @@ struct Host::Impl {
     };
     auto resolveChild = [&](std::size_t i, const ElementPtr& child, const std::string& id, const EnvPtr& childEnv) {
       NodePtr before = takePrevious(i, id);
-      node.children.push_back(resolve(child, id, childEnv, &node, std::move(before)));
+      node.children.push_back(resolve(child, id, childEnv, &node, std::move(before), placeOfChild(node, i)));
     };
 
     // Two siblings with one explicit id are told apart by their order.
@@ -792,7 +816,7 @@ void Host::update() {
   // change is kept, the rest is evaluated again.
   std::unique_ptr<Node> tree;
   try {
-    tree = impl.resolve(root_.elementPtr(), "", impl.rootEnv, nullptr, std::move(impl.tree));
+    tree = impl.resolve(root_.elementPtr(), "", impl.rootEnv, nullptr, std::move(impl.tree), LayoutPlace{});
   } catch (...) {
     impl.tree.reset();
     impl.trackingNodes.clear();
@@ -815,7 +839,6 @@ void Host::update() {
     auto it = impl.store.find(id);
     return it == impl.store.end() || !it->second.isStale();
   });
-  prepare(*tree, std::nullopt, false, pass);
   detail::setLayoutPass(pass);
   ProposedSize proposal = proposed_ ? ProposedSize::of(*proposed_) : ProposedSize{};
   detail::place(*tree, {0, 0}, proposal);
