@@ -191,36 +191,6 @@ void hideAll(Node& n) {
   for (auto& c : n.children) hideAll(*c);
 }
 
-// After the layout pass `pass`: nodes laid out through their parent
-// (flattened groups and wrappers) get the union of their children's frames,
-// and what a collapsed node holds is collapsed too. A subtree whose
-// placement was kept is as the last pass left it.
-void fixFrames(Node& n, bool hiddenAbove, std::uint64_t pass) {
-  const bool placedNow = n.reuse.placedInPass == pass;
-  if (placedNow && n.reuse.placementKept) {
-    if (hiddenAbove) hideAll(n);
-    return;
-  }
-  if (!placedNow) {
-    n.placed = false;
-    n.collapsed = false;
-  }
-  const bool hideContent = hiddenAbove || n.collapsed;
-  n.reuse.contentHidden = hideContent;
-  for (auto& c : n.children) fixFrames(*c, hideContent, pass);
-  if (hiddenAbove) n.collapsed = true;
-  if (placedNow) return;
-  bool any = false;
-  Rect r;
-  for (auto& c : n.children) {
-    if (!c->placed) continue;
-    r = any ? r.unionWith(c->frame) : c->frame;
-    any = true;
-  }
-  n.frame = any ? r : Rect{n.parent ? n.parent->frame.x : 0, n.parent ? n.parent->frame.y : 0, 0, 0};
-  n.placed = any;
-}
-
 // Children in drawing order (a background's content is drawn first).
 template <class F>
 void forEachInPaintOrder(const Node& n, F&& f) {
@@ -677,15 +647,66 @@ struct Host::Impl {
 
   // After the layout: tells bridged platform views where they are, and
   // lists the tracking areas and platform views that take pointer events.
+  // The bridged platform views of the placed tree, in tree order, with
+  // whether they take pointer events (they are not hidden).
+  std::vector<std::pair<Node*, bool>> placedViews;
+
+  // Lists the tracking areas and platform views of a placed subtree.
   void collectPlaced(Node& n, bool visible) {
     if (n.reuse.interactive == 0) return;
     visible = visible && !invisible(n);
-    if (n.platformView) {
-      n.platformView->hostDidLayout(hostFrame(n));
-      if (visible) platformNodes.push_back(&n);
-    }
-    if (visible && n.kind == NodeKind::trackingArea) trackingNodes.push_back({&n, hostFrame(n)});
+    if (n.platformView) placedViews.emplace_back(&n, visible);
+    if (visible && n.kind == NodeKind::trackingArea) trackingNodes.push_back({&n, Rect{}});
     for (auto& c : n.children) collectPlaced(*c, visible);
+  }
+
+  // After the layout pass `pass`: nodes laid out through their parent
+  // (flattened groups and wrappers) get the union of their children's
+  // frames, and what a collapsed node holds is collapsed too. A subtree whose
+  // placement was kept is as the last pass left it. With `collecting`, the
+  // tracking areas and platform views are listed on the way.
+  void finishLayout(Node& n, bool hiddenAbove, bool visible, std::uint64_t pass, bool collecting) {
+    const bool placedNow = n.reuse.placedInPass == pass;
+    if (placedNow && n.reuse.placementKept) {
+      if (hiddenAbove) hideAll(n);
+      if (collecting) collectPlaced(n, visible);
+      return;
+    }
+    if (!placedNow) {
+      n.placed = false;
+      n.collapsed = false;
+    }
+    const bool hideContent = hiddenAbove || n.collapsed;
+    n.reuse.contentHidden = hideContent;
+    if (collecting && n.reuse.interactive > 0) {
+      visible = visible && !hideContent && n.kind != NodeKind::hidden;
+      if (n.platformView) placedViews.emplace_back(&n, visible);
+      if (visible && n.kind == NodeKind::trackingArea) trackingNodes.push_back({&n, Rect{}});
+    }
+    const bool collectInside = collecting && n.reuse.interactive > 0;
+    for (auto& c : n.children) finishLayout(*c, hideContent, visible, pass, collectInside);
+    if (hiddenAbove) n.collapsed = true;
+    if (placedNow) return;
+    bool any = false;
+    Rect r;
+    for (auto& c : n.children) {
+      if (!c->placed) continue;
+      r = any ? r.unionWith(c->frame) : c->frame;
+      any = true;
+    }
+    n.frame = any ? r : Rect{n.parent ? n.parent->frame.x : 0, n.parent ? n.parent->frame.y : 0, 0, 0};
+    n.placed = any;
+  }
+
+  // Tells the listed platform views where they are, and notes the frames of
+  // the tracking areas.
+  void notifyPlaced() {
+    for (auto& [n, visible] : placedViews) {
+      n->platformView->hostDidLayout(hostFrame(*n));
+      if (visible) platformNodes.push_back(n);
+    }
+    placedViews.clear();
+    for (auto& t : trackingNodes) t.frame = hostFrame(*t.node);
   }
 
   // New tracking regions start in the state the pointer puts them in, without
@@ -842,18 +863,22 @@ void Host::update() {
   detail::setLayoutPass(pass);
   ProposedSize proposal = proposed_ ? ProposedSize::of(*proposed_) : ProposedSize{};
   detail::place(*tree, {0, 0}, proposal);
-  fixFrames(*tree, false, pass);
+  // A tree that neither changed nor moved keeps its lists of tracking areas
+  // and platform views.
+  const Node::Reuse& top = tree->reuse;
+  const bool collecting = fresh || top.changedInPass == pass || !top.placementKept;
+  if (collecting) {
+    impl.trackingNodes.clear();
+    impl.platformNodes.clear();
+  }
+  impl.finishLayout(*tree, false, true, pass, collecting);
   impl.tree = std::move(tree);
   ++renderCount_;
   rendering_ = false;
 
-  // A tree that neither changed nor moved keeps its lists.
-  const Node::Reuse& top = impl.tree->reuse;
-  if (fresh || top.changedInPass == pass || top.placedInPass != pass || !top.placementKept) {
-    impl.trackingNodes.clear();
-    impl.platformNodes.clear();
+  if (collecting) {
     ++impl.collection;
-    impl.collectPlaced(*impl.tree, true);
+    impl.notifyPlaced();
     impl.syncTracking();
   }
 
