@@ -343,7 +343,13 @@ struct Host::Impl {
   std::vector<const Node*> platformNodes;
   // Counts the renders that listed them.
   std::uint64_t collection = 0;
-  std::map<std::uint64_t, bool> regionInside;
+  // The tracking regions of the platform views: whether the pointer is
+  // inside, as of the last render that listed them.
+  struct RegionState {
+    bool inside = false;
+    std::uint64_t listed = 0;
+  };
+  std::unordered_map<std::uint64_t, RegionState> regionInside;
 
   std::map<std::string, ElementPtr> lifecycle;  // on screen after the last render
   std::set<std::string> sheetNodes;             // sheet modifiers in the tree
@@ -720,15 +726,14 @@ struct Host::Impl {
       }
       r.trackedInRender = collection;
     }
-    std::map<std::uint64_t, bool> nextRegions;
     for (const Node* n : platformNodes) {
       for (const auto& region : n->platformView->trackingRegions()) {
-        auto it = regionInside.find(region.id);
-        nextRegions[region.id] = it != regionInside.end() ? it->second
-                                                          : (host->pointer_ && region.rect.contains(*host->pointer_));
+        auto [it, added] = regionInside.try_emplace(region.id);
+        if (added) it->second.inside = host->pointer_ && region.rect.contains(*host->pointer_);
+        it->second.listed = collection;
       }
     }
-    regionInside = std::move(nextRegions);
+    std::erase_if(regionInside, [this](const auto& entry) { return entry.second.listed != collection; });
   }
 
   const Node* hitTest(const Node& n, Point p) const {
@@ -983,7 +988,7 @@ void Host::mouseMoved(Point location) {
     auto view = n->platformView;
     for (const auto& region : view->trackingRegions()) {
       bool inside = region.rect.contains(location);
-      bool& was = impl.regionInside[region.id];
+      bool& was = impl.regionInside[region.id].inside;
       auto id = region.id;
       if (was && !inside && region.enteredAndExited) {
         exits.push_back([view, id, location] { view->trackingEvent(id, TrackingEventKind::exited, location); });
