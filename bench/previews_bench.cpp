@@ -6,10 +6,17 @@
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -279,20 +286,18 @@ void BM_HoverInLargePanel(benchmark::State& state) {
 }
 BENCHMARK(BM_HoverInLargePanel)->Arg(1000)->Iterations(20)->Unit(benchmark::kMillisecond);
 
-// Whether the main thread stays responsive once a huge panel is up: the
-// longest the main queue was held by one piece of work (measured between the
-// beats of a 1 ms timer) from the moment the panel is ordered front until
-// its presentation animation has settled, and the peak resident memory of
-// the whole way there. Goals at 10,000 windows: no stall over 1 s, a peak
-// under 600 MB.
-void BM_PresentHugePanel(benchmark::State& state) {
-  const int windows = static_cast<int>(state.range(0));
+// The worst stall of the main thread from the moment the panel is ordered
+// front until its presentation animation has settled: the longest the main
+// queue was held by one piece of work, measured between the beats of a 1 ms
+// timer. Presents `presentations` times; returns the worst, in seconds, and
+// the number of windows the panel showed the last time.
+std::pair<double, std::size_t> worstStallAfterPresenting(int windows, int presentations) {
   PanelDesk desk(windows);
   auto panel = desk.panel();
   using Clock = std::chrono::steady_clock;
   bool armed = false;
   Clock::time_point last;
-  double longest = 0, peak = 0, before = 0;
+  double longest = 0;
   std::size_t shown = 0;
   auto observation = appkit::WindowList::observe([&] {
     if (!armed && panel->isVisible()) {
@@ -308,25 +313,67 @@ void BM_PresentHugePanel(benchmark::State& state) {
     last = now;
   });
   beat->resume();
-  for (auto _ : state) {
+  for (int i = 0; i < presentations; ++i) {
     armed = false;
-    before = residentMiB("VmRSS");
-    resetPeakResident();
-    const auto start = Clock::now();
     desk.restOnIcon();
     PanelDesk::scheduler().advance(DockPreviewPresentationViewController::kAnimationSettleDelay + 0.5);
-    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
-    peak = std::max(peak, residentMiB("VmHWM"));
     shown = desk.shownWindows();
     armed = false;
     desk.leave();
   }
   beat->cancel();
+  return {longest, shown};
+}
+
+// Set in the process that the benchmark below starts: where it writes what it measured.
+constexpr const char* kHugePanelResult = "MORVALENT_BENCH_HUGE_PANEL_RESULT";
+
+// A panel of very many windows, in a process of its own (this program again,
+// running only this benchmark), so that its peak resident memory (ru_maxrss)
+// is the whole program's for that panel: the worst main-thread stall after
+// presenting (three presentations) and the peak. Goals at 10,000 windows: no
+// stall over 1 s, a peak under 600 MB.
+void BM_PresentHugePanel(benchmark::State& state) {
+  const int windows = static_cast<int>(state.range(0));
+  if (const char* out = std::getenv(kHugePanelResult)) {
+    for (auto _ : state) {
+      const auto [stall, shown] = worstStallAfterPresenting(windows, 3);
+      rusage usage{};
+      getrusage(RUSAGE_SELF, &usage);
+      std::ofstream(out) << stall << " " << static_cast<double>(usage.ru_maxrss) / 1024.0 << " " << shown << "\n";
+      state.SetIterationTime(stall);
+    }
+    return;
+  }
+  const std::string result = std::filesystem::temp_directory_path() /
+                             ("morvalent-huge-panel-" + std::to_string(getpid()) + ".txt");
+  double stall = 0, peak = 0;
+  std::size_t shown = 0;
+  for (auto _ : state) {
+    const std::string filter = "--benchmark_filter=^BM_PresentHugePanel/" + std::to_string(windows) + "/";
+    const pid_t child = fork();
+    if (child == 0) {
+      setenv(kHugePanelResult, result.c_str(), 1);
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
+      execl("/proc/self/exe", "bench_previews", filter.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::ifstream in(result);
+    if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0 && (in >> stall >> peak >> shown))) {
+      state.SkipWithError("the benchmark's own process failed");
+      return;
+    }
+    state.SetIterationTime(stall);
+  }
+  std::remove(result.c_str());
   if (shown != static_cast<std::size_t>(windows)) state.SkipWithError("the panel did not show every window");
-  state.counters["longest_stall_after_present_ms"] = longest * 1e3;
-  state.counters["resident_before_mib"] = before;
+  state.counters["longest_stall_after_present_ms"] = stall * 1e3;
   state.counters["peak_resident_mib"] = peak;
-  state.SetLabel("from the pointer resting on the icon until the panel's animation settled");
+  state.SetLabel("worst main-thread stall after presenting; the process's peak memory");
 }
 BENCHMARK(BM_PresentHugePanel)->Arg(10000)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
