@@ -1,8 +1,10 @@
 // The Dock preview's main-thread costs: choosing the column count of a
 // seven-window preview (up to four off-screen layouts), the re-render that
-// follows each move of the pointer from one thumbnail to another, and the
-// whole way from resting the pointer on the Dock icon of an application with
-// very many windows to its laid-out panel, with the memory it takes.
+// follows each move of the pointer from one thumbnail to another (in a bare
+// host, and in the panel of an application with 1,000 windows), the whole way
+// from resting the pointer on the Dock icon of an application with very many
+// windows to its laid-out panel, with the memory it takes, and how long the
+// main thread stays blocked once a panel of 10,000 windows is up.
 
 #include <benchmark/benchmark.h>
 
@@ -96,20 +98,6 @@ void BM_HoverFromThumbnailToThumbnail(benchmark::State& state) {
     dispatch::Scheduler::shared().runUntilIdle();
   }
 }
-void BM_TmpBuild(benchmark::State& state) {
-  dispatch::VirtualClockScope clock;
-  auto c = makeContent(1);
-  { auto w = c.windows[0]; c.windows.clear(); for (int i = 0; i < state.range(0); ++i) { auto e = std::make_shared<ax::AXUIElement>(sim::ElementID{501, sim::ElementKind::Window, static_cast<std::uint64_t>(i + 1)}); w.element = AXUIElementWrapper(e); w.title = "Message " + std::to_string(i + 1); c.windows.push_back(w);} }
-  c.numberOfColumns = 100; c.cellScale = 0.05;
-  for (auto _ : state) {
-    auto container = std::make_shared<DockPreviewContentContainer>(c);
-    auto delegate = std::make_shared<DockPreviewViewDelegateContainer>();
-    auto host = ui::Host::make(ui::View(DockPreviewView{}).environmentObject(container).environmentObject(delegate));
-    host->layoutIfNeeded();
-    state.PauseTiming(); host.reset(); state.ResumeTiming();
-  }
-}
-BENCHMARK(BM_TmpBuild)->Arg(10000)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HoverFromThumbnailToThumbnail)->Arg(5)->Arg(20)->Unit(benchmark::kMillisecond);
 
 }  // namespace
@@ -274,7 +262,7 @@ void BM_HoverInLargePanel(benchmark::State& state) {
   std::size_t i = 0;
   double cpu = 0;
   for (auto _ : state) {
-    // Every other thumbnail in panel order: neighbours, one column apart.
+    // Every other thumbnail in panel order: from one thumbnail to another.
     const CGPoint p = centres[(i++ * 2) % centres.size()];
     const double c0 = threadCpuSeconds();
     PanelDesk::driver().moveTo(p);

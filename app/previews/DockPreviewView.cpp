@@ -248,7 +248,9 @@ ui::View DockPreviewView::body() const {
                                                   [self](const std::optional<std::size_t>&) {
                                                     // Clearing what is clear already would evaluate
                                                     // every cell again.
-                                                    if (self.hoverThumbnail.get()) self.hoverThumbnail.set(std::nullopt);
-                                                    if (self.hoverButtonAction.get()) self.hoverButtonAction.set(std::nullopt);
+                                                    const auto& hovered = self.hoverThumbnail;
+                                                    const auto& button = self.hoverButtonAction;
+                                                    if (hovered.get()) hovered.set(std::nullopt);
+                                                    if (button.get()) button.set(std::nullopt);
                                                   });
 }

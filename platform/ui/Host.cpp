@@ -135,7 +135,8 @@ LayoutPlace placeOfChild(const Node& n, std::size_t index) {
     case NodeKind::zstack:
     case NodeKind::lazyVGrid: return {std::nullopt, true};
     case NodeKind::group:
-    case NodeKind::forEach: return n.reuse.flattened ? LayoutPlace{n.stackAxis, true} : LayoutPlace{Axis::vertical, true};
+    case NodeKind::forEach:
+      return n.reuse.flattened ? LayoutPlace{n.stackAxis, true} : LayoutPlace{Axis::vertical, true};
     case NodeKind::component:
     case NodeKind::identified:
     case NodeKind::conditional:
@@ -341,7 +342,8 @@ struct Host::Impl {
   };
   std::vector<Tracked> trackingNodes;
   std::vector<const Node*> platformNodes;
-  // Counts the renders that listed them.
+  // Counts the renders that listed them (a render that changes nothing
+  // keeps the lists).
   std::uint64_t collection = 0;
   // The tracking regions of the platform views: whether the pointer is
   // inside, as of the last render that listed them.
@@ -401,10 +403,6 @@ struct Host::Impl {
     const std::string prefix = identity + "/";
     auto it = ids.lower_bound(prefix);
     return it != ids.end() && it->compare(0, prefix.size(), prefix) == 0;
-  }
-
-  static bool hasState(NodeKind kind) {
-    return kind == NodeKind::component || kind == NodeKind::representable || kind == NodeKind::timeline;
   }
 
   // The part of its identity a node was asked for: a component or
@@ -651,8 +649,6 @@ struct Host::Impl {
     }
   }
 
-  // After the layout: tells bridged platform views where they are, and
-  // lists the tracking areas and platform views that take pointer events.
   // The bridged platform views of the placed tree, in tree order, with
   // whether they take pointer events (they are not hidden).
   std::vector<std::pair<Node*, bool>> placedViews;
@@ -720,11 +716,11 @@ struct Host::Impl {
   void syncTracking() {
     for (auto& t : trackingNodes) {
       Node::Reuse& r = t.node->reuse;
-      // Tracked in the last render: its state stays.
-      if (r.trackedInRender == 0 || r.trackedInRender + 1 != collection) {
+      // Listed the last time: its state stays.
+      if (r.trackingListed == 0 || r.trackingListed + 1 != collection) {
         r.trackingInside = host->pointer_ && t.frame.contains(*host->pointer_);
       }
-      r.trackedInRender = collection;
+      r.trackingListed = collection;
     }
     for (const Node* n : platformNodes) {
       for (const auto& region : n->platformView->trackingRegions()) {
@@ -917,7 +913,9 @@ void Host::update() {
     if (kept) continue;
     sheetsChanged = true;
     auto it = impl.sheetElements.find(old.identity);
-    if (it != impl.sheetElements.end() && it->second->behaviour->onDismiss) calls.push_back(it->second->behaviour->onDismiss);
+    if (it != impl.sheetElements.end() && it->second->behaviour->onDismiss) {
+      calls.push_back(it->second->behaviour->onDismiss);
+    }
   }
   impl.sheetElements = std::move(sheetElements);
   sheets_ = std::move(next);
@@ -1047,10 +1045,10 @@ void Host::mouseUp(Point location) {
       } else {
         // A click on a closed pop-up moves to the next option.
         int current = e.intBinding->get();
-        auto it = std::find(e.behaviour->optionTags.begin(), e.behaviour->optionTags.end(), current);
-        std::size_t next = it == e.behaviour->optionTags.end() ? 0 : (static_cast<std::size_t>(it - e.behaviour->optionTags.begin()) + 1) %
-                                                              e.behaviour->optionTags.size();
-        e.intBinding->set(e.behaviour->optionTags[next]);
+        const auto& tags = e.behaviour->optionTags;
+        auto it = std::find(tags.begin(), tags.end(), current);
+        std::size_t next = it == tags.end() ? 0 : (static_cast<std::size_t>(it - tags.begin()) + 1) % tags.size();
+        e.intBinding->set(tags[next]);
       }
       break;
     }
@@ -1117,7 +1115,8 @@ bool Host::keyDown(Key key) {
                                                   : KeyboardShortcut::none;
   if (wanted == KeyboardShortcut::none) return false;
   const Node* button = impl_->tree->findFirst([&](const Node& n) {
-    return n.kind == NodeKind::button && n.el().attributes->shortcut == wanted && n.isEnabled() && visibleRect(n).has_value();
+    return n.kind == NodeKind::button && n.el().attributes->shortcut == wanted && n.isEnabled() &&
+           visibleRect(n).has_value();
   });
   if (!button) return false;
   if (auto action = button->el().action) action();
@@ -1141,7 +1140,9 @@ std::vector<const Node*> Host::findAll(std::string_view query) {
   collect([&](const Node& n) { return !n.el().attributes->testId.empty() && n.el().attributes->testId == q; });
   if (out.empty()) collect([&](const Node& n) { return clickable(n) && n.label() == q; });
   if (out.empty()) {
-    collect([&](const Node& n) { return (n.kind == NodeKind::text || n.kind == NodeKind::symbol) && n.el().drawing->text == q; });
+    collect([&](const Node& n) {
+      return (n.kind == NodeKind::text || n.kind == NodeKind::symbol) && n.el().drawing->text == q;
+    });
   }
   return out;
 }

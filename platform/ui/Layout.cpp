@@ -357,7 +357,8 @@ Size compute(Node& n, ProposedSize p) {
     }
     case NodeKind::fixedSize: {
       Node* c = only(n);
-      ProposedSize cp{e.geometry->fixedHorizontal ? std::nullopt : p.width, e.geometry->fixedVertical ? std::nullopt : p.height};
+      ProposedSize cp{e.geometry->fixedHorizontal ? std::nullopt : p.width,
+                      e.geometry->fixedVertical ? std::nullopt : p.height};
       return c ? sizeThatFits(*c, cp) : Size{};
     }
     case NodeKind::button: {
@@ -539,7 +540,9 @@ void place(Node& n, Point origin, ProposedSize p) {
     }
     case NodeKind::fixedSize: {
       if (Node* c = only(n)) {
-        place(*c, origin, {e.geometry->fixedHorizontal ? std::nullopt : p.width, e.geometry->fixedVertical ? std::nullopt : p.height});
+        place(*c, origin,
+              {e.geometry->fixedHorizontal ? std::nullopt : p.width,
+               e.geometry->fixedVertical ? std::nullopt : p.height});
       }
       return;
     }

@@ -71,9 +71,10 @@ struct Node {
     // The layout pass of the last render that evaluated it or anything
     // inside it again; in any later render the subtree is unchanged.
     std::uint64_t changedInPass = 0;
-    // What the last layout gave it: whether a stack laid its children out,
-    // the layout pass that placed it, at what origin for what proposal, and
-    // whether that pass only kept the placement it had.
+    // Where the layout puts it: whether an enclosing stack lays out its
+    // children (with `stackAxis`); the pass that last placed it, at what
+    // origin for what proposal, and whether that pass only kept the placement
+    // it had.
     bool flattened = false;
     std::uint64_t placedInPass = 0;
     Point origin;
@@ -86,9 +87,9 @@ struct Node {
     detail::ViewState* state = nullptr;
     // How many tracking areas and bridged platform views the subtree holds.
     std::uint32_t interactive = 0;
-    // A tracking area: whether the pointer is inside, as of the last render
-    // that listed the tracking areas.
-    std::uint64_t trackedInRender = 0;
+    // A tracking area: whether the pointer is inside, and when the host last
+    // listed the tracking areas with it.
+    std::uint64_t trackingListed = 0;
     bool trackingInside = false;
   };
   Reuse reuse;

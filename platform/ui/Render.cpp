@@ -315,7 +315,8 @@ class Renderer {
         drawShape(n);
         return;
       case NodeKind::text:
-        drawText(cr_, e.drawing->text, n.env->font, n.frame, n.foreground(), n.env->lineLimit, n.env->multilineTextAlignment);
+        drawText(cr_, e.drawing->text, n.env->font, n.frame, n.foreground(), n.env->lineLimit,
+                 n.env->multilineTextAlignment);
         return;
       case NodeKind::symbol:
         drawSymbol(cr_, e.drawing->text, n.env->font, n.frame, n.foreground());
@@ -341,7 +342,8 @@ class Renderer {
         inGroup(n, [&] { children(n); }, [&] { cairo_paint_with_alpha(cr_, std::min(1.0, e.opacity)); });
         return;
       case NodeKind::scale: {
-        double ax = n.frame.x + e.drawing->anchor.x * n.frame.width, ay = n.frame.y + e.drawing->anchor.y * n.frame.height;
+        double ax = n.frame.x + e.drawing->anchor.x * n.frame.width,
+               ay = n.frame.y + e.drawing->anchor.y * n.frame.height;
         cairo_save(cr_);
         cairo_translate(cr_, ax, ay);
         cairo_scale(cr_, e.scaleX == 0 ? 1e-6 : e.scaleX, e.scaleY == 0 ? 1e-6 : e.scaleY);
@@ -582,8 +584,9 @@ class Renderer {
     const Element& e = n.el();
     if (e.gradientColors.empty() || n.frame.isEmpty()) return;
     const Rect& f = n.frame;
-    cairo_pattern_t* p = cairo_pattern_create_linear(f.x + e.drawing->startPoint.x * f.width, f.y + e.drawing->startPoint.y * f.height,
-                                                     f.x + e.drawing->endPoint.x * f.width, f.y + e.drawing->endPoint.y * f.height);
+    cairo_pattern_t* p =
+        cairo_pattern_create_linear(f.x + e.drawing->startPoint.x * f.width, f.y + e.drawing->startPoint.y * f.height,
+                                    f.x + e.drawing->endPoint.x * f.width, f.y + e.drawing->endPoint.y * f.height);
     std::size_t count = e.gradientColors.size();
     for (std::size_t i = 0; i < count; ++i) {
       const Color& c = e.gradientColors[i];
@@ -810,7 +813,8 @@ class Renderer {
       double x = n.frame.x;
       if (!e.drawing->text.empty()) {
         Size l = measureText(e.drawing->text, n.env->font);
-        drawText(cr_, e.drawing->text, n.env->font, {x, n.frame.y, l.width, l.height}, n.foreground(), 1, TextAlignment::leading);
+        drawText(cr_, e.drawing->text, n.env->font, {x, n.frame.y, l.width, l.height}, n.foreground(), 1,
+                 TextAlignment::leading);
         x += l.width + 8;
       }
       if (style == PickerStyle::radioGroup) {
@@ -937,10 +941,12 @@ std::uint64_t paintHash(const Node& n) {
     case NodeKind::color: return mix(h, e.color);
     case NodeKind::gradient: {
       for (const auto& c : e.gradientColors) h = mix(h, c);
-      return mix(mix(mix(mix(h, e.drawing->startPoint.x), e.drawing->startPoint.y), e.drawing->endPoint.x), e.drawing->endPoint.y);
+      return mix(mix(mix(mix(h, e.drawing->startPoint.x), e.drawing->startPoint.y), e.drawing->endPoint.x),
+                 e.drawing->endPoint.y);
     }
     case NodeKind::shape: {
-      h = mix(mix(mix(mix(h, e.drawing->shape), e.color), e.strokeColor), static_cast<std::uint64_t>(e.drawing->hasFill));
+      h = mix(mix(mix(mix(h, e.drawing->shape), e.color), e.strokeColor),
+              static_cast<std::uint64_t>(e.drawing->hasFill));
       if (e.stroke) {
         h = mix(mix(mix(h, e.stroke->lineWidth), e.stroke->miterLimit),
                 static_cast<std::uint64_t>(e.stroke->lineCap) * 4 + static_cast<std::uint64_t>(e.stroke->lineJoin) + 16);
@@ -959,8 +965,10 @@ std::uint64_t paintHash(const Node& n) {
     case NodeKind::clip: return mix(h, e.drawing->shape);
     case NodeKind::opacity: return mix(h, e.opacity);
     case NodeKind::scale:
-      return mix(mix(mix(mix(mix(h, e.scaleX), e.scaleY), e.drawing->anchor.x), e.drawing->anchor.y), static_cast<std::uint64_t>(e.drawing->scalesLayout));
-    case NodeKind::shadow: return mix(mix(mix(mix(h, e.color), e.drawing->radius), e.geometry->offsetX), e.geometry->offsetY);
+      return mix(mix(mix(mix(mix(h, e.scaleX), e.scaleY), e.drawing->anchor.x), e.drawing->anchor.y),
+                 static_cast<std::uint64_t>(e.drawing->scalesLayout));
+    case NodeKind::shadow:
+      return mix(mix(mix(mix(h, e.color), e.drawing->radius), e.geometry->offsetX), e.geometry->offsetY);
     case NodeKind::button: return env(mix(h, static_cast<std::uint64_t>(e.attributes->shortcut)));
     case NodeKind::toggle: return env(mix(h, static_cast<std::uint64_t>(e.boolBinding && e.boolBinding->get())));
     case NodeKind::picker: {

@@ -185,9 +185,8 @@ TEST_F(PresenterTest, OtherSpacesAndFullScreenSpacesOfferNoSnaps) {
 // share one white 40 x 30 placeholder: nothing is copied per window or view.
 TEST_F(PresenterTest, ThumbnailsShareTheCapturesAndOnePlaceholder) {
   const auto captured = window(1, "Captured", left, 1);
-  auto content = presenter->makeContent(
-      summary({{left, {captured, window(2, "Blank", left, 1, true, false), window(3, "Blank too", left, 1, true, false)}}}),
-      5, left.screen, std::nullopt);
+  const auto blank = window(2, "Blank", left, 1, true, false), blankToo = window(3, "Blank too", left, 1, true, false);
+  auto content = presenter->makeContent(summary({{left, {captured, blank, blankToo}}}), 5, left.screen, std::nullopt);
   ASSERT_TRUE(content);
   const auto pixels = captured.thumbnailImage->bestRepresentation();
   EXPECT_EQ(content->windows[0].thumbnailImage.bestRepresentation(), pixels);
@@ -206,7 +205,7 @@ TEST_F(PresenterTest, ThumbnailsShareTheCapturesAndOnePlaceholder) {
     return false;
   });
   EXPECT_EQ(drawn, (std::vector<std::shared_ptr<const img::Bitmap>>{pixels, image.bestRepresentation(),
-                                                                     image.bestRepresentation()}));
+                                                                    image.bestRepresentation()}));
 }
 
 TEST_F(PresenterTest, TheSingleWindowOfAMusicPlayerBecomesItsArtwork) {
