@@ -15,12 +15,15 @@ namespace {
 
 double frameMinX(const std::shared_ptr<appkit::NSScreen>& screen) { return screen ? screen->frame().minX() : 0; }
 
-// The white 40 x 30 stand-in for a window without a capture.
+// The white 40 x 30 stand-in for a window without a capture. Every stand-in
+// shares one set of pixels (a panel may hold thousands of them).
 img::Image placeholderImage() {
-  auto bitmap = img::Bitmap::filled(static_cast<int>(DockPreviewPresenter::kPlaceholderWidth),
-                                    static_cast<int>(DockPreviewPresenter::kPlaceholderHeight),
-                                    img::Pixel{255, 255, 255, 255});
-  return img::Image::withBitmap(std::move(*bitmap));
+  static const std::shared_ptr<const img::Bitmap> pixels = std::make_shared<const img::Bitmap>(
+      *img::Bitmap::filled(static_cast<int>(DockPreviewPresenter::kPlaceholderWidth),
+                           static_cast<int>(DockPreviewPresenter::kPlaceholderHeight), img::Pixel{255, 255, 255, 255}));
+  img::Image image(img::Size{DockPreviewPresenter::kPlaceholderWidth, DockPreviewPresenter::kPlaceholderHeight});
+  image.addRepresentation(pixels);
+  return image;
 }
 
 }  // namespace

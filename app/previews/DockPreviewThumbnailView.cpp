@@ -1,6 +1,7 @@
 #include "app/previews/DockPreviewThumbnailView.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "app/nowplaying/NowPlayingInfo.h"
 #include "app/previews/DockPreviewThumbnailButtonOverlay.h"
@@ -9,6 +10,35 @@
 #include "app/previews/RightClickViewModifier.h"
 #include "app/previews/TrackingAreaViewModifier.h"
 #include "app/snapping/ScrollGestureViewModifier.h"
+
+namespace {
+
+bool sameSpace(const SpaceSummary& a, const SpaceSummary& b) {
+  return a.id == b.id && a.userSpaceNumber == b.userSpaceNumber && a.sortOrder == b.sortOrder && a.type == b.type &&
+         a.isCurrentSpace == b.isCurrentSpace;
+}
+
+bool sameScreen(const ScreenSummary& a, const ScreenSummary& b) {
+  return a.id == b.id && a.screen == b.screen && a.isCurrentDisplay == b.isCurrentDisplay &&
+         std::equal(a.spaces.begin(), a.spaces.end(), b.spaces.begin(), b.spaces.end(), sameSpace);
+}
+
+}  // namespace
+
+bool DockPreviewThumbnailView::drawsSame(const DockPreviewThumbnailContent& a, const DockPreviewThumbnailContent& b) {
+  return a.element == b.element && a.title == b.title && a.thumbnailImage.isSameObject(b.thumbnailImage) &&
+         a.spaceDisplayMode == b.spaceDisplayMode && sameScreen(a.screenSummary, b.screenSummary) &&
+         a.screenDisplayMode == b.screenDisplayMode && a.userSpaceNumber == b.userSpaceNumber &&
+         a.isMain == b.isMain && a.isNowPlaying == b.isNowPlaying && a.snapButtonActions == b.snapButtonActions &&
+         a.closeButtonEnabled == b.closeButtonEnabled;
+}
+
+bool operator==(const DockPreviewThumbnailView& a, const DockPreviewThumbnailView& b) {
+  return a.scrollPreviewSnappingEnabled.key() == b.scrollPreviewSnappingEnabled.key() &&
+         a.scrollPreviewSnappingEnabled.fallback() == b.scrollPreviewSnappingEnabled.fallback() &&
+         a.highlighted == b.highlighted && a.highlightedButtonAction == b.highlightedButtonAction &&
+         DockPreviewThumbnailView::drawsSame(a.thumbnailContent, b.thumbnailContent);
+}
 
 double DockPreviewThumbnailView::cornerRadius(double width, double height) {
   // Captures of very large windows (full-screen ones) have square corners.
@@ -55,32 +85,33 @@ void DockPreviewThumbnailView::hoverChanged(bool hovering) const {
 }
 
 ui::View DockPreviewThumbnailView::body() const {
-  auto self = *this;
-  ui::View overlays = ui::ZStack(ui::Alignment::center, {imageBlock()})
-                          .overlay(ui::If(highlighted, ui::View(DockPreviewThumbnailPositionIndicatorOverlay{
-                                                           thumbnailContent, true})))
-                          .overlay(ui::If(highlighted, ui::View(DockPreviewThumbnailButtonOverlay{
-                                                           ui::Namespace(), thumbnailContent, highlightedButtonAction,
-                                                           showingSnapButtons.binding(),
-                                                           eventHandlers.onButtonHover, eventHandlers.onButtonClick,
-                                                           false})));
+  // One copy for all the gesture closures (a panel may hold very many thumbnails).
+  auto self = std::make_shared<const DockPreviewThumbnailView>(*this);
+  // The overlays exist only on the highlighted thumbnail (the others hold
+  // nothing for them: a panel may hold very many thumbnails).
+  ui::View overlays = ui::ZStack(ui::Alignment::center, {imageBlock()});
+  if (highlighted) {
+    overlays = overlays.overlay(ui::View(DockPreviewThumbnailPositionIndicatorOverlay{thumbnailContent, true}))
+                   .overlay(ui::View(DockPreviewThumbnailButtonOverlay{
+                       ui::Namespace(), thumbnailContent, highlightedButtonAction, showingSnapButtons.binding(),
+                       eventHandlers.onButtonHover, eventHandlers.onButtonClick, false}));
+  }
   ui::View button =
       ui::Button(
           [self] {
-            if (self.eventHandlers.onClick) self.eventHandlers.onClick();
+            if (self->eventHandlers.onClick) self->eventHandlers.onClick();
           },
           ui::VStack(ui::HorizontalAlignment::center, std::nullopt,
                      {overlays, ui::View(DockPreviewThumbnailLabel{thumbnailContent})}))
           .buttonStyle(ui::ButtonStyle::plain)
           .padding(kPadding)
           .clipShape(ui::Shape::roundedRectangle(7, ui::RoundedCornerStyle::continuous))
-          .modifier(RightClickViewModifier{[self] { self.rightClicked(); }});
-  ui::View scrolled = ui::If(scrollPreviewSnappingEnabled.get(),
-                             button.modifier(ScrollGestureViewModifier{
-                                 [self](ScrollGestureProcessor::Direction direction, bool isFastSwipe,
-                                        const std::shared_ptr<appkit::NSEvent>&) {
-                                   self.scrollGestureTriggered(direction, isFastSwipe);
-                                 }}),
-                             button);
-  return scrolled.modifier(TrackinAreaViewModifier{[self](bool hovering) { self.hoverChanged(hovering); }});
+          .modifier(RightClickViewModifier{[self] { self->rightClicked(); }});
+  if (scrollPreviewSnappingEnabled.get()) {
+    button = button.modifier(ScrollGestureViewModifier{
+        [self](ScrollGestureProcessor::Direction direction, bool isFastSwipe, const std::shared_ptr<appkit::NSEvent>&) {
+          self->scrollGestureTriggered(direction, isFastSwipe);
+        }});
+  }
+  return button.modifier(TrackinAreaViewModifier{[self](bool hovering) { self->hoverChanged(hovering); }});
 }

@@ -32,6 +32,14 @@ struct DockPreviewThumbnailView {
 
   ui::View body() const;
 
+  // Equal when they show the same window the same way: the event handlers
+  // are left out (the preview makes them from the content alone), so a
+  // thumbnail that a re-render leaves equal keeps its evaluated body.
+  friend bool operator==(const DockPreviewThumbnailView& a, const DockPreviewThumbnailView& b);
+  // Whether a thumbnail of `a` draws and reports exactly as one of `b`
+  // (the same capture object, title, badges, buttons and screen).
+  static bool drawsSame(const DockPreviewThumbnailContent& a, const DockPreviewThumbnailContent& b);
+
   // The gestures, as the modifiers deliver them.
   void rightClicked() const;
   void scrollGestureTriggered(ScrollGestureProcessor::Direction direction, bool isFastSwipe) const;

@@ -122,39 +122,66 @@ void DockPreviewView::swipeStep(const DockPreviewThumbnailContent& entry, Scroll
   if (auto d = delegate()) d->didSwipeOnThumbnail(entry, target.screen.screen, target.snapAlignment);
 }
 
-ui::View DockPreviewView::cell(const DockPreviewThumbnailContent& entry, double scale) const {
-  auto self = *this;
-  const bool highlighted = isHovered(entry);
-  DockPreviewThumbnailEventHandlers handlers{
-      [self, entry] {
-        if (auto d = self.delegate()) d->didClickOnThumbnail(entry);
-      },
-      [self, entry](bool showingSnapButtons) {
-        if (auto d = self.delegate()) d->didRightClickOnThumbnail(entry, showingSnapButtons);
-      },
-      [self, entry](ScrollGestureProcessor::Direction direction, bool isFastSwipe) {
-        self.swipeStep(entry, direction, isFastSwipe);
-      },
-      [self, entry](bool hovering) { self.thumbnailHoverChanged(entry, hovering); },
-      [self, entry](const ButtonAction& action, bool hovering) { self.buttonHoverChanged(entry, action, hovering); },
-      [self, entry](const ButtonAction& action) { self.buttonClicked(entry, action); },
-  };
-  DockPreviewThumbnailView thumbnail{
-      ui::AppStorage<bool>(preferencekeys::scrollPreviewSnappingEnabled,
-                           MorvalentDefaults::standard().scrollPreviewSnappingEnabled()),
-      false,
-      highlighted,
-      highlighted ? hoverButtonAction.get() : std::nullopt,
-      entry,
-      std::move(handlers),
-  };
-  return ui::View(std::move(thumbnail))
-      .foregroundColor(ui::Color::red())
-      .frame(kColumnWidth, std::nullopt)
-      .frame(ui::FlexFrame{.maxHeight = kThumbnailMaximumHeight})
-      .scaledLayout(scale)
-      .matchedGeometryEffect(cellId(entry), animationNamespace, true);
-}
+// One cell of the grid: the thumbnail of an entry in its frames. A cell equal
+// to the last render's keeps its evaluated thumbnail, so that a hover
+// evaluates only the cells whose highlight it changes.
+struct DockPreviewView::Cell {
+  // The view the handlers act on (one copy shared by the cells of a render).
+  std::shared_ptr<const DockPreviewView> preview;
+  DockPreviewThumbnailContent entry;
+  double scale = 1;
+  bool highlighted = false;
+  std::optional<ButtonAction> highlightedButtonAction;
+  bool scrollSnappingFallback = false;
+
+  // The handlers are left out: they act on the entry through a view whose
+  // state and environment every render shares.
+  friend bool operator==(const Cell& a, const Cell& b) {
+    return a.scale == b.scale && a.highlighted == b.highlighted &&
+           a.highlightedButtonAction == b.highlightedButtonAction &&
+           a.scrollSnappingFallback == b.scrollSnappingFallback &&
+           DockPreviewThumbnailView::drawsSame(a.entry, b.entry);
+  }
+
+  ui::View body() const {
+    // The handlers share one record of the view and the entry.
+    struct Target {
+      std::shared_ptr<const DockPreviewView> preview;
+      DockPreviewThumbnailContent entry;
+    };
+    auto target = std::make_shared<const Target>(Target{preview, entry});
+    DockPreviewThumbnailEventHandlers handlers{
+        [target] {
+          if (auto d = target->preview->delegate()) d->didClickOnThumbnail(target->entry);
+        },
+        [target](bool showingSnapButtons) {
+          if (auto d = target->preview->delegate()) d->didRightClickOnThumbnail(target->entry, showingSnapButtons);
+        },
+        [target](ScrollGestureProcessor::Direction direction, bool isFastSwipe) {
+          target->preview->swipeStep(target->entry, direction, isFastSwipe);
+        },
+        [target](bool hovering) { target->preview->thumbnailHoverChanged(target->entry, hovering); },
+        [target](const ButtonAction& action, bool hovering) {
+          target->preview->buttonHoverChanged(target->entry, action, hovering);
+        },
+        [target](const ButtonAction& action) { target->preview->buttonClicked(target->entry, action); },
+    };
+    DockPreviewThumbnailView thumbnail{
+        ui::AppStorage<bool>(preferencekeys::scrollPreviewSnappingEnabled, scrollSnappingFallback),
+        false,
+        highlighted,
+        highlightedButtonAction,
+        entry,
+        std::move(handlers),
+    };
+    return ui::View(std::move(thumbnail))
+        .foregroundColor(ui::Color::red())
+        .frame(kColumnWidth, std::nullopt)
+        .frame(ui::FlexFrame{.maxHeight = kThumbnailMaximumHeight})
+        .scaledLayout(scale)
+        .matchedGeometryEffect(cellId(entry), preview->animationNamespace, true);
+  }
+};
 
 ui::View DockPreviewView::artworkTint(const DockPreviewContent& content) const {
   if (!content.nowPlayingShowcaseMode || !content.nowPlayingInfo || !content.nowPlayingInfo->artwork) {
@@ -168,7 +195,10 @@ ui::View DockPreviewView::artworkTint(const DockPreviewContent& content) const {
 
 ui::View DockPreviewView::body() const {
   auto self = *this;
-  const auto content = currentContent();
+  // Read in place: the panel may hold very many windows.
+  auto* container = contentContainer.get();
+  const std::optional<DockPreviewContent> none;
+  const std::optional<DockPreviewContent>& content = container ? container->value.get() : none;
   const std::optional<std::size_t> windowCount =
       content ? std::optional<std::size_t>(content->windows.size()) : std::nullopt;
 
@@ -181,11 +211,16 @@ ui::View DockPreviewView::body() const {
                                   : ui::GridItem::fixed(kColumnWidth);
     std::vector<ui::GridItem> items(static_cast<std::size_t>(columns), column);
     std::vector<ui::View> rows;
-    rows.push_back(ui::LazyVGrid(std::move(items), ui::HorizontalAlignment::center, 0,
-                                 {ui::ForEach(content->windows, cellId,
-                                              [self, scale](const DockPreviewThumbnailContent& entry) {
-                                                return self.cell(entry, scale);
-                                              })}));
+    auto shared = std::make_shared<const DockPreviewView>(*this);
+    const bool snappingFallback = MorvalentDefaults::standard().scrollPreviewSnappingEnabled();
+    const auto& hovered = hoverThumbnail.get();
+    const auto& hoveredButton = hoverButtonAction.get();
+    rows.push_back(ui::LazyVGrid(
+        std::move(items), ui::HorizontalAlignment::center, 0,
+        {ui::ForEach(content->windows, cellId, [&](const DockPreviewThumbnailContent& entry) {
+          const bool highlighted = hovered && hovered->isSameThumbnail(entry);
+          return Cell{shared, entry, scale, highlighted, highlighted ? hoveredButton : std::nullopt, snappingFallback};
+        })}));
     rows.push_back(ui::If(
         content->nowPlayingInfo.has_value(),
         content->nowPlayingInfo
@@ -211,7 +246,11 @@ ui::View DockPreviewView::body() const {
   // moves over a thumbnail again.
   return ui::onChange<std::optional<std::size_t>>(ui::If(content.has_value(), panel), windowCount,
                                                   [self](const std::optional<std::size_t>&) {
-                                                    self.hoverThumbnail.set(std::nullopt);
-                                                    self.hoverButtonAction.set(std::nullopt);
+                                                    // Clearing what is clear already would evaluate
+                                                    // every cell again.
+                                                    const auto& hovered = self.hoverThumbnail;
+                                                    const auto& button = self.hoverButtonAction;
+                                                    if (hovered.get()) hovered.set(std::nullopt);
+                                                    if (button.get()) button.set(std::nullopt);
                                                   });
 }

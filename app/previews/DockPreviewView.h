@@ -52,11 +52,12 @@ struct DockPreviewView {
   static double cellScale(const DockPreviewContent& content);
 
  private:
+  struct Cell;
+
   std::shared_ptr<DockPreviewViewDelegate> delegate() const;
   std::optional<DockPreviewContent> currentContent() const;
   bool isHovered(const DockPreviewThumbnailContent& entry) const;
 
-  ui::View cell(const DockPreviewThumbnailContent& entry, double scale) const;
   ui::View artworkTint(const DockPreviewContent& content) const;
 
   void thumbnailHoverChanged(const DockPreviewThumbnailContent& entry, bool hovering) const;

@@ -45,6 +45,8 @@ class Host : public detail::Invalidator, public std::enable_shared_from_this<Hos
   // Renders (evaluates bodies and lays out) when something changed.
   void layoutIfNeeded();
   void setNeedsUpdate() override;
+  // The view of that identity evaluates its body at the next render.
+  void viewChanged(const std::string& identity) override;
   bool needsUpdate() const { return dirty_; }
   // Number of renders so far; for tests.
   std::size_t renderCount() const { return renderCount_; }

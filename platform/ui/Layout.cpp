@@ -141,6 +141,11 @@ StackResult stack(Node& n, ProposedSize p, Axis axis, std::optional<double> spac
     std::vector<Item> items;
     items.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
+      // A single child is given all there is: its flexibility decides nothing.
+      if (count == 1) {
+        items.push_back({i, kids[i]->el().layoutPriority, 0, 0});
+        break;
+      }
       double lo = mainOf(sizeThatFits(*kids[i], propose(0.0)), axis);
       double hi = mainOf(sizeThatFits(*kids[i], propose(infinity)), axis);
       items.push_back({i, kids[i]->el().layoutPriority, std::isinf(hi) ? infinity : hi - lo, lo});
@@ -207,7 +212,7 @@ struct GridResult {
 
 GridResult grid(Node& n) {
   GridResult g;
-  const auto& cols = n.el().columns;
+  const auto& cols = n.el().geometry->columns;
   auto& kids = n.layoutChildren;
   if (cols.empty()) return g;
   double x = 0;
@@ -240,8 +245,8 @@ GridResult grid(Node& n) {
 Size pickerSize(Node& n, ProposedSize p) {
   auto style = n.env ? n.env->pickerStyle : PickerStyle::automatic;
   double labelWidth = 0, labelHeight = 0;
-  if (!n.el().text.empty()) {
-    Size l = measureText(n.el().text, fontOf(n));
+  if (!n.el().drawing->text.empty()) {
+    Size l = measureText(n.el().drawing->text, fontOf(n));
     labelWidth = l.width + kDefaultSpacing;
     labelHeight = l.height;
   }
@@ -287,7 +292,7 @@ Size compute(Node& n, ProposedSize p) {
     case NodeKind::lazyVGrid:
       return grid(n).size;
     case NodeKind::spacer: {
-      double minimum = e.minLength.value_or(kDefaultSpacing);
+      double minimum = e.geometry->minLength.value_or(kDefaultSpacing);
       if (n.stackAxis == Axis::horizontal) return {std::max(minimum, p.width.value_or(minimum)), 0};
       if (n.stackAxis == Axis::vertical) return {0, std::max(minimum, p.height.value_or(minimum))};
       return {p.width.value_or(0), p.height.value_or(0)};
@@ -298,10 +303,10 @@ Size compute(Node& n, ProposedSize p) {
     case NodeKind::text: {
       std::optional<double> width;
       if (p.width && std::isfinite(*p.width)) width = p.width;
-      return measureText(e.text, fontOf(n), width, n.env ? n.env->lineLimit : std::nullopt);
+      return measureText(e.drawing->text, fontOf(n), width, n.env ? n.env->lineLimit : std::nullopt);
     }
     case NodeKind::symbol:
-      return symbolSize(e.text, fontOf(n));
+      return symbolSize(e.drawing->text, fontOf(n));
     case NodeKind::image: {
       img::Size is = e.image ? e.image->size() : img::Size{};
       if (!e.resizable) return {is.width, is.height};
@@ -319,7 +324,7 @@ Size compute(Node& n, ProposedSize p) {
       return {e.width.value_or(cs.width), e.height.value_or(cs.height)};
     }
     case NodeKind::flexFrame: {
-      const FlexFrame& f = e.flex;
+      const FlexFrame& f = e.geometry->flex;
       Node* c = only(n);
       const ProposedSize cp = flexChildProposal(f, p, c);
       Size cs = c ? sizeThatFits(*c, cp) : Size{};
@@ -334,7 +339,7 @@ Size compute(Node& n, ProposedSize p) {
               result(cs.height, p.height, f.minHeight, f.idealHeight, f.maxHeight)};
     }
     case NodeKind::padding: {
-      const EdgeInsets& in = e.insets;
+      const EdgeInsets& in = e.geometry->insets;
       Node* c = only(n);
       ProposedSize cp{sub(p.width, in.leading + in.trailing), sub(p.height, in.top + in.bottom)};
       Size cs = c ? sizeThatFits(*c, cp) : Size{};
@@ -352,7 +357,8 @@ Size compute(Node& n, ProposedSize p) {
     }
     case NodeKind::fixedSize: {
       Node* c = only(n);
-      ProposedSize cp{e.fixedHorizontal ? std::nullopt : p.width, e.fixedVertical ? std::nullopt : p.height};
+      ProposedSize cp{e.geometry->fixedHorizontal ? std::nullopt : p.width,
+                      e.geometry->fixedVertical ? std::nullopt : p.height};
       return c ? sizeThatFits(*c, cp) : Size{};
     }
     case NodeKind::button: {
@@ -375,7 +381,7 @@ Size compute(Node& n, ProposedSize p) {
       return pickerSize(n, p);
     case NodeKind::scale: {
       Node* c = only(n);
-      if (!e.scalesLayout) return sizeOfChild(c, p);
+      if (!e.drawing->scalesLayout) return sizeOfChild(c, p);
       const Size cs = sizeOfChild(c, unscaled(p, e.scaleX));
       return {cs.width * e.scaleX, cs.height * e.scaleX};
     }
@@ -400,8 +406,8 @@ ProposedSize aspectProposal(Node& n, ProposedSize p) {
   const Element& e = n.el();
   Node* c = only(n);
   double ratio = 1;
-  if (e.ratio && *e.ratio > 0) {
-    ratio = *e.ratio;
+  if (e.geometry->ratio && *e.geometry->ratio > 0) {
+    ratio = *e.geometry->ratio;
   } else if (c) {
     Size ideal = sizeThatFits(*c, ProposedSize{});
     if (ideal.width > 0 && ideal.height > 0) ratio = ideal.width / ideal.height;
@@ -415,7 +421,7 @@ ProposedSize aspectProposal(Node& n, ProposedSize p) {
   if (w && h) {
     double fitW = std::min(*w, *h * ratio);
     double fillW = std::max(*w, *h * ratio);
-    double width = e.contentMode == ContentMode::fit ? fitW : fillW;
+    double width = e.geometry->contentMode == ContentMode::fit ? fitW : fillW;
     if (std::isinf(width)) return {width, width};
     return {width, width / ratio};
   }
@@ -437,7 +443,26 @@ Size sizeThatFits(Node& n, ProposedSize p) {
   return s;
 }
 
+namespace {
+thread_local std::uint64_t currentPass = 0;
+}  // namespace
+
+void setLayoutPass(std::uint64_t pass) { currentPass = pass; }
+
 void place(Node& n, Point origin, ProposedSize p) {
+  Node::Reuse& r = n.reuse;
+  // An unchanged subtree placed as it was when it was last placed (and not
+  // hidden): every frame inside is as it was.
+  if (r.changedInPass != currentPass && r.placedInPass != 0 && r.origin == origin && r.proposal == p &&
+      !r.contentHidden && !n.collapsed) {
+    r.placedInPass = currentPass;
+    r.placementKept = true;
+    return;
+  }
+  r.placedInPass = currentPass;
+  r.placementKept = false;
+  r.origin = origin;
+  r.proposal = p;
   Size size = sizeThatFits(n, p);
   n.collapsed = false;
   n.placed = true;
@@ -463,7 +488,7 @@ void place(Node& n, Point origin, ProposedSize p) {
       return;
     case NodeKind::lazyVGrid: {
       auto g = grid(n);
-      const auto& cols = e.columns;
+      const auto& cols = e.geometry->columns;
       for (std::size_t i = 0; i < n.layoutChildren.size(); ++i) {
         Node& c = *n.layoutChildren[i];
         if (cols.empty()) {
@@ -488,13 +513,13 @@ void place(Node& n, Point origin, ProposedSize p) {
     }
     case NodeKind::flexFrame: {
       if (Node* c = only(n)) {
-        placeAligned(*c, flexChildProposal(e.flex, p, c), e.alignment, n.frame);
+        placeAligned(*c, flexChildProposal(e.geometry->flex, p, c), e.alignment, n.frame);
       }
       return;
     }
     case NodeKind::padding: {
       if (Node* c = only(n)) {
-        const EdgeInsets& in = e.insets;
+        const EdgeInsets& in = e.geometry->insets;
         ProposedSize cp{sub(p.width, in.leading + in.trailing), sub(p.height, in.top + in.bottom)};
         place(*c, {origin.x + in.leading, origin.y + in.top}, cp);
       }
@@ -515,18 +540,20 @@ void place(Node& n, Point origin, ProposedSize p) {
     }
     case NodeKind::fixedSize: {
       if (Node* c = only(n)) {
-        place(*c, origin, {e.fixedHorizontal ? std::nullopt : p.width, e.fixedVertical ? std::nullopt : p.height});
+        place(*c, origin,
+              {e.geometry->fixedHorizontal ? std::nullopt : p.width,
+               e.geometry->fixedVertical ? std::nullopt : p.height});
       }
       return;
     }
     case NodeKind::offset: {
-      if (Node* c = only(n)) place(*c, {origin.x + e.offsetX, origin.y + e.offsetY}, p);
+      if (Node* c = only(n)) place(*c, {origin.x + e.geometry->offsetX, origin.y + e.geometry->offsetY}, p);
       return;
     }
     case NodeKind::scale: {
       // The content's frames stay in its own, unscaled space, anchored at the
       // node's origin; drawing and hit testing apply the scale.
-      if (Node* c = only(n)) place(*c, origin, e.scalesLayout ? unscaled(p, e.scaleX) : p);
+      if (Node* c = only(n)) place(*c, origin, e.drawing->scalesLayout ? unscaled(p, e.scaleX) : p);
       return;
     }
     case NodeKind::button: {
@@ -554,7 +581,7 @@ void place(Node& n, Point origin, ProposedSize p) {
     case NodeKind::picker: {
       auto style = n.env ? n.env->pickerStyle : PickerStyle::automatic;
       double x = origin.x;
-      if (!e.text.empty()) x += measureText(e.text, fontOf(n)).width + kDefaultSpacing;
+      if (!e.drawing->text.empty()) x += measureText(e.drawing->text, fontOf(n)).width + kDefaultSpacing;
       if (style == PickerStyle::radioGroup) {
         double y = origin.y;
         auto avail = sub(sub(p.width, x - origin.x), kRadioSize + kControlGap);
@@ -570,7 +597,7 @@ void place(Node& n, Point origin, ProposedSize p) {
         for (std::size_t i = 0; i < n.children.size(); ++i) {
           auto& c = *n.children[i];
           Size cs = sizeThatFits(c, ProposedSize{});
-          if (selected && i < e.optionTags.size() && e.optionTags[i] == *selected) {
+          if (selected && i < e.behaviour->optionTags.size() && e.behaviour->optionTags[i] == *selected) {
             place(c, {x + kPopupLeading, origin.y + (size.height - cs.height) / 2}, ProposedSize{});
           } else {
             // Options not shown in the closed pop-up take no space.

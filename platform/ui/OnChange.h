@@ -6,6 +6,7 @@
 
 #include <concepts>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -21,14 +22,16 @@ struct OnChangeView {
   View content;
   T value;
   std::function<void(const T&)> action;
-  State<std::optional<T>> last{std::nullopt};
+  // The value of the last render, recorded without asking for another one.
+  State<std::shared_ptr<std::optional<T>>> last{std::make_shared<std::optional<T>>()};
 
   View body() const {
-    const std::optional<T> previous = last.get();
+    std::optional<T>& previous = *last.get();
     // Compared as T (T may itself be an optional).
     if (!previous || !(*previous == value)) {
-      last.set(std::optional<T>(std::in_place, value));
-      if (previous && action) action(value);
+      const bool first = !previous;
+      previous.emplace(value);
+      if (!first && action) action(value);
     }
     return content;
   }

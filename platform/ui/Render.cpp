@@ -315,10 +315,11 @@ class Renderer {
         drawShape(n);
         return;
       case NodeKind::text:
-        drawText(cr_, e.text, n.env->font, n.frame, n.foreground(), n.env->lineLimit, n.env->multilineTextAlignment);
+        drawText(cr_, e.drawing->text, n.env->font, n.frame, n.foreground(), n.env->lineLimit,
+                 n.env->multilineTextAlignment);
         return;
       case NodeKind::symbol:
-        drawSymbol(cr_, e.text, n.env->font, n.frame, n.foreground());
+        drawSymbol(cr_, e.drawing->text, n.env->font, n.frame, n.foreground());
         return;
       case NodeKind::image:
         drawImage(n);
@@ -341,7 +342,8 @@ class Renderer {
         inGroup(n, [&] { children(n); }, [&] { cairo_paint_with_alpha(cr_, std::min(1.0, e.opacity)); });
         return;
       case NodeKind::scale: {
-        double ax = n.frame.x + e.anchor.x * n.frame.width, ay = n.frame.y + e.anchor.y * n.frame.height;
+        double ax = n.frame.x + e.drawing->anchor.x * n.frame.width,
+               ay = n.frame.y + e.drawing->anchor.y * n.frame.height;
         cairo_save(cr_);
         cairo_translate(cr_, ax, ay);
         cairo_scale(cr_, e.scaleX == 0 ? 1e-6 : e.scaleX, e.scaleY == 0 ? 1e-6 : e.scaleY);
@@ -412,21 +414,21 @@ class Renderer {
     const Element& e = n.el();
     cairo_save(cr_);
     double pixels = n.frame.width * n.frame.height * scale_ * scale_;
-    if (e.shape.kind == Shape::Kind::rectangle) {
+    if (e.drawing->shape.kind == Shape::Kind::rectangle) {
       cairo_rectangle(cr_, n.frame.x, n.frame.y, n.frame.width, n.frame.height);
       cairo_clip(cr_);
       children(n);
     } else if (pixels > 256 * 256) {
       cairo_rectangle(cr_, n.frame.x, n.frame.y, n.frame.width, n.frame.height);
       cairo_clip(cr_);
-      drawInsideShape(n, e.shape, n.frame);
+      drawInsideShape(n, e.drawing->shape, n.frame);
     } else {
       cairo_rectangle(cr_, n.frame.x, n.frame.y, n.frame.width, n.frame.height);
       cairo_clip(cr_);
       cairo_push_group(cr_);
       children(n);
       cairo_pop_group_to_source(cr_);
-      pathShape(cr_, e.shape, n.frame);
+      pathShape(cr_, e.drawing->shape, n.frame);
       cairo_fill(cr_);
     }
     cairo_restore(cr_);
@@ -540,8 +542,8 @@ class Renderer {
       if (covered || c.collapsed || c.kind == NodeKind::hidden || c.kind == NodeKind::opacity) return;
       const Element& e = c.el();
       bool opaqueFill = (c.kind == NodeKind::color && e.color.a >= 0.999) || c.kind == NodeKind::image ||
-                        (c.kind == NodeKind::shape && !e.stroke && e.shape.kind == Shape::Kind::rectangle &&
-                         (e.hasFill ? e.color : c.foreground()).a >= 0.999);
+                        (c.kind == NodeKind::shape && !e.stroke && e.drawing->shape.kind == Shape::Kind::rectangle &&
+                         (e.drawing->hasFill ? e.color : c.foreground()).a >= 0.999);
       if (opaqueFill && covers(c.frame)) {
         covered = true;
         return;
@@ -550,7 +552,7 @@ class Renderer {
     };
     walk(*n);
     if (!covered) return std::nullopt;
-    return std::make_pair(n->el().shape, f);
+    return std::make_pair(n->el().drawing->shape, f);
   }
 
   // What a node can draw on: its frame and its children's, widened by shadows
@@ -564,8 +566,8 @@ class Renderer {
     }
     const Element& e = n.el();
     if (n.kind == NodeKind::shadow) {
-      double m = e.radius * 2 + 1;
-      Rect moved = r.offsetBy(e.offsetX, e.offsetY).insetBy(-m, -m);
+      double m = e.drawing->radius * 2 + 1;
+      Rect moved = r.offsetBy(e.geometry->offsetX, e.geometry->offsetY).insetBy(-m, -m);
       r = r.unionWith(moved);
     } else if (n.kind == NodeKind::scale) {
       double sx = std::max(1.0, std::abs(e.scaleX)), sy = std::max(1.0, std::abs(e.scaleY));
@@ -582,8 +584,9 @@ class Renderer {
     const Element& e = n.el();
     if (e.gradientColors.empty() || n.frame.isEmpty()) return;
     const Rect& f = n.frame;
-    cairo_pattern_t* p = cairo_pattern_create_linear(f.x + e.startPoint.x * f.width, f.y + e.startPoint.y * f.height,
-                                                     f.x + e.endPoint.x * f.width, f.y + e.endPoint.y * f.height);
+    cairo_pattern_t* p =
+        cairo_pattern_create_linear(f.x + e.drawing->startPoint.x * f.width, f.y + e.drawing->startPoint.y * f.height,
+                                    f.x + e.drawing->endPoint.x * f.width, f.y + e.drawing->endPoint.y * f.height);
     std::size_t count = e.gradientColors.size();
     for (std::size_t i = 0; i < count; ++i) {
       const Color& c = e.gradientColors[i];
@@ -599,10 +602,10 @@ class Renderer {
   void drawShape(const Node& n) {
     const Element& e = n.el();
     // A clear ring (an unhighlighted thumbnail's) costs nothing.
-    if ((e.stroke ? e.strokeColor : e.hasFill ? e.color : n.foreground()).a <= 0) return;
+    if ((e.stroke ? e.strokeColor : e.drawing->hasFill ? e.color : n.foreground()).a <= 0) return;
     if (e.stroke) {
       const StrokeStyle& s = *e.stroke;
-      pathShape(cr_, e.shape, n.frame);
+      pathShape(cr_, e.drawing->shape, n.frame);
       setColor(cr_, e.strokeColor);
       cairo_set_line_width(cr_, s.lineWidth);
       cairo_set_line_cap(cr_, s.lineCap == LineCap::butt    ? CAIRO_LINE_CAP_BUTT
@@ -617,8 +620,8 @@ class Renderer {
       cairo_set_dash(cr_, nullptr, 0, 0);
       return;
     }
-    pathShape(cr_, e.shape, n.frame);
-    setColor(cr_, e.hasFill ? e.color : n.foreground());
+    pathShape(cr_, e.drawing->shape, n.frame);
+    setColor(cr_, e.drawing->hasFill ? e.color : n.foreground());
     cairo_fill(cr_);
   }
 
@@ -673,11 +676,11 @@ class Renderer {
   }
 
   void drawShapeShadow(const Shape& shape, const Rect& f, const Element& e) {
-    double margin = e.radius * 2 + 1;
-    cairo_surface_t* mask = shadowMasks().get(shape, f.width, f.height, e.radius, margin, scale_);
+    double margin = e.drawing->radius * 2 + 1;
+    cairo_surface_t* mask = shadowMasks().get(shape, f.width, f.height, e.drawing->radius, margin, scale_);
     if (!mask) return;
     cairo_save(cr_);
-    cairo_translate(cr_, f.x - margin + e.offsetX, f.y - margin + e.offsetY);
+    cairo_translate(cr_, f.x - margin + e.geometry->offsetX, f.y - margin + e.geometry->offsetY);
     cairo_scale(cr_, 1 / scale_, 1 / scale_);
     setColor(cr_, e.color);
     cairo_mask_surface(cr_, mask, 0, 0);
@@ -693,7 +696,7 @@ class Renderer {
     }
     Rect content = n.frame;
     for (const auto& c : n.children) content = content.unionWith(c->frame);
-    double margin = e.radius * 2 + 1;
+    double margin = e.drawing->radius * 2 + 1;
     Rect bounds = content.insetBy(-margin, -margin);
     int pw = static_cast<int>(std::ceil(bounds.width * scale_));
     int ph = static_cast<int>(std::ceil(bounds.height * scale_));
@@ -725,7 +728,7 @@ class Renderer {
         auto* row = reinterpret_cast<const uint32_t*>(src + static_cast<std::ptrdiff_t>(y) * srcStride);
         for (int x = 0; x < pw; ++x) alpha[static_cast<std::size_t>(y) * pw + x] = static_cast<uint8_t>(row[x] >> 24);
       }
-      blurAlpha(alpha, pw, ph, static_cast<int>(std::lround(e.radius * scale_)));
+      blurAlpha(alpha, pw, ph, static_cast<int>(std::lround(e.drawing->radius * scale_)));
       for (int y = 0; y < ph; ++y) {
         std::copy_n(alpha.data() + static_cast<std::size_t>(y) * pw, pw, dst + static_cast<std::ptrdiff_t>(y) * dstStride);
       }
@@ -733,7 +736,7 @@ class Renderer {
     cairo_surface_mark_dirty(mask);
 
     cairo_save(cr_);
-    cairo_translate(cr_, bounds.x + e.offsetX, bounds.y + e.offsetY);
+    cairo_translate(cr_, bounds.x + e.geometry->offsetX, bounds.y + e.geometry->offsetY);
     cairo_scale(cr_, 1 / scale_, 1 / scale_);
     setColor(cr_, e.color);
     cairo_mask_surface(cr_, mask, 0, 0);
@@ -763,7 +766,7 @@ class Renderer {
     bool bordered = style == ButtonStyle::automatic || style == ButtonStyle::bordered;
     withEnabledLook(n, [&] {
       if (bordered) {
-        if (n.el().shortcut == KeyboardShortcut::defaultAction && n.isEnabled()) {
+        if (n.el().attributes->shortcut == KeyboardShortcut::defaultAction && n.isEnabled()) {
           pathRoundedRect(cr_, n.frame, 5, 5);
           setColor(cr_, Color::controlAccentColor());
           cairo_fill(cr_);
@@ -808,9 +811,10 @@ class Renderer {
     auto style = n.env ? n.env->pickerStyle : PickerStyle::automatic;
     withEnabledLook(n, [&] {
       double x = n.frame.x;
-      if (!e.text.empty()) {
-        Size l = measureText(e.text, n.env->font);
-        drawText(cr_, e.text, n.env->font, {x, n.frame.y, l.width, l.height}, n.foreground(), 1, TextAlignment::leading);
+      if (!e.drawing->text.empty()) {
+        Size l = measureText(e.drawing->text, n.env->font);
+        drawText(cr_, e.drawing->text, n.env->font, {x, n.frame.y, l.width, l.height}, n.foreground(), 1,
+                 TextAlignment::leading);
         x += l.width + 8;
       }
       if (style == PickerStyle::radioGroup) {
@@ -820,7 +824,7 @@ class Renderer {
           double cy = c.frame.midY();
           cairo_new_sub_path(cr_);
           cairo_arc(cr_, x + 8, cy, 7, 0, 2 * M_PI);
-          bool on = selected && i < e.optionTags.size() && e.optionTags[i] == *selected;
+          bool on = selected && i < e.behaviour->optionTags.size() && e.behaviour->optionTags[i] == *selected;
           setColor(cr_, on ? Color::controlAccentColor() : Color::controlColor());
           cairo_fill_preserve(cr_);
           setColor(cr_, {0, 0, 0, 0.25});
@@ -937,10 +941,12 @@ std::uint64_t paintHash(const Node& n) {
     case NodeKind::color: return mix(h, e.color);
     case NodeKind::gradient: {
       for (const auto& c : e.gradientColors) h = mix(h, c);
-      return mix(mix(mix(mix(h, e.startPoint.x), e.startPoint.y), e.endPoint.x), e.endPoint.y);
+      return mix(mix(mix(mix(h, e.drawing->startPoint.x), e.drawing->startPoint.y), e.drawing->endPoint.x),
+                 e.drawing->endPoint.y);
     }
     case NodeKind::shape: {
-      h = mix(mix(mix(mix(h, e.shape), e.color), e.strokeColor), static_cast<std::uint64_t>(e.hasFill));
+      h = mix(mix(mix(mix(h, e.drawing->shape), e.color), e.strokeColor),
+              static_cast<std::uint64_t>(e.drawing->hasFill));
       if (e.stroke) {
         h = mix(mix(mix(h, e.stroke->lineWidth), e.stroke->miterLimit),
                 static_cast<std::uint64_t>(e.stroke->lineCap) * 4 + static_cast<std::uint64_t>(e.stroke->lineJoin) + 16);
@@ -949,23 +955,25 @@ std::uint64_t paintHash(const Node& n) {
       return env(h);
     }
     case NodeKind::text:
-    case NodeKind::symbol: return env(mix(h, e.text));
+    case NodeKind::symbol: return env(mix(h, e.drawing->text));
     case NodeKind::image: {
       auto bitmap = e.image ? e.image->bestRepresentation() : nullptr;
       return mix(h, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(bitmap.get())));
     }
     case NodeKind::visualEffect:
       return mix(h, static_cast<std::uint64_t>(e.material) * 8 + static_cast<std::uint64_t>(e.effectState));
-    case NodeKind::clip: return mix(h, e.shape);
+    case NodeKind::clip: return mix(h, e.drawing->shape);
     case NodeKind::opacity: return mix(h, e.opacity);
     case NodeKind::scale:
-      return mix(mix(mix(mix(mix(h, e.scaleX), e.scaleY), e.anchor.x), e.anchor.y), static_cast<std::uint64_t>(e.scalesLayout));
-    case NodeKind::shadow: return mix(mix(mix(mix(h, e.color), e.radius), e.offsetX), e.offsetY);
-    case NodeKind::button: return env(mix(h, static_cast<std::uint64_t>(e.shortcut)));
+      return mix(mix(mix(mix(mix(h, e.scaleX), e.scaleY), e.drawing->anchor.x), e.drawing->anchor.y),
+                 static_cast<std::uint64_t>(e.drawing->scalesLayout));
+    case NodeKind::shadow:
+      return mix(mix(mix(mix(h, e.color), e.drawing->radius), e.geometry->offsetX), e.geometry->offsetY);
+    case NodeKind::button: return env(mix(h, static_cast<std::uint64_t>(e.attributes->shortcut)));
     case NodeKind::toggle: return env(mix(h, static_cast<std::uint64_t>(e.boolBinding && e.boolBinding->get())));
     case NodeKind::picker: {
-      h = mix(env(mix(h, e.text)), static_cast<std::uint64_t>(e.intBinding ? e.intBinding->get() + 1 : 0));
-      for (int t : e.optionTags) h = mix(h, static_cast<std::uint64_t>(t));
+      h = mix(env(mix(h, e.drawing->text)), static_cast<std::uint64_t>(e.intBinding ? e.intBinding->get() + 1 : 0));
+      for (int t : e.behaviour->optionTags) h = mix(h, static_cast<std::uint64_t>(t));
       return h;
     }
     default: return h;
@@ -998,8 +1006,8 @@ struct Transform {
   // This transform after the scale node's own (its content's space to its own).
   Transform inside(const Node& scale) const {
     const Element& e = scale.el();
-    const double ax = scale.frame.x + e.anchor.x * scale.frame.width;
-    const double ay = scale.frame.y + e.anchor.y * scale.frame.height;
+    const double ax = scale.frame.x + e.drawing->anchor.x * scale.frame.width;
+    const double ay = scale.frame.y + e.drawing->anchor.y * scale.frame.height;
     // p_outer = a + k (p - a)
     return {sx * e.scaleX, sy * e.scaleY, sx * ax * (1 - e.scaleX) + tx, sy * ay * (1 - e.scaleY) + ty};
   }
@@ -1009,7 +1017,7 @@ struct Transform {
 // Returns the ink in the node's own space.
 Rect record(const Node& n, const Transform& t, BackingStore::Record& rec,
             std::unordered_map<const Node*, Rect>& inks) {
-  rec.identity = n.identity;
+  rec.identity = n.idPart;
   rec.own = paintHash(n);
   rec.whole = rec.own;
   if (n.collapsed || n.kind == NodeKind::hidden) {
@@ -1029,8 +1037,8 @@ Rect record(const Node& n, const Transform& t, BackingStore::Record& rec,
     r = r.isEmpty() ? c : r.unionWith(c);
   }
   if (n.kind == NodeKind::shadow) {
-    double m = e.radius * 2 + 1;
-    r = r.unionWith(r.offsetBy(e.offsetX, e.offsetY).insetBy(-m, -m));
+    double m = e.drawing->radius * 2 + 1;
+    r = r.unionWith(r.offsetBy(e.geometry->offsetX, e.geometry->offsetY).insetBy(-m, -m));
   } else if (n.kind == NodeKind::shape && e.stroke) {
     r = r.insetBy(-e.stroke->lineWidth, -e.stroke->lineWidth);
   } else if (n.kind == NodeKind::clip) {

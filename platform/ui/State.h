@@ -27,10 +27,11 @@ template <class T>
 class Binding {
  public:
   Binding() : Binding(constant(T{})) {}
-  Binding(std::function<T()> get, std::function<void(T)> set) : get_(std::move(get)), set_(std::move(set)) {}
+  Binding(std::function<T()> get, std::function<void(T)> set)
+      : access_(std::make_shared<const Access>(Access{std::move(get), std::move(set)})) {}
 
-  T get() const { return get_(); }
-  void set(T value) const { set_(std::move(value)); }
+  T get() const { return access_->get(); }
+  void set(T value) const { access_->set(std::move(value)); }
   T operator*() const { return get(); }
 
   // A binding that always reads `value` and ignores writes.
@@ -39,8 +40,12 @@ class Binding {
   }
 
  private:
-  std::function<T()> get_;
-  std::function<void(T)> set_;
+  // Shared by copies: a binding is copied into every view that passes it on.
+  struct Access {
+    std::function<T()> get;
+    std::function<void(T)> set;
+  };
+  std::shared_ptr<const Access> access_;
 };
 
 template <class T>

@@ -160,7 +160,7 @@ View View::padding(Edge edges, double length) const {
 }
 View View::padding(EdgeInsets insets) const {
   return wrap(NodeKind::padding, [&](Element& e) {
-    e.insets = {layoutInset(insets.top), layoutInset(insets.leading), layoutInset(insets.bottom),
+    e.geometry.edit().insets = {layoutInset(insets.top), layoutInset(insets.leading), layoutInset(insets.bottom),
                 layoutInset(insets.trailing)};
   });
 }
@@ -173,7 +173,7 @@ View View::frame(std::optional<double> width, std::optional<double> height, Alig
 }
 View View::frame(const FlexFrame& flex) const {
   return wrap(NodeKind::flexFrame, [&](Element& e) {
-    e.flex = flex;
+    e.geometry.edit().flex = flex;
     e.alignment = flex.alignment;
   });
 }
@@ -191,14 +191,14 @@ View View::background(View content, Alignment alignment) const {
 }
 View View::aspectRatio(std::optional<double> ratio, ContentMode mode) const {
   return wrap(NodeKind::aspectRatio, [&](Element& e) {
-    e.ratio = ratio;
-    e.contentMode = mode;
+    e.geometry.edit().ratio = ratio;
+    e.geometry.edit().contentMode = mode;
   });
 }
 View View::fixedSize(bool horizontal, bool vertical) const {
   return wrap(NodeKind::fixedSize, [&](Element& e) {
-    e.fixedHorizontal = horizontal;
-    e.fixedVertical = vertical;
+    e.geometry.edit().fixedHorizontal = horizontal;
+    e.geometry.edit().fixedVertical = vertical;
   });
 }
 View View::layoutPriority(double priority) const {
@@ -206,22 +206,22 @@ View View::layoutPriority(double priority) const {
 }
 View View::offset(double x, double y) const {
   return wrap(NodeKind::offset, [&](Element& e) {
-    e.offsetX = x;
-    e.offsetY = y;
+    e.geometry.edit().offsetX = x;
+    e.geometry.edit().offsetY = y;
   });
 }
 View View::hidden() const {
   return wrap(NodeKind::hidden, [](Element&) {});
 }
 View View::clipShape(Shape shape) const {
-  return wrap(NodeKind::clip, [&](Element& e) { e.shape = shape; });
+  return wrap(NodeKind::clip, [&](Element& e) { e.drawing.edit().shape = shape; });
 }
 View View::shadow(Color color, double radius, double x, double y) const {
   return wrap(NodeKind::shadow, [&](Element& e) {
     e.color = color;
-    e.radius = radius;
-    e.offsetX = x;
-    e.offsetY = y;
+    e.drawing.edit().radius = radius;
+    e.geometry.edit().offsetX = x;
+    e.geometry.edit().offsetY = y;
   });
 }
 View View::scaleEffect(double scale, UnitPoint anchor) const { return scaleEffect(scale, scale, anchor); }
@@ -229,7 +229,7 @@ View View::scaleEffect(double x, double y, UnitPoint anchor) const {
   return wrap(NodeKind::scale, [&](Element& e) {
     e.scaleX = x;
     e.scaleY = y;
-    e.anchor = anchor;
+    e.drawing.edit().anchor = anchor;
   });
 }
 View View::scaledLayout(double factor) const {
@@ -237,8 +237,8 @@ View View::scaledLayout(double factor) const {
   if (!(factor > 0) || !std::isfinite(factor) || factor == 1) return *this;
   return wrap(NodeKind::scale, [&](Element& e) {
     e.scaleX = e.scaleY = factor;
-    e.anchor = UnitPoint::topLeading();
-    e.scalesLayout = true;
+    e.drawing.edit().anchor = UnitPoint::topLeading();
+    e.drawing.edit().scalesLayout = true;
   });
 }
 View View::opacity(double value) const {
@@ -248,7 +248,7 @@ View View::fill(Color color) const {
   if (element_->kind != NodeKind::shape) return *this;
   return with([&](Element& e) {
     e.color = color;
-    e.hasFill = true;
+    e.drawing.edit().hasFill = true;
     e.stroke.reset();
   });
 }
@@ -270,6 +270,19 @@ View View::resizable() const {
 }
 
 View View::environment(std::function<void(EnvironmentValues&)> change) const {
+  const Element& inner = *element_;
+  // Modifiers in a row make one element (the outer change first): a label
+  // with a font, a colour and a line limit is one level, not three.
+  if (inner.kind == NodeKind::environment && inner.children.size() == 1 && !inner.attributes.isSet() &&
+      inner.layoutPriority == 0 && !inner.flipsForRightToLeft) {
+    auto e = make(NodeKind::environment);
+    e->children = inner.children;
+    e->environmentChange = [outer = std::move(change), then = inner.environmentChange](EnvironmentValues& env) {
+      if (outer) outer(env);
+      if (then) then(env);
+    };
+    return View(e);
+  }
   return wrap(NodeKind::environment, [&](Element& e) { e.environmentChange = std::move(change); });
 }
 View View::foregroundColor(Color color) const {
@@ -302,51 +315,51 @@ View View::pickerStyle(PickerStyle style) const {
 }
 
 View View::id(std::string id) const {
-  return wrap(NodeKind::identified, [&](Element& e) { e.explicitId = std::move(id); });
+  return wrap(NodeKind::identified, [&](Element& e) { e.attributes.edit().explicitId = std::move(id); });
 }
 View View::testId(std::string id) const {
-  return with([&](Element& e) { e.testId = std::move(id); });
+  return with([&](Element& e) { e.attributes.edit().testId = std::move(id); });
 }
 View View::tag(int value) const {
-  return with([&](Element& e) { e.tag = value; });
+  return with([&](Element& e) { e.attributes.edit().tag = value; });
 }
 View View::keyboardShortcut(KeyboardShortcut shortcut) const {
   if (element_->kind != NodeKind::button) return *this;
-  return with([&](Element& e) { e.shortcut = shortcut; });
+  return with([&](Element& e) { e.attributes.edit().shortcut = shortcut; });
 }
 View View::matchedGeometryEffect(std::string id, const Namespace& ns, bool) const {
-  return with([&](Element& e) { e.matchedGeometryId = std::to_string(ns.id) + ":" + id; });
+  return with([&](Element& e) { e.attributes.edit().matchedGeometryId = std::to_string(ns.id) + ":" + id; });
 }
 View View::flipsForRightToLeftLayoutDirection(bool enabled) const {
   return with([&](Element& e) { e.flipsForRightToLeft = enabled; });
 }
 
 View View::trackingArea(std::function<void(bool)> onMove) const {
-  return wrap(NodeKind::trackingArea, [&](Element& e) { e.onMove = std::move(onMove); });
+  return wrap(NodeKind::trackingArea, [&](Element& e) { e.behaviour.edit().onMove = std::move(onMove); });
 }
 View View::onHover(std::function<void(bool)> action) const {
   return wrap(NodeKind::trackingArea, [&](Element& e) {
-    e.onMove = std::move(action);
-    e.hoverOnly = true;
+    e.behaviour.edit().onMove = std::move(action);
+    e.behaviour.edit().hoverOnly = true;
   });
 }
 View View::onRightClick(std::function<void()> action) const {
   return wrap(NodeKind::rightClick, [&](Element& e) { e.action = std::move(action); });
 }
 View View::onScrollWheel(std::function<void(const ScrollEvent&)> handler) const {
-  return wrap(NodeKind::scrollGesture, [&](Element& e) { e.onScroll = std::move(handler); });
+  return wrap(NodeKind::scrollGesture, [&](Element& e) { e.behaviour.edit().onScroll = std::move(handler); });
 }
 View View::onAppear(std::function<void()> action) const {
-  return wrap(NodeKind::lifecycle, [&](Element& e) { e.onAppear = std::move(action); });
+  return wrap(NodeKind::lifecycle, [&](Element& e) { e.behaviour.edit().onAppear = std::move(action); });
 }
 View View::onDisappear(std::function<void()> action) const {
-  return wrap(NodeKind::lifecycle, [&](Element& e) { e.onDisappear = std::move(action); });
+  return wrap(NodeKind::lifecycle, [&](Element& e) { e.behaviour.edit().onDisappear = std::move(action); });
 }
 View View::sheet(Binding<bool> isPresented, std::function<View()> content, std::function<void()> onDismiss) const {
   return wrap(NodeKind::sheet, [&](Element& e) {
     e.boolBinding = std::move(isPresented);
-    e.sheetContent = std::move(content);
-    e.onDismiss = std::move(onDismiss);
+    e.behaviour.edit().sheetContent = std::move(content);
+    e.behaviour.edit().onDismiss = std::move(onDismiss);
   });
 }
 
@@ -392,7 +405,7 @@ View LazyVGrid(std::vector<GridItem> columns, HorizontalAlignment alignment, std
     if (!(column.width >= 0) || std::isinf(column.width)) column.width = 0;
     column.spacing = layoutSpacing(column.spacing);
   }
-  e->columns = std::move(columns);
+  e->geometry.edit().columns = std::move(columns);
   e->horizontalAlignment = alignment;
   e->spacing = layoutSpacing(spacing);
   e->children = elements(children);
@@ -410,18 +423,18 @@ View If(bool condition, View then, View otherwise) {
 
 View Spacer(std::optional<double> minLength) {
   auto e = make(NodeKind::spacer);
-  e->minLength = minLength;
+  e->geometry.edit().minLength = minLength;
   return View(e);
 }
 View Divider() { return View(make(NodeKind::divider)); }
 View Text(std::string text) {
   auto e = make(NodeKind::text);
-  e->text = std::move(text);
+  e->drawing.edit().text = std::move(text);
   return View(e);
 }
 View SystemImage(std::string systemName) {
   auto e = make(NodeKind::symbol);
-  e->text = std::move(systemName);
+  e->drawing.edit().text = std::move(systemName);
   return View(e);
 }
 View Image(img::Image image) {
@@ -432,19 +445,19 @@ View Image(img::Image image) {
 View LinearGradient(std::vector<Color> colors, UnitPoint startPoint, UnitPoint endPoint) {
   auto e = make(NodeKind::gradient);
   e->gradientColors = std::move(colors);
-  e->startPoint = startPoint;
-  e->endPoint = endPoint;
+  e->drawing.edit().startPoint = startPoint;
+  e->drawing.edit().endPoint = endPoint;
   return View(e);
 }
 View ShapeView(Shape shape) {
   auto e = make(NodeKind::shape);
-  e->shape = shape;
+  e->drawing.edit().shape = shape;
   return View(e);
 }
 View VisualEffect(Material material, BlendingMode blendingMode, VisualEffectState state) {
   auto e = make(NodeKind::visualEffect);
   e->material = material;
-  e->blendingMode = blendingMode;
+  e->drawing.edit().blendingMode = blendingMode;
   e->effectState = state;
   return View(e);
 }
@@ -465,10 +478,10 @@ View Toggle(View label, Binding<bool> isOn) {
 View Toggle(std::string title, Binding<bool> isOn) { return Toggle(Text(std::move(title)), std::move(isOn)); }
 View Picker(std::string label, Binding<int> selection, std::vector<PickerOption> options) {
   auto e = make(NodeKind::picker);
-  e->text = std::move(label);
+  e->drawing.edit().text = std::move(label);
   e->intBinding = std::move(selection);
   for (auto& o : options) {
-    e->optionTags.push_back(o.tag);
+    e->behaviour.edit().optionTags.push_back(o.tag);
     e->children.push_back(o.label.elementPtr());
   }
   return View(e);
@@ -476,8 +489,8 @@ View Picker(std::string label, Binding<int> selection, std::vector<PickerOption>
 
 View TimelineView(double period, std::function<View(double)> content) {
   auto e = make(NodeKind::timeline);
-  e->period = period;
-  e->timelineContent = std::move(content);
+  e->behaviour.edit().period = period;
+  e->behaviour.edit().timelineContent = std::move(content);
   return View(e);
 }
 

@@ -18,6 +18,12 @@
 // place starts with fresh state. Use `If` (not a varying number of children)
 // for optional content so that the siblings after it keep their identity.
 //
+// Updates: a render evaluates again only the bodies whose inputs changed: a
+// view whose state or observed objects changed, and views that their parent
+// re-created with a different value (any value, unless the view type has an
+// operator==, which then decides) or in a different environment. Everything
+// else keeps its placed subtree from the last render.
+//
 // Layout follows SwiftUI's two passes (propose a size, then place) with these
 // simplifications: grids take fixed columns only and are exactly as wide as
 // their columns; text never shrinks to a proposed height; frames are not
@@ -193,6 +199,9 @@ struct ComponentBase {
   virtual const void* address() const = 0;
   virtual std::size_t size() const = 0;
   virtual const std::type_info& type() const = 0;
+  // Whether `other` holds an equal view of the same type. Only views with an
+  // operator== can be equal; the host then keeps the body it evaluated last.
+  virtual bool equals(const ComponentBase& other) const = 0;
 };
 
 struct RepresentableBase {
@@ -325,74 +334,112 @@ struct PickerOption {
   View label;
 };
 
+// Fields that most elements leave at their defaults, kept apart: an element
+// that sets none of them holds none, and reads see the defaults. Large trees
+// hold many elements, so they stay small.
+template <class T>
+class Boxed {
+ public:
+  const T* operator->() const { return value_ ? value_.get() : &defaults(); }
+  const T& operator*() const { return *operator->(); }
+  bool isSet() const { return value_ != nullptr; }
+  // For building an element; a box shared with the element it was copied
+  // from is copied first.
+  T& edit() {
+    if (!value_) {
+      value_ = std::make_shared<T>();
+    } else if (value_.use_count() > 1) {
+      value_ = std::make_shared<T>(*value_);
+    }
+    return *value_;
+  }
+
+ private:
+  static const T& defaults() {
+    static const T values;
+    return values;
+  }
+  std::shared_ptr<T> value_;
+};
+
 // The element tree. Fields are used by the kinds noted beside them.
 struct Element {
   NodeKind kind = NodeKind::empty;
-  std::vector<ElementPtr> children;
-
-  std::optional<std::string> explicitId;  // identified
-  std::string testId;
-  std::optional<int> tag;
-  double layoutPriority = 0;
-  std::string matchedGeometryId;
   bool flipsForRightToLeft = false;
-
+  bool branch = false;     // conditional
+  bool resizable = false;  // image
   // Stacks, grids, frames, overlays.
-  std::optional<double> spacing;
   HorizontalAlignment horizontalAlignment = HorizontalAlignment::center;
   VerticalAlignment verticalAlignment = VerticalAlignment::center;
   Alignment alignment = Alignment::center;
-  std::vector<GridItem> columns;
-  std::optional<double> minLength;  // spacer
-
-  // Frames and padding.
-  std::optional<double> width, height;
-  FlexFrame flex;
-  EdgeInsets insets;
-  std::optional<double> ratio;
-  ContentMode contentMode = ContentMode::fit;
-  bool fixedHorizontal = false, fixedVertical = false;
-  double offsetX = 0, offsetY = 0;
-
-  // Content.
-  std::string text;      // text; symbol name for symbol
-  std::optional<img::Image> image;
-  bool resizable = false;
-  Color color;           // color; shadow colour; fill
-  bool hasFill = false;
-  std::optional<StrokeStyle> stroke;
-  Color strokeColor;
-  std::vector<Color> gradientColors;
-  UnitPoint startPoint = UnitPoint::top(), endPoint = UnitPoint::bottom();
-  Shape shape;           // shape; clip
-  double radius = 0;     // shadow
-  double scaleX = 1, scaleY = 1;
-  UnitPoint anchor;
-  bool scalesLayout = false;  // scale: takes the room it draws in
+  std::optional<double> spacing;
+  double layoutPriority = 0;
   double opacity = 1;
-  Material material = Material::windowBackground;
-  BlendingMode blendingMode = BlendingMode::behindWindow;
-  VisualEffectState effectState = VisualEffectState::followsWindowActiveState;
+  std::vector<ElementPtr> children;
 
-  // Behaviour.
   std::function<void(EnvironmentValues&)> environmentChange;
   std::function<void()> action;  // button; right click
-  KeyboardShortcut shortcut = KeyboardShortcut::none;
+  Color color;                   // color; shadow colour; fill
+  std::optional<img::Image> image;
+  std::optional<double> width, height;  // frame
+  double scaleX = 1, scaleY = 1;        // scale
+  std::optional<StrokeStyle> stroke;    // shape
+  Color strokeColor;
+  std::vector<Color> gradientColors;
+  Material material = Material::windowBackground;  // visual effect
+  VisualEffectState effectState = VisualEffectState::followsWindowActiveState;
   std::optional<Binding<bool>> boolBinding;  // toggle; sheet
   std::optional<Binding<int>> intBinding;    // picker
-  std::vector<int> optionTags;               // picker (children are the option labels; label is `text`)
-  std::function<void(bool)> onMove;
-  bool hoverOnly = false;  // tracking area: no reports for moves inside
-  std::function<void(const ScrollEvent&)> onScroll;
-  std::function<void()> onAppear, onDisappear;
-  std::function<View()> sheetContent;
-  std::function<void()> onDismiss;
-  bool branch = false;  // conditional
-  double period = 0;    // timeline
-  std::function<View(double)> timelineContent;
 
   std::shared_ptr<const ComponentBase> component;
   std::shared_ptr<const RepresentableBase> representable;
+
+  struct Attributes {
+    std::optional<std::string> explicitId;  // identified
+    std::string testId;
+    std::optional<int> tag;
+    std::string matchedGeometryId;
+    KeyboardShortcut shortcut = KeyboardShortcut::none;
+  };
+  Boxed<Attributes> attributes;
+
+  // Frames, padding, grids, spacers, offsets.
+  struct Geometry {
+    std::vector<GridItem> columns;
+    std::optional<double> minLength;  // spacer
+    FlexFrame flex;
+    EdgeInsets insets;
+    std::optional<double> ratio;
+    ContentMode contentMode = ContentMode::fit;
+    bool fixedHorizontal = false, fixedVertical = false;
+    double offsetX = 0, offsetY = 0;  // offset; shadow
+  };
+  Boxed<Geometry> geometry;
+
+  struct Drawing {
+    std::string text;  // text; symbol name for symbol; picker label
+    bool hasFill = false;
+    UnitPoint startPoint = UnitPoint::top(), endPoint = UnitPoint::bottom();
+    Shape shape;        // shape; clip
+    double radius = 0;  // shadow
+    UnitPoint anchor;
+    bool scalesLayout = false;  // scale: takes the room it draws in
+    BlendingMode blendingMode = BlendingMode::behindWindow;
+  };
+  Boxed<Drawing> drawing;
+
+  struct Behaviour {
+    std::vector<int> optionTags;               // picker (children are the option labels)
+    std::function<void(bool)> onMove;
+    bool hoverOnly = false;  // tracking area: no reports for moves inside
+    std::function<void(const ScrollEvent&)> onScroll;
+    std::function<void()> onAppear, onDisappear;
+    std::function<View()> sheetContent;
+    std::function<void()> onDismiss;
+    double period = 0;  // timeline
+    std::function<View(double)> timelineContent;
+  };
+  Boxed<Behaviour> behaviour;
 };
 
 namespace detail {
@@ -404,6 +451,13 @@ struct Component final : ComponentBase {
   const void* address() const override { return &view; }
   std::size_t size() const override { return sizeof(V); }
   const std::type_info& type() const override { return typeid(V); }
+  bool equals(const ComponentBase& other) const override {
+    if constexpr (std::equality_comparable<V>) {
+      return other.type() == typeid(V) && static_cast<const Component&>(other).view == view;
+    } else {
+      return false;
+    }
+  }
   V view;
 };
 

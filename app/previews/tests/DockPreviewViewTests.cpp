@@ -163,6 +163,41 @@ TEST_F(PreviewViewTest, HoverHighlightsOneThumbnailAndLeavingClearsTheSnapPrevie
   EXPECT_EQ(calls.back(), "hover false");
 }
 
+// A re-render evaluates again only the thumbnails whose inputs changed (the
+// highlight, the content): the others keep their evaluated bodies, the very
+// elements, and their state.
+TEST_F(PreviewViewTest, ARenderEvaluatesOnlyTheThumbnailsThatChanged) {
+  auto d1 = fakeScreen(1, "D1", 0), d2 = fakeScreen(2, "D2", 1440);
+  std::vector<DockPreviewThumbnailContent> windows{thumbnail(1, "A"), thumbnail(2, "B"),
+                                                   thumbnail(3, "C", snapActions(d1, d2))};
+  PreviewHarness h(content(windows));
+  // C shows its snap buttons: right-clicked without being entered.
+  const auto c = h.thumbnailFrame(2);
+  h.host->rightMouseDown({c.midX(), c.maxY() - 20});
+  auto bodies = [&h] {
+    std::vector<ui::ElementPtr> out;
+    for (const ui::Node* t : h.thumbnails()) out.push_back(t->children.front()->element);
+    return out;
+  };
+  // Held, so that a body evaluated again cannot reuse these objects.
+  const auto first = bodies();
+  h.hoverThumbnail(0);
+  const auto hovered = bodies();
+  ASSERT_EQ(hovered.size(), 3u);
+  EXPECT_NE(hovered[0], first[0]);
+  EXPECT_EQ(hovered[1], first[1]);
+  EXPECT_EQ(hovered[2], first[2]);
+  windows[1].title = "B, renamed";
+  h.set(content(windows));
+  const auto renamed = bodies();
+  EXPECT_EQ(renamed[0], hovered[0]);
+  EXPECT_NE(renamed[1], hovered[1]);
+  EXPECT_EQ(renamed[2], hovered[2]);
+  EXPECT_NE(h.host->find("B, renamed"), nullptr);
+  h.hoverThumbnail(2);
+  EXPECT_FALSE(h.symbols("rectangle.lefthalf.inset.filled").empty()) << "C kept its state";
+}
+
 TEST_F(PreviewViewTest, HoverIsIgnoredWhileAnimatingButLeavingStillClearsTheSnapPreview) {
   auto c = content({thumbnail(1, "A"), thumbnail(2, "B")});
   c.animating = true;

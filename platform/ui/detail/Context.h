@@ -19,13 +19,34 @@ class Invalidator {
  public:
   virtual ~Invalidator() = default;
   virtual void setNeedsUpdate() = 0;
+  // The view of that identity must evaluate its body again.
+  virtual void viewChanged(const std::string& identity) {
+    (void)identity;
+    setNeedsUpdate();
+  }
+};
+
+// What a view's state, observations and timer share: a change marks the view
+// stale, and the next render evaluates its body again (the views around it
+// keep theirs).
+struct ViewStamp {
+  std::string identity;
+  bool stale = false;
 };
 
 struct StateBoxBase {
   virtual ~StateBoxBase() = default;
   std::weak_ptr<Invalidator> owner;
+  std::shared_ptr<ViewStamp> view;  // the view that holds the state
   void changed() {
-    if (auto o = owner.lock()) o->setNeedsUpdate();
+    if (view) view->stale = true;
+    if (auto o = owner.lock()) {
+      if (view) {
+        o->viewChanged(view->identity);
+      } else {
+        o->setNeedsUpdate();
+      }
+    }
   }
 };
 
