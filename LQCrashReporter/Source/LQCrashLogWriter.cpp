@@ -454,12 +454,11 @@ void DVlqcrash_async_file_init(lqcrash_async_file_t* file, int fd, int64_t outpu
     file->buflen = 0;
     file->failed = false;
     file->progress = nullptr;
-    file->steps = 0;
 }
 
 void lqcrash_async_file_progress(lqcrash_async_file_t* file) {
-    // A plain store: a waiting crasher only needs to see the number change.
-    if (file->progress) __atomic_store_n(file->progress, ++file->steps, __ATOMIC_RELAXED);
+    // A waiting crasher only needs to see the number change.
+    if (file->progress) __atomic_add_fetch(file->progress, 1, __ATOMIC_RELAXED);
 }
 
 bool DVlqcrash_async_file_write(lqcrash_async_file_t* file, const void* data, size_t len) {

@@ -128,10 +128,9 @@ struct lqcrash_async_file_t {
     size_t buflen;
     char buffer[256];
     bool failed;  // a write was refused or did not reach the descriptor
-    // Where the report shows that it moves on (none: nowhere), and the
-    // steps it took so far.
+    // Counts the report's steps, so that others can see it move on (none:
+    // nowhere).
     uint32_t* progress;
-    uint32_t steps;
 };
 
 // The system calls behind the output file; tests put failing ones in their

@@ -47,6 +47,7 @@ struct SpaceSummary {
   int sortOrder = 0;                   // among all kept Spaces of all displays, from 1
   CGSSpaceType type = CGSSpaceType::user;
   bool isCurrentSpace = false;
+  friend bool operator==(const SpaceSummary&, const SpaceSummary&) = default;
 };
 
 struct ScreenSummary {
@@ -54,6 +55,7 @@ struct ScreenSummary {
   std::shared_ptr<appkit::NSScreen> screen{};
   bool isCurrentDisplay = false;
   std::vector<SpaceSummary> spaces{};  // in the window server's order
+  friend bool operator==(const ScreenSummary&, const ScreenSummary&) = default;
 };
 
 class ScreenAndSpaceCollection {

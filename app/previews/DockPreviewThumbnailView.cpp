@@ -11,23 +11,9 @@
 #include "app/previews/TrackingAreaViewModifier.h"
 #include "app/snapping/ScrollGestureViewModifier.h"
 
-namespace {
-
-bool sameSpace(const SpaceSummary& a, const SpaceSummary& b) {
-  return a.id == b.id && a.userSpaceNumber == b.userSpaceNumber && a.sortOrder == b.sortOrder && a.type == b.type &&
-         a.isCurrentSpace == b.isCurrentSpace;
-}
-
-bool sameScreen(const ScreenSummary& a, const ScreenSummary& b) {
-  return a.id == b.id && a.screen == b.screen && a.isCurrentDisplay == b.isCurrentDisplay &&
-         std::equal(a.spaces.begin(), a.spaces.end(), b.spaces.begin(), b.spaces.end(), sameSpace);
-}
-
-}  // namespace
-
 bool DockPreviewThumbnailView::drawsSame(const DockPreviewThumbnailContent& a, const DockPreviewThumbnailContent& b) {
   return a.element == b.element && a.title == b.title && a.thumbnailImage.isSameObject(b.thumbnailImage) &&
-         a.spaceDisplayMode == b.spaceDisplayMode && sameScreen(a.screenSummary, b.screenSummary) &&
+         a.spaceDisplayMode == b.spaceDisplayMode && a.screenSummary == b.screenSummary &&
          a.screenDisplayMode == b.screenDisplayMode && a.userSpaceNumber == b.userSpaceNumber &&
          a.isMain == b.isMain && a.isNowPlaying == b.isNowPlaying && a.snapButtonActions == b.snapButtonActions &&
          a.closeButtonEnabled == b.closeButtonEnabled;

@@ -47,10 +47,11 @@ std::shared_ptr<DockPreviewViewDelegate> DockPreviewView::delegate() const {
   return container->value.get()->lock();
 }
 
-std::optional<DockPreviewContent> DockPreviewView::currentContent() const {
+const std::optional<DockPreviewContent>& DockPreviewView::currentContent() const {
+  // Read in place: the panel may hold very many windows.
+  static const std::optional<DockPreviewContent> none;
   auto* container = contentContainer.get();
-  if (!container) return std::nullopt;
-  return container->value.get();
+  return container ? container->value.get() : none;
 }
 
 bool DockPreviewView::isHovered(const DockPreviewThumbnailContent& entry) const {
@@ -59,7 +60,7 @@ bool DockPreviewView::isHovered(const DockPreviewThumbnailContent& entry) const 
 }
 
 void DockPreviewView::thumbnailHoverChanged(const DockPreviewThumbnailContent& entry, bool hovering) const {
-  auto content = currentContent();
+  const auto& content = currentContent();
   if (content && !content->animating) {
     if (hovering) {
       // Tracking repeats true on every move inside; the same thumbnail stays.
@@ -77,7 +78,7 @@ void DockPreviewView::thumbnailHoverChanged(const DockPreviewThumbnailContent& e
 
 void DockPreviewView::buttonHoverChanged(const DockPreviewThumbnailContent& entry, const ButtonAction& action,
                                          bool hovering) const {
-  auto content = currentContent();
+  const auto& content = currentContent();
   if (!content || content->animating) return;
   hoverButtonAction.set(hovering ? std::optional<ButtonAction>(action) : std::nullopt);
   auto d = delegate();
@@ -195,10 +196,7 @@ ui::View DockPreviewView::artworkTint(const DockPreviewContent& content) const {
 
 ui::View DockPreviewView::body() const {
   auto self = *this;
-  // Read in place: the panel may hold very many windows.
-  auto* container = contentContainer.get();
-  const std::optional<DockPreviewContent> none;
-  const std::optional<DockPreviewContent>& content = container ? container->value.get() : none;
+  const std::optional<DockPreviewContent>& content = currentContent();
   const std::optional<std::size_t> windowCount =
       content ? std::optional<std::size_t>(content->windows.size()) : std::nullopt;
 
@@ -213,12 +211,11 @@ ui::View DockPreviewView::body() const {
     std::vector<ui::View> rows;
     auto shared = std::make_shared<const DockPreviewView>(*this);
     const bool snappingFallback = MorvalentDefaults::standard().scrollPreviewSnappingEnabled();
-    const auto& hovered = hoverThumbnail.get();
     const auto& hoveredButton = hoverButtonAction.get();
     rows.push_back(ui::LazyVGrid(
         std::move(items), ui::HorizontalAlignment::center, 0,
         {ui::ForEach(content->windows, cellId, [&](const DockPreviewThumbnailContent& entry) {
-          const bool highlighted = hovered && hovered->isSameThumbnail(entry);
+          const bool highlighted = isHovered(entry);
           return Cell{shared, entry, scale, highlighted, highlighted ? hoveredButton : std::nullopt, snappingFallback};
         })}));
     rows.push_back(ui::If(

@@ -55,7 +55,7 @@ struct DockPreviewView {
   struct Cell;
 
   std::shared_ptr<DockPreviewViewDelegate> delegate() const;
-  std::optional<DockPreviewContent> currentContent() const;
+  const std::optional<DockPreviewContent>& currentContent() const;
   bool isHovered(const DockPreviewThumbnailContent& entry) const;
 
   ui::View artworkTint(const DockPreviewContent& content) const;

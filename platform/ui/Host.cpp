@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <map>
 #include <mutex>
 #include <set>
@@ -288,10 +287,7 @@ struct Host::Impl {
 
     // A view's state is kept from the first body that binds a property.
     ComponentState& state() {
-      if (!node->reuse.state) {
-        node->reuse.state = &impl->stateFor(node->identity());
-        impl->evaluating(*node->reuse.state);
-      }
+      if (!node->reuse.state) impl->evaluating(impl->stateOf(*node));
       return *node->reuse.state;
     }
 
@@ -653,12 +649,17 @@ struct Host::Impl {
   // whether they take pointer events (they are not hidden).
   std::vector<std::pair<Node*, bool>> placedViews;
 
+  // Lists the node if it is a platform view or a visible tracking area.
+  void listInteractive(Node& n, bool visible) {
+    if (n.platformView) placedViews.emplace_back(&n, visible);
+    if (visible && n.kind == NodeKind::trackingArea) trackingNodes.push_back({&n, Rect{}});
+  }
+
   // Lists the tracking areas and platform views of a placed subtree.
   void collectPlaced(Node& n, bool visible) {
     if (n.reuse.interactive == 0) return;
     visible = visible && !invisible(n);
-    if (n.platformView) placedViews.emplace_back(&n, visible);
-    if (visible && n.kind == NodeKind::trackingArea) trackingNodes.push_back({&n, Rect{}});
+    listInteractive(n, visible);
     for (auto& c : n.children) collectPlaced(*c, visible);
   }
 
@@ -682,8 +683,7 @@ struct Host::Impl {
     n.reuse.contentHidden = hideContent;
     if (collecting && n.reuse.interactive > 0) {
       visible = visible && !hideContent && n.kind != NodeKind::hidden;
-      if (n.platformView) placedViews.emplace_back(&n, visible);
-      if (visible && n.kind == NodeKind::trackingArea) trackingNodes.push_back({&n, Rect{}});
+      listInteractive(n, visible);
     }
     const bool collectInside = collecting && n.reuse.interactive > 0;
     for (auto& c : n.children) finishLayout(*c, hideContent, visible, pass, collectInside);

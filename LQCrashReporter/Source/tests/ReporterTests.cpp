@@ -181,6 +181,22 @@ TEST(LQCrashLatch, ALaterCrashWaitsWhileTheReportMovesOn) {
             EXPECT_EQ(step.waiting, lqcrash_crash_latch_watch_waiting(&latch, &watch, step.at)) << step.at;
         }
     }
+
+    // A report being written is what moves it on.
+    ns::test::TemporaryDirectory dir;
+    std::string path = dir.file("report");
+    lqcrash_crash_context context{};
+    context.path = path.data();
+    ASSERT_EQ(LQCRASH_ESUCCESS, DVlqcrash_log_writer_init(&context.writer, "id", "1", nullptr, 0, false));
+    auto write = [](lqcrash_async_thread_state* state, void* arg) {
+        lqcrash_log_bsd_signal_info_t bsd = {11, 1, 0x10};
+        lqcrash_log_signal_info_t siginfo = {&bsd, nullptr};
+        return lqcrash_reporter_write_report(static_cast<lqcrash_crash_context*>(arg), pl_mach_thread_self(), state,
+                                             &siginfo);
+    };
+    EXPECT_EQ(LQCRASH_ESUCCESS, lqcrash_async_thread_state_current(write, &context));
+    EXPECT_GT(context.latch.progress, 10u);
+    DVlqcrash_log_writer_free(&context.writer);
 }
 
 // The children fork from here ("fast" death tests), so they share the

@@ -130,11 +130,10 @@ void DVACChannelUnitDefault::enqueueItem(const std::shared_ptr<DVACLog>& item, D
       DVACLogDebug(kDVACLogTag, "Saving log, type: " + type + ", flags: " + std::to_string(flags) + ".");
       stored = unit.storage_ && unit.storage_->saveLog(item, unit.configuration_->groupId(), flags);
     }
+    // Completion comes whatever became of the log; the second call says
+    // whether the store has it.
     for (const auto& delegate : unit.delegatesSnapshot()) {
       delegate->channelDidCompleteEnqueueingLog(channel, item, internalId);
-    }
-    // Completion comes whatever became of the log; this says whether the store has it.
-    for (const auto& delegate : unit.delegatesSnapshot()) {
       delegate->channelDidCompleteEnqueueingLogWithStoreResult(channel, item, internalId, stored);
     }
     if (stored) {

@@ -196,25 +196,16 @@ void DVACHttpClient::requestCompletedWithHttpCall(const std::shared_ptr<DVACHttp
                                   ", domain: " + error->domain + ", description: " + error->localizedDescription());
     // A server that is not up yet, or too slow, is tried again as status 0
     // would be; failed at once, the batch would wait for the next launch.
-    if (DVACHttpUtil::isNoAnswerError(*error)) {
-      if (!call->hasReachedMaxRetries()) {
-        scheduleRetry(call, 0, std::nullopt);
-        return;
-      }
-      pauseAfterFailures();
-    }
+    if (DVACHttpUtil::isNoAnswerError(*error) && retryOrPause(call, 0, std::nullopt)) return;
     finishCallLocked(call, std::move(data), nullptr, std::move(error));
     return;
   }
 
   const int64_t statusCode = response ? response->statusCode() : 0;
   if (DVACHttpUtil::isRecoverableError(statusCode)) {
-    if (!call->hasReachedMaxRetries()) {
-      scheduleRetry(call, statusCode,
-                    parseRetryAfter(response ? response->valueForHTTPHeaderField(kDVACRetryHeaderKey) : std::nullopt));
-      return;
-    }
-    pauseAfterFailures();
+    const auto retryAfter =
+        parseRetryAfter(response ? response->valueForHTTPHeaderField(kDVACRetryHeaderKey) : std::nullopt);
+    if (retryOrPause(call, statusCode, retryAfter)) return;
     finishCallLocked(call, std::move(data), std::move(response), std::nullopt);
     return;
   }
@@ -246,11 +237,17 @@ void DVACHttpClient::holdCall(const std::shared_ptr<DVACHttpCall>& call) {
   // is first; a paused client sends it when it resumes.
   call->setHeldForNetwork(true);
   if (paused_) return;
+  retryOrPause(call, 0, std::nullopt);
+}
+
+bool DVACHttpClient::retryOrPause(const std::shared_ptr<DVACHttpCall>& call, int64_t statusCode,
+                                  std::optional<double> retryAfter) {
   if (!call->hasReachedMaxRetries()) {
-    scheduleRetry(call, 0, std::nullopt);
-    return;
+    scheduleRetry(call, statusCode, retryAfter);
+    return true;
   }
   pauseAfterFailures();
+  return false;
 }
 
 void DVACHttpClient::pauseAfterFailures() {

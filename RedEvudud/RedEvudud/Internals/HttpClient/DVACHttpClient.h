@@ -123,6 +123,9 @@ class DVACHttpClient : public DVACHttpClientProtocol,
   void retryCall(const std::shared_ptr<DVACHttpCall>& call);
   // Under the lock: the next attempt of the call after its retry delay.
   void scheduleRetry(const std::shared_ptr<DVACHttpCall>& call, int64_t statusCode, std::optional<double> retryAfter);
+  // Under the lock: schedules the next attempt, or, once the call's retries
+  // are spent, pauses the client; whether an attempt was scheduled.
+  bool retryOrPause(const std::shared_ptr<DVACHttpCall>& call, int64_t statusCode, std::optional<double> retryAfter);
   // Under the lock: keeps a call that could not reach the server.
   void holdCall(const std::shared_ptr<DVACHttpCall>& call);
   // Under the lock: pauses, and resumes after the back-off while the network is up.
