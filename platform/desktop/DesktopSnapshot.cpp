@@ -16,8 +16,6 @@ namespace desktop {
 
 namespace {
 
-constexpr double kTitleBarHeight = 22;
-
 // Maps bottom-left global points to the picture's pixels (y down).
 struct Canvas {
   double minX = 0;
@@ -78,7 +76,8 @@ void drawWindow(cairo_t* cr, const Canvas& canvas, const sim::WindowInfo& window
   cairo_clip(cr);
   cairo_set_source_rgba(cr, window.color.r / 255.0, window.color.g / 255.0, window.color.b / 255.0, 1);
   cairo_paint(cr);
-  const double bar = std::min(kTitleBarHeight, frame.height);
+  // The desktop's own title bar: where a press grabs the window.
+  const double bar = std::min(sim::kTitleBarHeight, frame.height);
   cairo_rectangle(cr, frame.x, frame.y, frame.width, bar);
   cairo_set_source_rgb(cr, isFocused ? 0.91 : 0.96, isFocused ? 0.91 : 0.96, isFocused ? 0.91 : 0.96);
   cairo_fill(cr);

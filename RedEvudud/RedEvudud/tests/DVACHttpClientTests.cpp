@@ -270,6 +270,38 @@ TEST_F(DVACHttpClientTest, ANonRecoverableStatusDisablesTheClientAndFailsPending
   EXPECT_EQ(sink->requestCount(), 3u);
 }
 
+// A 3xx the session could not follow is a transport failure, not a refusal:
+// the call fails once with the reason, and the client stays on.
+TEST_F(DVACHttpClientTest, RedirectsThatCannotBeFollowedFailTheCallAndKeepTheClientOn) {
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"status": 302})", "302 to a POST without a usable Location header."},
+      {R"({"status": 308})", "308 to a POST without a usable Location header."},
+      {R"({"status": 300, "headers": {"Location": "/elsewhere"}})", "300 to a POST, a status never followed."},
+      {R"({"status": 304})", "304 to a POST, a status never followed."},
+  };
+  makeClient();
+  for (const auto& [answer, reason] : cases) {
+    dvac_http_test::setScript(*sink, std::string("[") + answer + "]");
+    const size_t before = sink->requestCount();
+    Completions completions;
+    send(bytes("upload"), completions);
+    ASSERT_TRUE(completions.waitFor(1)) << answer;
+    const Outcome& outcome = completions.at(0);
+    EXPECT_FALSE(outcome.response) << answer;
+    ASSERT_TRUE(outcome.error) << answer;
+    EXPECT_EQ(outcome.error->domain, ns::NSURLErrorDomain);
+    EXPECT_EQ(outcome.errorCode(), ns::NSURLErrorBadServerResponse);
+    EXPECT_EQ(outcome.error->localizedDescription(), std::string("Redirect not followed: the server answered ") + reason);
+    EXPECT_EQ(sink->requestCount(), before + 1) << answer;
+    EXPECT_TRUE(client->isEnabled()) << answer;
+    EXPECT_FALSE(client->isPaused()) << answer;
+  }
+  Completions next;
+  send(bytes("next"), next);
+  ASSERT_TRUE(next.waitFor(1));
+  EXPECT_EQ(next.at(0).statusCode(), 200);
+}
+
 TEST_F(DVACHttpClientTest, AnAnswerAfterDisablingWithDeletionIsIgnored) {
   dvac_http_test::setScript(*sink, R"([{"status": 200, "delayMs": 10000}])");
   LogRecorder log(DVACLogLevelDebug);

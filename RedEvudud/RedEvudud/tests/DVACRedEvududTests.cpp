@@ -438,13 +438,25 @@ TEST_F(DVACDeliveryTest, ARedirectedUploadArrivesOnceWithItsBodyOrStaysStored) {
   EXPECT_EQ(second->requests()[0].method, "POST");
   EXPECT_EQ(second->requests()[0].body, first[1].body);
 
+  // 302 without a Location: nowhere to go, and no refusal either. The batch
+  // stays stored and the group goes on sending.
+  answer(R"([{"status": 302}])");
+  enqueue(beta, 20, 30);
+  ASSERT_TRUE(settle([&] { return answered() == 30; }));
+  EXPECT_EQ(recorder->numbers("didFail").size(), 20u);
+  EXPECT_TRUE(errors.contains("Redirect not followed: the server answered 302 to a POST without a usable Location"));
+  enqueue(beta, 30, 40);
+  ASSERT_TRUE(settle([&] { return answered() == 40; }));
+  EXPECT_EQ(accepted(), ranges({{30, 40}}));
+  EXPECT_EQ(environment->storedRows("Beta"), 20);
+
   // The next launch sends what stayed; every log has arrived once.
   answer("[]");
   environment.reset();
   environment.emplace(root.path());
   launch({serviceClass("Beta", 500, batchOf("Beta", 10, 3))});
   advance(6);
-  ASSERT_TRUE(settle([&] { return accepted() == ranges({{0, 10}}); })) << ::testing::PrintToString(accepted());
+  ASSERT_TRUE(settle([&] { return accepted() == ranges({{0, 10}, {20, 40}}); })) << ::testing::PrintToString(accepted());
   EXPECT_EQ(accepted(*second), ranges({{10, 20}}));
   EXPECT_EQ(environment->storedRows("Beta"), 0);
   // Its connection to the second server would hold up that one's stop.

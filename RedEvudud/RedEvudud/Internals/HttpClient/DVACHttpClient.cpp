@@ -25,6 +25,20 @@ std::optional<double> parseRetryAfter(const std::optional<std::string>& text) {
   return number;
 }
 
+// The session follows every redirect it can, so a 3xx that reaches the client
+// was not followed: it had no usable Location, or is of a kind never followed.
+// The server neither took the upload nor refused the app: a transport failure.
+std::optional<ns::Error> unfollowedRedirectError(const std::string& method, int64_t statusCode) {
+  if (statusCode < 300 || statusCode > 399) return std::nullopt;
+  const bool followable =
+      statusCode == 301 || statusCode == 302 || statusCode == 303 || statusCode == 307 || statusCode == 308;
+  return ns::Error(ns::NSURLErrorDomain, ns::NSURLErrorBadServerResponse,
+                   {{ns::NSLocalizedDescriptionKey,
+                     ns::Value("Redirect not followed: the server answered " + std::to_string(statusCode) + " to a " +
+                               method +
+                               (followable ? " without a usable Location header." : ", a status never followed."))}});
+}
+
 }  // namespace
 
 const std::vector<double>& DVACHttpClientDefaultRetryIntervals() {
@@ -184,6 +198,12 @@ void DVACHttpClient::requestCompletedWithHttpCall(const std::shared_ptr<DVACHttp
     return;
   }
 
+  if (!error && response) {
+    if (auto unfollowed = unfollowedRedirectError(call->method(), response->statusCode())) {
+      error = std::move(unfollowed);
+      response = nullptr;
+    }
+  }
   if (error) {
     const bool noInternet = DVACHttpUtil::isNoInternetConnectionError(*error);
     if (noInternet || DVACHttpUtil::isSSLConnectionError(*error)) {
