@@ -159,8 +159,12 @@ void DVACCrashes::forgetCrash(const ns::URL& file, const std::optional<std::stri
 
 void DVACCrashes::channelDidCompleteEnqueueingLogWithStoreResult(const std::shared_ptr<DVACChannelProtocol>&,
                                                                  const std::shared_ptr<DVACLog>& log,
-                                                                 const std::string&, bool stored) {
-  if (!std::dynamic_pointer_cast<DVACAppleErrorLog>(log)) return;
+                                                                 const std::string& internalId,
+                                                                 DVACLogStoreResult result) {
+  if (!std::dynamic_pointer_cast<DVACAppleErrorLog>(log)) {
+    bufferedLogDidComplete(log, internalId, result);
+    return;
+  }
   std::optional<CrashAwaitingStore> crash;
   {
     std::lock_guard lock(stateMutex_);
@@ -170,7 +174,7 @@ void DVACCrashes::channelDidCompleteEnqueueingLogWithStoreResult(const std::shar
     crash = std::move(*it);
     crashesAwaitingStore_.erase(it);
   }
-  if (stored) {
+  if (result == DVACLogStoreResult::stored) {
     forgetCrash(crash->file, crash->incidentIdentifier);
   } else {
     DVACLogWarning(kDVACCrashesLogTag, "The crash log " + crash->incidentIdentifier.value_or("(null)") +

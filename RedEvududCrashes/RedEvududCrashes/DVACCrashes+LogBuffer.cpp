@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -99,11 +100,29 @@ void DVACCrashes::channelDidPrepareLog(const std::shared_ptr<DVACChannelProtocol
   if (!foundFree) DVACLogVerbose(kDVACCrashesLogTag, "Overwrote buffered log at index " + std::to_string(index) + ".");
 }
 
-void DVACCrashes::channelDidCompleteEnqueueingLog(const std::shared_ptr<DVACChannelProtocol>&,
-                                                  const std::shared_ptr<DVACLog>& log,
-                                                  const std::string& internalId) {
-  // Crash logs are never buffered.
-  if (std::dynamic_pointer_cast<DVACAppleErrorLog>(log)) return;
+void DVACCrashes::bufferedLogDidComplete(const std::shared_ptr<DVACLog>& log, const std::string& internalId,
+                                         DVACLogStoreResult result) {
+  std::optional<ReplayAwaitingStore> replay;
+  {
+    std::lock_guard lock(stateMutex_);
+    auto it = std::find_if(replaysAwaitingStore_.begin(), replaysAwaitingStore_.end(),
+                           [&](const ReplayAwaitingStore& awaiting) { return awaiting.log == log; });
+    if (it != replaysAwaitingStore_.end()) {
+      replay = std::move(*it);
+      replaysAwaitingStore_.erase(it);
+    }
+  }
+  if (result == DVACLogStoreResult::notStored) {
+    // Its slot is dumped if the process crashes, and a replayed file is read
+    // again at the next start.
+    DVACLogVerbose(kDVACCrashesLogTag, "Keeping a log in buffer with id " + internalId + ": it was not stored.");
+    return;
+  }
+  // After a dump the files hold what the dump wrote.
+  if (replay && DVACCrashesBufferDumped.load() == 0) {
+    truncateFile(replay->bufferPath);
+    ::unlink(replay->targetTokenPath.c_str());
+  }
   std::lock_guard lock(synchronizationLock());
   for (int i = 0; i < kDVACCrashesLogBufferSize; ++i) {
     const std::string slotId = DVACCrashesBufferedLogInternalId(i);
@@ -144,31 +163,43 @@ void DVACCrashes::processLogBufferAfterCrash() {
     if (url.pathExtension() != kDVACLogBufferFileExtension) continue;
     const std::string path = url.path();
     const std::string tokenPath = replacingAll(path, kDVACLogBufferFileExtension, kDVACTargetTokenFileExtension);
+    {
+      // A later replay in this launch leaves it to the first one's outcome.
+      std::lock_guard lock(stateMutex_);
+      if (replayedBufferFiles_.count(path)) continue;
+    }
     auto data = DVACCrashesUtil::readFile(path);
     if (!data || data->empty()) {
       // A token beside an empty slot belongs to no log.
       ::unlink(tokenPath.c_str());
-    } else {
-      std::shared_ptr<DVACLog> log;
-      if (auto value = DVACUtility::unarchiveKeyedData(data)) log = value->objectAs<DVACLog>();
-      if (!log) {
-        // The file and its token stay together for a later start.
-        DVACLogError(kDVACLogTag, "Deserialization failed for log: The log deserialized to NULL.");
-        continue;
-      }
-      if (auto tokenData = DVACCrashesUtil::readFile(tokenPath)) {
-        const std::string encrypted(tokenData->begin(), tokenData->end());
-        if (auto token = targetTokenEncrypter_->decryptString(encrypted)) {
-          log->addTransmissionTargetToken(*token);
-        } else {
-          DVACLogError(kDVACLogTag, "Failed to decrypt the target token.");
-        }
+      truncateFile(path);
+      continue;
+    }
+    std::shared_ptr<DVACLog> log;
+    if (auto value = DVACUtility::unarchiveKeyedData(data)) log = value->objectAs<DVACLog>();
+    if (!log) {
+      // The file and its token stay together for a later start.
+      DVACLogError(kDVACLogTag, "Deserialization failed for log: The log deserialized to NULL.");
+      continue;
+    }
+    if (auto tokenData = DVACCrashesUtil::readFile(tokenPath)) {
+      const std::string encrypted(tokenData->begin(), tokenData->end());
+      if (auto token = targetTokenEncrypter_->decryptString(encrypted)) {
+        log->addTransmissionTargetToken(*token);
+      } else {
+        DVACLogError(kDVACLogTag, "Failed to decrypt the target token.");
         DVACUtility::deleteFileAtURL(ns::URL::fileURLWithPath(tokenPath));
       }
-      DVACLogDebug(kDVACCrashesLogTag, "Re-enqueueing buffered log, type: " + describe(log->type()) + ".");
-      unit->enqueueItem(log, DVACLogFlagsNormal);
     }
-    truncateFile(path);
+    DVACLogDebug(kDVACCrashesLogTag, "Re-enqueueing buffered log, type: " + describe(log->type()) + ".");
+    // The file and its token stay until the store has the log; noted before
+    // the enqueue, which may complete at once.
+    {
+      std::lock_guard lock(stateMutex_);
+      replayedBufferFiles_.insert(path);
+      replaysAwaitingStore_.push_back({log, path, tokenPath});
+    }
+    unit->enqueueItem(log, DVACLogFlagsNormal);
   }
 }
 

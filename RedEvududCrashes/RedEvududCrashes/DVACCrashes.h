@@ -173,13 +173,12 @@ class DVACCrashes : public DVACServiceAbstract, public DVACChannelDelegate {
   // ---- DVACChannelDelegate -------------------------------------------------
   void channelDidPrepareLog(const std::shared_ptr<DVACChannelProtocol>& channel, const std::shared_ptr<DVACLog>& log,
                             const std::string& internalId, DVACLogFlags flags) override;
-  void channelDidCompleteEnqueueingLog(const std::shared_ptr<DVACChannelProtocol>& channel,
-                                       const std::shared_ptr<DVACLog>& log, const std::string& internalId) override;
-  // A sent crash's report goes once the store has its log; otherwise it
-  // stays for the next launch.
+  // A sent crash's report, and a buffered log's slot and replayed file, go
+  // once the store has the log; otherwise they stay for a later launch.
   void channelDidCompleteEnqueueingLogWithStoreResult(const std::shared_ptr<DVACChannelProtocol>& channel,
                                                       const std::shared_ptr<DVACLog>& log,
-                                                      const std::string& internalId, bool stored) override;
+                                                      const std::string& internalId,
+                                                      DVACLogStoreResult result) override;
   void channelWillSendLog(const std::shared_ptr<DVACChannelProtocol>& channel,
                           const std::shared_ptr<DVACLog>& log) override;
   void channelDidSucceedSendingLog(const std::shared_ptr<DVACChannelProtocol>& channel,
@@ -228,6 +227,10 @@ class DVACCrashes : public DVACServiceAbstract, public DVACChannelDelegate {
   // The ids of the crash logs an earlier launch stored: those the store holds
   // and those this launch has sent from it since.
   std::set<std::string> storedCrashLogIds() const;
+  // The unit is done with a log that is no crash log: its buffer slot, and
+  // the file it was replayed from, go unless it was wanted and not stored.
+  void bufferedLogDidComplete(const std::shared_ptr<DVACLog>& log, const std::string& internalId,
+                              DVACLogStoreResult result);
 
   std::atomic<bool> didCrashInLastSession_{false};
   std::atomic<bool> didReceiveMemoryWarningInLastSession_{false};
@@ -267,6 +270,15 @@ class DVACCrashes : public DVACServiceAbstract, public DVACChannelDelegate {
     std::optional<std::string> incidentIdentifier;
   };
   std::vector<CrashAwaitingStore> crashesAwaitingStore_;
+  // Buffer files replayed in this launch (never twice), and those whose log
+  // the unit is not done with yet: each stays until the store has its log.
+  struct ReplayAwaitingStore {
+    std::shared_ptr<DVACLog> log;
+    std::string bufferPath;
+    std::string targetTokenPath;
+  };
+  std::set<std::string> replayedBufferFiles_;
+  std::vector<ReplayAwaitingStore> replaysAwaitingStore_;
   // Crash logs the channel sent in this launch, by id.
   std::set<std::string> sentCrashLogIds_;
 };

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,6 +94,26 @@ size_t filesUnder(const std::string& directory) {
     count += entry.is_regular_file() ? 1 : 0;
   }
   return count;
+}
+
+// The buffer files that still hold a log.
+size_t nonEmptyFilesUnder(const std::string& directory) {
+  size_t count = 0;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
+    count += entry.is_regular_file() && entry.file_size() > 0 ? 1 : 0;
+  }
+  return count;
+}
+
+// Runs one statement on a database file, as another program would.
+void execute(const std::string& database, const std::string& statement) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(database.c_str(), &db)) << database;
+  char* error = nullptr;
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, statement.c_str(), nullptr, nullptr, &error)) << (error ? error : "");
+  sqlite3_free(error);
+  sqlite3_close(db);
 }
 
 uint64_t hexValue(const ns::Value& value) { return std::stoull(*value.string(), nullptr, 16); }
@@ -285,6 +306,35 @@ TEST_F(CrashesEndToEnd, DontSendUploadsNothingOfTheCrashAndCleansUp) {
   EXPECT_TRUE(logsOfType(uploadedLogs(*sink_), "appleError").empty());
   EXPECT_TRUE(logsOfType(uploadedLogs(*sink_), "errorAttachment").empty());
   EXPECT_FALSE(std::filesystem::exists(engineReport()));
+  EXPECT_EQ(0u, filesUnder(sdkDirectory() + "/crashes"));
+}
+
+// The launch after a crash has a store that refuses every save: the crash and
+// the two logs that were only in the crash-time buffer stay; the launch after
+// that, with a working store, sends each of them once.
+TEST_F(CrashesEndToEnd, ALaunchWhoseStoreRefusesSavesKeepsTheCrashAndTheBufferedLogs) {
+  crash("segv", SIGSEGV);
+  const std::string database = sdkDirectory() + "/Logs.sqlite";
+  const std::string buffer = sdkDirectory() + "/crasheslogbuffer";
+  execute(database, "CREATE TRIGGER refuse BEFORE INSERT ON logs BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  report("send", "not-stored");
+  EXPECT_TRUE(logsOfType(uploadedLogs(*sink_), "appleError").empty());
+  EXPECT_TRUE(logsOfType(uploadedLogs(*sink_), "handledError").empty());
+  // The two handled errors, and the start-up log when the crash came first.
+  EXPECT_GE(nonEmptyFilesUnder(buffer), 2u);
+  EXPECT_EQ(1u, filesUnder(sdkDirectory() + "/crashes"));
+
+  execute(database, "DROP TRIGGER refuse;");
+  report("send");
+  const auto logs = uploadedLogs(*sink_);
+  EXPECT_EQ(1u, crashLogIds(logs).size());
+  EXPECT_EQ(1u, logsOfType(logs, "appleError").size());
+  std::multiset<std::string> before;
+  for (const auto& log : logsOfType(logs, "handledError")) {
+    before.insert(*log.find("properties")->find("before")->string());
+  }
+  EXPECT_EQ((std::multiset<std::string>{"crash-1", "crash-2"}), before);
+  EXPECT_EQ(0u, nonEmptyFilesUnder(buffer));
   EXPECT_EQ(0u, filesUnder(sdkDirectory() + "/crashes"));
 }
 

@@ -58,6 +58,9 @@ class DVACCrashesLogBufferTest : public ::testing::Test {
   void prepare(const std::shared_ptr<DVACLog>& log, const std::string& internalId) {
     crashes_->channelDidPrepareLog(unit_, log, internalId, DVACLogFlagsNormal);
   }
+  void stored(const std::shared_ptr<DVACLog>& log, const std::string& internalId) {
+    crashes_->channelDidCompleteEnqueueingLogWithStoreResult(unit_, log, internalId, DVACLogStoreResult::stored);
+  }
   // The next launch on the same files: its service, started on a new group.
   std::pair<std::shared_ptr<DVACCrashes>, std::shared_ptr<RecordingGroup>> relaunch() {
     DVACCrashesLogBufferResetForTesting();
@@ -91,7 +94,7 @@ TEST_F(DVACCrashesLogBufferTest, APreparedLogTakesTheFirstFreeSlotUntilItIsStore
   EXPECT_EQ(1, numberInSlot(0));
   EXPECT_EQ(2, numberInSlot(1));
   EXPECT_EQ("id-2", DVACCrashesBufferedLogInternalId(1));
-  crashes_->channelDidCompleteEnqueueingLog(unit_, event(1), "id-1");
+  stored(event(1), "id-1");
   EXPECT_TRUE(DVACCrashesBufferedLogIsFree(0));
   EXPECT_EQ(0, DVACCrashesBufferedLogTimestamp(0));
   // The first free slot wins, even before an older occupied one.
@@ -167,7 +170,7 @@ TEST_F(DVACCrashesLogBufferTest, TheDumpWritesEverySlotAndTheNextStartReplaysIt)
   EXPECT_FALSE(std::filesystem::exists(tokenFile(1)));
 
   // After the dump, a log that reaches the store takes its file with it.
-  crashes_->channelDidCompleteEnqueueingLog(unit_, event(2), "id-2");
+  stored(event(2), "id-2");
   EXPECT_FALSE(std::filesystem::exists(bufferFile(1)));
 
   auto [next, group] = relaunch();
@@ -182,15 +185,55 @@ TEST_F(DVACCrashesLogBufferTest, TheDumpWritesEverySlotAndTheNextStartReplaysIt)
   EXPECT_EQ("s", *replayed[0].log->sid());
   ASSERT_TRUE(replayed[0].log->transmissionTargetTokens());
   EXPECT_EQ((std::set<std::string>{"token-a"}), *replayed[0].log->transmissionTargetTokens());
+  // Replayed logs are prepared again and so buffered again; the file and its
+  // token stay until the store has the log.
+  EXPECT_EQ(1, numberInSlot(0));
+  EXPECT_TRUE(std::filesystem::exists(tokenFile(0)));
+  EXPECT_EQ(dumped, readText(bufferFile(0)));
+  buffer->completeEnqueueing();
+  EXPECT_TRUE(DVACCrashesBufferedLogIsFree(0));
   EXPECT_FALSE(std::filesystem::exists(tokenFile(0)));
   EXPECT_EQ(0u, std::filesystem::file_size(bufferFile(0)));
-  // Replayed logs are prepared again and so buffered again.
-  EXPECT_EQ(1, numberInSlot(0));
 
   // A second replay finds nothing more to send.
   next->updateConfigurationWithAppSecret(std::string("secret"), std::nullopt);
   EXPECT_EQ(2u, group->unitCount("CrashesBuffer"));
   EXPECT_TRUE(group->unit("CrashesBuffer")->enqueued().empty());
+}
+
+// A log the store did not take, though it was wanted, keeps its slot and the
+// file it was replayed from, once: a second replay in the same launch leaves
+// the file alone, the next launch replays it. A stored or purposely dropped
+// log takes both with it.
+TEST_F(DVACCrashesLogBufferTest, ABufferedLogStaysUntilTheStoreHasIt) {
+  const std::string encrypted = *crashes_->targetTokenEncrypter()->encryptString("token-a");
+  const auto archive = DVACUtility::archiveKeyedData(ns::Value(std::static_pointer_cast<DVACLog>(event(5))));
+  const std::string bytes(archive->begin(), archive->end());
+  const std::pair<DVACLogStoreResult, bool> cases[] = {
+      {DVACLogStoreResult::stored, false}, {DVACLogStoreResult::dropped, false}, {DVACLogStoreResult::notStored, true}};
+  for (const auto& [result, kept] : cases) {
+    SCOPED_TRACE(static_cast<int>(result));
+    std::ofstream(bufferFile(5), std::ios::binary) << bytes;
+    std::ofstream(tokenFile(5)) << encrypted;
+    auto [crashes, group] = relaunch();
+    ASSERT_EQ(1u, group->unit("CrashesBuffer")->enqueued().size());
+    group->unit("CrashesBuffer")->completeEnqueueing(result);
+    EXPECT_EQ(kept ? 5 : -1, numberInSlot(0));
+    EXPECT_EQ(kept ? bytes : "", readText(bufferFile(5)));
+    EXPECT_EQ(kept, std::filesystem::exists(tokenFile(5)));
+    crashes->updateConfigurationWithAppSecret(std::string("secret"), std::nullopt);
+    EXPECT_TRUE(group->unit("CrashesBuffer")->enqueued().empty());
+    EXPECT_EQ(kept ? 5 : -1, numberInSlot(0));
+    if (!kept) continue;
+    auto next = relaunch().second;
+    auto replayed = next->unit("CrashesBuffer")->enqueued();
+    ASSERT_EQ(1u, replayed.size());
+    EXPECT_EQ(5, numberOf(replayed[0].log));
+    EXPECT_EQ((std::set<std::string>{"token-a"}), *replayed[0].log->transmissionTargetTokens());
+    next->unit("CrashesBuffer")->completeEnqueueing();
+    EXPECT_EQ("", readText(bufferFile(5)));
+    EXPECT_FALSE(std::filesystem::exists(tokenFile(5)));
+  }
 }
 
 TEST_F(DVACCrashesLogBufferTest, UndecodableFilesStayAndUndecryptableTokensAreDropped) {
@@ -254,11 +297,11 @@ TEST_F(DVACCrashesLogBufferTest, ATokenNeverOutlivesItsLog) {
   ASSERT_TRUE(std::filesystem::exists(tokenFile(0)));
   ASSERT_TRUE(std::filesystem::exists(tokenFile(1)));
   // Stored after the dump: the log's files go, its token with them.
-  crashes_->channelDidCompleteEnqueueingLog(unit_, withToken, "id-2");
+  stored(withToken, "id-2");
   EXPECT_FALSE(std::filesystem::exists(tokenFile(1)));
   // Slot 0 is dumped again, now holding a log without a token, beside the
   // token file of an earlier dump.
-  crashes_->channelDidCompleteEnqueueingLog(unit_, withToken, "id-1");
+  stored(withToken, "id-1");
   prepare(event(2), "id-3");
   const std::string encrypted = *crashes_->targetTokenEncrypter()->encryptString("token-a");
   std::ofstream(tokenFile(0)) << encrypted;

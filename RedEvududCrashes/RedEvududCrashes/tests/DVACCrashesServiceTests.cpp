@@ -198,7 +198,8 @@ TEST_F(DVACCrashesServiceTest, ASentCrashKeepsItsReportUntilTheStoreHasItsLog) {
   // Only the first reaches the store before the process ends.
   auto unit = crashesUnit();
   const auto first = unit->enqueued()[0];
-  crashes->channelDidCompleteEnqueueingLogWithStoreResult(unit, first.log, first.internalId, true);
+  crashes->channelDidCompleteEnqueueingLogWithStoreResult(unit, first.log, first.internalId,
+                                                          DVACLogStoreResult::stored);
   EXPECT_EQ(1u, crashes->crashFiles().size());
 
   DVACCrashes::resetSharedInstance();
@@ -243,7 +244,9 @@ class DVACCrashesOnTheChannelGroupTest : public DVACCrashesServiceTest {
 };
 
 // Whatever keeps a sent crash's log out of the store, its report and wrapper
-// exception stay for the next launch; only a stored log ends them.
+// exception stay for the next launch; only a stored log ends them. A handled
+// error keeps its buffer slot when it was wanted but not stored, and loses it
+// when stored or dropped on purpose.
 TEST_F(DVACCrashesOnTheChannelGroupTest, ASentCrashsReportGoesOnlyWhenTheStoreHasItsLog) {
   auto filtering = std::make_shared<dvac_channel_test::RecordingDelegate>();
   filtering->filter = true;
@@ -251,12 +254,13 @@ TEST_F(DVACCrashesOnTheChannelGroupTest, ASentCrashsReportGoesOnlyWhenTheStoreHa
     const char* outcome;
     std::function<void()> arrange;
     bool stored;
+    bool buffered;
   } cases[] = {
-      {"saved", [] {}, true},
-      {"store refuses", [&] { storage_->refuseSaves = true; }, false},
-      {"filtered by a delegate", [&] { channelGroup_->addDelegate(filtering); }, false},
-      {"ingestion not ready", [&] { ingestion_->setReadyToSend(false); }, false},
-      {"unit discarding logs", [&] { crashes_->channelUnit()->setEnabled(false, true); }, false},
+      {"saved", [] {}, true, false},
+      {"store refuses", [&] { storage_->refuseSaves = true; }, false, true},
+      {"filtered by a delegate", [&] { channelGroup_->addDelegate(filtering); }, false, false},
+      {"ingestion not ready", [&] { ingestion_->setReadyToSend(false); }, false, true},
+      {"unit discarding logs", [&] { crashes_->channelUnit()->setEnabled(false, true); }, false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.outcome);
@@ -273,8 +277,10 @@ TEST_F(DVACCrashesOnTheChannelGroupTest, ASentCrashsReportGoesOnlyWhenTheStoreHa
     c.arrange();
     dispatch::Scheduler::shared().runUntilIdle();
     processCrashes();
+    DVACCrashes::trackError(ns::Error("com.morvalent.tests", 1), std::nullopt, {});
     dispatch::Scheduler::shared().runUntilIdle();
 
+    EXPECT_EQ(c.buffered, !DVACCrashesBufferedLogIsFree(0));
     EXPECT_EQ(c.stored ? std::vector<std::string>{incident(1)} : std::vector<std::string>{}, storedCrashIds());
     EXPECT_EQ(c.stored ? std::vector<std::string>{} : std::vector<std::string>{"100"}, crashesDirectoryNames());
     EXPECT_EQ(c.stored ? 0u : 1u, crashes->crashFiles().size());

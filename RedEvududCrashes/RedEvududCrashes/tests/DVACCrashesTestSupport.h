@@ -118,8 +118,9 @@ class RecordingUnit : public DVACChannelUnitProtocol, public std::enable_shared_
     enqueued_.clear();
     completed_ = 0;
   }
-  // The store has every log enqueued so far: the delegates hear it once per log.
-  void completeEnqueueing() {
+  // The unit is done with every log enqueued so far, with this result: the
+  // delegates hear it once per log.
+  void completeEnqueueing(DVACLogStoreResult result = DVACLogStoreResult::stored) {
     std::vector<Enqueued> done;
     std::vector<std::shared_ptr<DVACChannelDelegate>> delegates;
     {
@@ -134,7 +135,7 @@ class RecordingUnit : public DVACChannelUnitProtocol, public std::enable_shared_
     for (const auto& e : done) {
       for (const auto& d : delegates) d->channelDidCompleteEnqueueingLog(self, e.log, e.internalId);
       for (const auto& d : delegates) {
-        d->channelDidCompleteEnqueueingLogWithStoreResult(self, e.log, e.internalId, true);
+        d->channelDidCompleteEnqueueingLogWithStoreResult(self, e.log, e.internalId, result);
       }
     }
   }

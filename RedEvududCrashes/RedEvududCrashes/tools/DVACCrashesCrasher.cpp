@@ -20,7 +20,10 @@
 //       until-killed     sends, then waits (at most 60 s) to be killed;
 //       stored=N         expects no crash to confirm: waits until N crash
 //                        logs kept by an earlier launch were sent and no
-//                        report file is left.
+//                        report file is left;
+//       not-stored       waits until the store failed to take the crash log
+//                        (the buffered logs, enqueued at the start on the same
+//                        queue, have had their turn by then).
 
 #include <signal.h>
 #include <unistd.h>
@@ -113,13 +116,24 @@ int crash(const std::string& root, const std::string& mode) {
   return 4;
 }
 
-// Counts what the channel group reports as enqueued and as sent, by log type.
+// Counts what the channel group reports as enqueued, not stored and sent, by
+// log type.
 class SendCounter : public DVACChannelDelegate {
  public:
   void channelDidPrepareLog(const std::shared_ptr<DVACChannelProtocol>&, const std::shared_ptr<DVACLog>& log,
                             const std::string&, DVACLogFlags) override {
     std::lock_guard lock(mutex_);
     ++enqueued_[log->type().value_or("")];
+  }
+  void channelDidCompleteEnqueueingLogWithStoreResult(const std::shared_ptr<DVACChannelProtocol>&,
+                                                      const std::shared_ptr<DVACLog>& log, const std::string&,
+                                                      DVACLogStoreResult result) override {
+    std::lock_guard lock(mutex_);
+    if (result == DVACLogStoreResult::notStored) ++notStored_[log->type().value_or("")];
+  }
+  int notStored(const std::string& type) {
+    std::lock_guard lock(mutex_);
+    return notStored_[type];
   }
   void channelDidSucceedSendingLog(const std::shared_ptr<DVACChannelProtocol>&,
                                    const std::shared_ptr<DVACLog>& log) override {
@@ -138,6 +152,7 @@ class SendCounter : public DVACChannelDelegate {
  private:
   std::mutex mutex_;
   std::map<std::string, int> enqueued_;
+  std::map<std::string, int> notStored_;
   std::map<std::string, int> sent_;
 };
 
@@ -193,6 +208,7 @@ int report(const std::string& root, const std::string& url, const std::string& a
         auto pending = crashes->unprocessedReports();
         if (!pending || !pending->empty()) return false;
         if (then == "crash-when-sent") crashIn(crashWithSegmentationFault);
+        if (then == "not-stored") return counter->notStored("appleError") >= 1;
         if (then == "until-killed") return false;
         if (!sending) return crashes->crashFiles().empty();
         return counter->sent("appleError") >= 1 && counter->sent("handledError") >= 2;
@@ -228,7 +244,7 @@ int main(int argc, char** argv) {
   }
   std::fprintf(stderr,
                "usage: %s crash <root> segv|abort|cxx | report <root> <url> always|send|dontsend <result> "
-               "[crash-when-sent|until-killed|stored=N]\n",
+               "[crash-when-sent|until-killed|stored=N|not-stored]\n",
                argv[0]);
   return 2;
 }

@@ -18,6 +18,13 @@
 class DVACChannelUnitProtocol;
 class DVACChannelGroupProtocol;
 
+// What became of an enqueued log.
+enum class DVACLogStoreResult {
+  stored,     // the store has it
+  dropped,    // on purpose: a delegate filtered it, or its unit discards logs
+  notStored,  // wanted, but the ingestion was not ready or the store refused it
+};
+
 class DVACChannelDelegate {
  public:
   virtual ~DVACChannelDelegate() = default;
@@ -35,12 +42,11 @@ class DVACChannelDelegate {
   virtual void channelDidCompleteEnqueueingLog(const std::shared_ptr<DVACChannelProtocol>& /*channel*/,
                                                const std::shared_ptr<DVACLog>& /*log*/,
                                                const std::string& /*internalId*/) {}
-  // Right after the above, with the same log and id: whether the store has
-  // the log. It has not when a delegate filtered it, the ingestion was not
-  // ready, the unit discards logs or the store refused it.
+  // Right after the above, with the same log and id: what became of it.
   virtual void channelDidCompleteEnqueueingLogWithStoreResult(const std::shared_ptr<DVACChannelProtocol>& /*channel*/,
                                                               const std::shared_ptr<DVACLog>& /*log*/,
-                                                              const std::string& /*internalId*/, bool /*stored*/) {}
+                                                              const std::string& /*internalId*/,
+                                                              DVACLogStoreResult /*result*/) {}
   virtual void channelWillSendLog(const std::shared_ptr<DVACChannelProtocol>& /*channel*/,
                                   const std::shared_ptr<DVACLog>& /*log*/) {}
   virtual void channelDidSucceedSendingLog(const std::shared_ptr<DVACChannelProtocol>& /*channel*/,

@@ -184,9 +184,9 @@ void DVACChannelGroupDefault::channelDidCompleteEnqueueingLog(const std::shared_
 
 void DVACChannelGroupDefault::channelDidCompleteEnqueueingLogWithStoreResult(
     const std::shared_ptr<DVACChannelProtocol>& channel, const std::shared_ptr<DVACLog>& log,
-    const std::string& internalId, bool stored) {
+    const std::string& internalId, DVACLogStoreResult result) {
   for (const auto& delegate : delegatesSnapshot()) {
-    delegate->channelDidCompleteEnqueueingLogWithStoreResult(channel, log, internalId, stored);
+    delegate->channelDidCompleteEnqueueingLogWithStoreResult(channel, log, internalId, result);
   }
 }
 

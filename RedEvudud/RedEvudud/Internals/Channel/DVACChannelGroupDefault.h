@@ -77,7 +77,8 @@ class DVACChannelGroupDefault : public DVACChannelGroupProtocol,
                                        const std::shared_ptr<DVACLog>& log, const std::string& internalId) override;
   void channelDidCompleteEnqueueingLogWithStoreResult(const std::shared_ptr<DVACChannelProtocol>& channel,
                                                       const std::shared_ptr<DVACLog>& log,
-                                                      const std::string& internalId, bool stored) override;
+                                                      const std::string& internalId,
+                                                      DVACLogStoreResult result) override;
   void channelWillSendLog(const std::shared_ptr<DVACChannelProtocol>& channel,
                           const std::shared_ptr<DVACLog>& log) override;
   void channelDidSucceedSendingLog(const std::shared_ptr<DVACChannelProtocol>& channel,

@@ -116,10 +116,11 @@ void DVACChannelUnitDefault::enqueueItem(const std::shared_ptr<DVACLog>& item, D
       }
     }
     const std::string type = item->type().value_or("(null)");
-    bool stored = false;
+    DVACLogStoreResult result = DVACLogStoreResult::dropped;
     if (filtered) {
       DVACLogDebug(kDVACLogTag, "Log of type '" + type + "' was filtered out by delegate(s)");
     } else if (!unit.ingestion_ || !unit.ingestion_->isReadyToSend()) {
+      result = DVACLogStoreResult::notStored;
       DVACLogDebug(kDVACLogTag,
                    "Log of type '" + type + "' was not filtered out by delegate(s) but ingestion is not ready to send it.");
     } else if (unit.discardLogs_) {
@@ -128,15 +129,15 @@ void DVACChannelUnitDefault::enqueueItem(const std::shared_ptr<DVACLog>& item, D
       unit.notifyFailureBeforeSendingForItem(item, dvac::makeRedEvududError(DVACConnectionPausedErrorCode));
     } else {
       DVACLogDebug(kDVACLogTag, "Saving log, type: " + type + ", flags: " + std::to_string(flags) + ".");
-      stored = unit.storage_ && unit.storage_->saveLog(item, unit.configuration_->groupId(), flags);
+      const bool saved = unit.storage_ && unit.storage_->saveLog(item, unit.configuration_->groupId(), flags);
+      result = saved ? DVACLogStoreResult::stored : DVACLogStoreResult::notStored;
     }
-    // Completion comes whatever became of the log; the second call says
-    // whether the store has it.
+    // Completion comes whatever became of the log; the second call says what.
     for (const auto& delegate : unit.delegatesSnapshot()) {
       delegate->channelDidCompleteEnqueueingLog(channel, item, internalId);
-      delegate->channelDidCompleteEnqueueingLogWithStoreResult(channel, item, internalId, stored);
+      delegate->channelDidCompleteEnqueueingLogWithStoreResult(channel, item, internalId, result);
     }
-    if (stored) {
+    if (result == DVACLogStoreResult::stored) {
       ++unit.itemsCount_;
       unit.checkPendingLogs();
     }
