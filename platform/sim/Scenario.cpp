@@ -1,5 +1,7 @@
 #include "platform/sim/Scenario.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -166,10 +168,12 @@ class Reader {
     const std::string text = string(v);
     auto hex = [&](std::size_t at) -> std::uint8_t {
       const std::string part = text.substr(at, 2);
-      char* end = nullptr;
-      const long value = std::strtol(part.c_str(), &end, 16);
-      if (!end || *end != '\0' || part.size() != 2) fail("expected a colour \"#RRGGBB\" or \"#RRGGBBAA\"");
-      return static_cast<std::uint8_t>(value);
+      // Digits only: strtol alone would take a sign or a blank.
+      const auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+      if (part.size() != 2 || !std::all_of(part.begin(), part.end(), isHex)) {
+        fail("expected a colour \"#RRGGBB\" or \"#RRGGBBAA\"");
+      }
+      return static_cast<std::uint8_t>(std::strtol(part.c_str(), nullptr, 16));
     };
     if ((text.size() != 7 && text.size() != 9) || text[0] != '#') fail("expected a colour \"#RRGGBB\" or \"#RRGGBBAA\"");
     return img::Pixel{hex(1), hex(3), hex(5), text.size() == 9 ? hex(7) : std::uint8_t{0xFF}};

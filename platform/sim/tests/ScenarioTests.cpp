@@ -108,7 +108,7 @@ TEST(Scenario, WindowColoursKeepTheirAlpha) {
     ASSERT_TRUE(window) << cases[i].text;
     EXPECT_EQ(window->color, cases[i].pixel) << cases[i].text;
   }
-  for (const std::string bad : {"#1122334", "#112233445", "#112233GG", "11223344"}) {
+  for (const std::string bad : {"#1122334", "#112233445", "#112233GG", "11223344", "#FF0000-1", "# 1223344"}) {
     const std::string text = R"({"applications": [{"pid": 5, "windows": [{"id": 1, "color": ")" + bad + R"("}]}]})";
     EXPECT_EQ(parseError(text), "applications[0].windows[0].color: expected a colour \"#RRGGBB\" or \"#RRGGBBAA\"");
   }
