@@ -173,8 +173,9 @@ class DVACCrashes : public DVACServiceAbstract, public DVACChannelDelegate {
   // ---- DVACChannelDelegate -------------------------------------------------
   void channelDidPrepareLog(const std::shared_ptr<DVACChannelProtocol>& channel, const std::shared_ptr<DVACLog>& log,
                             const std::string& internalId, DVACLogFlags flags) override;
-  // A sent crash's report, and a buffered log's slot and replayed file, go
-  // once the store has the log; otherwise they stay for a later launch.
+  // A sent crash's report goes once the store has its log; a buffered log's
+  // slot and replayed file once it is stored or dropped on purpose. Otherwise
+  // they stay for a later launch.
   void channelDidCompleteEnqueueingLogWithStoreResult(const std::shared_ptr<DVACChannelProtocol>& channel,
                                                       const std::shared_ptr<DVACLog>& log,
                                                       const std::string& internalId,
