@@ -102,14 +102,14 @@ void DVACCrashes::channelDidPrepareLog(const std::shared_ptr<DVACChannelProtocol
 
 void DVACCrashes::bufferedLogDidComplete(const std::shared_ptr<DVACLog>& log, const std::string& internalId,
                                          DVACLogStoreResult result) {
-  std::optional<ReplayAwaitingStore> replay;
+  std::optional<std::string> replayedFrom;
   {
     std::lock_guard lock(stateMutex_);
-    auto it = std::find_if(replaysAwaitingStore_.begin(), replaysAwaitingStore_.end(),
-                           [&](const ReplayAwaitingStore& awaiting) { return awaiting.log == log; });
-    if (it != replaysAwaitingStore_.end()) {
-      replay = std::move(*it);
-      replaysAwaitingStore_.erase(it);
+    auto it = std::find_if(replayedBufferFiles_.begin(), replayedBufferFiles_.end(),
+                           [&](const auto& replayed) { return replayed.second == log; });
+    if (it != replayedBufferFiles_.end()) {
+      replayedFrom = it->first;
+      it->second = nullptr;
     }
   }
   if (result == DVACLogStoreResult::notStored) {
@@ -119,9 +119,9 @@ void DVACCrashes::bufferedLogDidComplete(const std::shared_ptr<DVACLog>& log, co
     return;
   }
   // After a dump the files hold what the dump wrote.
-  if (replay && DVACCrashesBufferDumped.load() == 0) {
-    truncateFile(replay->bufferPath);
-    ::unlink(replay->targetTokenPath.c_str());
+  if (replayedFrom && DVACCrashesBufferDumped.load() == 0) {
+    truncateFile(*replayedFrom);
+    ::unlink(replacingAll(*replayedFrom, kDVACLogBufferFileExtension, kDVACTargetTokenFileExtension).c_str());
   }
   std::lock_guard lock(synchronizationLock());
   for (int i = 0; i < kDVACCrashesLogBufferSize; ++i) {
@@ -196,8 +196,7 @@ void DVACCrashes::processLogBufferAfterCrash() {
     // the enqueue, which may complete at once.
     {
       std::lock_guard lock(stateMutex_);
-      replayedBufferFiles_.insert(path);
-      replaysAwaitingStore_.push_back({log, path, tokenPath});
+      replayedBufferFiles_[path] = log;
     }
     unit->enqueueItem(log, DVACLogFlagsNormal);
   }

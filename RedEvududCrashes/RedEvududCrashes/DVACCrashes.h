@@ -271,15 +271,9 @@ class DVACCrashes : public DVACServiceAbstract, public DVACChannelDelegate {
     std::optional<std::string> incidentIdentifier;
   };
   std::vector<CrashAwaitingStore> crashesAwaitingStore_;
-  // Buffer files replayed in this launch (never twice), and those whose log
-  // the unit is not done with yet: each stays until the store has its log.
-  struct ReplayAwaitingStore {
-    std::shared_ptr<DVACLog> log;
-    std::string bufferPath;
-    std::string targetTokenPath;
-  };
-  std::set<std::string> replayedBufferFiles_;
-  std::vector<ReplayAwaitingStore> replaysAwaitingStore_;
+  // The buffer files replayed in this launch (never twice), each with its
+  // log until the unit is done with it: a file stays until the store has it.
+  std::map<std::string, std::shared_ptr<DVACLog>> replayedBufferFiles_;
   // Crash logs the channel sent in this launch, by id.
   std::set<std::string> sentCrashLogIds_;
 };

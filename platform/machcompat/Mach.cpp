@@ -165,6 +165,11 @@ bool pageCacheServesCaller() {
     return g_pageCache.owner.load(std::memory_order_acquire) == __builtin_thread_pointer();
 }
 
+// Whether a read of this many bytes by the calling thread goes through the cache.
+bool pageCacheServes(uint64_t length) {
+    return length <= kCacheMostBlocks * kCacheBlock && pageCacheServesCaller();
+}
+
 // The copy of the block at address (4 KiB aligned), read now when it isn't
 // kept; null when it can't be read whole.
 const uint8_t* cachedBlock(uintptr_t block) {
@@ -285,7 +290,7 @@ uint64_t readableRun(task_t task, uint64_t address, uint64_t length) {
         }
     } else if (isSelfTask(task)) {
         // One byte of each page; a page is readable as a whole or not at all.
-        const bool cached = length <= kCacheMostBlocks * kCacheBlock && pageCacheServesCaller();
+        const bool cached = pageCacheServes(length);
         while (covered < length) {
             uint8_t probe;
             uintptr_t at = static_cast<uintptr_t>(address + covered);
@@ -474,7 +479,7 @@ kern_return_t mach_vm_read_overwrite(task_t task, mach_vm_address_t address, mac
     }
     if (!isSelfTask(task)) return KERN_INVALID_ARGUMENT;
     if (size == 0) return KERN_SUCCESS;
-    if (size <= kCacheMostBlocks * kCacheBlock && pageCacheServesCaller()) {
+    if (pageCacheServes(size)) {
         kern_return_t kr = cachedSelfRead(static_cast<uintptr_t>(address), destination, static_cast<size_t>(size));
         if (kr == KERN_SUCCESS && outsize) *outsize = size;
         return kr;
