@@ -2,16 +2,13 @@
 // crashes as asked:
 //   lqcrash_arm64_crasher <kind> <directory>
 // kind: segv, abort, cxx, mach (a fault in Mach mode), thread (a fault on a
-// second thread), frameless (a fault in a function without a frame record,
-// called by one that has a frame record but no unwind information), together
-// and together-mach (two threads crash together, tests/HostileCrashes.h),
-// slow-together (the same with 24 deaf threads and the usual suspension
-// timeout), overflow-thread and overflow-mach (a stack
+// second thread), together and together-mach (two threads crash together,
+// tests/HostileCrashes.h), overflow-thread and overflow-mach (a stack
 // overflow on a thread started after enabling), overflow-main (the reporter
-// enabled on another thread, the main thread overflows), mach-no-server (the
-// exception server can't get its receive buffer: enabling fails, and the
-// crash takes the default action) and mach-server-gone (the server ends on
-// a message it can't get a buffer for, then a fault).
+// enabled on another thread, the main thread overflows), slow-together
+// (together with two dozen threads that can't be suspended) and frameless (a
+// fault in a function without a frame record, called by one without unwind
+// information).
 // The report goes to <directory>/live_report.lqcrash; <directory>/expect.txt
 // lists the address ranges of the functions the crashed thread's backtrace
 // must contain ("name start end", hexadecimal); <directory>/callbacks gets
@@ -21,7 +18,6 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -53,36 +49,18 @@ extern char __start_lqcrash_fn_main[], __stop_lqcrash_fn_main[];
 extern char __start_lqcrash_fn_idle[], __stop_lqcrash_fn_idle[];
 extern char __start_lqcrash_fn_overflow[], __stop_lqcrash_fn_overflow[];
 extern char __start_lqcrash_fn_nounwind[], __stop_lqcrash_fn_nounwind[];
-// Calls its argument from a frame record of its own, with no call-frame
-// information: only the frame-pointer chain leads through it.
+// Calls its argument from a frame record without call-frame information.
 void lqcrash_call_without_unwind_info(void (*function)());
 }
 
 #if defined(__x86_64__)
-asm(".pushsection lqcrash_fn_nounwind,\"ax\",@progbits\n"
-    ".globl lqcrash_call_without_unwind_info\n"
-    ".hidden lqcrash_call_without_unwind_info\n"
-    ".type lqcrash_call_without_unwind_info, @function\n"
-    "lqcrash_call_without_unwind_info:\n"
-    "    push %rbp\n"
-    "    mov %rsp, %rbp\n"
-    "    call *%rdi\n"
-    "    pop %rbp\n"
-    "    ret\n"
-    ".popsection\n");
+#define LQ_NOUNWIND_BODY "push %rbp\n mov %rsp, %rbp\n call *%rdi\n pop %rbp\n ret\n"
 #elif defined(__aarch64__)
-asm(".pushsection lqcrash_fn_nounwind,\"ax\",%progbits\n"
-    ".globl lqcrash_call_without_unwind_info\n"
-    ".hidden lqcrash_call_without_unwind_info\n"
-    ".type lqcrash_call_without_unwind_info, %function\n"
-    "lqcrash_call_without_unwind_info:\n"
-    "    stp x29, x30, [sp, #-16]!\n"
-    "    mov x29, sp\n"
-    "    blr x0\n"
-    "    ldp x29, x30, [sp], #16\n"
-    "    ret\n"
-    ".popsection\n");
+#define LQ_NOUNWIND_BODY "stp x29, x30, [sp, #-16]!\n mov x29, sp\n blr x0\n ldp x29, x30, [sp], #16\n ret\n"
 #endif
+asm(".pushsection lqcrash_fn_nounwind, \"ax\", %progbits\n .globl lqcrash_call_without_unwind_info\n"
+    ".hidden lqcrash_call_without_unwind_info\n .type lqcrash_call_without_unwind_info, %function\n"
+    "lqcrash_call_without_unwind_info:\n" LQ_NOUNWIND_BODY ".popsection\n");
 
 namespace {
 
@@ -180,9 +158,7 @@ void enableBsd(lqcrash_crash_context* ctx) {
     }
 }
 
-// The server, or none when it could not start (as the reporter's enable
-// fails then, the process goes on without it).
-lqcrash_exception_server_context* enableMach(lqcrash_crash_context* ctx) {
+void enableMach(lqcrash_crash_context* ctx) {
     static stack_t altstack = {std::malloc(65536), 0, 65536};
     int errnum = 0;
     const char* failure = nullptr;
@@ -195,7 +171,7 @@ lqcrash_exception_server_context* enableMach(lqcrash_crash_context* ctx) {
         lqcrash_exception_server_start(lqcrash_reporter_mach_callback, ctx, &serverFailure);
     if (!server) {
         std::fprintf(stderr, "%s\n", serverFailure.text);
-        return nullptr;
+        std::exit(5);
     }
     mach_port_t port = server->server_port;
     mach_port_insert_right(mach_task_self(), port, port, MACH_MSG_TYPE_MAKE_SEND);
@@ -208,24 +184,6 @@ lqcrash_exception_server_context* enableMach(lqcrash_crash_context* ctx) {
                                   previous.flavors) != KERN_SUCCESS) {
         std::exit(6);
     }
-    return server;
-}
-
-// Sends the server a message larger than its buffer and returns once its
-// thread has ended (the larger buffer is refused).
-void endServer(lqcrash_exception_server_context* server) {
-    static struct {
-        mach_msg_header_t head;
-        uint8_t body[6000];
-    } large;
-    mach_port_insert_right(mach_task_self(), server->server_port, server->server_port, MACH_MSG_TYPE_MAKE_SEND);
-    large.head.msgh_bits = MACH_MSGH_BITS(MACH_MSG_TYPE_COPY_SEND, 0);
-    large.head.msgh_remote_port = server->server_port;
-    if (mach_msg(&large.head, MACH_SEND_MSG, sizeof(large), 0, MACH_PORT_NULL, 0, MACH_PORT_NULL) != MACH_MSG_SUCCESS) {
-        std::exit(7);
-    }
-    int tid = mach::tidForThreadPort(server->server_thread);
-    while (syscall(SYS_tgkill, getpid(), tid, 0) == 0) sched_yield();
 }
 
 LQ_FUNCTION(lqcrash_fn_thread) void* threadCrash(void*) {
@@ -263,16 +221,8 @@ __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
         signal(SIGSEGV, lqtest::hostile::holdUntilBothAreAnswered);
         mach::setSuspendTimeoutMilliseconds(100);  // the second crasher never answers
     }
-    lqcrash_exception_server_context* server = nullptr;
-    if (kind == "mach-no-server" || kind == "mach-server-gone") {
-        alarm(10);  // a crash waiting on a server that is gone ends here, with another signal
-        // The first buffer, or the larger one that a large message needs.
-        mach::injectFailure(mach::InjectedCall::vmAllocate, KERN_RESOURCE_SHORTAGE, kind == "mach-no-server" ? 0 : 1);
-    }
-    if (kind == "mach" || kind == "together-mach" || kind == "overflow-mach" || kind == "mach-no-server" ||
-        kind == "mach-server-gone") {
-        server = enableMach(ctx);
-        if (!server && kind != "mach-no-server") std::exit(5);
+    if (kind == "mach" || kind == "together-mach" || kind == "overflow-mach") {
+        enableMach(ctx);
     } else if (kind == "overflow-main") {
         // Enabled on a thread that stays, as a queue's would (the sanitizers
         // unmap the alternate stack of a thread that ends, whoever's it is).
@@ -295,8 +245,7 @@ __attribute__((section("lqcrash_fn_main"))) int main(int argc, char** argv) {
     pthread_create(&other, nullptr, idle, nullptr);
     while (!g_idling) sched_yield();  // its stack runs through idle() when the crash comes
 
-    if (kind == "mach-server-gone") endServer(server);
-    if (kind == "segv" || kind == "mach" || kind == "mach-no-server" || kind == "mach-server-gone") crashVia(crashSegv);
+    if (kind == "segv" || kind == "mach") crashVia(crashSegv);
     if (kind == "frameless") lqcrash_call_without_unwind_info(crashSegv);
     if (kind == "abort") crashVia(crashAbort);
     if (kind == "cxx") crashVia(crashCxx);

@@ -241,12 +241,12 @@ TEST(LQCrashFrameCursor, WhenEveryReaderFailsTheLastResultIsReturned) {
 struct FramePointerCase {
     const char* name;
     uint32_t growth;
-    uint64_t sp;          // 0: unknown, as after a step along the chain
     uint64_t previousFp;  // 0: no previous frame
     uint64_t fp;
     lqcrash_frame_error_t result;
     uint64_t callerFp;
     uint64_t callerPc;
+    uint64_t sp = 0;  // 0: unknown, as after a step along the chain
 };
 
 TEST(LQCrashFrameCursor, FramePointerChainMustMoveOutward) {
@@ -263,29 +263,29 @@ TEST(LQCrashFrameCursor, FramePointerChainMustMoveOutward) {
     images.task = task;
     constexpr uint32_t kDown = LQCRASH_ASYNC_THREAD_STACK_DIRECTION_DOWN, kUp = LQCRASH_ASYNC_THREAD_STACK_DIRECTION_UP;
     const FramePointerCase cases[] = {
-        {"chain end", kDown, 0x7F00, 0, 0, LQCRASH_FRAME_ENOFRAME, 0, 0},
-        {"first step", kDown, 0x7F00, 0, 0x8000, LQCRASH_FRAME_ESUCCESS, 0x8100, 0x40001000},
-        {"record at the stack pointer", kDown, 0x8000, 0, 0x8000, LQCRASH_FRAME_ESUCCESS, 0x8100, 0x40001000},
-        {"record below the stack pointer", kDown, 0x8008, 0, 0x8000, LQCRASH_FRAME_EBADFRAME, 0, 0},
+        {"chain end", kDown, 0, 0, LQCRASH_FRAME_ENOFRAME, 0, 0},
+        {"first step", kDown, 0, 0x8000, LQCRASH_FRAME_ESUCCESS, 0x8100, 0x40001000},
+        {"record at the stack pointer", kDown, 0, 0x8000, LQCRASH_FRAME_ESUCCESS, 0x8100, 0x40001000, 0x8000},
+        {"record below the stack pointer", kDown, 0, 0x8000, LQCRASH_FRAME_EBADFRAME, 0, 0, 0x8008},
         // A callee without a frame record left the frame pointer as it was.
-        {"frameless callee", kDown, 0x7FF0, 0x8000, 0x8000, LQCRASH_FRAME_ESUCCESS, 0x8100, 0x40001000},
-        {"moves outward", kDown, 0, 0x8000, 0x8100, LQCRASH_FRAME_ESUCCESS, 0x8200, 0x40002000},
-        {"stands still", kDown, 0, 0x8100, 0x8100, LQCRASH_FRAME_EBADFRAME, 0, 0},
-        {"inside the record read", kDown, 0, 0x8100, 0x8108, LQCRASH_FRAME_EBADFRAME, 0, 0},
-        {"moves inward", kDown, 0, 0x8100, 0x8000, LQCRASH_FRAME_EBADFRAME, 0, 0},
-        {"upward stack moving up", kUp, 0, 0x8000, 0x8100, LQCRASH_FRAME_EBADFRAME, 0, 0},
-        {"upward stack standing still", kUp, 0, 0x8100, 0x8100, LQCRASH_FRAME_EBADFRAME, 0, 0},
-        {"upward stack moving down", kUp, 0, 0x8100, 0x8000, LQCRASH_FRAME_ESUCCESS, 0x8100, 0x40001000},
-        {"record names itself", kDown, 0, 0x8000, 0x8300, LQCRASH_FRAME_EBADFRAME, 0, 0},
-        {"unreadable record", kDown, 0, 0x8000, 0x9000, LQCRASH_FRAME_EBADFRAME, 0, 0},
+        {"frameless callee", kDown, 0x8000, 0x8000, LQCRASH_FRAME_ESUCCESS, 0x8100, 0x40001000, 0x7FF0},
+        {"moves outward", kDown, 0x8000, 0x8100, LQCRASH_FRAME_ESUCCESS, 0x8200, 0x40002000},
+        {"stands still", kDown, 0x8100, 0x8100, LQCRASH_FRAME_EBADFRAME, 0, 0},
+        {"inside the record read", kDown, 0x8100, 0x8108, LQCRASH_FRAME_EBADFRAME, 0, 0},
+        {"moves inward", kDown, 0x8100, 0x8000, LQCRASH_FRAME_EBADFRAME, 0, 0},
+        {"upward stack moving up", kUp, 0x8000, 0x8100, LQCRASH_FRAME_EBADFRAME, 0, 0},
+        {"upward stack standing still", kUp, 0x8100, 0x8100, LQCRASH_FRAME_EBADFRAME, 0, 0},
+        {"upward stack moving down", kUp, 0x8100, 0x8000, LQCRASH_FRAME_ESUCCESS, 0x8100, 0x40001000},
+        {"record names itself", kDown, 0x8000, 0x8300, LQCRASH_FRAME_EBADFRAME, 0, 0},
+        {"unreadable record", kDown, 0x8000, 0x9000, LQCRASH_FRAME_EBADFRAME, 0, 0},
     };
     for (const FramePointerCase& c : cases) {
         lqcrash_async_thread_state prev = state64(), cur = state64(), next;
         prev.stack_direction = cur.stack_direction = c.growth;
         lqcrash_async_thread_state_set_reg(&prev, LQCRASH_REG_FP, c.previousFp);
         lqcrash_async_thread_state_set_reg(&cur, LQCRASH_REG_FP, c.fp);
-        lqcrash_async_thread_state_set_reg(&cur, LQCRASH_REG_SP, c.sp);
-        if (c.sp == 0) lqcrash_async_thread_state_clear_reg(&cur, LQCRASH_REG_SP);
+        if (c.sp) lqcrash_async_thread_state_set_reg(&cur, LQCRASH_REG_SP, c.sp);
+        if (!c.sp) lqcrash_async_thread_state_clear_reg(&cur, LQCRASH_REG_SP);
         ASSERT_EQ(c.result,
                   lqcrash_frame_pointer_frame_reader(task, &images, &cur, c.previousFp ? &prev : nullptr, &next))
             << c.name;

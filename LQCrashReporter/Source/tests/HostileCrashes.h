@@ -5,9 +5,7 @@
 // Two threads that crash together: the first crashes as soon as both are
 // ready; the second once the first crash's report file exists, while it is
 // being written, and it blocks the signal that suspends threads so that the
-// writer can't hold it still meanwhile. Deaf threads block every signal:
-// none can be suspended, and each would cost a writer that waits for threads
-// one by one the whole suspension timeout. holdUntilBothAreAnswered is meant as
+// writer can't hold it still meanwhile. holdUntilBothAreAnswered is meant as
 // the application's own fault handler: in Mach mode a crash reaches it after
 // the exception server answered, and it holds each crasher there until both
 // got that far, so each crash has been through the server before the process
@@ -15,7 +13,6 @@
 
 #include <fcntl.h>
 #include <pthread.h>
-#include <sched.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -72,22 +69,16 @@ inline void countCallback(siginfo_t*, ucontext_t*, void*) {
     close(fd);
 }
 
-inline std::atomic<int> g_deaf{0};
-
-// Starts count deaf threads and returns once each blocks every signal.
+// Starts count threads deaf to every signal from their start: none can be
+// suspended, and a writer that waits for one at a time waits a timeout each.
 inline void startDeafThreads(int count) {
-    for (int i = 0; i < count; ++i) {
-        pthread_t thread;
-        pthread_create(&thread, nullptr, [](void*) -> void* {
-            sigset_t all;
-            sigfillset(&all);
-            pthread_sigmask(SIG_BLOCK, &all, nullptr);
-            g_deaf.fetch_add(1);
-            for (;;) pause();
-            return nullptr;
-        }, nullptr);
+    sigset_t all, mask;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &mask);
+    for (pthread_t thread; count-- > 0;) {
+        pthread_create(&thread, nullptr, [](void*) -> void* { for (;;) pause(); }, nullptr);
     }
-    while (g_deaf.load() < count) sched_yield();
+    pthread_sigmask(SIG_SETMASK, &mask, nullptr);
 }
 
 // Starts both; crash faults, report is where the first crash's report goes.

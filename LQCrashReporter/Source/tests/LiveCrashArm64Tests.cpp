@@ -42,14 +42,10 @@ TEST_F(LQCrashArm64Crash, SegmentationFaultBacktraceRunsThroughTheFaultingFuncti
     EXPECT_EQ(6, r->systemInfo()->architecture());
 }
 
-// The faulting function has no frame record and its caller no unwind
-// information: past the caller the walk follows the frame pointer, which the
-// faulting function left as it found it.
 TEST_F(LQCrashArm64Crash, FramelessFaultUnderCodeWithoutUnwindInformationIsWalkedToStart) {
     crash("frameless");
     auto r = report();
-    ASSERT_TRUE(r);
-    auto t = crashedThread(*r);
+    auto t = r ? crashedThread(*r) : nullptr;
     ASSERT_TRUE(t);
     EXPECT_EQ("sumLLX", frameLetters(*r, *t));
 }

@@ -98,10 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
         // terminate and throw.
         NativeCase{"cxx", "LLLX?hLLLcomLLX", "SIGABRT", 'c', "___cxa_throw"},
         NativeCase{"mach", "somLLX", "SIGSEGV", 0, ""},
-        // A fault without a frame record, in a function called by one that
-        // has a frame record but no unwind information: past it the walk
-        // follows the frame pointer, which the faulting function left as it
-        // found it, to main and out to _start.
+        // A frameless fault under a caller without unwind information.
         NativeCase{"frameless", "sumLLX", "SIGSEGV", 0, ""},
         // A thread's own stack ends in the engine's thread start, then the
         // C library's.

@@ -18,8 +18,6 @@
 #include "LQCrashReporter/Source/DVLQCrashReport.h"
 #include "LQCrashReporter/Source/DVLQCrashReporter.h"
 #include "LQCrashReporter/Source/LQCrashErrors.h"
-#include "LQCrashReporter/Source/LQCrashLogWriter.h"
-#include "LQCrashReporter/Source/LQCrashReporterCore.h"
 #include "LQCrashReporter/Source/tests/CrashTestSupport.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/TestSupport.h"
@@ -141,60 +139,36 @@ TEST(LQCrashReporter, OnlyTheFirstUncaughtExceptionIsRecorded) {
     DVlqcrash_log_writer_free(&lqcrash_shared_crash_context()->writer);
 }
 
-// A crash on another thread waits for the report as long as it moves on,
-// gives up on a writer that stands still for the whole bound, and gives the
-// process a grace to end once the report is written.
+// A later crasher waits as long as the report's writes move it on, gives up
+// on a writer that stands still for the whole bound, and waits a grace once done.
 TEST(LQCrashLatch, ALaterCrashWaitsWhileTheReportMovesOn) {
-    constexpr int64_t kWait = LQCRASH_LATER_CRASH_WAIT_MS;
-    constexpr int64_t kGrace = LQCRASH_LATER_CRASH_GRACE_MS;
-    struct Step {
-        int64_t at;  // ms after the wait began
-        bool moves;  // the writer moved on just before
-        bool done;   // the report was written just before
-        bool waiting;
+    constexpr int64_t kWait = LQCRASH_LATER_CRASH_WAIT_MS, kGrace = LQCRASH_LATER_CRASH_GRACE_MS;
+    // At ms after the wait began, having just moved on ('+'), finished ('d') or neither.
+    struct Step { int64_t at; char before; bool waiting; };
+    const std::vector<Step> cases[] = {
+        {{kWait - 1, ' ', true}, {kWait, ' ', false}},
+        {{kWait / 2, '+', true}, {kWait - 1, '+', true}, {2 * kWait - 2, ' ', true}, {2 * kWait - 1, ' ', false}},
+        {{kWait - 1, '+', true}, {kWait, 'd', true}, {kWait + kGrace - 1, '+', true}, {kWait + kGrace, ' ', false}},
     };
-    struct Case {
-        const char* name;
-        std::vector<Step> steps;
-    };
-    const Case cases[] = {
-        {"a writer that stands still", {{kWait - 1, false, false, true}, {kWait, false, false, false}}},
-        {"a writer that moves on, then stops",
-         {{kWait / 2, true, false, true},
-          {kWait - 1, true, false, true},
-          {2 * kWait - 2, false, false, true},
-          {2 * kWait - 1, false, false, false}}},
-        {"a report that is written",
-         {{kWait - 1, true, false, true},
-          {kWait, false, true, true},
-          {kWait + kGrace - 1, true, false, true},
-          {kWait + kGrace, false, false, false}}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const std::vector<Step>& steps : cases) {
         lqcrash_crash_latch latch{};
         lqcrash_crash_latch_watch watch;
         lqcrash_crash_latch_watch_start(&latch, &watch, 0);
-        for (const Step& step : c.steps) {
-            if (step.moves) ++latch.progress;
-            if (step.done) latch.done = 1;
-            EXPECT_EQ(step.waiting, lqcrash_crash_latch_watch_waiting(&latch, &watch, step.at)) << step.at;
+        for (const Step& step : steps) {
+            latch.progress += step.before == '+';
+            latch.done |= step.before == 'd';
+            EXPECT_EQ(step.waiting, lqcrash_crash_latch_watch_waiting(&latch, &watch, step.at))
+                << "case " << &steps - cases << " at " << step.at;
         }
     }
 
-    // A report being written is what moves it on.
-    ns::test::TemporaryDirectory dir;
-    std::string path = dir.file("report");
+    char devNull[] = "/dev/null";  // the report's writes move it on
     lqcrash_crash_context context{};
-    context.path = path.data();
+    context.path = devNull;
     ASSERT_EQ(LQCRASH_ESUCCESS, DVlqcrash_log_writer_init(&context.writer, "id", "1", nullptr, 0, false));
-    auto write = [](lqcrash_async_thread_state* state, void* arg) {
-        lqcrash_log_bsd_signal_info_t bsd = {11, 1, 0x10};
-        lqcrash_log_signal_info_t siginfo = {&bsd, nullptr};
-        return lqcrash_reporter_write_report(static_cast<lqcrash_crash_context*>(arg), pl_mach_thread_self(), state,
-                                             &siginfo);
-    };
-    EXPECT_EQ(LQCRASH_ESUCCESS, lqcrash_async_thread_state_current(write, &context));
+    lqcrash_log_bsd_signal_info_t bsd = {11, 1, 0x10};
+    lqcrash_log_signal_info_t siginfo = {&bsd, nullptr};
+    EXPECT_EQ(LQCRASH_ESUCCESS, lqcrash_reporter_write_report(&context, pl_mach_thread_self(), nullptr, &siginfo));
     EXPECT_GT(context.latch.progress, 10u);
     DVlqcrash_log_writer_free(&context.writer);
 }
@@ -216,19 +190,12 @@ __attribute__((noinline)) std::optional<ns::Data> liveReportLimitedTo(DVLQCrashR
     return reporter.generateLiveReportAndReturnError(error);
 }
 
-// A report file that fails only when it is closed, as a network file system
-// tells of a write error that came late.
-const lqcrash_async_file_ops kCloseFailsLate = {
-    [](int fd, const void* data, size_t length) { return ::write(fd, data, length); },
-    [](int fd) {
-        ::close(fd);
-        errno = EIO;
-        return -1;
-    }};
+// A report file that fails only as it is closed (a network file system's late write error).
+const lqcrash_async_file_ops kCloseFailsLate = {[](int fd, const void* data, size_t n) { return ::write(fd, data, n); },
+                                                [](int fd) { ::close(fd); errno = EIO; return -1; }};
 
 // A live report whose file can't be written whole is a failure, whether the
-// writing stops in the middle, only its last buffered bytes are refused or
-// only the close fails.
+// writing stops in the middle or only its last buffered bytes are refused.
 TEST_F(LQCrashReporterInChild, ALiveReportThatCannotBeWrittenWholeFails) {
     std::string tmp = dir_.path();
     auto child = [&] {
@@ -238,7 +205,7 @@ TEST_F(LQCrashReporterInChild, ALiveReportThatCannotBeWrittenWholeFails) {
         rlim_t limits[] = {RLIM_INFINITY, 0, 64, RLIM_INFINITY};
         size_t whole = 0;
         for (int i = 0; i < 4; ++i) {
-            if (i == 3) lqcrash_async_file_set_ops(&kCloseFailsLate);
+            if (i == 3) lqcrash_async_file_set_ops(&kCloseFailsLate);  // or only the close fails
             ns::Error error;
             std::optional<ns::Data> data = liveReportLimitedTo(*r, i == 1 ? whole - 1 : limits[i], &error);
             if (i == 0) {
@@ -279,36 +246,25 @@ TEST_F(LQCrashReporterInChild, EnablingTwiceFailsWithCodeThree) {
         ::testing::ExitedWithCode(0), "");
 }
 
-// An enable fails when its directory can't be made, or in Mach mode when the
-// exception server's thread can't get its receive buffer; it can't be
-// retried.
+// An enable that fails (no directory; in Mach mode, no receive buffer for the
+// exception server's thread) can't be retried.
 TEST_F(LQCrashReporterInChild, AFailedEnableCannotBeRetried) {
-    std::string file = dir_.path() + "/file";
-    std::ofstream(file) << "not a directory";
-    struct Case {
-        const char* name;
-        DVLQCrashReporterSignalHandlerType type;
-        std::string base;
-        const char* failure;  // the first one's text, when it is the engine's own
-    };
-    const Case cases[] = {
-        {"no directory", DVLQCrashReporterSignalHandlerTypeBSD, file, nullptr},
-        {"no exception server", DVLQCrashReporterSignalHandlerTypeMach, dir_.path(),
-         "Failed to instantiate the Mach exception server."}};
-    for (const Case& c : cases) {
+    std::string base = dir_.path() + "/file";
+    std::ofstream(base) << "not a directory";
+    auto inMachMode = DVLQCrashReporterConfig::initWithSignalHandlerType(
+        DVLQCrashReporterSignalHandlerTypeMach, DVLQCrashReporterSymbolicationStrategyNone, dir_.path());
+    for (const auto& config : {DVLQCrashReporterConfig::initWithBasePath(base), inMachMode}) {
         auto child = [&]() {
-            auto r = DVLQCrashReporter::initWithApplicationIdentifier(
-                "app", "1", std::nullopt,
-                DVLQCrashReporterConfig::initWithSignalHandlerType(c.type, DVLQCrashReporterSymbolicationStrategyNone,
-                                                                   c.base));
+            auto r = DVLQCrashReporter::initWithApplicationIdentifier("app", "1", std::nullopt, config);
             mach::injectFailure(mach::InjectedCall::vmAllocate, KERN_RESOURCE_SHORTAGE);
             ns::Error error;
             if (r->enableCrashReporterAndReturnError(&error)) _exit(10);
-            if (c.failure && (error.code != 1 || error.localizedDescription() != c.failure)) _exit(11);
+            const char* serverFailure = "Failed to instantiate the Mach exception server.";
+            if (config == inMachMode && (error.code != 1 || error.localizedDescription() != serverFailure)) _exit(11);
             if (r->enableCrashReporterAndReturnError(&error) || error.code != 3) _exit(12);
             _exit(0);
         };
-        EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "") << c.name;
+        EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "") << (config == inMachMode ? "Mach" : "BSD");
     }
 }
 
@@ -321,18 +277,15 @@ void onCrash(siginfo_t* info, ucontext_t*, void*) {
 // head of the chain it must never run.
 void previousFaultHandler(int) { _exit(42); }
 
-struct CrashingChildCase {
-    DVLQCrashReporterSignalHandlerType type;
-    bool closeFails;  // the report is written, but its file fails to close: no callback
-};
-
-class LQCrashCrashingChild : public LQCrashReporterInChild, public ::testing::WithParamInterface<CrashingChildCase> {};
+// With a report file that fails to close, the client is not told of the report.
+class LQCrashCrashingChild
+    : public LQCrashReporterInChild,
+      public ::testing::WithParamInterface<std::tuple<DVLQCrashReporterSignalHandlerType, bool>> {};
 
 TEST_P(LQCrashCrashingChild, ASegmentationFaultLeavesAPendingReport) {
     std::string base = dir_.path();
     g_marker = dir_.file("callback");
-    DVLQCrashReporterSignalHandlerType type = GetParam().type;
-    bool closeFails = GetParam().closeFails;
+    const auto [type, closeFails] = GetParam();
     auto child = [&]() {
             // As in a process of its own: no other fault handler (a
             // sanitizer's) to hand the signal on to. In BSD mode a handler of
@@ -372,12 +325,12 @@ TEST_P(LQCrashCrashingChild, ASegmentationFaultLeavesAPendingReport) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, LQCrashCrashingChild,
-                         ::testing::Values(CrashingChildCase{DVLQCrashReporterSignalHandlerTypeBSD, false},
-                                           CrashingChildCase{DVLQCrashReporterSignalHandlerTypeMach, false},
-                                           CrashingChildCase{DVLQCrashReporterSignalHandlerTypeBSD, true}),
+                         ::testing::Combine(::testing::Values(DVLQCrashReporterSignalHandlerTypeBSD,
+                                                              DVLQCrashReporterSignalHandlerTypeMach),
+                                            ::testing::Bool()),
                          [](const auto& info) {
-                             return std::string(info.param.type == 0 ? "Bsd" : "Mach") +
-                                    (info.param.closeFails ? "CloseFails" : "");
+                             return std::string(std::get<0>(info.param) == 0 ? "Bsd" : "Mach") +
+                                    (std::get<1>(info.param) ? "CloseFails" : "");
                          });
 
 TEST_F(LQCrashReporterInChild, AnUncaughtExceptionIsWrittenWithTheAbort) {
