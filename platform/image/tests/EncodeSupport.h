@@ -1,6 +1,6 @@
 #pragma once
 // Encoders the image tests and benchmarks use to make their inputs: JPEG
-// (baseline or progressive) through libjpeg and PNG through libpng, exact for every alpha and
+// through libjpeg and PNG through libpng, exact for every alpha and
 // interlaced when asked (cairo's PNG goes through premultiplied pixels and is
 // never interlaced). Inputs are valid, so the libraries' default error
 // handling is enough.
