@@ -42,6 +42,12 @@ TEST(OnChange, TheFirstRenderOnlyRecordsTheValue) {
   auto host = Host::make(View(Watcher{source, changes}));
   host->layoutIfNeeded();
   EXPECT_TRUE(changes->empty());
+  // Recording the value asks for no render of its own, at the first render
+  // or at a change.
+  EXPECT_EQ(host->renderCount(), 1u);
+  source->value = 1;
+  host->layoutIfNeeded();
+  EXPECT_EQ(host->renderCount(), 2u);
 }
 
 TEST(OnChange, RunsOncePerChangeAndItsStateChangesShowAtOnce) {
