@@ -350,53 +350,43 @@ TEST_F(DVACLogDBStorageTest, AFullStoreEvictsTheOldestLogsOfTheLowestPriorityFir
   for (const auto& p : loaded.payloads) EXPECT_EQ(p[0], 'c');
 }
 
-// Saves go to a write-ahead log with normal sync, checkpointed once it holds a
-// quarter of the size limit (at least 64 pages); the size limit still evicts,
-// and the files stay within it.
-TEST_F(DVACLogDBStorageTest, TheWriteAheadLogStaysSmallAndTheSizeLimitHolds) {
-  constexpr int64_t kFrame = 4096 + 24;
-  struct Case {
-    int64_t limit;
-    int logs;
-    int64_t smallestLargestLog;  // bounds of the largest the log grew to
-    int64_t largestLargestLog;
-  };
-  const std::vector<Case> cases{
-      // A quarter would be 16 pages; the minimum of 64 holds.
-      {64 * 4096, 160, 0, 80 * kFrame},
-      // A realistic limit: a quarter of 4 MiB, about 1.1 MB.
-      {4 << 20, 1200, (4 << 20) / 5, (4 << 20) * 3 / 10},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.limit);
-    log_.clear();
-    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(path() + suffix);
-    {
-      auto storage = DVACLogDBStorage::create();
-      auto pragma = [&](const char* name) { return storage->executeSelectionQuery(name).at(0).at(0).description(); };
-      EXPECT_EQ(pragma("PRAGMA journal_mode"), "wal");
-      EXPECT_EQ(pragma("PRAGMA synchronous"), "1");  // NORMAL
-      std::optional<bool> limited;
-      storage->setMaxStorageSize(c.limit, [&](bool success) { limited = success; });
-      ASSERT_EQ(limited, true);
-      int64_t largestLog = 0;
-      for (int i = 0; i < c.logs; ++i) {
-        ASSERT_TRUE(
-            storage->saveLog(testLog("w" + std::to_string(i) + std::string(1500, '.')), "G", DVACLogFlagsNormal));
-        std::error_code noLog;
-        largestLog = std::max<int64_t>(largestLog, fs::file_size(path() + "-wal", noLog));
-      }
-      EXPECT_TRUE(log_.contains("Deleted a log with id"));
-      EXPECT_LE(std::stoll(pragma("PRAGMA page_count")), c.limit / 4096);
-      EXPECT_GE(largestLog, c.smallestLargestLog);
-      EXPECT_LE(largestLog, c.largestLargestLog);
+// Saves go to a write-ahead log with normal sync, which checkpoints keep
+// small; the size limit still evicts, and the files stay within it.
+// Each case: the size limit, the logs saved, and bounds of the largest the log grows to.
+using WalCase = std::tuple<int64_t, int, int64_t, int64_t>;
+class DVACLogDBStorageWalTest : public DVACLogDBStorageTest, public ::testing::WithParamInterface<WalCase> {};
+
+TEST_P(DVACLogDBStorageWalTest, TheWriteAheadLogStaysSmallAndTheSizeLimitHolds) {
+  const auto [kLimit, logs, largestLogAtLeast, largestLogAtMost] = GetParam();
+  {
+    auto storage = DVACLogDBStorage::create();
+    auto pragma = [&](const char* name) { return storage->executeSelectionQuery(name).at(0).at(0).description(); };
+    EXPECT_EQ(pragma("PRAGMA journal_mode"), "wal");
+    EXPECT_EQ(pragma("PRAGMA synchronous"), "1");  // NORMAL
+    std::optional<bool> limited;
+    storage->setMaxStorageSize(kLimit, [&](bool success) { limited = success; });
+    ASSERT_EQ(limited, true);
+    int64_t largestLog = 0;
+    for (int i = 0; i < logs; ++i) {
+      ASSERT_TRUE(storage->saveLog(testLog("w" + std::to_string(i) + std::string(1500, '.')), "G", DVACLogFlagsNormal));
+      std::error_code noLog;
+      largestLog = std::max<int64_t>(largestLog, fs::file_size(path() + "-wal", noLog));
     }
-    // The last connection folds the log in and removes it.
-    EXPECT_FALSE(fs::exists(path() + "-wal"));
-    EXPECT_LE(static_cast<int64_t>(fs::file_size(path())), c.limit);
-    EXPECT_EQ(RawDatabase(path()).texts("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+    EXPECT_TRUE(log_.contains("Deleted a log with id"));
+    EXPECT_LE(std::stoll(pragma("PRAGMA page_count")), kLimit / 4096);
+    EXPECT_GE(largestLog, largestLogAtLeast);
+    EXPECT_LE(largestLog, largestLogAtMost);
   }
+  // The last connection folds the log in and removes it.
+  EXPECT_FALSE(fs::exists(path() + "-wal"));
+  EXPECT_LE(static_cast<int64_t>(fs::file_size(path())), kLimit);
+  EXPECT_EQ(RawDatabase(path()).texts("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
 }
+
+// Checkpoints come at a quarter of the limit, at least 64 pages: about 1.1 MB of 4 MiB.
+INSTANTIATE_TEST_SUITE_P(Limits, DVACLogDBStorageWalTest,
+                         ::testing::Values(WalCase{64 * 4096, 160, 0, 80 * (4096 + 24)},
+                                           WalCase{4 << 20, 1200, (4 << 20) / 5, (4 << 20) * 3 / 10}));
 
 TEST_F(DVACLogDBStorageTest, AStoreFullOfHigherPriorityLogsRefusesALowerOne) {
   auto storage = DVACLogDBStorage::create();

@@ -86,22 +86,12 @@ std::map<std::string, int> crashLogIds(const std::vector<ns::Value>& logs) {
   return ids;
 }
 
-size_t filesUnder(const std::string& directory) {
+size_t filesUnder(const std::string& directory, bool nonEmptyOnly = false) {
   std::error_code ec;
   if (!std::filesystem::exists(directory, ec)) return 0;
   size_t count = 0;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(directory, ec)) {
-    count += entry.is_regular_file() ? 1 : 0;
-  }
-  return count;
-}
-
-// The buffer files that still hold a log.
-size_t nonEmptyFilesUnder(const std::string& directory) {
-  size_t count = 0;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
-    count += entry.is_regular_file() && entry.file_size() > 0 ? 1 : 0;
+    count += entry.is_regular_file() && (!nonEmptyOnly || entry.file_size() > 0) ? 1 : 0;
   }
   return count;
 }
@@ -110,9 +100,7 @@ size_t nonEmptyFilesUnder(const std::string& directory) {
 void execute(const std::string& database, const std::string& statement) {
   sqlite3* db = nullptr;
   ASSERT_EQ(SQLITE_OK, sqlite3_open(database.c_str(), &db)) << database;
-  char* error = nullptr;
-  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, statement.c_str(), nullptr, nullptr, &error)) << (error ? error : "");
-  sqlite3_free(error);
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, statement.c_str(), nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
   sqlite3_close(db);
 }
 
@@ -309,41 +297,37 @@ TEST_F(CrashesEndToEnd, DontSendUploadsNothingOfTheCrashAndCleansUp) {
   EXPECT_EQ(0u, filesUnder(sdkDirectory() + "/crashes"));
 }
 
-// The launch after a crash has a store that refuses every save: the crash and
-// the two logs that were only in the crash-time buffer stay; the launch after
-// that, with a working store, sends each of them once.
+// The launch after a crash has a store that refuses every save: the crash and the logs only in the crash-time buffer
+// stay; the launch after that, with a working store, sends each of them once.
 TEST_F(CrashesEndToEnd, ALaunchWhoseStoreRefusesSavesKeepsTheCrashAndTheBufferedLogs) {
   crash("segv", SIGSEGV);
   const std::string database = sdkDirectory() + "/Logs.sqlite";
   const std::string buffer = sdkDirectory() + "/crasheslogbuffer";
   execute(database, "CREATE TRIGGER refuse BEFORE INSERT ON logs BEGIN SELECT RAISE(ABORT, 'refused'); END;");
   report("send", "not-stored");
-  EXPECT_TRUE(logsOfType(uploadedLogs(*sink_), "appleError").empty());
-  EXPECT_TRUE(logsOfType(uploadedLogs(*sink_), "handledError").empty());
+  EXPECT_TRUE(uploadedLogs(*sink_).empty());
   // The two handled errors, and the start-up log when the crash came first.
-  EXPECT_GE(nonEmptyFilesUnder(buffer), 2u);
+  EXPECT_GE(filesUnder(buffer, true), 2u);
   EXPECT_EQ(1u, filesUnder(sdkDirectory() + "/crashes"));
 
   execute(database, "DROP TRIGGER refuse;");
   report("send");
   const auto logs = uploadedLogs(*sink_);
-  EXPECT_EQ(1u, crashLogIds(logs).size());
   EXPECT_EQ(1u, logsOfType(logs, "appleError").size());
   std::multiset<std::string> before;
   for (const auto& log : logsOfType(logs, "handledError")) {
     before.insert(*log.find("properties")->find("before")->string());
   }
   EXPECT_EQ((std::multiset<std::string>{"crash-1", "crash-2"}), before);
-  EXPECT_EQ(0u, nonEmptyFilesUnder(buffer));
+  EXPECT_EQ(0u, filesUnder(buffer, true));
   EXPECT_EQ(0u, filesUnder(sdkDirectory() + "/crashes"));
 }
 
 // The launch that sends a crash crashes itself before the store has the
 // crash log; the next one sends both crashes, the server fails them with 500
 // and the process is killed before it retries, after the store got the logs
-// but (as the reports put back here say) before their files were deleted;
-// the one after that sends each crash once, from the store, and only
-// deletes the reports.
+// (their reports are put back, as if it died before deleting them); the one
+// after that sends each crash once, from the store.
 TEST_F(CrashesEndToEnd, LaunchesThatDieWhileSendingACrashNeitherLoseItNorSendItTwice) {
   crash("segv", SIGSEGV);
   int status = runCrasher({"report", root_.path(), sink_->baseURL(), "send", resultFile(), "crash-when-sent"});
@@ -351,11 +335,9 @@ TEST_F(CrashesEndToEnd, LaunchesThatDieWhileSendingACrashNeitherLoseItNorSendItT
   EXPECT_EQ(SIGSEGV, WTERMSIG(status));
   EXPECT_EQ(1u, filesUnder(sdkDirectory() + "/crashes"));  // the first crash, still to send
   ASSERT_TRUE(std::filesystem::exists(engineReport()));    // the second
-  std::map<std::string, std::string> reports;
-  for (const auto& entry : std::filesystem::directory_iterator(sdkDirectory() + "/crashes")) {
-    reports[entry.path().string()] = readText(entry.path().string());
-  }
-  reports[sdkDirectory() + "/crashes/1"] = readText(engineReport());
+  const std::string kept = root_.file("kept");
+  std::filesystem::copy(sdkDirectory() + "/crashes", kept);
+  std::filesystem::copy(engineReport(), kept + "/1");
 
   ingestion_sink::Script failing;
   failing.fallback.status = 500;
@@ -369,13 +351,12 @@ TEST_F(CrashesEndToEnd, LaunchesThatDieWhileSendingACrashNeitherLoseItNorSendItT
   ASSERT_EQ(2u, failed.size());
   EXPECT_EQ(0u, filesUnder(sdkDirectory() + "/crashes"));
 
-  for (const auto& [path, bytes] : reports) std::ofstream(path, std::ios::binary) << bytes;
-
+  std::filesystem::copy(kept, sdkDirectory() + "/crashes",
+                        std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
   sink_->setScript(ingestion_sink::Script{});
   const size_t before = sink_->requestCount();
   report("send", "stored=2");
   EXPECT_EQ(ns::Value(0), *result().find("handlerCalls"));
-  EXPECT_EQ(ns::Value(0), *result().find("enqueuedAppleError"));
   EXPECT_EQ(0u, filesUnder(sdkDirectory() + "/crashes"));
   std::map<std::string, int> once;
   for (const auto& [id, count] : failed) once[id] = 1;

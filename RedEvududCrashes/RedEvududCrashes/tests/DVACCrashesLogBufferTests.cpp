@@ -185,8 +185,7 @@ TEST_F(DVACCrashesLogBufferTest, TheDumpWritesEverySlotAndTheNextStartReplaysIt)
   EXPECT_EQ("s", *replayed[0].log->sid());
   ASSERT_TRUE(replayed[0].log->transmissionTargetTokens());
   EXPECT_EQ((std::set<std::string>{"token-a"}), *replayed[0].log->transmissionTargetTokens());
-  // Replayed logs are prepared again and so buffered again; the file and its
-  // token stay until the store has the log.
+  // Replayed logs are buffered again; the file and its token stay until the store has the log.
   EXPECT_EQ(1, numberInSlot(0));
   EXPECT_TRUE(std::filesystem::exists(tokenFile(0)));
   EXPECT_EQ(dumped, readText(bufferFile(0)));
@@ -201,39 +200,31 @@ TEST_F(DVACCrashesLogBufferTest, TheDumpWritesEverySlotAndTheNextStartReplaysIt)
   EXPECT_TRUE(group->unit("CrashesBuffer")->enqueued().empty());
 }
 
-// A log the store did not take, though it was wanted, keeps its slot and the
-// file it was replayed from, once: a second replay in the same launch leaves
-// the file alone, the next launch replays it. A stored or purposely dropped
-// log takes both with it.
+// A log the store did not take, though it was wanted, keeps its slot and the file it was replayed from, with its token:
+// a second replay in the same launch leaves them alone, the next launch replays the file. A log dropped on purpose
+// takes both with it.
 TEST_F(DVACCrashesLogBufferTest, ABufferedLogStaysUntilTheStoreHasIt) {
   const std::string encrypted = *crashes_->targetTokenEncrypter()->encryptString("token-a");
   const auto archive = DVACUtility::archiveKeyedData(ns::Value(std::static_pointer_cast<DVACLog>(event(5))));
   const std::string bytes(archive->begin(), archive->end());
-  const std::pair<DVACLogStoreResult, bool> cases[] = {
-      {DVACLogStoreResult::stored, false}, {DVACLogStoreResult::dropped, false}, {DVACLogStoreResult::notStored, true}};
-  for (const auto& [result, kept] : cases) {
-    SCOPED_TRACE(static_cast<int>(result));
+  for (const bool kept : {false, true}) {
+    SCOPED_TRACE(kept);
     std::ofstream(bufferFile(5), std::ios::binary) << bytes;
     std::ofstream(tokenFile(5)) << encrypted;
     auto [crashes, group] = relaunch();
     ASSERT_EQ(1u, group->unit("CrashesBuffer")->enqueued().size());
-    group->unit("CrashesBuffer")->completeEnqueueing(result);
-    EXPECT_EQ(kept ? 5 : -1, numberInSlot(0));
-    EXPECT_EQ(kept ? bytes : "", readText(bufferFile(5)));
-    EXPECT_EQ(kept, std::filesystem::exists(tokenFile(5)));
+    group->unit("CrashesBuffer")
+        ->completeEnqueueing(kept ? DVACLogStoreResult::notStored : DVACLogStoreResult::dropped);
     crashes->updateConfigurationWithAppSecret(std::string("secret"), std::nullopt);
     EXPECT_TRUE(group->unit("CrashesBuffer")->enqueued().empty());
     EXPECT_EQ(kept ? 5 : -1, numberInSlot(0));
-    if (!kept) continue;
-    auto next = relaunch().second;
-    auto replayed = next->unit("CrashesBuffer")->enqueued();
-    ASSERT_EQ(1u, replayed.size());
-    EXPECT_EQ(5, numberOf(replayed[0].log));
-    EXPECT_EQ((std::set<std::string>{"token-a"}), *replayed[0].log->transmissionTargetTokens());
-    next->unit("CrashesBuffer")->completeEnqueueing();
-    EXPECT_EQ("", readText(bufferFile(5)));
-    EXPECT_FALSE(std::filesystem::exists(tokenFile(5)));
+    EXPECT_EQ(kept ? bytes : "", readText(bufferFile(5)));
+    EXPECT_EQ(kept, std::filesystem::exists(tokenFile(5)));
   }
+  auto replayed = relaunch().second->unit("CrashesBuffer")->enqueued();
+  ASSERT_EQ(1u, replayed.size());
+  EXPECT_EQ(5, numberOf(replayed[0].log));
+  EXPECT_EQ((std::set<std::string>{"token-a"}), *replayed[0].log->transmissionTargetTokens());
 }
 
 TEST_F(DVACCrashesLogBufferTest, UndecodableFilesStayAndUndecryptableTokensAreDropped) {

@@ -118,8 +118,7 @@ class RecordingUnit : public DVACChannelUnitProtocol, public std::enable_shared_
     enqueued_.clear();
     completed_ = 0;
   }
-  // The unit is done with every log enqueued so far, with this result: the
-  // delegates hear it once per log.
+  // The unit is done with every log enqueued so far, with this result: the delegates hear it once per log.
   void completeEnqueueing(DVACLogStoreResult result = DVACLogStoreResult::stored) {
     std::vector<Enqueued> done;
     std::vector<std::shared_ptr<DVACChannelDelegate>> delegates;
